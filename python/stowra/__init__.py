@@ -1,0 +1,18 @@
+"""Plans how to load boxes into shipping containers."""
+
+from __future__ import annotations
+
+try:
+    from stowra import _core
+except ImportError as error:  # pragma: no cover - depends on the installation
+    error.add_note(
+        "stowra's compiled core could not be loaded: it is built for CPython 3.11 only. "
+        "Reinstall with `pip install .` from the source tree in this interpreter."
+    )
+    raise
+
+from stowra._core import pack
+
+__doc__ = _core.__doc__
+__all__ = ["pack"]
+__version__ = "0.1.0"

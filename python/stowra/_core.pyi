@@ -1,0 +1,10 @@
+from typing import Any
+
+def pack(
+    input: dict[str, Any],
+    pop_size: int = 100,
+    generations: int = 50,
+    time_limit: float = 300.0,
+    threads: int = 0,
+    seed: int = 42,
+) -> dict[str, Any]: ...

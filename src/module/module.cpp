@@ -1,0 +1,10 @@
+#include <pybind11/pybind11.h>
+
+#include "module/pack.hpp"
+
+PYBIND11_MODULE(_core, module) {
+  module.doc() =
+      "Three-dimensional bin packing of items into shipping containers, solved by a genetic "
+      "algorithm parallelised with OpenMP.";
+  stowra::registerPack(module);
+}

@@ -1,0 +1,49 @@
+#include "problem/fit_check.hpp"
+
+#include <stdexcept>
+#include <string>
+
+#include "problem/number_format.hpp"
+
+namespace stowra {
+
+namespace {
+
+bool fitsAny(const ItemSpec& item, const std::vector<BinType>& binTypes, std::size_t first,
+             std::size_t last) {
+  for (std::size_t t = first; t < last && t < binTypes.size(); ++t) {
+    for (const std::int32_t rotation : item.allowedRotations) {
+      if (fitsBinType(item, rotation, binTypes[t])) return true;
+    }
+  }
+  return false;
+}
+
+std::string describe(const ItemSpec& item) {
+  return "Item #" + std::to_string(item.id) + " (" + formatNumber(item.l) + "x" +
+         formatNumber(item.w) + "x" + formatNumber(item.h) + ")";
+}
+
+}  // namespace
+
+bool fitsBinType(const ItemSpec& item, int rotation, const BinType& type) {
+  const double along = rotation == 0 ? item.l : item.w;
+  const double across = rotation == 0 ? item.w : item.l;
+  return type.l >= along && type.w >= across && type.h >= item.h;
+}
+
+void checkItemsFit(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes) {
+  for (const ItemSpec& item : items) {
+    if (fitsAny(item, binTypes, 0, SEARCHED_BIN_TYPES)) continue;
+    if (fitsAny(item, binTypes, SEARCHED_BIN_TYPES, binTypes.size())) {
+      // Only a later type would hold it, and no plan would ever open one.
+      throw std::invalid_argument(describe(item) +
+                                  " fits only bin types after the first two available ('" +
+                                  binTypes[0].id + "', '" + binTypes[1].id +
+                                  "'); the search opens only those two");
+    }
+    throw std::invalid_argument(describe(item) + " does not fit in any available bin type");
+  }
+}
+
+}  // namespace stowra

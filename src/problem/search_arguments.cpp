@@ -1,0 +1,20 @@
+#include "problem/search_arguments.hpp"
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace stowra {
+
+void checkSearchArguments(std::int32_t popSize, double timeLimit) {
+  if (popSize < 1) {
+    throw std::invalid_argument("pop_size must be at least 1, got " + std::to_string(popSize));
+  }
+  if (popSize > MAX_POP_SIZE) {
+    throw std::invalid_argument("pop_size must be at most " + std::to_string(MAX_POP_SIZE) +
+                                ", got " + std::to_string(popSize));
+  }
+  if (std::isnan(timeLimit)) throw std::invalid_argument("time_limit must not be NaN");
+}
+
+}  // namespace stowra
