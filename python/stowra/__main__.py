@@ -1,0 +1,5 @@
+"""``python -m stowra``: the same command line as ``stowra``."""
+
+from stowra.cli import main
+
+raise SystemExit(main())

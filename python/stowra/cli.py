@@ -1,0 +1,400 @@
+"""The ``stowra`` command: pack shipment files, run the demo, write the example files."""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import ctypes
+import json
+import os
+import re
+import sys
+from collections.abc import Callable, Iterator, Sequence
+from pathlib import Path
+from typing import IO, Any, NoReturn, TextIO
+
+from stowra import __version__
+from stowra.examples import DEMO_SEARCH, example_json, write_example
+from stowra.plotting import MissingExtraError, require
+from stowra.report import bin_types, format_left_out, format_report, left_out
+from stowra.shipment import Shipment, ShipmentError, load_shipment, parse_json_shipment
+
+__all__ = ["main", "native_stdout_to"]
+
+PackFn = Callable[..., dict[str, Any]]
+
+EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
+_INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+_PACK_DEFAULTS: dict[str, Any] = {
+    "pop_size": 100,
+    "generations": 50,
+    "time_limit": 300.0,
+    "threads": 0,
+    "seed": 42,
+}
+_DEMO_EPILOG = (
+    "The demo searches briefly (population {pop_size}, {generations} generations, seed {seed}) "
+    "so it finishes in seconds and gives the same plan every run. For a better plan search "
+    "longer, for example: stowra demo --pop-size 100 --generations 200 --time-limit 300. "
+    "To edit the shipment, write it out with: stowra example --format json DIR"
+).format(**DEMO_SEARCH)
+_SHIPMENT_HELP = (
+    "A shipment is a JSON file shaped like pack's input ({'itemTable': [...], 'binTable': "
+    "[...]}), a TOML file with [[itemTable]] and [[binTable]] tables, or two CSV files (items, "
+    "then containers) whose columns are the same keys. A JSON or TOML file may instead name the "
+    "CSV files: items = 'items.csv', containers = 'containers.csv'. Item rows may carry a "
+    "quantity. Exit status: 0 done, 1 items left out with --strict (or the core failed), "
+    "2 bad usage or bad input."
+)
+
+
+class UsageError(Exception):
+    """A mistake by the user: reported as one line on stderr, exit status 2."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        # One line, not the usage block: the usage is one --help away.
+        self.exit(EXIT_USAGE, f"{self.prog}: error: {message} (see '{self.prog} --help')\n")
+
+
+def _int32(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a whole number, got {text!r}") from None
+    if not _INT32_MIN <= value <= _INT32_MAX:
+        raise argparse.ArgumentTypeError(f"{value} is out of range")
+    return value
+
+
+def _seconds(text: str) -> float:
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected seconds, got {text!r}") from None
+
+
+def _add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
+    search = parser.add_argument_group("search")
+    search.add_argument(
+        "--pop-size",
+        type=_int32,
+        default=defaults["pop_size"],
+        metavar="N",
+        help="population size (default %(default)s)",
+    )
+    search.add_argument(
+        "--generations",
+        type=_int32,
+        default=defaults["generations"],
+        metavar="N",
+        help="most generations to search (default %(default)s)",
+    )
+    search.add_argument(
+        "--time-limit",
+        type=_seconds,
+        default=defaults["time_limit"],
+        metavar="SECONDS",
+        help="stop searching after this long (default %(default)s)",
+    )
+    search.add_argument(
+        "--threads",
+        type=_int32,
+        default=defaults["threads"],
+        metavar="N",
+        help="threads for the search, 0 for all cores (default %(default)s)",
+    )
+    search.add_argument(
+        "--seed",
+        type=_int32,
+        default=defaults["seed"],
+        metavar="N",
+        help="random seed; the same seed gives the same plan (default %(default)s)",
+    )
+    output = parser.add_argument_group("output")
+    output.add_argument(
+        "-o",
+        "--output",
+        metavar="FILE.json",
+        default=defaults.get("output"),
+        help="write the plan as JSON ('-' for stdout; the report then goes to stderr)"
+        + (" (default %(default)s)" if defaults.get("output") else ""),
+    )
+    output.add_argument(
+        "--png",
+        metavar="FILE.png",
+        default=defaults.get("png"),
+        help="draw every container in 3D into a PNG picture (needs stowra[plot])"
+        + (" (default %(default)s)" if defaults.get("png") else ""),
+    )
+    output.add_argument(
+        "--html",
+        metavar="FILE.html",
+        help="write an interactive 3D view that works offline (needs stowra[plot])",
+    )
+    output.add_argument(
+        "--instructions",
+        metavar="FILE.csv",
+        help="write the loading list: one row per item in loading order, per container",
+    )
+    output.add_argument(
+        "-q", "--quiet", action="store_true", help="do not print the search's progress lines"
+    )
+    output.add_argument(
+        "--strict",
+        action="store_true",
+        help="exit with status 1 when the plan leaves items out",
+    )
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog="stowra",
+        description="Plan how to load boxes into shipping containers.",
+        epilog="Run 'stowra demo' to see a plan, 'stowra COMMAND --help' for a command's options.",
+    )
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+
+    pack = commands.add_parser(
+        "pack",
+        help="pack a shipment file and write the plan",
+        description="Pack a shipment and report the plan. " + _SHIPMENT_HELP,
+    )
+    pack.add_argument(
+        "shipment",
+        nargs="+",
+        metavar="SHIPMENT",
+        help="shipment.json, shipment.toml, or items.csv containers.csv ('-' reads JSON "
+        "from stdin)",
+    )
+    _add_run_options(pack, _PACK_DEFAULTS)
+
+    demo = commands.add_parser(
+        "demo",
+        help="pack the built-in example shipment and draw it",
+        description="Pack the built-in example: about 250 cartons and pallets from three "
+        "factories into 20GP and 40GP containers (cm, kg). Writes the plan and a picture.",
+        epilog=_DEMO_EPILOG,
+    )
+    _add_run_options(
+        demo, {**DEMO_SEARCH, "output": "stowra-demo-plan.json", "png": "stowra-demo.png"}
+    )
+
+    example = commands.add_parser(
+        "example",
+        help="write the built-in example shipment as files to edit",
+        description="Write the example shipment as files. " + _SHIPMENT_HELP,
+    )
+    example.add_argument(
+        "--format",
+        choices=("json", "csv"),
+        default="json",
+        help="shipment.json, or items.csv + containers.csv + shipment.toml (default json)",
+    )
+    example.add_argument("--force", action="store_true", help="overwrite existing files")
+    example.add_argument("directory", metavar="DIR", help="directory to write into")
+    return parser
+
+
+@contextlib.contextmanager
+def native_stdout_to(fd: int | None) -> Iterator[None]:
+    """Point file descriptor 1 at ``fd`` for the block (``None`` leaves it alone).
+
+    The search core writes its progress lines straight to descriptor 1, past sys.stdout, so
+    silencing or moving them means swapping the descriptor itself.
+    """
+    if fd is None:
+        yield
+        return
+    sys.stdout.flush()
+    try:
+        saved = os.dup(1)
+    except OSError:  # no descriptor 1 at all: nothing to protect
+        yield
+        return
+    try:
+        os.dup2(fd, 1)
+        yield
+    finally:
+        with contextlib.suppress(OSError, AttributeError):
+            ctypes.CDLL(None).fflush(None)  # C stdio may still hold part of a line
+        os.dup2(saved, 1)
+        os.close(saved)
+
+
+def _say(stream: TextIO, message: str) -> None:
+    print(f"stowra: {message}", file=stream)
+
+
+def _source_hint(message: str, shipment: Shipment) -> str:
+    """Where the row behind a core message came from, after quantities were expanded."""
+    for pattern, sources in (
+        (r"itemTable\[(\d+)\]", shipment.item_sources),
+        (r"^Item #(\d+): ", shipment.item_sources),
+        (r"binTable\[(\d+)\]", shipment.bin_sources),
+        (r"^Bin #(\d+) ", shipment.bin_sources),
+    ):
+        found = re.search(pattern, message)
+        if found and int(found.group(1)) < len(sources):
+            return sources[int(found.group(1))].where()
+    found = re.match(r"^Item #(-?\d+) \(", message)
+    if found:
+        places = {s.where() for s in shipment.item_sources if str(s.id) == found.group(1)}
+        if len(places) == 1:
+            return places.pop()
+    return ""
+
+
+def _check_outputs(args: argparse.Namespace) -> None:
+    """Refuse unwritable outputs and missing extras before a long search, not after."""
+    for option, value in (
+        ("--output", args.output),
+        ("--png", args.png),
+        ("--html", args.html),
+        ("--instructions", args.instructions),
+    ):
+        if value is None or (option == "--output" and value == "-"):
+            continue
+        path = Path(value)
+        if not value or path.is_dir():
+            raise UsageError(f"{option}: {value!r} is not a file name")
+        if not path.parent.is_dir():
+            raise UsageError(f"{option}: directory {str(path.parent)!r} does not exist")
+    if args.png:
+        require("matplotlib", "--png")
+        require("mpl_toolkits.mplot3d", "--png")
+    if args.html:
+        require("plotly", "--html")
+
+
+def _write_outputs(
+    args: argparse.Namespace, result: dict[str, Any], shipment: Shipment, report: TextIO
+) -> None:
+    problem = shipment.input
+    if args.output == "-":
+        json.dump(result, sys.stdout, indent=2)
+        sys.stdout.write("\n")
+        sys.stdout.flush()
+    elif args.output:
+        Path(args.output).write_text(json.dumps(result, indent=2) + "\n", encoding="utf-8")
+        print(f"Plan written to {args.output}", file=report)
+    if args.png:
+        from stowra.plotting import plot, save_png
+
+        save_png(plot(result, problem), Path(args.png))
+        print(f"Picture written to {args.png}", file=report)
+    if args.html:
+        from stowra.html_view import write_html
+
+        write_html(Path(args.html), result, problem)
+        print(f"Interactive view written to {args.html}", file=report)
+    if args.instructions:
+        from stowra.loading_list import write_loading_list
+
+        rows = write_loading_list(Path(args.instructions), result, problem, shipment.item_sources)
+        print(f"Loading list ({rows} rows) written to {args.instructions}", file=report)
+
+
+def _run(args: argparse.Namespace, shipment: Shipment, pack_fn: PackFn) -> int:
+    report: TextIO = sys.stderr if args.output == "-" else sys.stdout
+    for warning in shipment.warnings:
+        _say(sys.stderr, f"warning: {warning}")
+    available = list(bin_types(shipment.input))
+    if len(available) > 2:
+        _say(
+            sys.stderr,
+            f"note: the search opens only the first two available container types "
+            f"({', '.join(available[:2])}); {', '.join(available[2:])} will not be used",
+        )
+
+    devnull: IO[bytes] | None = None
+    target: int | None = None
+    if args.quiet:
+        devnull = open(os.devnull, "wb")  # noqa: SIM115 - closed below, after the call
+        target = devnull.fileno()
+    elif args.output == "-":
+        sys.stderr.flush()
+        target = 2
+    try:
+        with native_stdout_to(target):
+            result = pack_fn(
+                shipment.input,
+                pop_size=args.pop_size,
+                generations=args.generations,
+                time_limit=args.time_limit,
+                threads=args.threads,
+                seed=args.seed,
+            )
+    except ValueError as error:
+        hint = _source_hint(str(error), shipment)
+        raise UsageError(f"{error} ({hint})" if hint else str(error)) from None
+    finally:
+        if devnull is not None:
+            devnull.close()
+
+    text = format_report(
+        result,
+        shipment.input,
+        shipment.item_sources,
+        title=f"Plan for {shipment.name}",
+        show_left_out=False,
+    )
+    print(text, end="", file=report)
+    try:
+        _write_outputs(args, result, shipment, report)
+    except OSError as error:
+        raise UsageError(f"cannot write {error.filename}: {error.strerror}") from None
+    report.flush()
+
+    missing = left_out(result, len(shipment.input["itemTable"]))
+    if missing:
+        listed = format_left_out(missing, shipment.input["itemTable"], shipment.item_sources)
+        level = "error" if args.strict else "warning"
+        total = len(shipment.input["itemTable"])
+        _say(sys.stderr, f"{level}: {len(missing)} of {total} items left out: {listed}")
+        if args.strict:
+            return EXIT_FAILED
+    return EXIT_OK
+
+
+def _load(args: argparse.Namespace) -> Shipment:
+    if args.command == "demo":
+        return parse_json_shipment(example_json(), "example shipment.json")
+    if len(args.shipment) > 2:
+        raise UsageError("give one shipment file, or two CSV files (items, then containers)")
+    return load_shipment(args.shipment)
+
+
+def main(argv: Sequence[str] | None = None, *, pack_fn: PackFn | None = None) -> int:
+    """Run the command line; returns the exit status. ``pack_fn`` replaces ``stowra.pack``."""
+    parser = _parser()
+    args = parser.parse_args(argv)
+    if args.command is None:
+        parser.error("choose a command: pack, demo or example")
+    try:
+        if args.command == "example":
+            written = write_example(Path(args.directory), args.format, force=args.force)
+            for path in written:
+                print(f"wrote {path}")
+            shipment_file = written[-1] if args.format == "csv" else written[0]
+            print(f"Pack it with: stowra pack {shipment_file}")
+            return EXIT_OK
+        _check_outputs(args)
+        shipment = _load(args)
+        if pack_fn is None:
+            from stowra import pack as pack_fn
+        return _run(args, shipment, pack_fn)
+    except (UsageError, ShipmentError, MissingExtraError, FileExistsError) as error:
+        _say(sys.stderr, f"error: {error}")
+        return EXIT_USAGE
+    except OSError as error:
+        _say(sys.stderr, f"error: {error.filename}: {error.strerror}")
+        return EXIT_USAGE
+    except RuntimeError as error:
+        _say(sys.stderr, f"error: the packing core failed: {error}")
+        return EXIT_FAILED
+    except KeyboardInterrupt:
+        _say(sys.stderr, "interrupted")
+        return 130

@@ -1,0 +1,209 @@
+"""An interactive 3D view of a plan as one self-contained HTML page (plotly, script embedded).
+
+The page carries the whole plotting script, so it opens offline in any browser.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Mapping
+from pathlib import Path
+from typing import TYPE_CHECKING, Any
+
+from stowra.plotting import (
+    EDGES,
+    NOT_STACKABLE_EDGE,
+    box_corners,
+    container_title,
+    factory_colours,
+    require,
+)
+from stowra.report import PlacedBox, bin_types, placed_boxes
+
+if TYPE_CHECKING:
+    import plotly.graph_objects as go
+
+__all__ = ["plan_view", "write_html"]
+
+# The twelve triangles of a box, as corner numbers of ``box_corners``.
+_TRIANGLES = (
+    (0, 1, 2),
+    (0, 2, 3),
+    (4, 5, 6),
+    (4, 6, 7),
+    (0, 1, 5),
+    (0, 5, 4),
+    (1, 2, 6),
+    (1, 6, 5),
+    (2, 3, 7),
+    (2, 7, 6),
+    (3, 0, 4),
+    (3, 4, 7),
+)
+
+
+def _edge_lines(boxes: list[PlacedBox]) -> tuple[list[float | None], ...]:
+    xs: list[float | None] = []
+    ys: list[float | None] = []
+    zs: list[float | None] = []
+    for box in boxes:
+        corners = box_corners(box)
+        for a, b in EDGES:
+            for corner in (corners[a], corners[b]):
+                xs.append(corner[0])
+                ys.append(corner[1])
+                zs.append(corner[2])
+            xs.append(None)
+            ys.append(None)
+            zs.append(None)
+    return xs, ys, zs
+
+
+def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figure:
+    """A plotly figure with one 3D scene per container, boxes coloured by factory."""
+    graph = require("plotly.graph_objects", "--html")
+    subplots = require("plotly.subplots", "--html")
+
+    items = problem["itemTable"]
+    types = bin_types(problem)
+    colours = factory_colours(items)
+    containers = list(result["packingTable"])
+    panels = max(len(containers), 1)
+    titles = [
+        container_title(container, types.get(container["binType"], {})) for container in containers
+    ]
+    figure = subplots.make_subplots(
+        rows=panels,
+        cols=1,
+        specs=[[{"type": "scene"}] for _ in range(panels)],
+        subplot_titles=titles or ["No containers were loaded."],
+        vertical_spacing=0.04 / panels,
+    )
+    shown: set[Any] = set()
+    for number, container in enumerate(containers, 1):
+        kind = types.get(container["binType"], {})
+        boxes = placed_boxes(container, items)
+        length = float(kind.get("l", 0) or 0) or max((b.x + b.dx for b in boxes), default=1.0)
+        width = float(kind.get("w", 0) or 0) or max((b.y + b.dy for b in boxes), default=1.0)
+        height = float(kind.get("h", 0) or 0) or max((b.z + b.dz for b in boxes), default=1.0)
+
+        for factory, colour in colours.items():
+            group = [box for box in boxes if box.item.get("factory") == factory]
+            if not group:
+                continue
+            x: list[float] = []
+            y: list[float] = []
+            z: list[float] = []
+            i: list[int] = []
+            j: list[int] = []
+            k: list[int] = []
+            text: list[str] = []
+            for box in group:
+                base = len(x)
+                for corner in box_corners(box):
+                    x.append(corner[0])
+                    y.append(corner[1])
+                    z.append(corner[2])
+                label = (
+                    f"item {box.item.get('id')} (row {box.index})<br>"
+                    f"at {box.x:g}, {box.y:g}, {box.z:g}<br>"
+                    f"size {box.dx:g} x {box.dy:g} x {box.dz:g}, weight {box.item.get('weight')}"
+                    + ("" if box.item.get("stackable", True) else "<br>not stackable")
+                )
+                text += [label] * 8
+                for a, b, c in _TRIANGLES:
+                    i.append(base + a)
+                    j.append(base + b)
+                    k.append(base + c)
+            figure.add_trace(
+                graph.Mesh3d(
+                    x=x,
+                    y=y,
+                    z=z,
+                    i=i,
+                    j=j,
+                    k=k,
+                    color=colour,
+                    flatshading=True,
+                    name=f"factory {factory}",
+                    legendgroup=f"factory {factory}",
+                    showlegend=factory not in shown,
+                    hovertext=text,
+                    hoverinfo="text",
+                ),
+                row=number,
+                col=1,
+            )
+            shown.add(factory)
+
+        outline = PlacedBox(-1, 0.0, 0.0, 0.0, length, width, height, 0, {})
+        for name, group, colour, line_width in (
+            ("edges", [b for b in boxes if b.item.get("stackable", True)], "#333333", 1),
+            (
+                "not stackable",
+                [b for b in boxes if not b.item.get("stackable", True)],
+                NOT_STACKABLE_EDGE,
+                4,
+            ),
+            ("container", [outline], "#777777", 2),
+        ):
+            if not group:
+                continue
+            ex, ey, ez = _edge_lines(group)
+            figure.add_trace(
+                graph.Scatter3d(
+                    x=ex,
+                    y=ey,
+                    z=ez,
+                    mode="lines",
+                    line={"color": colour, "width": line_width},
+                    name=name,
+                    legendgroup=name,
+                    showlegend=name == "not stackable" and name not in shown,
+                    hoverinfo="skip",
+                ),
+                row=number,
+                col=1,
+            )
+            shown.add(name)
+
+        cx, cy, cz = (float(value) for value in container["centerOfGravity"])
+        figure.add_trace(
+            graph.Scatter3d(
+                x=[cx, cx],
+                y=[cy, cy],
+                z=[0.0, cz],
+                mode="lines+markers",
+                marker={"symbol": ["circle", "x"], "size": [2, 7], "color": "black"},
+                line={"color": "black", "dash": "dash", "width": 3},
+                name="centre of gravity",
+                legendgroup="centre of gravity",
+                showlegend="cog" not in shown,
+                hovertext=f"centre of gravity {cx:.0f}, {cy:.0f}, {cz:.0f}",
+                hoverinfo="text",
+            ),
+            row=number,
+            col=1,
+        )
+        shown.add("cog")
+        longest = max(length, width, height)
+        scene = "scene" if number == 1 else f"scene{number}"
+        figure.layout[scene].update(
+            aspectmode="manual",
+            aspectratio={"x": length / longest, "y": width / longest, "z": height / longest},
+            xaxis={"title": "length", "range": [0, length]},
+            yaxis={"title": "width", "range": [0, width]},
+            zaxis={"title": "height", "range": [0, height]},
+            camera={"eye": {"x": -0.6, "y": -1.3, "z": 0.7}},
+        )
+    figure.update_layout(
+        height=120 + 480 * panels,
+        margin={"l": 10, "r": 10, "t": 60, "b": 10},
+        legend={"orientation": "h", "y": 1.0, "yanchor": "bottom"},
+    )
+    return figure
+
+
+def write_html(path: Path, result: Mapping[str, Any], problem: Mapping[str, Any]) -> None:
+    """Write the interactive view with the plotting script embedded, for offline use."""
+    figure = plan_view(result, problem)
+    figure.write_html(path, include_plotlyjs=True, full_html=True)

@@ -1,0 +1,221 @@
+"""Pictures of a plan with matplotlib: one 3D panel per container.
+
+matplotlib is an optional extra (``pip install 'stowra[plot]'``); it is imported only when a
+picture is drawn, so ``import stowra`` works without it.
+"""
+
+from __future__ import annotations
+
+import importlib
+import math
+from collections.abc import Mapping, Sequence
+from pathlib import Path
+from types import ModuleType
+from typing import TYPE_CHECKING, Any
+
+from stowra.report import PlacedBox, bin_types, placed_boxes
+
+if TYPE_CHECKING:
+    from matplotlib.figure import Figure
+
+__all__ = [
+    "NOT_STACKABLE_EDGE",
+    "MissingExtraError",
+    "container_title",
+    "factory_colours",
+    "plot",
+    "require",
+    "save_png",
+]
+
+# Edge colour of boxes nothing may stand on, in every picture.
+NOT_STACKABLE_EDGE = "#d62728"
+_PALETTE = (
+    "#4c78a8",
+    "#f58518",
+    "#54a24b",
+    "#b279a2",
+    "#eeca3b",
+    "#9d755d",
+    "#72b7b2",
+    "#ff9da6",
+    "#bab0ac",
+    "#e45756",
+)
+
+
+class MissingExtraError(ImportError):
+    """A picture was asked for but its plotting library is not installed."""
+
+
+def require(module: str, what: str) -> ModuleType:
+    """Import ``module`` or explain how to install the plotting extra."""
+    try:
+        return importlib.import_module(module)
+    except ImportError as error:
+        raise MissingExtraError(
+            f"{what} needs {module.split('.')[0]}: pip install 'stowra[plot]'"
+        ) from error
+
+
+def factory_colours(items: Sequence[Mapping[str, Any]]) -> dict[Any, str]:
+    """A fixed colour per factory number, in ascending factory order."""
+    factories = sorted({item.get("factory") for item in items}, key=lambda f: (str(type(f)), f))
+    return {factory: _PALETTE[n % len(_PALETTE)] for n, factory in enumerate(factories)}
+
+
+def container_title(container: Mapping[str, Any], kind: Mapping[str, Any]) -> str:
+    """``Container 1 · 40GP · 81.2% full · 12,345 / 26,700 weight``."""
+    weight = float(container["currentWeight"])
+    limit = float(kind.get("weight_limit", 0) or 0)
+    load = f"{weight:,.0f} / {limit:,.0f}" if limit > 0 else f"{weight:,.0f} (no limit)"
+    return (
+        f"Container {container['id']} · {container['binType']} · "
+        f"{float(container['spaceUtilization']):.1%} full · weight {load} · "
+        f"{container['itemCount']} items"
+    )
+
+
+def box_corners(box: PlacedBox) -> list[tuple[float, float, float]]:
+    """The 8 corners, bottom face first, each face counter-clockwise."""
+    x0, y0, z0 = box.x, box.y, box.z
+    x1, y1, z1 = x0 + box.dx, y0 + box.dy, z0 + box.dz
+    return [
+        (x0, y0, z0),
+        (x1, y0, z0),
+        (x1, y1, z0),
+        (x0, y1, z0),
+        (x0, y0, z1),
+        (x1, y0, z1),
+        (x1, y1, z1),
+        (x0, y1, z1),
+    ]
+
+
+# Corner numbers of the six faces and the twelve edges of a box from ``box_corners``.
+FACES = ((0, 1, 2, 3), (4, 5, 6, 7), (0, 1, 5, 4), (1, 2, 6, 5), (2, 3, 7, 6), (3, 0, 4, 7))
+EDGES = (
+    *((0, 1), (1, 2), (2, 3), (3, 0)),  # bottom
+    *((4, 5), (5, 6), (6, 7), (7, 4)),  # top
+    *((0, 4), (1, 5), (2, 6), (3, 7)),  # upright
+)
+
+
+def _container_box(kind: Mapping[str, Any]) -> PlacedBox:
+    return PlacedBox(
+        index=-1,
+        x=0.0,
+        y=0.0,
+        z=0.0,
+        dx=float(kind.get("l", 0) or 0),
+        dy=float(kind.get("w", 0) or 0),
+        dz=float(kind.get("h", 0) or 0),
+        rotation=0,
+        item={},
+    )
+
+
+_ELEVATION, _AZIMUTH = 22.0, -66.0
+_EYE = (
+    math.cos(math.radians(_ELEVATION)) * math.cos(math.radians(_AZIMUTH)),
+    math.cos(math.radians(_ELEVATION)) * math.sin(math.radians(_AZIMUTH)),
+    math.sin(math.radians(_ELEVATION)),
+)
+
+
+def _nearness(box: PlacedBox) -> float:
+    """How close the box's centre is to the viewer, for painting far boxes first."""
+    centre = (box.x + box.dx / 2, box.y + box.dy / 2, box.z + box.dz / 2)
+    return sum(c * e for c, e in zip(centre, _EYE, strict=True))
+
+
+def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
+    """Draw the plan: one 3D panel per container, one box per placed item.
+
+    Boxes are coloured by factory; boxes that nothing may stand on have thick red edges; the
+    black cross on a dashed line marks the container's centre of gravity. ``input`` is the
+    dict given to ``pack``. Returns a matplotlib ``Figure`` (not tied to pyplot, so it works
+    without a display); save it with ``fig.savefig("plan.png")``.
+    """
+    figure_module = require("matplotlib.figure", "stowra.plot")
+    art3d = require("mpl_toolkits.mplot3d.art3d", "stowra.plot")
+    patches = require("matplotlib.patches", "stowra.plot")
+    lines = require("matplotlib.lines", "stowra.plot")
+
+    items = input["itemTable"]
+    types = bin_types(input)
+    colours = factory_colours(items)
+    containers = list(result["packingTable"])
+    panels = max(len(containers), 1)
+    figure: Figure = figure_module.Figure(figsize=(13, 1.2 + 3.8 * panels), dpi=100)
+    if not containers:
+        figure.text(0.5, 0.5, "No containers were loaded.", ha="center", va="center")
+        return figure
+
+    for number, container in enumerate(containers):
+        kind = types.get(container["binType"], {})
+        outline = _container_box(kind)
+        boxes = placed_boxes(container, items)
+        length = outline.dx or max((b.x + b.dx for b in boxes), default=1.0)
+        width = outline.dy or max((b.y + b.dy for b in boxes), default=1.0)
+        height = outline.dz or max((b.z + b.dz for b in boxes), default=1.0)
+        axes = figure.add_subplot(panels, 1, number + 1, projection="3d")
+        axes.set_box_aspect((length, width, height), zoom=1.25)
+        axes.set_xlim(0, length)
+        axes.set_ylim(0, width)
+        axes.set_zlim(0, height)
+        axes.set_xlabel("length (door at the far end)")
+        axes.set_ylabel("width")
+        axes.set_zlabel("height")
+        axes.view_init(elev=_ELEVATION, azim=_AZIMUTH)
+        # Draw far boxes first and the centre of gravity last, so it is never hidden.
+        axes.computed_zorder = False
+        axes.set_title(container_title(container, kind), fontsize=11)
+
+        corners = box_corners(_container_box({"l": length, "w": width, "h": height}))
+        walls = art3d.Line3DCollection(
+            [(corners[a], corners[b]) for a, b in EDGES], colors="#555555", linewidths=1.0
+        )
+        walls.set_gid("container")
+        axes.add_collection3d(walls)
+
+        for depth, box in enumerate(sorted(boxes, key=_nearness)):
+            corners = box_corners(box)
+            stackable = bool(box.item.get("stackable", True))
+            faces = art3d.Poly3DCollection(
+                [[corners[c] for c in face] for face in FACES],
+                facecolors=colours[box.item.get("factory")],
+                edgecolors="#333333" if stackable else NOT_STACKABLE_EDGE,
+                linewidths=0.4 if stackable else 1.6,
+                alpha=0.85,
+            )
+            faces.set_gid(f"item {box.index}")
+            faces.set_zorder(1 + depth / max(len(boxes), 1))
+            axes.add_collection3d(faces)
+
+        cx, cy, cz = (float(value) for value in container["centerOfGravity"])
+        (drop,) = axes.plot([cx, cx], [cy, cy], [0, cz], color="black", linestyle="--", zorder=3)
+        drop.set_gid("centre of gravity line")
+        marker = axes.scatter([cx], [cy], [cz], marker="X", s=120, color="black", zorder=4)
+        marker.set_gid("centre of gravity")
+
+    handles = [
+        patches.Patch(facecolor=colour, edgecolor="#333333", label=f"factory {factory}")
+        for factory, colour in colours.items()
+    ]
+    handles.append(
+        patches.Patch(facecolor="white", edgecolor=NOT_STACKABLE_EDGE, lw=2, label="not stackable")
+    )
+    handles.append(
+        lines.Line2D(
+            [], [], marker="X", color="black", linestyle="", ms=9, label="centre of gravity"
+        )
+    )
+    figure.legend(handles=handles, loc="upper center", ncol=len(handles), frameon=False)
+    figure.subplots_adjust(left=0.0, right=1.0, bottom=0.02, top=1 - 0.6 / figure.get_figheight())
+    return figure
+
+
+def save_png(figure: Figure, path: Path) -> None:
+    """Write ``figure`` as a PNG file."""
+    figure.savefig(path, format="png", dpi=110)

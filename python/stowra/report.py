@@ -1,0 +1,182 @@
+"""Reading a plan: placed sizes, left-out items and a text report a person can read."""
+
+from __future__ import annotations
+
+from collections import Counter
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from typing import Any
+
+from stowra.shipment import RowSource
+
+__all__ = [
+    "PlacedBox",
+    "bin_types",
+    "format_left_out",
+    "format_report",
+    "left_out",
+    "placed_boxes",
+]
+
+
+@dataclass(frozen=True)
+class PlacedBox:
+    """A placed item and its size as placed: ``dx`` along the length, ``dy`` across, ``dz`` up."""
+
+    index: int
+    x: float
+    y: float
+    z: float
+    dx: float
+    dy: float
+    dz: float
+    rotation: int
+    item: Mapping[str, Any]
+
+
+def placed_boxes(
+    container: Mapping[str, Any], items: Sequence[Mapping[str, Any]]
+) -> list[PlacedBox]:
+    """The boxes of one packingTable row, in placing order."""
+    boxes = []
+    for placement in container["items"]:
+        item = items[placement["itemIndex"]]
+        rotation = int(placement["rotation"])
+        # Rotation 0 keeps the item's length along the container; any other turns it a quarter.
+        dx, dy = (item["l"], item["w"]) if rotation == 0 else (item["w"], item["l"])
+        boxes.append(
+            PlacedBox(
+                index=placement["itemIndex"],
+                x=float(placement["x"]),
+                y=float(placement["y"]),
+                z=float(placement["z"]),
+                dx=float(dx),
+                dy=float(dy),
+                dz=float(item["h"]),
+                rotation=rotation,
+                item=item,
+            )
+        )
+    return boxes
+
+
+def bin_types(problem: Mapping[str, Any]) -> dict[str, Mapping[str, Any]]:
+    """Available container types by name; the first row wins when a name repeats."""
+    types: dict[str, Mapping[str, Any]] = {}
+    for row in problem.get("binTable", []):
+        if row.get("available", False):
+            types.setdefault(str(row["id"]), row)
+    return types
+
+
+def left_out(result: Mapping[str, Any], item_count: int) -> list[int]:
+    """Item indices that no container holds, in item order."""
+    placed = {p["itemIndex"] for row in result["packingTable"] for p in row["items"]}
+    return [index for index in range(item_count) if index not in placed]
+
+
+def _source(sources: Sequence[RowSource] | None, index: int) -> RowSource | None:
+    return sources[index] if sources is not None and index < len(sources) else None
+
+
+def format_left_out(
+    indices: Sequence[int],
+    items: Sequence[Mapping[str, Any]],
+    sources: Sequence[RowSource] | None = None,
+) -> str:
+    """``id 203 (x2) (items.csv line 7), id 9 (...)``: left-out items grouped by their row."""
+    groups: Counter[tuple[Any, str]] = Counter()
+    for index in indices:
+        source = _source(sources, index)
+        where = source.where() if source is not None else f"itemTable[{index}]"
+        groups[(items[index].get("id"), where)] += 1
+    parts = []
+    for (item_id, where), count in groups.items():
+        times = f" (x{count})" if count > 1 else ""
+        parts.append(f"id {item_id}{times} ({where})")
+    return ", ".join(parts)
+
+
+def _number(value: float, decimals: int = 0) -> str:
+    return f"{value:,.{decimals}f}"
+
+
+def _table(rows: list[list[str]], right: set[int]) -> list[str]:
+    widths = [max(len(row[column]) for row in rows) for column in range(len(rows[0]))]
+    lines = []
+    for row in rows:
+        cells = [
+            cell.rjust(width) if column in right else cell.ljust(width)
+            for column, (cell, width) in enumerate(zip(row, widths, strict=True))
+        ]
+        lines.append("  ".join(cells).rstrip())
+    return lines
+
+
+def format_report(
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource] | None = None,
+    title: str | None = None,
+    show_left_out: bool = True,
+) -> str:
+    """The plan as a table: one line per container, then the totals and any left-out items."""
+    items = problem["itemTable"]
+    types = bin_types(problem)
+    rows = [
+        [
+            "#",
+            "type",
+            "items",
+            "fill",
+            "weight / limit",
+            "centre of gravity x, y, z",
+            "off centre (length, width)",
+        ]
+    ]
+    for container in result["packingTable"]:
+        kind = types.get(container["binType"], {})
+        limit = float(kind.get("weight_limit", 0) or 0)
+        limit_text = _number(limit) if limit > 0 else "no limit"
+        cx, cy, cz = (float(value) for value in container["centerOfGravity"])
+        length, width = float(kind.get("l", 0) or 0), float(kind.get("w", 0) or 0)
+        if container["itemCount"] and length > 0 and width > 0:
+            off = f"{(cx - length / 2) / length:+.1%}, {(cy - width / 2) / width:+.1%}"
+        else:
+            off = "-"
+        rows.append(
+            [
+                str(container["id"]),
+                str(container["binType"]),
+                str(container["itemCount"]),
+                f"{float(container['spaceUtilization']):.1%}",
+                f"{_number(float(container['currentWeight']))} / {limit_text}",
+                f"{cx:.0f}, {cy:.0f}, {cz:.0f}",
+                off,
+            ]
+        )
+    lines = [title] if title else []
+    if len(rows) > 1:
+        lines += _table(rows, right={0, 2, 3})
+    else:
+        lines.append("No containers were loaded.")
+
+    by_type = Counter(str(container["binType"]) for container in result["packingTable"])
+    mix = ", ".join(f"{count} x {name}" for name, count in sorted(by_type.items()))
+    missing = left_out(result, len(items))
+    placed = len(items) - len(missing)
+    count = len(result["packingTable"])
+    lines.append(
+        f"Total: {count} container{'s' if count != 1 else ''}"
+        + (f" ({mix})" if mix else "")
+        + f", cost {_number(float(result['cost']), 2 if float(result['cost']) % 1 else 0)}"
+        + f", utilization {float(result['utilization']):.1%}"
+        + f", {placed} of {len(items)} items placed"
+        + f", search {float(result['elapsedSeconds']):.1f} s"
+    )
+    if missing and show_left_out:
+        lines.append(
+            f"Left out: {len(missing)} item{'s' if len(missing) != 1 else ''}: "
+            + format_left_out(missing, items, sources)
+        )
+    return "\n".join(lines) + "\n"
