@@ -56,7 +56,8 @@ struct Problem {
 Problem readProblem(const py::dict& input, std::int32_t popSize, double timeLimit) {
   Problem problem;
   problem.items = readItemTable(asTable(input["itemTable"]));
-  problem.binTypes = readBinTable(input.contains("binTable") ? asTable(input["binTable"]) : py::list());
+  problem.binTypes =
+      readBinTable(input.contains("binTable") ? asTable(input["binTable"]) : py::list());
   checkItemsFit(problem.items, problem.binTypes);
   checkSearchArguments(popSize, timeLimit);
   problem.itemFactories = itemFactoriesOf(problem.items);

@@ -37,10 +37,9 @@ void checkItemsFit(const std::vector<ItemSpec>& items, const std::vector<BinType
     if (fitsAny(item, binTypes, 0, SEARCHED_BIN_TYPES)) continue;
     if (fitsAny(item, binTypes, SEARCHED_BIN_TYPES, binTypes.size())) {
       // Only a later type would hold it, and no plan would ever open one.
-      throw std::invalid_argument(describe(item) +
-                                  " fits only bin types after the first two available ('" +
-                                  binTypes[0].id + "', '" + binTypes[1].id +
-                                  "'); the search opens only those two");
+      throw std::invalid_argument(
+          describe(item) + " fits only bin types after the first two available ('" +
+          binTypes[0].id + "', '" + binTypes[1].id + "'); the search opens only those two");
     }
     throw std::invalid_argument(describe(item) + " does not fit in any available bin type");
   }

@@ -1,0 +1,51 @@
+"""Small problem builders shared by the Python tests."""
+
+from __future__ import annotations
+
+from typing import Any
+
+CONTAINER_20GP = {
+    "id": "20GP",
+    "l": 590.0,
+    "w": 234.0,
+    "h": 230.0,
+    "cost": 1000,
+    "weight_limit": 28000.0,
+    "available": True,
+}
+CONTAINER_40GP = {
+    "id": "40GP",
+    "l": 1203.0,
+    "w": 234.0,
+    "h": 230.0,
+    "cost": 1800,
+    "weight_limit": 26000.0,
+    "available": True,
+}
+
+
+def item(index: int = 0, **values: Any) -> dict[str, Any]:
+    row = {
+        "id": 100 + index,
+        "l": 60.0,
+        "w": 40.0,
+        "h": 30.0,
+        "weight": 12.5,
+        "factory": 1,
+        "stackable": True,
+    }
+    row.update(values)
+    return row
+
+
+def container(base: dict[str, Any] | None = None, **values: Any) -> dict[str, Any]:
+    row = dict(base or CONTAINER_20GP)
+    row.update(values)
+    return row
+
+
+def problem(items: list[Any] | None = None, bins: list[Any] | None = None) -> dict[str, Any]:
+    return {
+        "itemTable": items if items is not None else [item(i) for i in range(3)],
+        "binTable": bins if bins is not None else [container(), container(CONTAINER_40GP)],
+    }

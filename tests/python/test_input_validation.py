@@ -1,0 +1,306 @@
+"""What a caller sees when the problem or the arguments are wrong."""
+
+from __future__ import annotations
+
+import math
+
+import pytest
+from problems import CONTAINER_40GP, container, item, problem
+
+import stowra
+
+NAN = float("nan")
+INF = float("inf")
+
+
+def fail(input_: dict, exception: type[Exception], **arguments) -> str:
+    with pytest.raises(exception) as caught:
+        stowra.pack(input_, **arguments)
+    return str(caught.value)
+
+
+def without(row: dict, *keys: str) -> dict:
+    return {key: value for key, value in row.items() if key not in keys}
+
+
+@pytest.mark.parametrize(
+    ("items", "message"),
+    [
+        ([], "itemTable is empty"),
+        ([without(item(), "stackable")], "Missing required key 'stackable' in itemTable[0]"),
+        # Keys are all checked before any value, in the order id, l, w, h, weight, ...
+        (
+            [item(), item(), without(item(l=0), "factory")],
+            "Missing required key 'factory' in itemTable[2]",
+        ),
+        ([without(item(), "weight", "w")], "Missing required key 'w' in itemTable[0]"),
+        ([item(h=-1, l=0)], "Item #0: l must be positive, got 0"),
+        ([item(), item(w=-5)], "Item #1: w must be positive, got -5"),
+        ([item(l=NAN)], "Item #0: l must be positive, got nan"),
+        ([item(l=-INF)], "Item #0: l must be positive, got -inf"),
+        ([item(l=INF, w=0)], "Item #0: l must be finite, got inf"),
+        ([item(h=INF)], "Item #0: h must be finite, got inf"),
+        ([item(weight=NAN)], "Item #0: weight must be finite, got nan"),
+        ([item(weight=-INF)], "Item #0: weight must be finite, got -inf"),
+        ([item(l=0.00001 - 1)], "Item #0: l must be positive, got -0.99999"),
+        ([item(w=-1234567)], "Item #0: w must be positive, got -1.23457e+06"),
+        ([item(l=-0.0)], "Item #0: l must be positive, got -0"),
+        ([item(l=True, w=False)], "Item #0: w must be positive, got 0"),
+    ],
+)
+def test_item_table_errors(items: list, message: str) -> None:
+    assert fail(problem(items=items), ValueError) == message
+
+
+@pytest.mark.parametrize(
+    ("bins", "message"),
+    [
+        ([], "No available bins in binTable"),
+        ([container(available=False)], "No available bins in binTable"),
+        ([container(), without(container(), "cost")], "Missing required key 'cost' in binTable[1]"),
+        # An unavailable row is skipped unread, but still needs every key.
+        ([container(), container(available=False, l=-1)], None),
+        (
+            [container(id="P"), container(id="Q", available=False), container(id="R", w=0)],
+            "Bin #2 ('R'): dimensions must be positive",
+        ),
+        ([container(h=NAN)], "Bin #0 ('20GP'): dimensions must be positive"),
+        ([container(l=INF)], "Bin #0 ('20GP'): dimensions must be finite"),
+        ([container(l=1e200, w=1e200)], "Bin #0 ('20GP'): volume must be positive and finite"),
+        ([container(weight_limit=NAN)], "Bin #0 ('20GP'): weight_limit must be a number"),
+        ([container(id=b"\xff20GP")], "Bin #0: id is not valid UTF-8"),
+    ],
+)
+def test_bin_table_errors(bins: list, message: str | None) -> None:
+    if message is None:
+        # Reaching the argument check proves both tables were accepted.
+        assert (
+            fail(problem(bins=bins), ValueError, pop_size=0) == "pop_size must be at least 1, got 0"
+        )
+    else:
+        assert fail(problem(bins=bins), ValueError) == message
+
+
+def test_missing_bin_table_is_reported_after_the_items() -> None:
+    assert fail({"itemTable": [item()]}, ValueError) == "No available bins in binTable"
+    assert fail({"itemTable": [item(l=0)]}, ValueError) == "Item #0: l must be positive, got 0"
+
+
+def test_item_errors_win_over_bin_errors() -> None:
+    bad = problem(items=[item(w=0)], bins=[container(l=0)])
+    assert fail(bad, ValueError) == "Item #0: w must be positive, got 0"
+
+
+@pytest.mark.parametrize(
+    ("items", "bins", "message"),
+    [
+        (
+            [item(id=7, l=250, w=300, h=100)],
+            [container()],
+            "Item #7 (250x300x100) does not fit in any available bin type",
+        ),
+        (
+            [item(), item(id=9, l=700, w=50, h=50)],
+            [container()],
+            "Item #9 (700x50x50) does not fit in any available bin type",
+        ),
+        (
+            [item(id=7, l=100, w=80, h=300)],
+            [container(), container(CONTAINER_40GP), container(id="HC", h=310)],
+            "Item #7 (100x80x300) fits only bin types after the first two available ('20GP', '40GP');"
+            " the search opens only those two",
+        ),
+        # Unavailable rows do not count among the first two.
+        (
+            [item(id=7, l=100, w=80, h=300)],
+            [
+                container(id="A"),
+                container(id="X", available=False),
+                container(id="B"),
+                container(id="HC", h=310),
+            ],
+            "Item #7 (100x80x300) fits only bin types after the first two available ('A', 'B');"
+            " the search opens only those two",
+        ),
+    ],
+)
+def test_fit_pre_check(items: list, bins: list, message: str) -> None:
+    assert fail(problem(items=items, bins=bins), ValueError) == message
+
+
+@pytest.mark.parametrize(
+    ("arguments", "message"),
+    [
+        ({"pop_size": 0}, "pop_size must be at least 1, got 0"),
+        ({"pop_size": -7}, "pop_size must be at least 1, got -7"),
+        ({"pop_size": 429496731}, "pop_size must be at most 429496730, got 429496731"),
+        ({"time_limit": NAN}, "time_limit must not be NaN"),
+    ],
+)
+def test_unsearchable_arguments(arguments: dict, message: str) -> None:
+    assert fail(problem(), ValueError, **arguments) == message
+
+
+def test_total_weight_overflow() -> None:
+    heavy = [item(0, weight=1.5e308), item(1, weight=1.5e308)]
+    assert fail(problem(items=heavy), ValueError) == "Total item weight must be finite, got inf"
+
+
+def test_fit_pre_check_comes_before_argument_checks() -> None:
+    items = [item(id=3, l=1300)]
+    assert fail(problem(items=items), ValueError, pop_size=0).startswith("Item #3 (1300x40x30)")
+
+
+@pytest.mark.parametrize(
+    ("items", "bins"),
+    [
+        ([item(stackable="yes")], None),
+        ([item(id="A1")], None),
+        ([item(id=2**31)], None),
+        ([item(factory=1.0)], None),
+        ([item(l="60")], None),
+        (None, [container(cost=1500.5)]),
+        (None, [container(id=20)]),
+        (None, [container(available="no")]),
+    ],
+)
+def test_values_of_a_refused_kind_are_runtime_errors(items: list | None, bins: list | None) -> None:
+    message = fail(problem(items=items, bins=bins), RuntimeError)
+    assert message.startswith("Unable to cast Python instance of type ")
+
+
+class Index:
+    def __init__(self, value: int) -> None:
+        self.value = value
+
+    def __index__(self) -> int:
+        return self.value
+
+
+@pytest.mark.parametrize(
+    "values",
+    [
+        {"id": Index(5), "factory": True, "stackable": None},
+        {"l": 60, "w": Index(40), "stackable": 0.0},
+        {"id": -(2**31), "factory": 2**31 - 1, "stackable": 2},
+        {"weight": -3, "stackable": False},
+    ],
+)
+def test_accepted_conversions(values: dict) -> None:
+    # Accepted rows reach the argument check.
+    message = fail(problem(items=[item(**values)]), ValueError, pop_size=0)
+    assert message == "pop_size must be at least 1, got 0"
+
+
+@pytest.mark.parametrize(
+    "input_",
+    [
+        {"itemTable": (item(), item(1))},  # tuple table
+        {"itemTable": (item(i) for i in range(2))},  # generator table
+        {"itemTable": [list(item().items())]},  # row as key-value pairs
+        {"itemTable": [item()], "binTable": (container(),), "comment": "ignored"},
+        {
+            "itemTable": [item()],
+            "binTable": [container(id=bytearray(b"20GP"))],
+        },
+    ],
+)
+def test_tables_as_any_iterable(input_: dict) -> None:
+    input_.setdefault("binTable", [container()])
+    assert fail(input_, ValueError, pop_size=0) == "pop_size must be at least 1, got 0"
+
+
+@pytest.mark.parametrize(
+    ("input_", "message"),
+    [
+        ({"binTable": [container()]}, "C++ exception: KeyError: 'itemTable'"),
+        ({"itemTable": 5}, "C++ exception: TypeError: 'int' object is not iterable"),
+        (
+            {"itemTable": [item()], "binTable": None},
+            "C++ exception: TypeError: 'NoneType' object is not iterable",
+        ),
+        ({"itemTable": [42]}, "C++ exception: TypeError: 'int' object is not iterable"),
+        (
+            {"itemTable": [["ab", "c"]]},
+            "C++ exception: ValueError: dictionary update sequence element #1 has length 1; 2 is required",
+        ),
+    ],
+)
+def test_python_errors_while_reading_are_wrapped(input_: dict, message: str) -> None:
+    assert fail(input_, RuntimeError) == message
+
+
+def test_a_row_that_mutates_its_table_cannot_crash() -> None:
+    table: list = []
+
+    class Mapping:
+        def __init__(self, row: dict) -> None:
+            self.row = row
+
+        def keys(self):
+            table.clear()
+            return self.row.keys()
+
+        def __getitem__(self, key):
+            return self.row[key]
+
+    table.extend([Mapping(item(i)) for i in range(5)])
+    assert fail({"itemTable": table, "binTable": [container()]}, ValueError, pop_size=0) == (
+        "pop_size must be at least 1, got 0"
+    )
+
+
+@pytest.mark.parametrize(
+    ("arguments", "fragment"),
+    [
+        ({"pop_size": 100.0}, "incompatible function arguments"),
+        ({"generations": 1.5}, "incompatible function arguments"),
+        ({"seed": "42"}, "incompatible function arguments"),
+        ({"time_limit": "60"}, "incompatible function arguments"),
+    ],
+)
+def test_argument_types(arguments: dict, fragment: str) -> None:
+    with pytest.raises(TypeError, match=fragment):
+        stowra.pack(problem(), **arguments)
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        stowra.pack([problem()])
+
+
+@pytest.mark.parametrize("threads", [2**31 - 1, 10_000, -3])
+def test_any_thread_count_is_safe(threads: int) -> None:
+    # A huge count used to end the process inside the threading runtime.
+    message = fail(problem(), ValueError, pop_size=0, threads=threads)
+    assert message == "pop_size must be at least 1, got 0"
+
+
+def test_docstrings() -> None:
+    assert stowra.__doc__ is not None and "\n" not in stowra.__doc__.strip()
+    assert "genetic algorithm" in stowra.__doc__ and "OpenMP" in stowra.__doc__
+    lines = stowra.pack.__doc__.splitlines()
+    expected = [
+        "Args:",
+        "  input: dict with 'binTable' and 'itemTable' keys",
+        "  pop_size: population size (default 100)",
+        "  generations: max generations (default 50)",
+        "  time_limit: time limit in seconds (default 300)",
+        "  threads: OpenMP threads, 0=all (default 0)",
+        "  seed: random seed (default 42)",
+        "",
+        "Returns: dict with packing results",
+        "",
+        "Raises:",
+        "  ValueError: invalid input (missing keys, negative dimensions, etc.)",
+        "  RuntimeError: solver failure or unexpected C++ error",
+    ]
+    start = lines.index("Args:")
+    assert lines[start : start + len(expected)] == expected
+    assert lines[start - 2].startswith("Run the")
+    assert "pack(input: dict, pop_size:" in lines[0]
+
+
+def test_positional_order_and_defaults() -> None:
+    # Positional arguments land where the keywords would.
+    with pytest.raises(ValueError, match="pop_size must be at least 1, got 0"):
+        stowra.pack(problem(), 0, 50, 300.0, 0, 42)
+    with pytest.raises(ValueError, match="time_limit must not be NaN"):
+        stowra.pack(problem(), 10, 50, math.nan)
