@@ -12,7 +12,8 @@ except ImportError as error:  # pragma: no cover - depends on the installation
     raise
 
 from stowra._core import pack
+from stowra.plotting import plot  # draws with matplotlib, imported only when called
 
 __doc__ = _core.__doc__
-__all__ = ["pack"]
+__all__ = ["pack", "plot"]
 __version__ = "0.1.0"

@@ -370,9 +370,12 @@ def _load(args: argparse.Namespace) -> Shipment:
 def main(argv: Sequence[str] | None = None, *, pack_fn: PackFn | None = None) -> int:
     """Run the command line; returns the exit status. ``pack_fn`` replaces ``stowra.pack``."""
     parser = _parser()
-    args = parser.parse_args(argv)
-    if args.command is None:
-        parser.error("choose a command: pack, demo or example")
+    try:
+        args = parser.parse_args(argv)
+        if args.command is None:
+            parser.error("choose a command: pack, demo or example")
+    except SystemExit as done:  # --help, --version and usage errors
+        return done.code if isinstance(done.code, int) else EXIT_USAGE
     try:
         if args.command == "example":
             written = write_example(Path(args.directory), args.format, force=args.force)
