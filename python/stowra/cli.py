@@ -164,10 +164,14 @@ def _parser() -> argparse.ArgumentParser:
     )
     pack.add_argument(
         "shipment",
-        nargs="+",
         metavar="SHIPMENT",
-        help="shipment.json, shipment.toml, or items.csv containers.csv ('-' reads JSON "
-        "from stdin)",
+        help="shipment.json or shipment.toml, or the items CSV ('-' reads JSON from stdin)",
+    )
+    pack.add_argument(
+        "containers",
+        nargs="?",
+        metavar="CONTAINERS.csv",
+        help="the containers CSV, when SHIPMENT is the items CSV",
     )
     _add_run_options(pack, _PACK_DEFAULTS)
 
@@ -362,9 +366,7 @@ def _run(args: argparse.Namespace, shipment: Shipment, pack_fn: PackFn) -> int:
 def _load(args: argparse.Namespace) -> Shipment:
     if args.command == "demo":
         return parse_json_shipment(example_json(), "example shipment.json")
-    if len(args.shipment) > 2:
-        raise UsageError("give one shipment file, or two CSV files (items, then containers)")
-    return load_shipment(args.shipment)
+    return load_shipment([args.shipment, *([args.containers] if args.containers else [])])
 
 
 def main(argv: Sequence[str] | None = None, *, pack_fn: PackFn | None = None) -> int:
