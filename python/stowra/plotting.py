@@ -115,7 +115,7 @@ def _container_box(kind: Mapping[str, Any]) -> PlacedBox:
     )
 
 
-_ELEVATION, _AZIMUTH = 22.0, -66.0
+_ELEVATION, _AZIMUTH = 20.0, -76.0
 _EYE = (
     math.cos(math.radians(_ELEVATION)) * math.cos(math.radians(_AZIMUTH)),
     math.cos(math.radians(_ELEVATION)) * math.sin(math.radians(_AZIMUTH)),
@@ -147,7 +147,7 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
     colours = factory_colours(items)
     containers = list(result["packingTable"])
     panels = max(len(containers), 1)
-    figure: Figure = figure_module.Figure(figsize=(13, 1.2 + 3.8 * panels), dpi=100)
+    figure: Figure = figure_module.Figure(figsize=(13, 1.0 + 4.2 * panels), dpi=100)
     if not containers:
         figure.text(0.5, 0.5, "No containers were loaded.", ha="center", va="center")
         return figure
@@ -160,10 +160,14 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
         width = outline.dy or max((b.y + b.dy for b in boxes), default=1.0)
         height = outline.dz or max((b.z + b.dz for b in boxes), default=1.0)
         axes = figure.add_subplot(panels, 1, number + 1, projection="3d")
-        axes.set_box_aspect((length, width, height), zoom=1.25)
+        # A long container projects into a thin strip of the square 3D area: zoom it to fill
+        # the panel's width.
+        zoom = min(2.5, 0.9 + 0.7 * length / (width + height))
+        axes.set_box_aspect((length, width, height), zoom=zoom)
         axes.set_xlim(0, length)
         axes.set_ylim(0, width)
         axes.set_zlim(0, height)
+        axes.set_yticks([0, width])  # the width is short on screen: two ticks stay readable
         axes.set_xlabel("length (door at the far end)")
         axes.set_ylabel("width")
         axes.set_zlabel("height")
@@ -177,6 +181,7 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
             [(corners[a], corners[b]) for a, b in EDGES], colors="#555555", linewidths=1.0
         )
         walls.set_gid("container")
+        walls.set_clip_on(False)
         axes.add_collection3d(walls)
 
         for depth, box in enumerate(sorted(boxes, key=_nearness)):
@@ -190,14 +195,17 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
                 alpha=0.85,
             )
             faces.set_gid(f"item {box.index}")
+            faces.set_clip_on(False)
             faces.set_zorder(1 + depth / max(len(boxes), 1))
             axes.add_collection3d(faces)
 
         cx, cy, cz = (float(value) for value in container["centerOfGravity"])
         (drop,) = axes.plot([cx, cx], [cy, cy], [0, cz], color="black", linestyle="--", zorder=3)
         drop.set_gid("centre of gravity line")
+        drop.set_clip_on(False)
         marker = axes.scatter([cx], [cy], [cz], marker="X", s=120, color="black", zorder=4)
         marker.set_gid("centre of gravity")
+        marker.set_clip_on(False)
 
     handles = [
         patches.Patch(facecolor=colour, edgecolor="#333333", label=f"factory {factory}")
