@@ -255,8 +255,11 @@ TEST_CASE("counted free spaces give the plans of the literal free-space list") {
   std::mt19937 rng(20240611);
   int problemsWithIdenticalSpaces = 0;
   std::size_t longestLiteralList = 0;
-  for (int round = 0; round < 400; ++round) {
-    const stowra::testing::RandomProblem problem = stowra::testing::randomProblem(rng);
+  for (int round = 0; round < 600; ++round) {
+    // Every third problem has roomy bins, many items to a bin and long space lists.
+    const stowra::testing::RandomProblem problem =
+        round % 3 == 2 ? stowra::testing::randomProblem(rng, 40, 2.0)
+                       : stowra::testing::randomProblem(rng);
     CAPTURE(round);
     BinPacker packer(problem.items, problem.binTypes);
     packer.packSequence(problem.order, problem.rotations, problem.binTypeSequence);
@@ -319,7 +322,8 @@ TEST_CASE("counted free spaces give the plans of the literal free-space list") {
 TEST_CASE("decoded plans of random problems are sound and lose no cargo") {
   std::mt19937 rng(7);
   for (int round = 0; round < 300; ++round) {
-    const stowra::testing::RandomProblem problem = stowra::testing::randomProblem(rng, 60);
+    const stowra::testing::RandomProblem problem =
+        stowra::testing::randomProblem(rng, 60, round % 2 == 0 ? 1.0 : 2.5);
     CAPTURE(round);
     BinPacker packer(problem.items, problem.binTypes);
     packer.packSequence(problem.order, problem.rotations, problem.binTypeSequence);
