@@ -127,6 +127,7 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
                     name=f"factory {factory}",
                     legendgroup=f"factory {factory}",
                     showlegend=factory not in shown,
+                    legendrank=list(colours).index(factory),
                     hovertext=text,
                     hoverinfo="text",
                 ),
@@ -193,12 +194,12 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
             xaxis={"title": "length", "range": [0, length]},
             yaxis={"title": "width", "range": [0, width]},
             zaxis={"title": "height", "range": [0, height]},
-            camera={"eye": {"x": -0.6, "y": -1.3, "z": 0.7}},
+            camera={"eye": {"x": -0.25, "y": -1.05, "z": 0.45}},
         )
     figure.update_layout(
         height=120 + 480 * panels,
-        margin={"l": 10, "r": 10, "t": 60, "b": 10},
-        legend={"orientation": "h", "y": 1.0, "yanchor": "bottom"},
+        margin={"l": 10, "r": 10, "t": 90, "b": 10},
+        legend={"orientation": "h", "y": 1.0, "yanchor": "top", "yref": "container"},
     )
     return figure
 
