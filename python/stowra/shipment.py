@@ -485,7 +485,8 @@ def load_shipment(paths: Iterable[str | Path]) -> Shipment:
                 "CSV shipments are two files: the items CSV, then the containers CSV"
             )
         return parse_csv_tables(texts[0], str(given[0]), texts[1], str(given[1]))
-    base = Path.cwd() if str(given[0]) == "-" else given[0].parent
+    stdin = str(given[0]) == "-"
+    base, name = (Path.cwd(), "<stdin>") if stdin else (given[0].parent, str(given[0]))
     if formats[0] == "toml":
-        return parse_toml_shipment(texts[0], str(given[0]), base)
-    return parse_json_shipment(texts[0], str(given[0]), base)
+        return parse_toml_shipment(texts[0], name, base)
+    return parse_json_shipment(texts[0], name, base)
