@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "packing/free_space_update.hpp"
 #include "packing/packed_bin.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item_spec.hpp"
@@ -28,9 +29,14 @@ class BinPacker {
   std::vector<PackedBin> takeBins() { return std::move(bins_); }
 
  private:
+  // Places the item in a freshly opened bin: its gene rotation first, then the other allowed
+  // ones. False when no rotation fits.
+  bool placeInEmptyBin(PackedBin& bin, std::int32_t itemIndex, std::int32_t geneRotation);
+
   const std::vector<ItemSpec>& items_;
   const std::vector<BinType>& binTypes_;
   std::vector<PackedBin> bins_;
+  FreeSpaceWorkspace workspace_;
 };
 
 }  // namespace stowra

@@ -71,6 +71,14 @@ inline ItemExtents extentsOf(const ItemSpec& item, std::int32_t rotation) {
   return rotation == 0 ? ItemExtents{item.l, item.w, item.h} : ItemExtents{item.w, item.l, item.h};
 }
 
+// "20GP" and "20" name 20-foot containers; every other name counts as 40-foot.
+inline bool isTwentyFootName(const std::string& name) {
+  return name == "20GP" || name == "20";
+}
+
+// A bin-type index moved into the table: past the end gives the last type, negative the first.
+std::size_t clampBinTypeIndex(std::size_t typeCount, std::int64_t typeIndex);
+
 // Opens bin number binsOpened + 1 of the given type; the index is clamped into the table.
 PackedBin openBin(const std::vector<BinType>& binTypes, std::int64_t typeIndex,
                   std::size_t binsOpened);
