@@ -12,24 +12,18 @@ std::uint64_t bitsOf(double value) {
   return std::bit_cast<std::uint64_t>(value + 0.0);
 }
 
-std::uint64_t mix(std::uint64_t hash, std::uint64_t value) {
-  hash ^= value + 0x9e3779b97f4a7c15ULL + (hash << 6) + (hash >> 2);
-  return hash;
-}
-
+// Multiply-add of the six bit patterns, folded so the low bits used for the slot depend on
+// every field. Cheap: this runs for every entry of every rebuilt list.
 std::uint64_t hashOf(const FreeSpace& space) {
-  std::uint64_t hash = 0;
-  hash = mix(hash, bitsOf(space.x));
-  hash = mix(hash, bitsOf(space.y));
-  hash = mix(hash, bitsOf(space.z));
-  hash = mix(hash, bitsOf(space.length));
-  hash = mix(hash, bitsOf(space.width));
-  hash = mix(hash, bitsOf(space.height));
-  // Final avalanche so the low bits used for the slot depend on every field.
-  hash ^= hash >> 33;
-  hash *= 0xff51afd7ed558ccdULL;
-  hash ^= hash >> 33;
-  return hash;
+  std::uint64_t hash = bitsOf(space.x) * 0x9e3779b97f4a7c15ULL;
+  hash += bitsOf(space.y) * 0xc2b2ae3d27d4eb4fULL;
+  hash += bitsOf(space.z) * 0x165667b19e3779f9ULL;
+  hash += bitsOf(space.length) * 0xd6e8feb86659fd93ULL;
+  hash += bitsOf(space.width) * 0xff51afd7ed558ccdULL;
+  hash += bitsOf(space.height) * 0xc4ceb9fe1a85ec53ULL;
+  hash ^= hash >> 32;
+  hash *= 0x9e3779b97f4a7c15ULL;
+  return hash ^ (hash >> 29);
 }
 
 bool sameSpace(const FreeSpace& a, const FreeSpace& b) {

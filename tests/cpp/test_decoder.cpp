@@ -1,9 +1,15 @@
 #include <doctest/doctest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <random>
+#include <string>
 #include <vector>
 
+#include "literal_decoder.hpp"
 #include "packing/bin_packer.hpp"
+#include "plan_validator.hpp"
 #include "test_problems.hpp"
 
 using namespace stowra;
@@ -233,4 +239,139 @@ TEST_CASE("bin type codes go by the exact name") {
   BinPacker packer(items, types);
   packer.packSequence(identityOrder(6), Genes(6, 0), Genes{0, 1, 2, 3, 4, 5});
   CHECK(packer.binTypeCodes() == Genes{0, 0, 1, 1, 1, 1});
+}
+
+namespace {
+
+using SpaceKey = std::array<double, 6>;
+
+SpaceKey keyOf(double x, double y, double z, double l, double w, double h) {
+  return {x, y, z, l, w, h};
+}
+
+}  // namespace
+
+TEST_CASE("counted free spaces give the plans of the literal free-space list") {
+  std::mt19937 rng(20240611);
+  int problemsWithIdenticalSpaces = 0;
+  std::size_t longestLiteralList = 0;
+  for (int round = 0; round < 600; ++round) {
+    // Every third problem has roomy bins, many items to a bin and long space lists.
+    const stowra::testing::RandomProblem problem =
+        round % 3 == 2 ? stowra::testing::randomProblem(rng, 40, 2.0)
+                       : stowra::testing::randomProblem(rng);
+    CAPTURE(round);
+    BinPacker packer(problem.items, problem.binTypes);
+    packer.packSequence(problem.order, problem.rotations, problem.binTypeSequence);
+    stowra::testing::LiteralDecoder literal(problem.items, problem.binTypes,
+                                            packer.defaultBinType());
+    const stowra::testing::LiteralPlan expected =
+        literal.decode(problem.order, problem.rotations, problem.binTypeSequence);
+    problemsWithIdenticalSpaces += expected.hadIdenticalSpaces ? 1 : 0;
+    longestLiteralList = std::max(longestLiteralList, expected.longestSpaceList);
+
+    const auto& bins = packer.bins();
+    REQUIRE(bins.size() == expected.bins.size());
+    for (std::size_t b = 0; b < bins.size(); ++b) {
+      CAPTURE(b);
+      const PackedBin& bin = bins[b];
+      const stowra::testing::LiteralBin& reference = expected.bins[b];
+      CHECK(bin.binType == reference.name);
+      CHECK(bin.currentWeight == reference.weight);
+      REQUIRE(bin.placements.size() == reference.placements.size());
+      for (std::size_t p = 0; p < bin.placements.size(); ++p) {
+        const Placement& got = bin.placements[p];
+        const Placement& want = reference.placements[p];
+        CAPTURE(p);
+        CHECK(got.itemIndex == want.itemIndex);
+        CHECK(got.rotation == want.rotation);
+        CHECK(got.x == want.x);
+        CHECK(got.y == want.y);
+        CHECK(got.z == want.z);
+      }
+
+      // The counted list is the literal one with each space's copies folded into its first.
+      std::vector<SpaceKey> literalFirsts;
+      std::vector<std::int64_t> literalCounts;
+      for (const auto& s : reference.spaces) {
+        const SpaceKey key = keyOf(s.x, s.y, s.z, s.length, s.width, s.height);
+        const auto seen = std::find(literalFirsts.begin(), literalFirsts.end(), key);
+        if (seen == literalFirsts.end()) {
+          literalFirsts.push_back(key);
+          literalCounts.push_back(1);
+        } else {
+          ++literalCounts[static_cast<std::size_t>(seen - literalFirsts.begin())];
+        }
+      }
+      std::vector<SpaceKey> countedFirsts;
+      std::vector<std::int64_t> countedCounts;
+      for (const FreeSpace& s : bin.freeSpaces) {
+        countedFirsts.push_back(keyOf(s.x, s.y, s.z, s.length, s.width, s.height));
+        countedCounts.push_back(s.copies);
+      }
+      CHECK(countedFirsts == literalFirsts);
+      CHECK(countedCounts == literalCounts);
+    }
+  }
+  // The comparison means little unless duplicates actually arose.
+  CHECK(problemsWithIdenticalSpaces > 20);
+  MESSAGE("problems with identical spaces: " << problemsWithIdenticalSpaces
+                                             << ", longest literal list: " << longestLiteralList);
+}
+
+TEST_CASE("decoded plans of random problems are sound and lose no cargo") {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 300; ++round) {
+    const stowra::testing::RandomProblem problem =
+        stowra::testing::randomProblem(rng, 60, round % 2 == 0 ? 1.0 : 2.5);
+    CAPTURE(round);
+    BinPacker packer(problem.items, problem.binTypes);
+    packer.packSequence(problem.order, problem.rotations, problem.binTypeSequence);
+    std::vector<PackedBin> bins = packer.takeBins();
+    for (PackedBin& bin : bins) {
+      computeCenterOfGravity(bin, problem.items);
+      computeUsedExtent(bin, problem.items);
+    }
+    CHECK(stowra::testing::planFaults(problem.items, problem.binTypes, bins, true) ==
+          std::vector<std::string>{});
+    CHECK(stowra::testing::lostItems(problem.items, problem.binTypes, bins) ==
+          std::vector<std::size_t>{});
+  }
+}
+
+TEST_CASE("the plan validator notices broken plans") {
+  const std::vector<BinType> types = {makeBinType("box", 10, 10, 10, 1.0, 20.0)};
+  const std::vector<ItemSpec> items = {makeItem(4, 4, 4, 8), makeItem(2, 2, 2, 8, false),
+                                       makeItem(6, 6, 2, 8)};
+  BinPacker packer(items, types);
+  packer.packSequence(Genes{0, 1}, Genes{0, 0, 0}, Genes{});
+  const std::vector<PackedBin> sound = packer.bins();
+  REQUIRE(stowra::testing::planFaults(items, types, sound, false).empty());
+
+  struct Breakage {
+    const char* what;
+    void (*apply)(PackedBin&);
+  };
+  const Breakage breakages[] = {
+      {"overlap", [](PackedBin& b) { b.placements[1].x = 3; }},
+      {"outside", [](PackedBin& b) { b.placements[1].x = 9; }},
+      {"floating", [](PackedBin& b) { b.placements[1].z = 5; }},
+      {"overhang", [](PackedBin& b) { b.placements[1] = {1, 3, 0, 4, 0}; }},
+      {"twice", [](PackedBin& b) { b.placements.push_back({1, 6, 6, 0, 0}); }},
+      {"weight", [](PackedBin& b) { b.currentWeight += 1; }},
+      {"utilization", [](PackedBin& b) { b.spaceUtilization *= 2; }},
+      {"over the limit",
+       [](PackedBin& b) {
+         b.placements.push_back({2, 4, 4, 0, 0});
+         b.currentWeight += 8;
+         b.spaceUtilization += 72.0 / 1000;
+       }},
+      {"on a non-stackable box", [](PackedBin& b) { b.placements.push_back({2, 4, 0, 2, 0}); }},
+  };
+  for (const Breakage& breakage : breakages) {
+    CAPTURE(breakage.what);
+    std::vector<PackedBin> broken = sound;
+    breakage.apply(broken[0]);
+    CHECK_FALSE(stowra::testing::planFaults(items, types, broken, false).empty());
+  }
 }

@@ -46,7 +46,9 @@ struct RandomProblem {
 
 // Small random problems. Sizes are drawn from a short list most of the time so that equal
 // boxes, and therefore identical free spaces, are common.
-inline RandomProblem randomProblem(std::mt19937& rng, std::size_t maxItems = 40) {
+// `binScale` stretches the bins so that more items share one and free-space lists grow.
+inline RandomProblem randomProblem(std::mt19937& rng, std::size_t maxItems = 40,
+                                   double binScale = 1.0) {
   auto uniformInt = [&](int low, int high) {
     return std::uniform_int_distribution<int>(low, high)(rng);
   };
@@ -54,8 +56,9 @@ inline RandomProblem randomProblem(std::mt19937& rng, std::size_t maxItems = 40)
   const int typeCount = uniformInt(1, 3);
   for (int t = 0; t < typeCount; ++t) {
     const double limit = uniformInt(0, 2) == 0 ? uniformInt(10, 60) : 0.0;
-    problem.binTypes.push_back(makeBinType(t == 0 ? "20GP" : "40GP", uniformInt(8, 20),
-                                           uniformInt(6, 12), uniformInt(6, 12), t + 1, limit));
+    problem.binTypes.push_back(makeBinType(t == 0 ? "20GP" : "40GP", uniformInt(8, 20) * binScale,
+                                           uniformInt(6, 12) * binScale,
+                                           uniformInt(6, 12) * binScale, t + 1, limit));
   }
   const double sizes[] = {2, 3, 4, 5, 2.5};
   const auto itemCount = static_cast<std::size_t>(uniformInt(1, static_cast<int>(maxItems)));
