@@ -4,13 +4,10 @@
 
 #include <cstdint>
 #include <random>
-#include <string>
 #include <vector>
 
-#include "packing/packed_bin.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item_spec.hpp"
-#include "search/individual.hpp"
 #include "search/random_draws.hpp"
 
 namespace stowra::testing {
@@ -56,43 +53,6 @@ inline SearchProblem cargoProblem(std::int32_t itemCount, std::uint32_t seed, do
   problem.itemFactories = itemFactoriesOf(problem.items);
   problem.totalWeight = totalItemWeight(problem.items);
   return problem;
-}
-
-// Returns a description of the first fault of a decoded plan, or "" when it is sound: items
-// placed at most once, inside their bin, not overlapping, weight limits kept.
-inline std::string planFault(const Individual& plan, const std::vector<ItemSpec>& items) {
-  std::vector<int> placedCount(items.size(), 0);
-  for (const PackedBin& bin : plan.bins) {
-    double weight = 0.0;
-    for (std::size_t a = 0; a < bin.placements.size(); ++a) {
-      const Placement& p = bin.placements[a];
-      if (p.itemIndex < 0 || p.itemIndex >= static_cast<std::int32_t>(items.size())) {
-        return "item index out of range";
-      }
-      ++placedCount[p.itemIndex];
-      weight += items[p.itemIndex].weight;
-      const ItemExtents e = extentsOf(items[p.itemIndex], p.rotation);
-      if (p.x < 0 || p.y < 0 || p.z < 0 || p.x + e.dx > bin.length || p.y + e.dy > bin.width ||
-          p.z + e.h > bin.height) {
-        return "item " + std::to_string(p.itemIndex) + " sticks out of bin " +
-               std::to_string(bin.id);
-      }
-      for (std::size_t b = 0; b < a; ++b) {
-        const Placement& q = bin.placements[b];
-        const ItemExtents f = extentsOf(items[q.itemIndex], q.rotation);
-        const bool apart = p.x + e.dx <= q.x || q.x + f.dx <= p.x || p.y + e.dy <= q.y ||
-                           q.y + f.dy <= p.y || p.z + e.h <= q.z || q.z + f.h <= p.z;
-        if (!apart)
-          return "items " + std::to_string(p.itemIndex) + " and " + std::to_string(q.itemIndex) +
-                 " overlap";
-      }
-    }
-    if (bin.weightLimit > 0 && weight > bin.weightLimit) return "weight limit exceeded";
-  }
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (placedCount[i] > 1) return "item " + std::to_string(i) + " placed twice";
-  }
-  return "";
 }
 
 }  // namespace stowra::testing

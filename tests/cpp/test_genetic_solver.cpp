@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "draw_counting.hpp"
+#include "plan_validator.hpp"
 #include "problem/number_format.hpp"
 #include "search/fitness.hpp"
 #include "search/genetic_solver.hpp"
@@ -16,7 +17,7 @@
 using stowra::GeneticSolver;
 using stowra::Individual;
 using stowra::testing::cargoProblem;
-using stowra::testing::planFault;
+using stowra::testing::planFaults;
 using stowra::testing::SearchProblem;
 
 namespace {
@@ -70,7 +71,7 @@ std::string lastReportedFitness(const std::vector<std::string>& lines) {
 void checkSoundBest(const SearchRun& run, const SearchProblem& problem) {
   CHECK(run.best.evaluated);
   CHECK_FALSE(run.best.bins.empty());
-  CHECK(planFault(run.best, problem.items) == "");
+  CHECK(planFaults(problem.items, problem.binTypes, run.best.bins, true).empty());
   CHECK(run.best.order.size() == problem.items.size());
   CHECK(lastReportedFitness(run.lines) == stowra::formatNumber(run.best.fitness));
   Individual again = run.best;
