@@ -1,0 +1,67 @@
+#include "search/genetic_solver.hpp"
+
+#include "search/fitness.hpp"
+#include "search/progress_line.hpp"
+#include "search/selection.hpp"
+#include "variation/crossover.hpp"
+#include "variation/initial_population.hpp"
+#include "variation/mutation.hpp"
+#include "variation/seed_individual.hpp"
+
+namespace stowra {
+
+GeneticSolver::GeneticSolver(const std::vector<ItemSpec>& items,
+                             const std::vector<BinType>& binTypes,
+                             const std::vector<std::int32_t>& itemFactories, double totalWeight,
+                             std::uint32_t seed)
+    : printLine(writeLineToStdout),
+      items(items),
+      binTypes(binTypes),
+      itemFactories(itemFactories),
+      totalWeight(totalWeight),
+      rng(seed) {}
+
+double GeneticSolver::fitnessOf(Individual& individual) const {
+  if (!individual.evaluated) evaluate(individual, items, binTypes, totalWeight);
+  return individual.fitness;
+}
+
+ParentPair GeneticSolver::selectParents(const std::vector<double>& fitnessList) {
+  const auto [first, second] = drawParentIndices(rng, fitnessList);
+  return {population[first], population[second]};
+}
+
+void GeneticSolver::initPopulation() {
+  population.clear();
+  population.push_back(buildSeedIndividual(items, binTypes, totalWeight));
+  std::vector<Individual> candidates =
+      buildCandidates(rng, popSize - 1, items, binTypes, itemFactories, checkInterrupt);
+  population.reserve(candidates.size() + 1);
+  for (Individual& candidate : candidates) population.push_back(std::move(candidate));
+
+  // Sequential on purpose: the initial population is evaluated before any generation runs.
+  for (std::size_t index = 0; index < population.size(); ++index) {
+    if (index % INTERRUPT_CHECK_INTERVAL == 0) interruptPoint();
+    Individual& member = population[index];
+    if (!member.evaluated) evaluate(member, items, binTypes, totalWeight);
+  }
+}
+
+std::pair<Individual, Individual> GeneticSolver::crossover(const Individual& parentA,
+                                                           const Individual& parentB) {
+  return stowra::crossover(rng, parentA, parentB, crossoverRate, itemFactories);
+}
+
+void GeneticSolver::mutate(Individual& individual) {
+  stowra::mutate(rng, individual, items, itemFactories, mutationRate);
+}
+
+void GeneticSolver::interruptPoint() const {
+  if (checkInterrupt) checkInterrupt();
+}
+
+void GeneticSolver::print(const std::string& line) const {
+  if (printLine) printLine(line);
+}
+
+}  // namespace stowra

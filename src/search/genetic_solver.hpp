@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "problem/bin_type.hpp"
+#include "problem/item_spec.hpp"
+#include "search/individual.hpp"
+
+namespace stowra {
+
+struct SolverConfig {
+  std::int32_t popSize = 100;
+  std::int32_t generations = 50;
+  double crossoverRate = 0.8;
+  double mutationRate = 0.1;
+  double eliteRatio = 0.1;
+  double timeLimit = 300.0;  // seconds; <= 0 switches the limit off
+};
+
+// Two members of the current population chosen to breed; may be the same one.
+struct ParentPair {
+  const Individual& first;
+  const Individual& second;
+};
+
+// The genetic search over one problem. Holds references to the problem lists (which must
+// outlive it), the only random generator and the population. Run once.
+class GeneticSolver : public SolverConfig {
+ public:
+  GeneticSolver(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+                const std::vector<std::int32_t>& itemFactories, double totalWeight,
+                std::uint32_t seed);
+
+  // The best plan found, evaluated afresh (it carries its bins).
+  Individual run();
+
+  // Where progress lines go (without the newline); default: process stdout, newline, flush,
+  // write errors ignored.
+  std::function<void(const std::string&)> printLine;
+  // Called on the calling thread between generations and every few dozen candidates while the
+  // initial population is built and evaluated; may throw to stop the search.
+  std::function<void()> checkInterrupt;
+
+  // The stored fitness, evaluating the individual first when it is not evaluated yet.
+  double fitnessOf(Individual& individual) const;
+  // Roulette selection over the current (sorted) population; fitnessList[i] belongs to
+  // population[i].
+  ParentPair selectParents(const std::vector<double>& fitnessList);
+  // Evaluates every unevaluated member on the OpenMP team; rethrows the first failure.
+  void evaluatePopulation();
+  // The seed individual followed by 5 * (popSize - 1) candidates, all evaluated.
+  void initPopulation();
+  std::pair<Individual, Individual> crossover(const Individual& parentA, const Individual& parentB);
+  void mutate(Individual& individual);
+
+  const std::vector<ItemSpec>& items;
+  const std::vector<BinType>& binTypes;
+  const std::vector<std::int32_t>& itemFactories;
+  double totalWeight;
+  std::mt19937 rng;
+  std::vector<Individual> population;
+
+ private:
+  void interruptPoint() const;
+  void print(const std::string& line) const;
+};
+
+}  // namespace stowra

@@ -1,0 +1,90 @@
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+#include "search/fitness.hpp"
+#include "search/genetic_solver.hpp"
+#include "search/progress_line.hpp"
+#include "search/selection.hpp"
+
+namespace stowra {
+
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::steady_clock::now() - start);
+  return static_cast<double>(elapsed.count()) / 1e9;
+}
+
+}  // namespace
+
+Individual GeneticSolver::run() {
+  const auto start = std::chrono::steady_clock::now();
+  print(INITIALIZING_LINE);
+  initPopulation();
+
+  Individual best;
+  double bestFitness = std::numeric_limits<double>::max();
+  for (Individual& member : population) {
+    const double fitness = fitnessOf(member);
+    if (fitness < bestFitness) {
+      best = member;
+      bestFitness = fitness;
+    }
+  }
+  print(initialBestLine(bestFitness));
+
+  const std::int32_t eliteCount = eliteCountFor(popSize, eliteRatio);
+  const bool searchable = items.size() > 1;
+  for (std::int32_t generation = 0; searchable && generation < generations; ++generation) {
+    interruptPoint();
+    if (timeLimit > 0.0 && secondsSince(start) > timeLimit) {
+      print(timeLimitLine(generation));
+      break;
+    }
+
+    evaluatePopulation();
+    // Stable, so equal fitness keeps the previous order and a seed gives one plan everywhere.
+    std::stable_sort(
+        population.begin(), population.end(),
+        [](const Individual& a, const Individual& b) { return a.fitness < b.fitness; });
+
+    std::vector<Individual> next;
+    next.reserve(static_cast<std::size_t>(popSize));
+    const auto elites = std::min(static_cast<std::size_t>(eliteCount), population.size());
+    for (std::size_t i = 0; i < elites; ++i) next.push_back(population[i]);
+
+    std::vector<double> fitnessList;
+    fitnessList.reserve(population.size());
+    for (Individual& member : population) fitnessList.push_back(fitnessOf(member));
+
+    while (next.size() < static_cast<std::size_t>(popSize)) {
+      const ParentPair parents = selectParents(fitnessList);
+      auto [first, second] = crossover(parents.first, parents.second);
+      mutate(first);
+      mutate(second);
+      next.push_back(std::move(first));
+      if (next.size() < static_cast<std::size_t>(popSize)) next.push_back(std::move(second));
+    }
+
+    // The best of this sorted generation, which is evaluated even when no elite carries it
+    // over (pop sizes below 10 keep none).
+    const Individual& leader = population.front();
+    const std::int32_t generationNumber = generation + 1;
+    if (leader.fitness < bestFitness) {
+      best = leader;
+      bestFitness = leader.fitness;
+      print(improvementLine(generationNumber, best));
+    } else if (generationNumber % 10 == 0) {
+      print(periodicLine(generationNumber, bestFitness));
+    }
+    population = std::move(next);
+  }
+
+  best.invalidate();
+  evaluate(best, items, binTypes, totalWeight);
+  return best;
+}
+
+}  // namespace stowra

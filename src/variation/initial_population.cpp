@@ -1,0 +1,103 @@
+#include "variation/initial_population.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "search/random_draws.hpp"
+#include "variation/normalization.hpp"
+
+namespace stowra {
+
+namespace {
+
+std::int32_t binGeneCountFor(const std::vector<ItemSpec>& items,
+                             const std::vector<BinType>& binTypes) {
+  double totalVolume = 0.0;
+  for (const ItemSpec& item : items) totalVolume += item.volume;
+  const BinType& first = binTypes.front();
+  const double binVolume = (first.w * first.l) * first.h;
+  const double maxBins = static_cast<double>(items.size()) + 1.0;
+  double bins = std::ceil(totalVolume / binVolume);
+  if (!std::isfinite(bins) || bins > maxBins) bins = maxBins;
+  return std::max(static_cast<std::int32_t>(bins) + 2, 3);
+}
+
+void drawRotations(std::mt19937& rng, const std::vector<ItemSpec>& items,
+                   std::vector<std::int32_t>& rotations) {
+  rotations.resize(items.size());
+  for (std::size_t item = 0; item < items.size(); ++item) {
+    const std::vector<std::int32_t>& allowed = items[item].allowedRotations;
+    rotations[item] = allowed[boundedDraw(rng, 0, static_cast<std::int32_t>(allowed.size()) - 1)];
+  }
+}
+
+void drawBinGenes(std::mt19937& rng, std::int32_t count, std::vector<std::int32_t>& genes) {
+  genes.resize(static_cast<std::size_t>(count));
+  for (std::int32_t& gene : genes) gene = static_cast<std::int32_t>(rng() >> 31);
+}
+
+// Permutes the items at k distinct random positions among those positions.
+void scramblePositions(std::mt19937& rng, std::int32_t count, std::vector<std::int32_t>& order) {
+  const auto n = static_cast<std::int32_t>(order.size());
+  std::vector<bool> picked(order.size(), false);
+  std::vector<std::int32_t> positions;
+  positions.reserve(static_cast<std::size_t>(count));
+  while (static_cast<std::int32_t>(positions.size()) < count) {
+    const std::int32_t position = boundedDraw(rng, 0, n - 1);
+    if (picked[position]) continue;
+    picked[position] = true;
+    positions.push_back(position);
+  }
+  std::vector<std::int32_t> values;
+  values.reserve(positions.size());
+  for (const std::int32_t position : positions) values.push_back(order[position]);
+  shuffle(rng, values);
+  for (std::size_t i = 0; i < positions.size(); ++i) order[positions[i]] = values[i];
+}
+
+}  // namespace
+
+CandidatePlan planCandidates(std::int32_t slots, const std::vector<ItemSpec>& items,
+                             const std::vector<BinType>& binTypes) {
+  CandidatePlan plan;
+  plan.candidateCount = 5 * slots;
+  plan.nearOrderCount = static_cast<std::int32_t>(plan.candidateCount * 0.5);
+  plan.scrambleCount =
+      std::max(1, static_cast<std::int32_t>(static_cast<double>(items.size()) * 0.2));
+  plan.binGeneCount = binGeneCountFor(items, binTypes);
+  return plan;
+}
+
+std::vector<Individual> buildCandidates(std::mt19937& rng, std::int32_t slots,
+                                        const std::vector<ItemSpec>& items,
+                                        const std::vector<BinType>& binTypes,
+                                        const std::vector<std::int32_t>& itemFactories,
+                                        const std::function<void()>& checkInterrupt) {
+  const CandidatePlan plan = planCandidates(slots, items, binTypes);
+  std::vector<Individual> candidates;
+  // A negative count wraps to a huge size here and fails with the length error.
+  candidates.reserve(static_cast<std::size_t>(plan.candidateCount));
+
+  std::vector<std::int32_t> baseOrder(items.size());
+  std::iota(baseOrder.begin(), baseOrder.end(), 0);
+
+  for (std::int32_t built = 0; built < plan.candidateCount; ++built) {
+    if (checkInterrupt && built % INTERRUPT_CHECK_INTERVAL == 0) checkInterrupt();
+    Individual candidate;
+    candidate.order = baseOrder;
+    if (built < plan.nearOrderCount) {
+      scramblePositions(rng, plan.scrambleCount, candidate.order);
+    } else {
+      shuffle(rng, candidate.order);
+    }
+    drawRotations(rng, items, candidate.rotations);
+    drawBinGenes(rng, plan.binGeneCount, candidate.binTypeSequence);
+    candidates.push_back(std::move(candidate));
+  }
+
+  for (Individual& candidate : candidates) normalizeChromosome(candidate, itemFactories);
+  return candidates;
+}
+
+}  // namespace stowra

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "problem/bin_type.hpp"
+#include "problem/item_spec.hpp"
+#include "search/individual.hpp"
+
+namespace stowra {
+
+// The numbers that shape the random candidates of one initial population.
+struct CandidatePlan {
+  std::int32_t candidateCount = 0;  // M = 5 * slots
+  std::int32_t nearOrderCount = 0;  // H = trunc(M * 0.5); the other M - H are fully shuffled
+  std::int32_t scrambleCount = 0;   // k = max(1, trunc(n * 0.2)) positions permuted per near-order
+  std::int32_t binGeneCount = 0;    // G = max(min(ceil(V / B), n + 1) + 2, 3)
+};
+
+// A decoding opens at most n + 1 bins, so G is capped there: later genes are never read, and a
+// first bin type in other units than the items would otherwise ask for billions of genes.
+CandidatePlan planCandidates(std::int32_t slots, const std::vector<ItemSpec>& items,
+                             const std::vector<BinType>& binTypes);
+
+// 5 * slots random candidates in build order (near-order ones first, then fully shuffled),
+// normalised by factory and unevaluated. `checkInterrupt` (may be empty) is called every few
+// dozen candidates and may throw to stop the build. Fails with a length error when slots < 0.
+std::vector<Individual> buildCandidates(std::mt19937& rng, std::int32_t slots,
+                                        const std::vector<ItemSpec>& items,
+                                        const std::vector<BinType>& binTypes,
+                                        const std::vector<std::int32_t>& itemFactories,
+                                        const std::function<void()>& checkInterrupt);
+
+// How many candidates are built or evaluated between two interrupt checks.
+inline constexpr std::int32_t INTERRUPT_CHECK_INTERVAL = 32;
+
+}  // namespace stowra
