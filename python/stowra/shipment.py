@@ -236,14 +236,15 @@ def _json_with_spans(text: str) -> tuple[Any, dict[int, tuple[int, int]]]:
 def _key_offset(text: str, span: tuple[int, int], key: str) -> int | None:
     """Offset of the value of ``key`` directly inside the object at ``span``."""
     depth = 0
-    pattern = re.compile(r'[{}\[\]]|"(?:[^"\\]|\\.)*"\s*:\s*')
+    # Strings are matched whole so brackets inside them do not count; a key has a colon after.
+    pattern = re.compile(r'[{}\[\]]|("(?:[^"\\]|\\.)*")(\s*:\s*)?')
     for match in pattern.finditer(text, span[0], span[1]):
         token = match.group()
-        if token in "{[":
+        if token in ("{", "["):
             depth += 1
-        elif token in "}]":
+        elif token in ("}", "]"):
             depth -= 1
-        elif depth == 1 and json.loads(token.rstrip().rstrip(":")) == key:
+        elif depth == 1 and match.group(2) is not None and json.loads(match.group(1)) == key:
             return match.end()
     return None
 

@@ -87,6 +87,10 @@ def test_expanded_rows_keep_the_id_and_line_of_their_row(file_format: str) -> No
             "s.json:2:18: l: expected a number, got 'abc'",
         ),
         (
+            {"s.json": '{"itemTable": [{"id": 1, "note": "a{b", "l": "x"}]}'},
+            "s.json:1:46: l: expected a number, got 'x'",
+        ),
+        (
             {"s.json": '{"itemTable": [{"id": 1, "stackable": "yes"}]}'},
             "s.json:1:39: stackable: expected true or false, got 'yes'",
         ),
