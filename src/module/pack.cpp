@@ -3,13 +3,16 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "problem/fit_check.hpp"
+#include "problem/result_builder.hpp"
 #include "problem/search_arguments.hpp"
 #include "problem/table_reader.hpp"
+#include "search/genetic_solver.hpp"
 
 namespace py = pybind11;
 
@@ -46,6 +49,21 @@ void setThreadCount(std::int32_t threads) {
   omp_set_num_threads(std::min(threads, omp_get_num_procs()));
 }
 
+// Thrown when a Python signal handler raised (Ctrl-C gives KeyboardInterrupt); the Python error
+// indicator still holds that exception, which reaches the caller unchanged.
+struct PythonSignalRaised {};
+
+// The search runs with the interpreter lock held, so pending signals are handled here.
+void runPythonSignalHandlers() {
+  if (PyErr_CheckSignals() != 0) throw PythonSignalRaised{};
+}
+
+double secondsBetween(std::chrono::steady_clock::time_point start,
+                      std::chrono::steady_clock::time_point stop) {
+  const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(stop - start);
+  return static_cast<double>(nanoseconds.count()) / 1e9;
+}
+
 struct Problem {
   std::vector<ItemSpec> items;
   std::vector<BinType> binTypes;
@@ -67,12 +85,24 @@ Problem readProblem(const py::dict& input, std::int32_t popSize, double timeLimi
 
 }  // namespace
 
-py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t /*generations*/,
-              double timeLimit, std::int32_t threads, std::int32_t /*seed*/) {
+py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t generations,
+              double timeLimit, std::int32_t threads, std::int32_t seed) {
   try {
     setThreadCount(threads);
     const Problem problem = readProblem(input, popSize, timeLimit);
-    (void)problem;
+    GeneticSolver solver(problem.items, problem.binTypes, problem.itemFactories,
+                         problem.totalWeight, static_cast<std::uint32_t>(seed));
+    solver.popSize = popSize;
+    solver.generations = generations;
+    solver.timeLimit = timeLimit;
+    solver.checkInterrupt = runPythonSignalHandlers;
+
+    const auto start = std::chrono::steady_clock::now();
+    const Individual best = solver.run();
+    const double elapsedSeconds = secondsBetween(start, std::chrono::steady_clock::now());
+    return buildResult(best, elapsedSeconds);
+  } catch (const PythonSignalRaised&) {
+    throw py::error_already_set();
   } catch (const std::invalid_argument& error) {
     raise(PyExc_ValueError, error.what());
   } catch (const std::runtime_error& error) {
@@ -82,7 +112,6 @@ py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t /*genera
   } catch (...) {
     raise(PyExc_RuntimeError, "Unknown C++ error in stowra");
   }
-  raise(PyExc_NotImplementedError, "search not built yet");
 }
 
 void registerPack(py::module_& module) {

@@ -1,0 +1,286 @@
+"""The plan pack returns: its shape, its soundness and its reproducibility."""
+
+from __future__ import annotations
+
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+from plan_checks import check_plan
+from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, problem
+
+import stowra
+
+QUICK = {"pop_size": 6, "generations": 3, "time_limit": 0.0}
+
+
+def mixed_load(count: int, seed: int = 0) -> dict:
+    import random
+
+    rng = random.Random(seed)
+    items = [
+        item(
+            i,
+            l=float(rng.randint(20, 120)),
+            w=float(rng.randint(20, 100)),
+            h=float(rng.randint(15, 110)),
+            weight=float(rng.randint(2, 400)),
+            factory=rng.randint(1, 3),
+            stackable=rng.random() > 0.15,
+        )
+        for i in range(count)
+    ]
+    return problem(items=items)
+
+
+def without_time(result: dict) -> dict:
+    return {key: value for key, value in result.items() if key != "elapsedSeconds"}
+
+
+def test_result_keys_and_types() -> None:
+    result = stowra.pack(mixed_load(30), **QUICK)
+    assert list(result) == [
+        "sum20",
+        "sum40",
+        "fitness",
+        "cost",
+        "utilization",
+        "centerPenalty",
+        "weightPenalty",
+        "elapsedSeconds",
+        "totalBins",
+        "packingTable",
+    ]
+    for key in ("sum20", "sum40", "totalBins"):
+        assert type(result[key]) is int
+    for key in (
+        "fitness",
+        "cost",
+        "utilization",
+        "centerPenalty",
+        "weightPenalty",
+        "elapsedSeconds",
+    ):
+        assert type(result[key]) is float
+    row = result["packingTable"][0]
+    assert list(row) == [
+        "id",
+        "binType",
+        "cost",
+        "spaceUtilization",
+        "currentWeight",
+        "centerOfGravity",
+        "itemCount",
+        "items",
+    ]
+    assert type(row["id"]) is int and type(row["itemCount"]) is int and type(row["binType"]) is str
+    assert type(row["centerOfGravity"]) is tuple and len(row["centerOfGravity"]) == 3
+    assert all(type(value) is float for value in row["centerOfGravity"])
+    placement = row["items"][0]
+    assert list(placement) == ["itemIndex", "x", "y", "z", "rotation"]
+    assert [type(placement[key]) for key in placement] == [int, float, float, float, int]
+
+
+def test_every_item_that_fits_is_placed_soundly() -> None:
+    load = mixed_load(120, seed=3)
+    result = stowra.pack(load, **QUICK)
+    assert check_plan(load, result) == set(range(120))
+    assert 0.0 < result["utilization"] <= 1.0
+
+
+def test_two_items_forced_into_two_containers() -> None:
+    # Each box takes more than half of the only container's length, so two bins are needed;
+    # index, not id, names the items.
+    load = problem(
+        items=[item(0, id=100, l=400.0, w=200, h=200), item(1, id=200, l=400.0, w=200, h=200)],
+        bins=[container()],
+    )
+    result = stowra.pack(load, **QUICK)
+    assert result["totalBins"] == 2 and result["sum20"] == 2 and result["sum40"] == 0
+    assert sorted(p["itemIndex"] for row in result["packingTable"] for p in row["items"]) == [0, 1]
+    assert result["cost"] == 2000.0
+
+
+def test_an_item_too_heavy_for_every_container_is_left_out() -> None:
+    # Weight does not enter the fit pre-check. The first container cannot take the item, so a
+    # second is opened for it; that one cannot either, the item is left out and both
+    # containers stay, empty, in the plan.
+    load = problem(items=[item(0, weight=50_000.0)], bins=[container()])
+    result = stowra.pack(load, pop_size=1, generations=0)
+    assert [row["id"] for row in result["packingTable"]] == [1, 2]
+    for row in result["packingTable"]:
+        assert row["itemCount"] == 0 and row["items"] == []
+        assert row["currentWeight"] == 0.0 and row["spaceUtilization"] == 0.0
+        assert row["centerOfGravity"] == (295.0, 117.0, 115.0)
+    assert result["cost"] == 2000.0
+    assert result["utilization"] == 0.0
+
+
+@pytest.mark.parametrize("pop_size", range(1, 10))
+def test_small_populations_give_an_evaluated_plan(pop_size: int) -> None:
+    load = mixed_load(25, seed=pop_size)
+    result = stowra.pack(load, pop_size=pop_size, generations=4, time_limit=0.0)
+    assert check_plan(load, result) == set(range(25))
+    expected = (
+        result["cost"] * 100 - result["utilization"] * 1000 + result["centerPenalty"]
+    ) + result["weightPenalty"]
+    assert result["fitness"] == expected
+
+
+def test_zero_cost_containers_still_search() -> None:
+    # Free containers make fitness values negative, below -1 even.
+    load = mixed_load(40, seed=5)
+    load["binTable"] = [container(cost=0), container(CONTAINER_40GP, cost=0)]
+    result = stowra.pack(load, pop_size=12, generations=3, time_limit=0.0)
+    assert result["fitness"] < -1
+    assert check_plan(load, result) == set(range(40))
+
+
+@pytest.mark.parametrize("threads", [1, 2, 0])
+def test_same_seed_same_plan_and_lines_for_any_thread_count(threads: int, capfd) -> None:
+    load = mixed_load(60, seed=11)
+    reference = stowra.pack(load, pop_size=12, generations=12, threads=1, seed=7)
+    reference_lines = capfd.readouterr().out
+    result = stowra.pack(load, pop_size=12, generations=12, threads=threads, seed=7)
+    assert without_time(result) == without_time(reference)
+    assert capfd.readouterr().out == reference_lines
+
+
+def test_progress_lines(capfd) -> None:
+    stowra.pack(mixed_load(40, seed=2), pop_size=10, generations=20, time_limit=0.0)
+    lines = capfd.readouterr().out.splitlines()
+    assert lines[:2] == ["GA: Initializing population...", lines[1]]
+    assert re.fullmatch(r"GA: Initial best fitness = -?[0-9.e+-]+", lines[1])
+    improvement = re.compile(
+        r"GA: Generation (\d+) best fitness = \S+ \(cost=\S+, 20GP=\d+, 40GP=\d+, util=\S+, cp=\S+, wp=\S+\)"
+    )
+    periodic = re.compile(r"GA: Generation (10|20) best fitness = \S+")
+    for line in lines[2:]:
+        assert improvement.fullmatch(line) or periodic.fullmatch(line), line
+
+
+def test_progress_lines_bypass_python_stdout(capsys) -> None:
+    stowra.pack(mixed_load(5), pop_size=1, generations=0)
+    assert capsys.readouterr().out == ""
+
+
+@pytest.mark.parametrize(
+    "arguments",
+    [{"generations": 0}, {"generations": -4}],
+)
+def test_no_generation_prints_two_lines(arguments: dict, capfd) -> None:
+    stowra.pack(mixed_load(10), pop_size=4, **arguments)
+    assert len(capfd.readouterr().out.splitlines()) == 2
+
+
+def test_single_item(capfd) -> None:
+    result = stowra.pack(problem(items=[item()]), pop_size=5, generations=10)
+    assert len(capfd.readouterr().out.splitlines()) == 2
+    (placement,) = result["packingTable"][0]["items"]
+    assert (placement["itemIndex"], placement["x"], placement["y"], placement["z"]) == (0, 0, 0, 0)
+
+
+def test_time_limit_stops_at_generation_zero(capfd) -> None:
+    load = mixed_load(80, seed=4)
+    result = stowra.pack(load, pop_size=30, generations=1000, time_limit=1e-9)
+    lines = capfd.readouterr().out.splitlines()
+    assert lines[-1] == "GA: Time limit reached at generation 0"
+    assert check_plan(load, result) == set(range(80))
+    assert result["elapsedSeconds"] > 1e-9
+
+
+def test_pop_size_one_generations_zero_is_the_input_order_plan() -> None:
+    # Input order, unrotated: the first item sits in the corner of the first container.
+    load = mixed_load(20, seed=8)
+    result = stowra.pack(load, pop_size=1, generations=0)
+    first = result["packingTable"][0]["items"][0]
+    assert (first["itemIndex"], first["x"], first["y"], first["z"], first["rotation"]) == (
+        0,
+        0,
+        0,
+        0,
+        0,
+    )
+
+
+class Stop(Exception):
+    pass
+
+
+def test_a_signal_handler_exception_stops_the_search_unchanged() -> None:
+    # The interval timer signals from the kernel: no Python thread needs the interpreter
+    # lock that pack holds.
+    def handler(signum, frame):
+        raise Stop("stopped by the user")
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.3)
+        with pytest.raises(Stop, match="stopped by the user"):
+            stowra.pack(mixed_load(150, seed=1), pop_size=200, generations=10_000, time_limit=120.0)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+
+LONG_SEARCH = """
+import stowra, sys
+sys.path.insert(0, {tests!r})
+from test_pack_result import mixed_load
+stowra.pack(mixed_load(150, seed=1), pop_size=200, generations=10_000, time_limit=120.0)
+"""
+
+
+@pytest.mark.parametrize("wait", [0.2, 2.0])  # early and later in the search
+def test_ctrl_c_stops_a_long_search(wait: float) -> None:
+    script = LONG_SEARCH.format(tests=os.path.dirname(__file__))
+    child = subprocess.Popen(
+        [sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+    )
+    try:
+        assert child.stdout.readline() == "GA: Initializing population...\n"
+        time.sleep(wait)
+        child.send_signal(signal.SIGINT)
+        _, errors = child.communicate(timeout=30)
+    finally:
+        child.kill()
+    assert child.returncode != 0
+    assert errors.rstrip().endswith("KeyboardInterrupt")
+
+
+dimension = st.integers(min_value=5, max_value=150).map(float)
+
+
+@st.composite
+def small_problems(draw) -> dict:
+    count = draw(st.integers(min_value=1, max_value=25))
+    items = [
+        item(
+            i,
+            l=draw(dimension),
+            w=draw(dimension),
+            h=draw(dimension),
+            weight=float(draw(st.integers(min_value=0, max_value=3000))),
+            factory=draw(st.integers(min_value=0, max_value=2)),
+            stackable=draw(st.booleans()),
+        )
+        for i in range(count)
+    ]
+    limit = float(draw(st.sampled_from([0, 2500, 28000])))
+    bins = [container(CONTAINER_20GP, weight_limit=limit), container(CONTAINER_40GP)]
+    return problem(items=items, bins=bins)
+
+
+@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(load=small_problems(), seed=st.integers(min_value=-(2**31), max_value=2**31 - 1))
+def test_any_plan_is_physically_sound(load: dict, seed: int) -> None:
+    result = stowra.pack(load, pop_size=3, generations=2, seed=seed)
+    placed = check_plan(load, result)
+    # The 40GP has no weight limit, so every item fits somewhere.
+    assert placed == set(range(len(load["itemTable"])))
