@@ -178,7 +178,7 @@ def _parser() -> argparse.ArgumentParser:
     demo = commands.add_parser(
         "demo",
         help="pack the built-in example shipment and draw it",
-        description="Pack the built-in example: about 250 cartons and pallets from three "
+        description="Pack the built-in example: about 300 cartons and pallets from three "
         "factories into 20GP and 40GP containers (cm, kg). Writes the plan and a picture.",
         epilog=_DEMO_EPILOG,
     )

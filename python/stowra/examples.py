@@ -26,13 +26,13 @@ _BIN_KEYS: Final = ("id", "l", "w", "h", "cost", "weight_limit", "available")
 EXAMPLE_ITEMS: Final[list[dict[str, Any]]] = [
     dict(zip(_ITEM_KEYS, row, strict=True))
     for row in (
-        (101, 60, 45, 40, 16, 1, True, 70),  # microwave ovens
+        (101, 60, 45, 40, 16, 1, True, 90),  # microwave ovens
         (102, 65, 62, 90, 72, 1, True, 24),  # washing machines
         (103, 70, 68, 185, 78, 1, False, 12),  # fridges, upright, nothing on top
         (201, 200, 60, 15, 45, 2, True, 30),  # flat-pack wardrobes
         (202, 120, 80, 110, 850, 2, True, 8),  # Euro pallets of floor tiles
         (203, 215, 95, 85, 60, 2, False, 6),  # sofas
-        (301, 58, 38, 40, 14, 3, True, 90),  # garment cartons
+        (301, 58, 38, 40, 14, 3, True, 120),  # garment cartons
         (302, 120, 100, 130, 520, 3, False, 6),  # pallets of fabric rolls
     )
 ]
@@ -47,11 +47,11 @@ EXAMPLE_BINS: Final[list[dict[str, Any]]] = [
     )
 ]
 
-# Settings of `stowra demo`: small enough to finish in seconds on two cores; the generation
+# Settings of `stowra demo`: small enough to finish within seconds on two cores; the generation
 # count, not the time limit, ends the search, so the demo gives the same plan every run.
 DEMO_SEARCH: Final[dict[str, Any]] = {
-    "pop_size": 30,
-    "generations": 20,
+    "pop_size": 60,
+    "generations": 60,
     "time_limit": 50.0,
     "threads": 0,
     "seed": 42,

@@ -162,7 +162,7 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
         axes = figure.add_subplot(panels, 1, number + 1, projection="3d")
         # A long container projects into a thin strip of the square 3D area: zoom it to fill
         # the panel's width.
-        zoom = min(2.5, 0.9 + 0.7 * length / (width + height))
+        zoom = min(2.3, 0.9 + 0.7 * length / (width + height))
         axes.set_box_aspect((length, width, height), zoom=zoom)
         axes.set_xlim(0, length)
         axes.set_ylim(0, width)
