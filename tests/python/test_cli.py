@@ -5,6 +5,7 @@ from __future__ import annotations
 import csv
 import json
 import os
+import sys
 from pathlib import Path
 from typing import Any
 
@@ -287,3 +288,21 @@ def test_help_everywhere(capsys: pytest.CaptureFixture[str], argv: list[str]) ->
 def test_version(capsys: pytest.CaptureFixture[str]) -> None:
     assert cli.main(["--version"]) == 0
     assert capsys.readouterr().out.strip() == "stowra 0.1.0"
+
+
+@pytest.mark.parametrize(("option", "library"), [("--png", "matplotlib"), ("--html", "plotly")])
+def test_a_missing_plot_extra_stops_before_the_search(
+    tmp_path: Path,
+    monkeypatch: pytest.MonkeyPatch,
+    capsys: pytest.CaptureFixture[str],
+    option: str,
+    library: str,
+) -> None:
+    monkeypatch.setitem(sys.modules, library, None)
+    record = Recorder()
+    path = shipment(tmp_path / "s.json", [item_row(1)])
+    assert cli.main(["pack", path, option, str(tmp_path / "out")], pack_fn=record) == 2
+    assert record.calls == []
+    assert capsys.readouterr().err == (
+        f"stowra: error: {option} needs {library}: pip install 'stowra[plot]'\n"
+    )
