@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+import random
 import re
 import signal
 import subprocess
@@ -21,8 +22,6 @@ QUICK = {"pop_size": 6, "generations": 3, "time_limit": 0.0}
 
 
 def mixed_load(count: int, seed: int = 0) -> dict:
-    import random
-
     rng = random.Random(seed)
     items = [
         item(
@@ -45,46 +44,28 @@ def without_time(result: dict) -> dict:
 
 def test_result_keys_and_types() -> None:
     result = stowra.pack(mixed_load(30), **QUICK)
-    assert list(result) == [
-        "sum20",
-        "sum40",
-        "fitness",
-        "cost",
-        "utilization",
-        "centerPenalty",
-        "weightPenalty",
-        "elapsedSeconds",
-        "totalBins",
-        "packingTable",
-    ]
-    for key in ("sum20", "sum40", "totalBins"):
-        assert type(result[key]) is int
-    for key in (
-        "fitness",
-        "cost",
-        "utilization",
-        "centerPenalty",
-        "weightPenalty",
-        "elapsedSeconds",
-    ):
-        assert type(result[key]) is float
+    summary = (
+        "sum20 sum40 fitness cost utilization centerPenalty weightPenalty elapsedSeconds totalBins"
+    )
+    assert list(result) == [*summary.split(), "packingTable"]
+    assert [type(result[key]) for key in summary.split()] == [int, int, *[float] * 6, int]
     row = result["packingTable"][0]
-    assert list(row) == [
-        "id",
-        "binType",
-        "cost",
-        "spaceUtilization",
-        "currentWeight",
-        "centerOfGravity",
-        "itemCount",
-        "items",
+    bin_keys = "id binType cost spaceUtilization currentWeight centerOfGravity itemCount items"
+    assert list(row) == bin_keys.split()
+    assert [type(value) for value in row.values()] == [
+        int,
+        str,
+        float,
+        float,
+        float,
+        tuple,
+        int,
+        list,
     ]
-    assert type(row["id"]) is int and type(row["itemCount"]) is int and type(row["binType"]) is str
-    assert type(row["centerOfGravity"]) is tuple and len(row["centerOfGravity"]) == 3
-    assert all(type(value) is float for value in row["centerOfGravity"])
+    assert [type(value) for value in row["centerOfGravity"]] == [float] * 3
     placement = row["items"][0]
     assert list(placement) == ["itemIndex", "x", "y", "z", "rotation"]
-    assert [type(placement[key]) for key in placement] == [int, float, float, float, int]
+    assert [type(value) for value in placement.values()] == [int, float, float, float, int]
 
 
 def test_every_item_that_fits_is_placed_soundly() -> None:
