@@ -69,6 +69,11 @@ def test_item_table_errors(items: list, message: str) -> None:
         ([container(l=1e200, w=1e200)], "Bin #0 ('20GP'): volume must be positive and finite"),
         ([container(weight_limit=NAN)], "Bin #0 ('20GP'): weight_limit must be a number"),
         ([container(id=b"\xff20GP")], "Bin #0: id is not valid UTF-8"),
+        ([container(id=b"20\xe2\x82")], "Bin #0: id is not valid UTF-8"),  # cut short
+        ([container(id=b"\xc0\xaf")], "Bin #0: id is not valid UTF-8"),  # overlong "/"
+        ([container(id=b"\xed\xa0\x80")], "Bin #0: id is not valid UTF-8"),  # surrogate
+        ([container(id=b"\xf4\x90\x80\x80")], "Bin #0: id is not valid UTF-8"),  # past U+10FFFF
+        ([container(id=bytearray(b"K\xc3\xbchl \xe2\x82\xac \xf0\x9f\x93\xa6"))], None),
     ],
 )
 def test_bin_table_errors(bins: list, message: str | None) -> None:

@@ -265,3 +265,8 @@ def test_any_plan_is_physically_sound(load: dict, seed: int) -> None:
     placed = check_plan(load, result)
     # The 40GP has no weight limit, so every item fits somewhere.
     assert placed == set(range(len(load["itemTable"])))
+
+
+def test_container_names_given_as_bytes_come_back_as_text() -> None:
+    load = problem(items=[item()], bins=[container(id=b"K\xc3\xbchl")])
+    assert stowra.pack(load, pop_size=1, generations=0)["packingTable"][0]["binType"] == "Kühl"
