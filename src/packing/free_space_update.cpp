@@ -1,6 +1,7 @@
 #include "packing/free_space_update.hpp"
 
 #include <algorithm>
+#include <bit>
 
 namespace stowra {
 
@@ -29,29 +30,73 @@ std::int64_t addCopies(std::int64_t a, std::int64_t b) {
   return a > MAX_SPACE_COPIES - b ? MAX_SPACE_COPIES : a + b;
 }
 
-// Appends `space` to the list under construction, or folds it into an identical earlier entry.
-void appendMerged(FreeSpaceWorkspace& workspace, const FreeSpace& space, bool isNew) {
-  const auto position = static_cast<std::uint32_t>(workspace.rebuilt.size());
-  const std::int64_t earlier =
-      workspace.mergeTable.findOrInsert(workspace.rebuilt, space, position);
-  if (earlier >= 0) {
-    FreeSpace& first = workspace.rebuilt[static_cast<std::size_t>(earlier)];
-    first.copies = addCopies(first.copies, space.copies);
-    return;
+// Bits of the volumes of the new entries: an entry can only equal a new one of the same volume,
+// so most carried-over entries are ruled out without a table lookup.
+class VolumeFilter {
+ public:
+  void add(double volume) { words_[slot(volume) >> 6] |= bit(volume); }
+  bool mayContain(double volume) const { return (words_[slot(volume) >> 6] & bit(volume)) != 0; }
+
+ private:
+  static std::size_t slot(double volume) {
+    // Adding +0 turns -0 into +0, so volumes that compare equal land in the same slot.
+    return static_cast<std::size_t>(
+        (std::bit_cast<std::uint64_t>(volume + 0.0) * 0x9e3779b97f4a7c15ULL) >> 54);
   }
-  workspace.rebuilt.push_back(space);
-  workspace.isNew.push_back(isNew ? 1 : 0);
+  static std::uint64_t bit(double volume) { return std::uint64_t{1} << (slot(volume) & 63); }
+
+  std::array<std::uint64_t, 16> words_{};
+};
+
+// Folds every entry identical to an earlier one into that first copy, adding the counts.
+// Entries carried over unchanged are distinct from one another (the list never holds two
+// identical entries), so every identical pair involves a new entry: only new entries are
+// recorded, and a carried-over entry is looked up only when a new entry has its volume.
+void foldIdenticalSpaces(FreeSpaceWorkspace& workspace) {
+  using Entry = FreeSpaceWorkspace::Entry;
+  std::vector<FreeSpace>& rebuilt = workspace.rebuilt;
+  std::vector<Entry>& kind = workspace.entryKind;
+  const auto newCount = static_cast<std::size_t>(std::count(kind.begin(), kind.end(), Entry::NEW));
+  if (newCount == 0) return;
+
+  workspace.mergeTable.reset(newCount);
+  VolumeFilter newVolumes;
+  for (std::size_t i = 0; i < rebuilt.size(); ++i) {
+    if (kind[i] != Entry::NEW) continue;
+    const std::int64_t earlier =
+        workspace.mergeTable.findOrInsert(rebuilt, rebuilt[i], static_cast<std::uint32_t>(i));
+    if (earlier >= 0) {
+      FreeSpace& first = rebuilt[static_cast<std::size_t>(earlier)];
+      first.copies = addCopies(first.copies, rebuilt[i].copies);
+      kind[i] = Entry::FOLDED;
+    } else {
+      newVolumes.add(rebuilt[i].volume());
+    }
+  }
+
+  for (std::size_t i = 0; i < rebuilt.size(); ++i) {
+    if (kind[i] != Entry::CARRIED_OVER || !newVolumes.mayContain(rebuilt[i].volume())) continue;
+    const std::int64_t match = workspace.mergeTable.find(rebuilt, rebuilt[i]);
+    if (match < 0) continue;
+    const auto other = static_cast<std::size_t>(match);
+    const std::size_t first = std::min(i, other);
+    const std::size_t later = std::max(i, other);
+    rebuilt[first].copies = addCopies(rebuilt[first].copies, rebuilt[later].copies);
+    kind[later] = Entry::FOLDED;
+  }
 }
 
 // Writes the rebuilt list into `spaces` in ascending order of volume, equal volumes in list
 // order. Entries carried over unchanged are already in that order among themselves, so only
 // the new ones need sorting before the two runs are merged.
 void sortByVolumeInto(FreeSpaceWorkspace& workspace, std::vector<FreeSpace>& spaces) {
+  using Entry = FreeSpaceWorkspace::Entry;
   const std::vector<FreeSpace>& rebuilt = workspace.rebuilt;
+  const std::vector<Entry>& kind = workspace.entryKind;
   auto& newOrder = workspace.newOrder;
   newOrder.clear();
   for (std::size_t i = 0; i < rebuilt.size(); ++i) {
-    if (workspace.isNew[i])
+    if (kind[i] == Entry::NEW)
       newOrder.emplace_back(rebuilt[i].volume(), static_cast<std::uint32_t>(i));
   }
   // (volume, position) pairs are all distinct, so this order is the stable one.
@@ -60,7 +105,7 @@ void sortByVolumeInto(FreeSpaceWorkspace& workspace, std::vector<FreeSpace>& spa
   spaces.clear();
   auto nextNew = newOrder.begin();
   for (std::size_t i = 0; i < rebuilt.size(); ++i) {
-    if (workspace.isNew[i]) continue;
+    if (kind[i] != Entry::CARRIED_OVER) continue;
     const double volume = rebuilt[i].volume();
     while (nextNew != newOrder.end() &&
            (nextNew->first < volume || (nextNew->first == volume && nextNew->second < i))) {
@@ -164,8 +209,11 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
   const ItemExtents extents = extentsOf(item, rotation);
 
   // Use up one copy of the space taken; a copy left behind still shelters pieces below.
-  auto used = std::find_if(spaces.begin(), spaces.end(),
-                           [&](const FreeSpace& s) { return sameSpace(s, space); });
+  // The list is sorted by volume, and an identical entry has exactly the same volume.
+  const double usedVolume = space.volume();
+  auto used = std::partition_point(spaces.begin(), spaces.end(),
+                                   [&](const FreeSpace& s) { return s.volume() < usedVolume; });
+  used = std::find_if(used, spaces.end(), [&](const FreeSpace& s) { return sameSpace(s, space); });
   if (used != spaces.end()) {
     if (used->copies > 1) {
       --used->copies;
@@ -188,9 +236,9 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
   const double boxX1 = space.x + extents.dx;
   const double boxY1 = space.y + extents.dy;
   const double boxZ1 = space.z + extents.h;
+  using Entry = FreeSpaceWorkspace::Entry;
   workspace.rebuilt.clear();
-  workspace.isNew.clear();
-  workspace.mergeTable.reset(spaces.size() + spaces.size() / 2);
+  workspace.entryKind.clear();
   for (std::size_t i = 0; i < spaces.size(); ++i) {
     const FreeSpace& other = spaces[i];
     const double x0 = std::max(other.x, space.x);
@@ -202,13 +250,18 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
     if (x1 > x0 && y1 > y0 && z1 > z0) {
       const OverlapBox overlap{x0, x1, y0, y1, z0, z1, other.openTop && item.stackable};
       for (const FreeSpace& piece : splitAroundOverlap(other, overlap)) {
-        if (piece.volume() > MIN_SPACE_VOLUME) appendMerged(workspace, piece, true);
+        if (piece.volume() > MIN_SPACE_VOLUME) {
+          workspace.rebuilt.push_back(piece);
+          workspace.entryKind.push_back(Entry::NEW);
+        }
       }
     } else if (other.volume() > MIN_SPACE_VOLUME) {
-      appendMerged(workspace, other, i >= carriedOver);
+      workspace.rebuilt.push_back(other);
+      workspace.entryKind.push_back(i >= carriedOver ? Entry::NEW : Entry::CARRIED_OVER);
     }
   }
 
+  foldIdenticalSpaces(workspace);
   sortByVolumeInto(workspace, spaces);
 }
 

@@ -42,8 +42,10 @@ struct SpacePieces {
 // Buffers reused from one placement to the next so that steady-state placements allocate
 // nothing. One per decoding (never shared between threads).
 struct FreeSpaceWorkspace {
+  enum Entry : std::uint8_t { CARRIED_OVER, NEW, FOLDED };
+
   std::vector<FreeSpace> rebuilt;
-  std::vector<std::uint8_t> isNew;  // per rebuilt entry: made or changed by this placement
+  std::vector<Entry> entryKind;  // per rebuilt entry: kept as it was, made now, or merged away
   std::vector<std::pair<double, std::uint32_t>> newOrder;  // (volume, position) of new entries
   SpaceMergeTable mergeTable;
 };

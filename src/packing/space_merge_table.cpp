@@ -63,6 +63,16 @@ std::int64_t SpaceMergeTable::findOrInsert(const std::vector<FreeSpace>& list,
   }
 }
 
+std::int64_t SpaceMergeTable::find(const std::vector<FreeSpace>& list,
+                                   const FreeSpace& space) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = hashOf(space) & mask;; slot = (slot + 1) & mask) {
+    const Slot& entry = slots_[slot];
+    if (entry.stamp != stamp_) return -1;
+    if (sameSpace(list[entry.index], space)) return entry.index;
+  }
+}
+
 void SpaceMergeTable::grow(const std::vector<FreeSpace>& list) {
   // Collect the live indices, then re-insert them into a table twice the size.
   std::vector<std::uint32_t> live;

@@ -21,6 +21,9 @@ class SpaceMergeTable {
   std::int64_t findOrInsert(const std::vector<FreeSpace>& list, const FreeSpace& space,
                             std::uint32_t newIndex);
 
+  // Index of the recorded entry of `list` identical to `space`, or -1.
+  std::int64_t find(const std::vector<FreeSpace>& list, const FreeSpace& space) const;
+
  private:
   struct Slot {
     std::uint32_t stamp = 0;
