@@ -64,6 +64,19 @@ double secondsBetween(std::chrono::steady_clock::time_point start,
   return static_cast<double>(nanoseconds.count()) / 1e9;
 }
 
+// "TypeName: text", without the traceback that the binding library would append.
+std::string describe(py::error_already_set& error) {
+  std::string name = "<unknown>";
+  std::string text = "<unprintable>";
+  try {
+    name = py::str(error.type().attr("__name__")).cast<std::string>();
+    text = py::str(error.value()).cast<std::string>();
+  } catch (py::error_already_set&) {
+    // A __str__ that fails itself: keep what was read.
+  }
+  return name + ": " + text;
+}
+
 struct Problem {
   std::vector<ItemSpec> items;
   std::vector<BinType> binTypes;
@@ -102,6 +115,11 @@ py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t generati
     const double elapsedSeconds = secondsBetween(start, std::chrono::steady_clock::now());
     return buildResult(best, elapsedSeconds);
   } catch (const PythonSignalRaised&) {
+    throw py::error_already_set();
+  } catch (py::error_already_set& error) {
+    // Interrupts and exits are the caller's business, not failures of the solver.
+    if (!error.matches(PyExc_Exception)) throw;
+    py::raise_from(error, PyExc_RuntimeError, ("C++ exception: " + describe(error)).c_str());
     throw py::error_already_set();
   } catch (const std::invalid_argument& error) {
     raise(PyExc_ValueError, error.what());

@@ -1,6 +1,7 @@
 #include "search/fitness.hpp"
 
 #include <cmath>
+#include <stdexcept>
 
 #include "packing/bin_packer.hpp"
 
@@ -51,6 +52,8 @@ void evaluate(Individual& individual, const std::vector<ItemSpec>& items,
   for (const PackedBin& bin : bins) weightPenalty += std::abs(bin.currentWeight - meanWeight);
 
   individual.fitness = ((cost * 100 - utilization * 1000) + centerPenalty) + weightPenalty;
+  // Overflowing figures would make the population unsortable and the plan meaningless.
+  if (!std::isfinite(individual.fitness)) throw std::invalid_argument(NON_FINITE_PLAN_MESSAGE);
 
   std::int32_t sum20 = 0;
   std::int32_t sum40 = 0;

@@ -12,7 +12,12 @@ namespace stowra {
 void decode(Individual& individual, const std::vector<ItemSpec>& items,
             const std::vector<BinType>& binTypes);
 
-// Decodes and scores an unevaluated individual; an evaluated one is left as it is.
+inline constexpr const char* NON_FINITE_PLAN_MESSAGE =
+    "The plan's figures overflow (its fitness is not a finite number): sizes, weights or costs "
+    "are too large to combine; give them in larger units";
+
+// Decodes and scores an unevaluated individual; an evaluated one is left as it is. Fails with
+// an invalid-argument error when the figures overflow.
 void evaluate(Individual& individual, const std::vector<ItemSpec>& items,
               const std::vector<BinType>& binTypes, double totalWeight);
 

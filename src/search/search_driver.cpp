@@ -26,12 +26,20 @@ Individual GeneticSolver::run() {
 
   Individual best;
   double bestFitness = std::numeric_limits<double>::max();
+  bool taken = false;
   for (Individual& member : population) {
     const double fitness = fitnessOf(member);
     if (fitness < bestFitness) {
       best = member;
       bestFitness = fitness;
+      taken = true;
     }
+  }
+  // A fitness at the very top of the range beats nothing; the plan is still the first one,
+  // never an empty default.
+  if (!taken && !population.empty()) {
+    best = population.front();
+    bestFitness = best.fitness;
   }
   print(initialBestLine(bestFitness));
 

@@ -309,3 +309,52 @@ def test_positional_order_and_defaults() -> None:
         stowra.pack(problem(), 0, 50, 300.0, 0, 42)
     with pytest.raises(ValueError, match="time_limit must not be NaN"):
         stowra.pack(problem(), 10, 50, math.nan)
+
+
+def raising_rows(error: BaseException):
+    yield item()
+    raise error
+
+
+def test_python_errors_keep_their_type_and_text_and_are_chained() -> None:
+    original = ValueError("boom")
+    with pytest.raises(RuntimeError) as caught:
+        stowra.pack({"itemTable": raising_rows(original), "binTable": [container()]})
+    assert str(caught.value) == "C++ exception: ValueError: boom"  # no traceback appended
+    assert caught.value.__cause__ is original
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt(), SystemExit(3)])
+def test_interrupts_while_reading_reach_the_caller_unchanged(error: BaseException) -> None:
+    with pytest.raises(type(error)) as caught:
+        stowra.pack({"itemTable": raising_rows(error), "binTable": [container()]})
+    assert caught.value is error
+
+
+OVERFLOW_MESSAGE = (
+    "The plan's figures overflow (its fitness is not a finite number): sizes, weights or costs "
+    "are too large to combine; give them in larger units"
+)
+
+
+@pytest.mark.parametrize(
+    "input_",
+    [
+        # Weight times position overflows the centre of gravity.
+        problem(
+            items=[item(0, weight=1e308), item(1, weight=1.0)], bins=[container(weight_limit=0)]
+        ),
+        # Each container volume is finite, the volume of 200 of them is not.
+        problem(
+            items=[item(i, l=0.97e102, w=0.97e102, h=0.97e102, weight=1.0) for i in range(200)],
+            bins=[
+                container(id=name, l=1e102, w=1e102, h=1e102, weight_limit=0) for name in ("A", "B")
+            ],
+        ),
+    ],
+)
+@pytest.mark.parametrize("threads", [1, 2])
+def test_figures_that_overflow_are_refused_not_returned_as_an_empty_plan(
+    input_: dict, threads: int
+) -> None:
+    assert fail(input_, ValueError, pop_size=4, generations=2, threads=threads) == OVERFLOW_MESSAGE
