@@ -7,54 +7,38 @@ from typing import Any
 
 
 def shelf_pack(problem: dict[str, Any], **settings: Any) -> dict[str, Any]:
-    """A stand-in for the search with the same result shape: items side by side along x.
+    """Same result shape as the search: items side by side along x, each turned shorter side on.
 
-    It writes a progress line to descriptor 1 like the native core does, leaves out items
-    heavier than the container's weight limit, and opens a new container when one is full.
+    Writes a progress line to descriptor 1 as the native core does, leaves out items heavier
+    than the container's weight limit, and opens a new container when one is full.
     """
     os.write(1, b"GA: stand-in search\n")
     kind = next(row for row in problem["binTable"] if row["available"])
-    limit = kind["weight_limit"]
-    containers: list[dict[str, Any]] = []
+    limit, volume = kind["weight_limit"], kind["l"] * kind["w"] * kind["h"]
+    table: list[dict[str, Any]] = []
     x = weight = float("inf")
     for index, item in enumerate(problem["itemTable"]):
         if 0 < limit < item["weight"]:
             continue
-        if x + item["l"] > kind["l"] or (limit > 0 and weight + item["weight"] > limit):
-            containers.append({"items": [], "weight": 0.0, "volume": 0.0, "moment": [0.0] * 3})
+        turned = item["w"] < item["l"]
+        dx, dy = (item["w"], item["l"]) if turned else (item["l"], item["w"])
+        if x + dx > kind["l"] or 0 < limit < weight + item["weight"]:
+            table.append({"id": len(table) + 1, "binType": kind["id"], "items": [], "boxes": []})
             x = weight = 0.0
-        current = containers[-1]
-        current["items"].append({"itemIndex": index, "x": x, "y": 0.0, "z": 0.0, "rotation": 0})
-        centre = (x + item["l"] / 2, item["w"] / 2, item["h"] / 2)
-        for axis in range(3):
-            current["moment"][axis] += centre[axis] * item["weight"]
-        current["weight"] += item["weight"]
-        current["volume"] += item["l"] * item["w"] * item["h"]
-        x += item["l"]
-        weight += item["weight"]
-    volume = kind["l"] * kind["w"] * kind["h"]
-    table = [
-        {
-            "id": number,
-            "binType": kind["id"],
-            "cost": float(kind["cost"]),
-            "spaceUtilization": c["volume"] / volume,
-            "currentWeight": c["weight"],
-            "centerOfGravity": tuple(m / c["weight"] if c["weight"] else 0.0 for m in c["moment"]),
-            "itemCount": len(c["items"]),
-            "items": c["items"],
-        }
-        for number, c in enumerate(containers, 1)
-    ]
-    return {
-        "sum20": len(table),
-        "sum40": 0,
-        "fitness": 1.0,
-        "cost": float(kind["cost"]) * len(table),
-        "utilization": sum(c["volume"] for c in containers) / (volume * max(len(table), 1)),
-        "centerPenalty": 0.0,
-        "weightPenalty": 0.0,
-        "elapsedSeconds": 0.01,
-        "totalBins": len(table),
-        "packingTable": table,
-    }
+        table[-1]["items"].append(
+            {"itemIndex": index, "x": x, "y": 0.0, "z": 0.0, "rotation": 1 if turned else 0}
+        )
+        table[-1]["boxes"].append(((x + dx / 2, dy / 2, item["h"] / 2), item))
+        x, weight = x + dx, weight + item["weight"]
+    for row in table:
+        boxes = row.pop("boxes")
+        mass = sum(item["weight"] for _, item in boxes)
+        row["cost"], row["currentWeight"], row["itemCount"] = float(kind["cost"]), mass, len(boxes)
+        row["centerOfGravity"] = tuple(
+            sum(c[k] * i["weight"] for c, i in boxes) / (mass or 1) for k in range(3)
+        )
+        row["spaceUtilization"] = sum(i["l"] * i["w"] * i["h"] for _, i in boxes) / volume
+    used = sum(row["spaceUtilization"] for row in table) / max(len(table), 1)
+    totals = {"sum20": len(table), "sum40": 0, "totalBins": len(table), "utilization": used}
+    scores = {"fitness": 1.0, "centerPenalty": 0.0, "weightPenalty": 0.0, "elapsedSeconds": 0.01}
+    return {**totals, **scores, "cost": float(kind["cost"]) * len(table), "packingTable": table}
