@@ -75,43 +75,26 @@ def _seconds(text: str) -> float:
         raise argparse.ArgumentTypeError(f"expected seconds, got {text!r}") from None
 
 
+# Option, key of pack's arguments, converter, metavar, help: one search option each.
+_SEARCH_OPTIONS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
+    ("--pop-size", "pop_size", _int32, "N", "population size"),
+    ("--generations", "generations", _int32, "N", "most generations to search"),
+    ("--time-limit", "time_limit", _seconds, "SECONDS", "stop searching after this long"),
+    ("--threads", "threads", _int32, "N", "threads for the search, 0 for all cores"),
+    ("--seed", "seed", _int32, "N", "random seed; the same seed gives the same plan"),
+]
+
+
 def _add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
     search = parser.add_argument_group("search")
-    search.add_argument(
-        "--pop-size",
-        type=_int32,
-        default=defaults["pop_size"],
-        metavar="N",
-        help="population size (default %(default)s)",
-    )
-    search.add_argument(
-        "--generations",
-        type=_int32,
-        default=defaults["generations"],
-        metavar="N",
-        help="most generations to search (default %(default)s)",
-    )
-    search.add_argument(
-        "--time-limit",
-        type=_seconds,
-        default=defaults["time_limit"],
-        metavar="SECONDS",
-        help="stop searching after this long (default %(default)s)",
-    )
-    search.add_argument(
-        "--threads",
-        type=_int32,
-        default=defaults["threads"],
-        metavar="N",
-        help="threads for the search, 0 for all cores (default %(default)s)",
-    )
-    search.add_argument(
-        "--seed",
-        type=_int32,
-        default=defaults["seed"],
-        metavar="N",
-        help="random seed; the same seed gives the same plan (default %(default)s)",
-    )
+    for flag, key, convert, metavar, text in _SEARCH_OPTIONS:
+        search.add_argument(
+            flag,
+            type=convert,
+            default=defaults[key],
+            metavar=metavar,
+            help=f"{text} (default %(default)s)",
+        )
     output = parser.add_argument_group("output")
     output.add_argument(
         "-o",
