@@ -72,13 +72,14 @@ struct RandomProblem {
 };
 
 // Sizes come from a short list most of the time so that equal boxes, and so identical free
-// spaces, are common; `binScale` stretches the bins so that free-space lists grow.
+// spaces, are common; `binScale` stretches the bins so that free-space lists grow. A weight
+// limit of 0 or below means none; small integer weights often meet a limit exactly.
 inline RandomProblem randomProblem(std::mt19937& rng, int maxItems = 40, double binScale = 1.0) {
   auto draw = [&](int low, int high) { return std::uniform_int_distribution(low, high)(rng); };
   RandomProblem problem;
   const int typeCount = draw(1, 3);
   for (int t = 0; t < typeCount; ++t) {
-    const double limit = draw(0, 2) == 0 ? draw(10, 60) : 0.0;
+    const double limit = draw(0, 2) == 0 ? draw(10, 60) : draw(0, 1) == 0 ? 0.0 : -5.0;
     problem.binTypes.push_back(makeBinType(t == 0 ? "20GP" : "40GP", draw(8, 20) * binScale,
                                            draw(6, 12) * binScale, draw(6, 12) * binScale, t + 1,
                                            limit));
@@ -87,11 +88,10 @@ inline RandomProblem randomProblem(std::mt19937& rng, int maxItems = 40, double 
   auto side = [&] { return draw(0, 3) == 0 ? double(draw(1, 9)) : sizes[draw(0, 4)]; };
   const int itemCount = draw(1, maxItems);
   for (int i = 0; i < itemCount; ++i) {
-    problem.items.push_back(makeItem(side(), side(), side(), draw(0, 12), draw(0, 4) != 0));
-    problem.items.back().factory = i % 3;
+    problem.items.push_back(makeItemSpec(
+        ItemRow{i, side(), side(), side(), double(draw(0, 12)), i % 3, draw(0, 4) != 0}, i));
     problem.order.push_back(i);
-    const Genes& allowed = problem.items.back().allowedRotations;
-    problem.rotations.push_back(allowed[draw(0, static_cast<int>(allowed.size()) - 1)]);
+    problem.rotations.push_back(problem.items.back().allowedRotations.size() == 2 ? draw(0, 1) : 0);
   }
   std::shuffle(problem.order.begin(), problem.order.end(), rng);
   for (int g = draw(0, 4); g > 0; --g) problem.binTypeSequence.push_back(draw(-1, 3));
