@@ -1,7 +1,6 @@
 #include <doctest/doctest.h>
 
 #include <cstdint>
-#include <limits>
 #include <random>
 #include <vector>
 
@@ -13,7 +12,7 @@ using namespace stowra;
 using stowra::testing::Genes;
 using stowra::testing::rawOutputsConsumed;
 
-TEST_CASE("unit draws: standard seeding, bit layout and raw outputs") {
+TEST_CASE("raw outputs: standard seeding, unit draws, bounded draws and shuffles") {
   std::mt19937 reference(42);
   const std::uint64_t a = reference(), b = reference();
   CHECK(a == 1608637542U);
@@ -27,40 +26,30 @@ TEST_CASE("unit draws: standard seeding, bit layout and raw outputs") {
   rng.seed(42);
   CHECK_FALSE(chance(rng, u));  // strictly below p
   CHECK(rawOutputsConsumed(rng, 42) == 2);
-}
 
-TEST_CASE("bounded draws and shuffles: values and raw outputs") {
-  std::mt19937 rng(42), reference(42);
+  rng.seed(42);
   CHECK(boundedDraw(rng, 1, 1) == 1);
   CHECK(rawOutputsConsumed(rng, 42) == 1);
-  reference.discard(1);
-  for (int draw = 0; draw < 32; ++draw) {  // (0, 1) is the top bit of one output
-    CHECK(boundedDraw(rng, 0, 1) == static_cast<std::int32_t>(reference() >> 31));
-  }
+  reference = rng;
   // [-1, 2^31 - 1] holds r = 2^31 + 1 values: an output is kept when the low half of x * r is
   // at least 2^32 mod r, so about half are redrawn.
   constexpr std::uint64_t range = (1ULL << 31) + 1, threshold = (1ULL << 32) % range;
-  int redrawn = 0;
   for (int draw = 0; draw < 100; ++draw) {
     std::uint64_t product = reference() * range;
-    for (; (product & 0xFFFFFFFFULL) < threshold; ++redrawn) product = reference() * range;
-    CHECK(boundedDraw(rng, -1, std::numeric_limits<std::int32_t>::max()) ==
-          static_cast<std::int32_t>(product >> 32) - 1);
+    while ((product & 0xFFFFFFFFULL) < threshold) product = reference() * range;
+    CHECK(boundedDraw(rng, -1, INT32_MAX) == static_cast<std::int32_t>(product >> 32) - 1);
   }
-  CHECK(redrawn > 25);
-  CHECK((rng == reference));
 
   // Entry i is exchanged with boundedDraw(0, i), i rising; fewer than two entries draw nothing.
   Genes none, one{7}, values{0, 1, 2, 3, 4, 5, 6, 7, 8}, expected = values;
-  for (std::size_t i = 1; i < expected.size(); ++i) {
-    std::swap(expected[i], expected[boundedDraw(reference, 0, static_cast<std::int32_t>(i))]);
-  }
+  for (int i = 1; i < 9; ++i) std::swap(expected[i], expected[boundedDraw(reference, 0, i)]);
   shuffle(rng, none);
   shuffle(rng, one);
   shuffle(rng, values);
   CHECK(values == expected);
   CHECK((rng == reference));
-  for (const std::uint32_t seed : {1U, 2U, 3U, 4U}) {  // a pair: one draw, swapped on 0
+  // A pair takes one draw, (0, 1) being the top bit of one output: swapped for seed 1, not 3.
+  for (const std::uint32_t seed : {1U, 3U}) {
     rng.seed(seed);
     Genes pair{10, 20};
     shuffle(rng, pair);
@@ -70,13 +59,9 @@ TEST_CASE("bounded draws and shuffles: values and raw outputs") {
 }
 
 TEST_CASE("elite count: a tenth of the population, raised to even") {
-  const std::pair<std::int32_t, std::int32_t> table[] = {
-      {1, 0},  {9, 0},  {10, 2},  {19, 2},   {20, 2},   {29, 2},  {30, 4},
-      {50, 6}, {70, 8}, {99, 10}, {100, 10}, {150, 16}, {200, 20}};
-  for (const auto& [popSize, elites] : table) {
-    CAPTURE(popSize);
+  for (const auto& [popSize, elites] :
+       {std::pair(9, 0), {10, 2}, {29, 2}, {30, 4}, {99, 10}, {150, 16}})
     CHECK(eliteCountFor(popSize, 0.1) == elites);
-  }
 }
 
 TEST_CASE("roulette: weights, the wheel and the parent draws") {
@@ -95,7 +80,7 @@ TEST_CASE("roulette: weights, the wheel and the parent draws") {
   std::mt19937 twin(42), rng(42);
   const double first = uniformDraw(twin, 0.0, 1.75), second = uniformDraw(twin, 0.0, 1.75);
   const auto [a, b] = drawParentIndices(rng, W{0.0, 1.0, 3.0});
-  CHECK(rawOutputsConsumed(rng, 42) == 4);
-  CHECK(a == rouletteIndex(weights, first));
-  CHECK(b == rouletteIndex(weights, second));
+  CHECK((rng == twin));
+  CHECK(std::pair(a, b) ==
+        std::pair(rouletteIndex(weights, first), rouletteIndex(weights, second)));
 }

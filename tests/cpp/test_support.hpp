@@ -2,18 +2,14 @@
 
 // Builders and probes shared by the unit tests.
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "problem/bin_type.hpp"
 #include "problem/item_spec.hpp"
 #include "search/individual.hpp"
-#include "search/random_draws.hpp"
 
 namespace stowra::testing {
 
@@ -21,21 +17,6 @@ using Genes = std::vector<std::int32_t>;
 
 inline ItemSpec makeItem(double l, double w, double h, double weight = 1.0, bool stackable = true) {
   return makeItemSpec(ItemRow{0, l, w, h, weight, 0, stackable}, 0);
-}
-
-inline BinType makeBinType(std::string name, double l, double w, double h, double cost = 1.0,
-                           double weightLimit = 0.0) {
-  return BinType{std::move(name), l, w, h, cost, weightLimit};
-}
-
-// Unit cubes (volume 1) with the given factories; each may turn when `turnable`.
-inline std::vector<ItemSpec> cubesFrom(const Genes& factories, bool turnable = true) {
-  std::vector<ItemSpec> items;
-  for (std::size_t i = 0; i < factories.size(); ++i) {
-    items.push_back(makeItemSpec(ItemRow{0, 1, 1, 1, 1, factories[i], true}, i));
-    items.back().allowedRotations = turnable ? Genes{0, 1} : Genes{0};
-  }
-  return items;
 }
 
 inline Individual individualWith(Genes order, Genes rotations, Genes binTypeSequence) {
@@ -59,8 +40,7 @@ inline std::int64_t rawOutputsConsumed(const std::mt19937& used, std::uint32_t s
 template <typename Accept>
 std::uint32_t seedWhere(Accept accept) {
   for (std::uint32_t seed = 1;; ++seed) {
-    std::mt19937 probe(seed);
-    if (accept(probe)) return seed;
+    if (std::mt19937 probe(seed); accept(probe)) return seed;
   }
 }
 
@@ -72,40 +52,28 @@ struct RandomProblem {
 };
 
 // Sizes come from a short list most of the time so that equal boxes, and so identical free
-// spaces, are common; `binScale` stretches the bins so that free-space lists grow.
+// spaces, are common; `binScale` stretches the bins so that free-space lists grow. A weight
+// limit of 0 or below means none; small integer weights often meet a limit exactly.
 inline RandomProblem randomProblem(std::mt19937& rng, int maxItems = 40, double binScale = 1.0) {
   auto draw = [&](int low, int high) { return std::uniform_int_distribution(low, high)(rng); };
   RandomProblem problem;
-  const int typeCount = draw(1, 3);
-  for (int t = 0; t < typeCount; ++t) {
-    const double limit = draw(0, 2) == 0 ? draw(10, 60) : 0.0;
-    problem.binTypes.push_back(makeBinType(t == 0 ? "20GP" : "40GP", draw(8, 20) * binScale,
-                                           draw(6, 12) * binScale, draw(6, 12) * binScale, t + 1,
-                                           limit));
+  for (int t = 0, types = draw(1, 3); t < types; ++t) {
+    const double limit = draw(0, 2) == 0 ? draw(10, 60) : draw(0, 1) == 0 ? 0.0 : -5.0;
+    problem.binTypes.push_back(BinType{t == 0 ? "20GP" : "40GP", draw(8, 20) * binScale,
+                                       draw(6, 12) * binScale, draw(6, 12) * binScale, t + 1.0,
+                                       limit});
   }
   const double sizes[] = {2, 3, 4, 5, 2.5};
   auto side = [&] { return draw(0, 3) == 0 ? double(draw(1, 9)) : sizes[draw(0, 4)]; };
-  const int itemCount = draw(1, maxItems);
-  for (int i = 0; i < itemCount; ++i) {
-    problem.items.push_back(makeItem(side(), side(), side(), draw(0, 12), draw(0, 4) != 0));
-    problem.items.back().factory = i % 3;
+  for (int i = 0, count = draw(1, maxItems); i < count; ++i) {
+    problem.items.push_back(makeItemSpec(
+        ItemRow{i, side(), side(), side(), double(draw(0, 12)), i % 3, draw(0, 4) != 0}, i));
     problem.order.push_back(i);
-    const Genes& allowed = problem.items.back().allowedRotations;
-    problem.rotations.push_back(allowed[draw(0, static_cast<int>(allowed.size()) - 1)]);
+    problem.rotations.push_back(problem.items.back().allowedRotations.size() == 2 ? draw(0, 1) : 0);
   }
   std::shuffle(problem.order.begin(), problem.order.end(), rng);
   for (int g = draw(0, 4); g > 0; --g) problem.binTypeSequence.push_back(draw(-1, 3));
   return problem;
-}
-
-// Runs `body` with the OpenMP thread count set to `threads`.
-template <typename Body>
-auto withThreads(int threads, Body body) {
-  const int saved = omp_get_max_threads();
-  omp_set_num_threads(threads);
-  auto result = body();
-  omp_set_num_threads(saved);
-  return result;
 }
 
 }  // namespace stowra::testing
