@@ -102,6 +102,7 @@ TEST_CASE("default bin type") {
   const std::tuple<std::vector<BinType>, std::vector<ItemSpec>, std::int32_t> cases[] = {
       {{unlimited}, {makeItem(10, 10, 10, 1e6)}, 0},  // a single type is always the default
       {{limited, big}, {makeItem(1, 1, 1, 101)}, 1},  // the first item alone is over the limit
+      {{limited, big}, {makeItem(1, 1, 1, 100)}, 0},  // at the limit is not over it
       {{limited, big}, two(7.5, 1), 1},               // ratio 0.75 > 0.7
       {{limited, big}, two(2.5, 1), 0},               // ratio 0.25 < 0.4
       {{limited, big}, two(5, 60), 1},                // ratio 0.5, weight 120 reaches the limit

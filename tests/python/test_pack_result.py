@@ -245,3 +245,30 @@ def test_any_plan_is_physically_sound(load: dict, seed: int) -> None:
 def test_container_names_given_as_bytes_come_back_as_text() -> None:
     load = problem(items=[item()], bins=[container(id=b"K\xc3\xbchl")])
     assert stowra.pack(load, pop_size=1, generations=0)["packingTable"][0]["binType"] == "Kühl"
+
+
+BROKEN_STDOUT = """
+import os, sys
+sys.path.insert(0, {tests!r})
+import stowra
+from problems import problem
+if {broken_pipe}:
+    reader, writer = os.pipe()
+    os.dup2(writer, 1)
+    os.close(reader)
+    os.close(writer)
+else:
+    os.close(1)
+result = stowra.pack(problem(), pop_size=6, generations=12)
+print("placed", sum(row["itemCount"] for row in result["packingTable"]), file=sys.stderr)
+"""
+
+
+@pytest.mark.parametrize("broken_pipe", [True, False])
+def test_unwritable_stdout_does_not_fail_the_search(broken_pipe: bool) -> None:
+    # The progress lines are progress; the plan is the product.
+    script = BROKEN_STDOUT.format(tests=os.path.dirname(__file__), broken_pipe=broken_pipe)
+    child = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, timeout=60
+    )
+    assert (child.returncode, child.stderr) == (0, "placed 3\n")
