@@ -25,18 +25,14 @@ def shelf_pack(problem: dict[str, Any], **settings: Any) -> dict[str, Any]:
         if x + dx > kind["l"] or 0 < limit < weight + item["weight"]:
             table.append({"id": len(table) + 1, "binType": kind["id"], "items": [], "boxes": []})
             x = weight = 0.0
-        table[-1]["items"].append(
-            {"itemIndex": index, "x": x, "y": 0.0, "z": 0.0, "rotation": 1 if turned else 0}
-        )
+        table[-1]["items"].append({"itemIndex": index, "x": x, "y": 0.0, "z": 0.0, "rotation": 1 if turned else 0})
         table[-1]["boxes"].append(((x + dx / 2, dy / 2, item["h"] / 2), item))
         x, weight = x + dx, weight + item["weight"]
     for row in table:
         boxes = row.pop("boxes")
         mass = sum(item["weight"] for _, item in boxes)
         row["cost"], row["currentWeight"], row["itemCount"] = float(kind["cost"]), mass, len(boxes)
-        row["centerOfGravity"] = tuple(
-            sum(c[k] * i["weight"] for c, i in boxes) / (mass or 1) for k in range(3)
-        )
+        row["centerOfGravity"] = tuple(sum(c[k] * i["weight"] for c, i in boxes) / (mass or 1) for k in range(3))
         row["spaceUtilization"] = sum(i["l"] * i["w"] * i["h"] for _, i in boxes) / volume
     used = sum(row["spaceUtilization"] for row in table) / max(len(table), 1)
     totals = {"sum20": len(table), "sum40": 0, "totalBins": len(table), "utilization": used}

@@ -63,8 +63,6 @@ def check_plan(problem: dict[str, Any], result: dict[str, Any]) -> set[int]:
             assert row["currentWeight"] <= limit
         assert math.isclose(row["currentWeight"], weight, rel_tol=1e-9, abs_tol=1e-9)
         bin_volume = kind["w"] * kind["l"] * kind["h"]
-        assert math.isclose(
-            row["spaceUtilization"], volume / bin_volume, rel_tol=1e-9, abs_tol=1e-12
-        )
+        assert math.isclose(row["spaceUtilization"], volume / bin_volume, rel_tol=1e-9, abs_tol=1e-12)
     assert math.isclose(result["cost"], total_cost)
     return placed

@@ -136,9 +136,7 @@ def test_report_and_left_out_items(capsys: Capture, flag: str, code: int, level:
 
 
 @pytest.mark.parametrize("options, shown", [([], ["out"]), (["-q"], []), (["-o", "-"], ["err"])])
-def test_native_lines_are_moved_at_the_descriptor(
-    capfd: Capture, options: list[str], shown: list[str]
-) -> None:
+def test_native_lines_are_moved_at_the_descriptor(capfd: Capture, options: list[str], shown: list[str]) -> None:
     assert cli.main(["pack", shipment("s.json", [item_row(1)]), *options], pack_fn=shelf_pack) == 0
     out, err = capfd.readouterr()
     assert [name for name, text in [("out", out), ("err", err)] if "GA: stand-in" in text] == shown

@@ -19,9 +19,7 @@ TINY = ["--pop-size", "4", "--generations", "2", "--threads", "1"]
 
 def stowra(cwd: Path, *argv: str, stdin: str = "") -> subprocess.CompletedProcess[str]:
     command = [sys.executable, "-m", "stowra", *argv, *TINY]
-    return subprocess.run(
-        command, cwd=cwd, input=stdin, capture_output=True, text=True, timeout=120
-    )
+    return subprocess.run(command, cwd=cwd, input=stdin, capture_output=True, text=True, timeout=120)
 
 
 def test_demo_writes_a_sound_plan_its_pictures_and_loading_list(tmp_path: Path) -> None:

@@ -57,9 +57,7 @@ def test_result_keys_in_order_with_their_python_types() -> None:
     result = stowra.pack(mixed_load(30), **QUICK)
     row = result["packingTable"][0]
     for name, record in [("result", result), ("bin", row), ("placement", row["items"][0])]:
-        assert [f"{key}:{type(value).__name__}" for key, value in record.items()] == KEY_TYPES[
-            name
-        ].split()
+        assert [f"{key}:{type(value).__name__}" for key, value in record.items()] == KEY_TYPES[name].split()
     assert [type(value) for value in row["centerOfGravity"]] == [float] * 3
 
 
@@ -196,9 +194,7 @@ stowra.pack(mixed_load(150, seed=1), pop_size=200, generations=10_000, time_limi
 @pytest.mark.parametrize("wait", [0.2, 2.0])  # early and later in the search
 def test_ctrl_c_stops_a_long_search(wait: float) -> None:
     script = LONG_SEARCH.format(tests=os.path.dirname(__file__))
-    child = subprocess.Popen(
-        [sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
-    )
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline() == "GA: Initializing population...\n"
         time.sleep(wait)
@@ -268,7 +264,5 @@ print("placed", sum(row["itemCount"] for row in result["packingTable"]), file=sy
 def test_unwritable_stdout_does_not_fail_the_search(broken_pipe: bool) -> None:
     # The progress lines are progress; the plan is the product.
     script = BROKEN_STDOUT.format(tests=os.path.dirname(__file__), broken_pipe=broken_pipe)
-    child = subprocess.run(
-        [sys.executable, "-c", script], capture_output=True, text=True, timeout=60
-    )
+    child = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
     assert (child.returncode, child.stderr) == (0, "placed 3\n")

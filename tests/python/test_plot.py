@@ -64,12 +64,8 @@ def test_interactive_view_has_a_mesh_per_factory_in_each_container() -> None:
     assert [t.name for t in figure.data].count("not stackable") == 1
 
 
-@pytest.mark.parametrize(
-    "blocked, draw", [("matplotlib.figure", stowra.plot), ("plotly.graph_objects", plan_view)]
-)
-def test_a_missing_extra_says_how_to_install_it(
-    monkeypatch: pytest.MonkeyPatch, blocked: str, draw: Any
-) -> None:
+@pytest.mark.parametrize("blocked, draw", [("matplotlib.figure", stowra.plot), ("plotly.graph_objects", plan_view)])
+def test_a_missing_extra_says_how_to_install_it(monkeypatch: pytest.MonkeyPatch, blocked: str, draw: Any) -> None:
     monkeypatch.setitem(sys.modules, blocked, None)
     with pytest.raises(MissingExtraError, match=r"pip install 'stowra\[plot\]'"):
         draw(shelf_pack(PROBLEM), PROBLEM)

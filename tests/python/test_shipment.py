@@ -60,9 +60,7 @@ def test_expanded_csv_rows_keep_the_id_and_line_of_their_row() -> None:
         ("c.csv", "id,quantity\n20GP,2\n", "c.csv:2:6: containers take no quantity"),
     ],
 )
-def test_malformed_files_are_reported_at_the_spot(
-    tmp_path: Path, name: str, text: str | bytes, expected: str
-) -> None:
+def test_malformed_files_are_reported_at_the_spot(tmp_path: Path, name: str, text: str | bytes, expected: str) -> None:
     files = {"i.csv": "id\n1\n", "c.csv": BINS_CSV} if name.endswith(".csv") else {}
     with pytest.raises(ShipmentError) as raised:
         load(tmp_path, {**files, name: text})

@@ -18,9 +18,7 @@ def stub_functions() -> dict[str, ast.FunctionDef]:
 
 
 def test_stub_lists_every_public_function() -> None:
-    public = {
-        name for name, value in vars(_core).items() if callable(value) and not name.startswith("_")
-    }
+    public = {name for name, value in vars(_core).items() if callable(value) and not name.startswith("_")}
     assert set(stub_functions()) == public
 
 
