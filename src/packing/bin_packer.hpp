@@ -7,7 +7,7 @@
 #include "packing/free_space_update.hpp"
 #include "packing/packed_bin.hpp"
 #include "problem/bin_type.hpp"
-#include "problem/item_spec.hpp"
+#include "problem/item.hpp"
 
 namespace stowra {
 

@@ -8,7 +8,7 @@
 
 #include "packing/packed_bin.hpp"
 #include "packing/space_merge_table.hpp"
-#include "problem/item_spec.hpp"
+#include "problem/item.hpp"
 
 namespace stowra {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "problem/bin_type.hpp"
-#include "problem/item_spec.hpp"
+#include "problem/item.hpp"
 
 namespace stowra {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "problem/bin_type.hpp"
-#include "problem/item_spec.hpp"
+#include "problem/item.hpp"
 #include "search/individual.hpp"
 
 namespace stowra {

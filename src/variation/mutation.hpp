@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "problem/item_spec.hpp"
+#include "problem/item.hpp"
 #include "search/individual.hpp"
 
 namespace stowra {

@@ -12,7 +12,7 @@
 
 #include "packing/packed_bin.hpp"
 #include "problem/bin_type.hpp"
-#include "problem/item_spec.hpp"
+#include "problem/item.hpp"
 
 namespace stowra::testing {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "packing/packed_bin.hpp"
-#include "problem/item_spec.hpp"
+#include "problem/item.hpp"
 
 namespace stowra::testing {
 

@@ -1,4 +1,4 @@
-#include "problem/item_spec.hpp"
+#include "problem/item.hpp"
 
 #include <cmath>
 #include <stdexcept>
