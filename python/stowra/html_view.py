@@ -11,6 +11,7 @@ from typing import TYPE_CHECKING, Any
 
 from stowra.plotting import (
     EDGES,
+    FACES,
     NOT_STACKABLE_EDGE,
     box_corners,
     container_title,
@@ -24,21 +25,9 @@ if TYPE_CHECKING:
 
 __all__ = ["plan_view", "write_html"]
 
-# The twelve triangles of a box, as corner numbers of ``box_corners``.
-_TRIANGLES = (
-    (0, 1, 2),
-    (0, 2, 3),
-    (4, 5, 6),
-    (4, 6, 7),
-    (0, 1, 5),
-    (0, 5, 4),
-    (1, 2, 6),
-    (1, 6, 5),
-    (2, 3, 7),
-    (2, 7, 6),
-    (3, 0, 4),
-    (3, 4, 7),
-)
+# The twelve triangles of a box: each face of ``FACES`` cut along its diagonal from its first
+# corner.
+_TRIANGLES = tuple(triangle for a, b, c, d in FACES for triangle in ((a, b, c), (a, c, d)))
 
 
 def _edge_lines(boxes: list[PlacedBox]) -> tuple[list[float | None], ...]:
