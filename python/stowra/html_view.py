@@ -14,6 +14,7 @@ from stowra.plotting import (
     FACES,
     NOT_STACKABLE_EDGE,
     box_corners,
+    container_outline,
     container_title,
     factory_colours,
     require,
@@ -71,9 +72,8 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
     for number, container in enumerate(containers, 1):
         kind = types.get(container["binType"], {})
         boxes = placed_boxes(container, items)
-        length = float(kind.get("l", 0) or 0) or max((b.x + b.dx for b in boxes), default=1.0)
-        width = float(kind.get("w", 0) or 0) or max((b.y + b.dy for b in boxes), default=1.0)
-        height = float(kind.get("h", 0) or 0) or max((b.z + b.dz for b in boxes), default=1.0)
+        outline = container_outline(kind, boxes)
+        length, width, height = outline.dx, outline.dy, outline.dz
 
         for factory, colour in colours.items():
             group = [box for box in boxes if box.item.get("factory") == factory]
@@ -125,7 +125,6 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
             )
             shown.add(factory)
 
-        outline = PlacedBox(-1, 0.0, 0.0, 0.0, length, width, height, 0, {})
         for name, group, colour, line_width in (
             ("edges", [b for b in boxes if b.item.get("stackable", True)], "#333333", 1),
             (

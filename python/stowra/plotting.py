@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import importlib
 import math
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from pathlib import Path
 from types import ModuleType
 from typing import TYPE_CHECKING, Any
@@ -21,6 +21,7 @@ if TYPE_CHECKING:
 __all__ = [
     "NOT_STACKABLE_EDGE",
     "MissingExtraError",
+    "container_outline",
     "container_title",
     "factory_colours",
     "plot",
@@ -101,15 +102,20 @@ EDGES = (
 )
 
 
-def _container_box(kind: Mapping[str, Any]) -> PlacedBox:
+def container_outline(kind: Mapping[str, Any], boxes: Sequence[PlacedBox]) -> PlacedBox:
+    """The container as a box at the origin; a size its row lacks is the reach of the load."""
+
+    def size(key: str, reach: Callable[[PlacedBox], float]) -> float:
+        return float(kind.get(key, 0) or 0) or max(map(reach, boxes), default=1.0)
+
     return PlacedBox(
         index=-1,
         x=0.0,
         y=0.0,
         z=0.0,
-        dx=float(kind.get("l", 0) or 0),
-        dy=float(kind.get("w", 0) or 0),
-        dz=float(kind.get("h", 0) or 0),
+        dx=size("l", lambda box: box.x + box.dx),
+        dy=size("w", lambda box: box.y + box.dy),
+        dz=size("h", lambda box: box.z + box.dz),
         rotation=0,
         item={},
     )
@@ -154,11 +160,9 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
 
     for number, container in enumerate(containers):
         kind = types.get(container["binType"], {})
-        outline = _container_box(kind)
         boxes = placed_boxes(container, items)
-        length = outline.dx or max((b.x + b.dx for b in boxes), default=1.0)
-        width = outline.dy or max((b.y + b.dy for b in boxes), default=1.0)
-        height = outline.dz or max((b.z + b.dz for b in boxes), default=1.0)
+        outline = container_outline(kind, boxes)
+        length, width, height = outline.dx, outline.dy, outline.dz
         axes = figure.add_subplot(panels, 1, number + 1, projection="3d")
         # A long container projects into a thin strip of the square 3D area: zoom it to fill
         # the panel's width.
@@ -176,7 +180,7 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
         axes.computed_zorder = False
         axes.set_title(container_title(container, kind), fontsize=11)
 
-        corners = box_corners(_container_box({"l": length, "w": width, "h": height}))
+        corners = box_corners(outline)
         walls = art3d.Line3DCollection(
             [(corners[a], corners[b]) for a, b in EDGES], colors="#555555", linewidths=1.0
         )
