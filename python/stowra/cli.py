@@ -84,6 +84,26 @@ _SEARCH_OPTIONS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
     ("--seed", "seed", _int32, "N", "random seed; the same seed gives the same plan"),
 ]
 
+# Flags, metavar, help: one output file each; a command's defaults may name any of them.
+_OUTPUT_FILES: list[tuple[tuple[str, ...], str, str]] = [
+    (
+        ("-o", "--output"),
+        "FILE.json",
+        "write the plan as JSON ('-' for stdout; the report then goes to stderr)",
+    ),
+    (("--png",), "FILE.png", "draw every container in 3D into a PNG picture (needs stowra[plot])"),
+    (
+        ("--html",),
+        "FILE.html",
+        "write an interactive 3D view that works offline (needs stowra[plot])",
+    ),
+    (
+        ("--instructions",),
+        "FILE.csv",
+        "write the loading list: one row per item in loading order, per container",
+    ),
+]
+
 
 def _add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
     search = parser.add_argument_group("search")
@@ -96,31 +116,14 @@ def _add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) 
             help=f"{text} (default %(default)s)",
         )
     output = parser.add_argument_group("output")
-    output.add_argument(
-        "-o",
-        "--output",
-        metavar="FILE.json",
-        default=defaults.get("output"),
-        help="write the plan as JSON ('-' for stdout; the report then goes to stderr)"
-        + (" (default %(default)s)" if defaults.get("output") else ""),
-    )
-    output.add_argument(
-        "--png",
-        metavar="FILE.png",
-        default=defaults.get("png"),
-        help="draw every container in 3D into a PNG picture (needs stowra[plot])"
-        + (" (default %(default)s)" if defaults.get("png") else ""),
-    )
-    output.add_argument(
-        "--html",
-        metavar="FILE.html",
-        help="write an interactive 3D view that works offline (needs stowra[plot])",
-    )
-    output.add_argument(
-        "--instructions",
-        metavar="FILE.csv",
-        help="write the loading list: one row per item in loading order, per container",
-    )
+    for flags, metavar, text in _OUTPUT_FILES:
+        default = defaults.get(flags[-1].lstrip("-"))
+        output.add_argument(
+            *flags,
+            metavar=metavar,
+            default=default,
+            help=text + (" (default %(default)s)" if default else ""),
+        )
     output.add_argument(
         "-q", "--quiet", action="store_true", help="do not print the search's progress lines"
     )
