@@ -66,16 +66,14 @@ void BinPacker::packSequence(std::span<const std::int32_t> order,
 
 bool BinPacker::placeInEmptyBin(PackedBin& bin, std::int32_t itemIndex, std::int32_t geneRotation) {
   const ItemSpec& item = items_[static_cast<std::size_t>(itemIndex)];
-  if (const auto space = tryFit(bin, item, geneRotation)) {
-    placeItem(bin, itemIndex, item, *space, geneRotation, workspace_);
-    return true;
-  }
+  const auto placeTurned = [&](std::int32_t rotation) {
+    const auto space = tryFit(bin, item, rotation);
+    if (space) placeItem(bin, itemIndex, item, *space, rotation, workspace_);
+    return space.has_value();
+  };
+  if (placeTurned(geneRotation)) return true;
   for (const std::int32_t rotation : item.allowedRotations) {
-    if (rotation == geneRotation) continue;
-    if (const auto space = tryFit(bin, item, rotation)) {
-      placeItem(bin, itemIndex, item, *space, rotation, workspace_);
-      return true;
-    }
+    if (rotation != geneRotation && placeTurned(rotation)) return true;
   }
   return false;
 }
