@@ -66,6 +66,9 @@ _KIND_WORDS = {
     "str": "text",
 }
 TableName = Literal["itemTable", "binTable"]
+_COLUMNS: dict[TableName, dict[str, Kind]] = {"itemTable": ITEM_COLUMNS, "binTable": BIN_COLUMNS}
+# The key that may name a CSV file instead of giving the table inline.
+_CSV_KEYS: dict[TableName, str] = {"itemTable": "items", "binTable": "containers"}
 
 
 class ShipmentError(ValueError):
@@ -168,7 +171,7 @@ def _build(name: str, parts: Sequence[_Table]) -> Shipment:
     sources: dict[str, list[RowSource]] = {"itemTable": [], "binTable": []}
     for part in parts:
         table, file = part.name, part.file
-        columns = ITEM_COLUMNS if table == "itemTable" else BIN_COLUMNS
+        columns = _COLUMNS[table]
         unknown: list[str] = []
         for index, (raw, line) in enumerate(part.rows):
             if table == "binTable" and "quantity" in raw:
@@ -290,12 +293,11 @@ def _from_document(
     key_at: Callable[[str], tuple[int, int] | None],
 ) -> Shipment:
     """Shared by JSON and TOML: tables inline, or named CSV files (``items``, ``containers``)."""
-    known = {"itemTable", "binTable", "items", "containers"}
-    for table, file_key in (("itemTable", "items"), ("binTable", "containers")):
+    for table, file_key in _CSV_KEYS.items():
         if table in document and file_key in document:
             raise _fail(name, key_at(file_key), f"give either {table} or {file_key}, not both")
     csv_paths: dict[str, Path] = {}
-    for file_key in ("items", "containers"):
+    for file_key in _CSV_KEYS.values():
         if file_key in document:
             value = document[file_key]
             if not isinstance(value, str) or not value:
@@ -306,13 +308,14 @@ def _from_document(
         raise _fail(name, (1, 1), "no items: give itemTable, or items naming a CSV file")
 
     parts: list[_Table] = []
-    for table, file_key in (("itemTable", "items"), ("binTable", "containers")):
+    for table, file_key in _CSV_KEYS.items():
         if table in document:
             parts.append(_Table(table, rows_of(table), name, locate, from_text=False))
         elif file_key in csv_paths:
             path = csv_paths[file_key]
             parts.append(_csv_table(_read_text(path), str(path), table))
     shipment = _build(name, parts)
+    known = {*_CSV_KEYS, *_CSV_KEYS.values()}
     extra = [key for key in document if key not in known]
     if extra:
         listed = ", ".join(repr(key) for key in extra)
@@ -392,7 +395,7 @@ def _field_columns(line: str, delimiter: str) -> list[int]:
 
 def _csv_table(text: str, name: str, table: TableName) -> _Table:
     """One table from CSV text whose header names the columns."""
-    columns = ITEM_COLUMNS if table == "itemTable" else BIN_COLUMNS
+    columns = _COLUMNS[table]
     lines = text.splitlines()
     first = next((line for line in lines if line.strip()), "")
     if not first:
