@@ -75,7 +75,7 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
         outline = container_outline(kind, boxes)
         length, width, height = outline.dx, outline.dy, outline.dz
 
-        for factory, colour in colours.items():
+        for rank, (factory, colour) in enumerate(colours.items()):
             group = [box for box in boxes if box.item.get("factory") == factory]
             if not group:
                 continue
@@ -116,7 +116,7 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
                     name=f"factory {factory}",
                     legendgroup=f"factory {factory}",
                     showlegend=factory not in shown,
-                    legendrank=list(colours).index(factory),
+                    legendrank=rank,
                     hovertext=text,
                     hoverinfo="text",
                 ),
