@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "search/fitness.hpp"
+#include "candidate/fitness.hpp"
 
 using namespace stowra;
 

@@ -9,9 +9,9 @@
 #include <random>
 #include <vector>
 
+#include "candidate/random_draws.hpp"
 #include "problem/number_format.hpp"
 #include "search/genetic_solver.hpp"
-#include "search/random_draws.hpp"
 
 namespace {
 

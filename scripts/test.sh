@@ -12,6 +12,7 @@ if [ ! -f /usr/include/doctest/doctest.h ]; then
 fi
 python3 -m pip install --quiet --disable-pip-version-check ".[test]"
 
+python3 scripts/check_layers.py
 python3 -m ruff check .
 python3 -m ruff format --check .
 git ls-files -co --exclude-standard 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'bench/*.cpp' \

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "module/result_builder.hpp"
+#include "module/table_reader.hpp"
 #include "problem/fit_check.hpp"
-#include "problem/result_builder.hpp"
 #include "problem/search_arguments.hpp"
-#include "problem/table_reader.hpp"
 #include "search/genetic_solver.hpp"
 
 namespace py = pybind11;

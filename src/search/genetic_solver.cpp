@@ -1,6 +1,6 @@
 #include "search/genetic_solver.hpp"
 
-#include "search/fitness.hpp"
+#include "candidate/fitness.hpp"
 #include "search/progress_line.hpp"
 #include "search/selection.hpp"
 #include "variation/crossover.hpp"

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <exception>
 
-#include "search/fitness.hpp"
+#include "candidate/fitness.hpp"
 #include "search/genetic_solver.hpp"
 
 namespace stowra {

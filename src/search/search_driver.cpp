@@ -2,7 +2,7 @@
 #include <chrono>
 #include <limits>
 
-#include "search/fitness.hpp"
+#include "candidate/fitness.hpp"
 #include "search/genetic_solver.hpp"
 #include "search/progress_line.hpp"
 #include "search/selection.hpp"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "search/random_draws.hpp"
+#include "candidate/random_draws.hpp"
 
 namespace stowra {
 

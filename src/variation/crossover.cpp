@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
-#include "search/random_draws.hpp"
+#include "candidate/random_draws.hpp"
 #include "variation/normalization.hpp"
 
 namespace stowra {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "search/individual.hpp"
+#include "candidate/individual.hpp"
 
 namespace stowra {
 

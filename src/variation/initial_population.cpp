@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "search/random_draws.hpp"
+#include "candidate/random_draws.hpp"
 #include "variation/normalization.hpp"
 
 namespace stowra {

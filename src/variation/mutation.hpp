@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "candidate/individual.hpp"
 #include "problem/item.hpp"
-#include "search/individual.hpp"
 
 namespace stowra {
 

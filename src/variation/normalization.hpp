@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "search/individual.hpp"
+#include "candidate/individual.hpp"
 
 namespace stowra {
 

@@ -2,8 +2,8 @@
 
 #include <numeric>
 
+#include "candidate/fitness.hpp"
 #include "packing/bin_packer.hpp"
-#include "search/fitness.hpp"
 
 namespace stowra {
 

@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "candidate/individual.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
-#include "search/individual.hpp"
 
 namespace stowra {
 

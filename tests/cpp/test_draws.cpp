@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "search/random_draws.hpp"
+#include "candidate/random_draws.hpp"
 #include "search/selection.hpp"
 #include "test_support.hpp"
 

@@ -7,11 +7,11 @@
 #include <tuple>
 #include <vector>
 
+#include "candidate/fitness.hpp"
 #include "literal_decoder.hpp"
 #include "packing/bin_packer.hpp"
 #include "packing/free_space_update.hpp"
 #include "plan_validator.hpp"
-#include "search/fitness.hpp"
 #include "test_support.hpp"
 
 using namespace stowra;

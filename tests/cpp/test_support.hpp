@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
+#include "candidate/individual.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
-#include "search/individual.hpp"
 
 namespace stowra::testing {
 

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "search/random_draws.hpp"
+#include "candidate/random_draws.hpp"
 #include "test_support.hpp"
 #include "variation/crossover.hpp"
 #include "variation/initial_population.hpp"

@@ -2,7 +2,7 @@
 
 #include <pybind11/pybind11.h>
 
-#include "search/individual.hpp"
+#include "candidate/individual.hpp"
 
 namespace stowra {
 

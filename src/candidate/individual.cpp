@@ -1,4 +1,4 @@
-#include "search/individual.hpp"
+#include "candidate/individual.hpp"
 
 namespace stowra {
 

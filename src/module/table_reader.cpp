@@ -1,4 +1,4 @@
-#include "problem/table_reader.hpp"
+#include "module/table_reader.hpp"
 
 #include <stdexcept>
 

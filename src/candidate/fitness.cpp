@@ -1,4 +1,4 @@
-#include "search/fitness.hpp"
+#include "candidate/fitness.hpp"
 
 #include <cmath>
 #include <stdexcept>

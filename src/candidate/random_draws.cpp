@@ -1,4 +1,4 @@
-#include "search/random_draws.hpp"
+#include "candidate/random_draws.hpp"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "problem/result_builder.hpp"
+#include "module/result_builder.hpp"
 
 namespace py = pybind11;
 

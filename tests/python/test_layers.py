@@ -1,0 +1,41 @@
+"""The include check that keeps the core readable bottom-up."""
+
+from __future__ import annotations
+
+import importlib.util
+from pathlib import Path
+
+import pytest
+
+_SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "check_layers.py"
+_spec = importlib.util.spec_from_file_location("check_layers", _SCRIPT)
+assert _spec is not None and _spec.loader is not None
+check_layers = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(check_layers)
+
+
+def test_the_real_tree_is_clean() -> None:
+    assert check_layers.offences(_SCRIPT.parent.parent / "src") == []
+
+
+@pytest.mark.parametrize(
+    ("path", "text", "expected"),
+    [
+        # Downward and same-folder includes are the normal case.
+        ("search/a.cpp", '#include "packing/b.hpp"\n#include "search/c.hpp"\n', None),
+        ("packing/b.hpp", '#include <vector>\n\n#include "search/a.hpp"\n', "packing/b.hpp:3: includes search/a.hpp"),
+        ("problem/x.hpp", "#include <pybind11/pybind11.h>\n", "problem/x.hpp:1: includes pybind11/pybind11.h"),
+        ("module/m.cpp", '#include <pybind11/pybind11.h>\n#include "search/a.hpp"\n', None),
+        ("extra/e.cpp", "int x;\n", "folder 'extra' is on no layer"),
+        ("search/a.cpp", '#include "nowhere/a.hpp"\n', "which is on no layer"),
+    ],
+)
+def test_offences_name_file_and_line(tmp_path: Path, path: str, text: str, expected: str | None) -> None:
+    source = tmp_path / "src" / path
+    source.parent.mkdir(parents=True)
+    source.write_text(text)
+    found = check_layers.offences(tmp_path / "src")
+    if expected is None:
+        assert found == []
+    else:
+        assert len(found) == 1 and expected in found[0]
