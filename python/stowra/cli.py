@@ -15,9 +15,9 @@ from typing import IO, Any, NoReturn, TextIO
 
 from stowra import __version__
 from stowra.examples import DEMO_SEARCH, example_json, write_example
+from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
 from stowra.plotting import MissingExtraError, require
 from stowra.report import bin_types, format_left_out, format_report, left_out
-from stowra.shipment import Shipment, ShipmentError, load_shipment, parse_json_shipment
 
 __all__ = ["main", "native_stdout_to"]
 

@@ -14,8 +14,8 @@ from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import Any
 
+from stowra.files import RowSource
 from stowra.report import PlacedBox, placed_boxes
-from stowra.shipment import RowSource
 
 __all__ = ["LOADING_LIST_COLUMNS", "loading_order", "loading_rows", "write_loading_list"]
 

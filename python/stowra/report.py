@@ -7,7 +7,7 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
-from stowra.shipment import RowSource
+from stowra.files import RowSource
 
 __all__ = [
     "PlacedBox",

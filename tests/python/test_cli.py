@@ -14,9 +14,9 @@ from cli_plans import shelf_pack
 
 from stowra import cli
 from stowra.examples import EXAMPLE_ITEMS, example_json
+from stowra.files import parse_json_shipment
 from stowra.loading_list import loading_order
 from stowra.report import PlacedBox
-from stowra.shipment import parse_json_shipment
 
 Capture = pytest.CaptureFixture[str]
 BIN = dict(id="20GP", l=590, w=234, h=239, cost=1500, weight_limit=28000, available=True)

@@ -12,7 +12,7 @@ import pytest
 from plan_checks import check_plan
 
 from stowra.examples import example_json
-from stowra.shipment import parse_json_shipment
+from stowra.files import parse_json_shipment
 
 TINY = ["--pop-size", "4", "--generations", "2", "--threads", "1"]
 

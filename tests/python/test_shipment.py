@@ -7,7 +7,7 @@ from pathlib import Path
 import pytest
 
 from stowra.examples import EXAMPLE_ITEMS, example_csv
-from stowra.shipment import Shipment, ShipmentError, load_shipment, parse_csv_tables
+from stowra.files import Shipment, ShipmentError, load_shipment, parse_csv_tables
 
 BINS_CSV = "id,l,w,h,cost,weight_limit,available\n20GP,590,234,239,1500,28000,true\n"
 

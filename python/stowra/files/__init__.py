@@ -1,0 +1,55 @@
+"""Shipment files: JSON, TOML or a pair of CSV files, read into ``pack``'s input tables.
+
+One reader per format; the row checks they share live in ``rows``.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable
+from pathlib import Path
+
+from stowra.files.csv_tables import parse_csv_tables
+from stowra.files.json_toml import parse_json_shipment, parse_toml_shipment
+from stowra.files.rows import BIN_COLUMNS, ITEM_COLUMNS, RowSource, Shipment, ShipmentError
+from stowra.files.text import read_text
+
+__all__ = [
+    "BIN_COLUMNS",
+    "ITEM_COLUMNS",
+    "RowSource",
+    "Shipment",
+    "ShipmentError",
+    "load_shipment",
+    "parse_csv_tables",
+    "parse_json_shipment",
+    "parse_toml_shipment",
+]
+
+
+def _format_of(path: Path, text: str) -> str:
+    suffix = path.suffix.lower()
+    if suffix in (".json", ".toml", ".csv"):
+        return suffix[1:]
+    if text.lstrip().startswith("{"):
+        return "json"
+    raise ShipmentError(f"{path}: cannot tell the format: name it .json, .toml or .csv")
+
+
+def load_shipment(paths: Iterable[str | Path]) -> Shipment:
+    """Read a shipment: one JSON or TOML file, or an items CSV and a containers CSV."""
+    given = [Path(path) for path in paths]
+    if not given or len(given) > 2:
+        raise ShipmentError("give one shipment file (.json or .toml) or two CSV files")
+    texts = [read_text(path) for path in given]
+    formats = [_format_of(path, text) for path, text in zip(given, texts, strict=True)]
+    if formats[0] == "csv" or len(given) == 2:
+        if formats != ["csv", "csv"]:
+            raise ShipmentError(
+                "CSV shipments are two files: the items CSV, then the containers CSV"
+            )
+        return parse_csv_tables(texts[0], str(given[0]), texts[1], str(given[1]))
+    stdin = str(given[0]) == "-"
+    base, name = (Path.cwd(), "<stdin>") if stdin else (given[0].parent, str(given[0]))
+    if formats[0] == "toml":
+        return parse_toml_shipment(texts[0], name, base)
+    return parse_json_shipment(texts[0], name, base)

@@ -1,0 +1,187 @@
+"""JSON and TOML shipments: ``pack``'s input tables inline (rows may carry ``quantity``), or
+the names of CSV files holding them."""
+
+from __future__ import annotations
+
+import json
+import json.decoder
+import json.scanner
+import re
+import tomllib
+from collections.abc import Callable, Mapping
+from pathlib import Path
+from typing import Any
+
+from stowra.files.csv_tables import csv_table
+from stowra.files.rows import (
+    CSV_KEYS,
+    Locator,
+    RawTable,
+    Shipment,
+    ShipmentError,
+    TableName,
+    build_shipment,
+    fail,
+)
+from stowra.files.text import line_col, read_text
+
+__all__ = ["parse_json_shipment", "parse_toml_shipment"]
+
+
+def _json_with_spans(text: str) -> tuple[Any, dict[int, tuple[int, int]]]:
+    """Parse JSON and record the character span of every object, keyed by ``id``.
+
+    The standard decoder keeps no positions; its pure-Python scanner calls a replaceable
+    object parser, which is where the spans are taken.
+    """
+    spans: dict[int, tuple[int, int]] = {}
+    decoder = json.JSONDecoder()
+
+    def parse_object(state: tuple[str, int], *args: Any) -> tuple[Any, int]:
+        obj, end = json.decoder.JSONObject(state, *args)
+        spans[id(obj)] = (state[1] - 1, end)
+        return obj, end
+
+    decoder.parse_object = parse_object  # type: ignore[assignment]
+    decoder.scan_once = json.scanner.py_make_scanner(decoder)  # type: ignore[assignment]
+    return decoder.decode(text), spans
+
+
+def _key_offset(text: str, span: tuple[int, int], key: str) -> int | None:
+    """Offset of the value of ``key`` directly inside the object at ``span``."""
+    depth = 0
+    # Strings are matched whole so brackets inside them do not count; a key has a colon after.
+    pattern = re.compile(r'[{}\[\]]|("(?:[^"\\]|\\.)*")(\s*:\s*)?')
+    for match in pattern.finditer(text, span[0], span[1]):
+        token = match.group()
+        if token in ("{", "["):
+            depth += 1
+        elif token in ("}", "]"):
+            depth -= 1
+        elif depth == 1 and match.group(2) is not None and json.loads(match.group(1)) == key:
+            return match.end()
+    return None
+
+
+def parse_json_shipment(text: str, name: str, base: Path | None = None) -> Shipment:
+    """Read a JSON shipment: ``pack``'s input dict, rows may carry ``quantity``."""
+    try:
+        document, spans = _json_with_spans(text)
+    except json.JSONDecodeError as error:
+        raise ShipmentError(f"{name}:{error.lineno}:{error.colno}: {error.msg}") from None
+    if not isinstance(document, dict):
+        raise fail(name, (1, 1), "expected an object with itemTable and binTable")
+    top = spans[id(document)]
+
+    def at(span: tuple[int, int], key: str | None) -> tuple[int, int]:
+        offset = _key_offset(text, span, key) if key is not None else None
+        return line_col(text, span[0] if offset is None else offset)
+
+    def rows_of(table: TableName) -> list[tuple[Mapping[str, Any], int | None]]:
+        value = document[table]
+        if not isinstance(value, list):
+            raise fail(name, at(top, table), f"{table} must be a list of objects")
+        rows: list[tuple[Mapping[str, Any], int | None]] = []
+        for index, row in enumerate(value):
+            if not isinstance(row, dict):
+                raise fail(name, at(top, table), f"{table}[{index}] must be an object")
+            rows.append((row, at(spans[id(row)], None)[0]))
+        return rows
+
+    def locate(table: TableName, index: int, key: str | None) -> tuple[int, int] | None:
+        row = document[table][index]
+        return at(spans[id(row)], key)
+
+    return _from_document(document, name, base, rows_of, locate, lambda key: at(top, key))
+
+
+def _from_document(
+    document: dict[str, Any],
+    name: str,
+    base: Path | None,
+    rows_of: Callable[[TableName], list[tuple[Mapping[str, Any], int | None]]],
+    locate: Locator,
+    key_at: Callable[[str], tuple[int, int] | None],
+) -> Shipment:
+    """Shared by JSON and TOML: tables inline, or named CSV files (``items``, ``containers``)."""
+    for table, file_key in CSV_KEYS.items():
+        if table in document and file_key in document:
+            raise fail(name, key_at(file_key), f"give either {table} or {file_key}, not both")
+    csv_paths: dict[str, Path] = {}
+    for file_key in CSV_KEYS.values():
+        if file_key in document:
+            value = document[file_key]
+            if not isinstance(value, str) or not value:
+                raise fail(name, key_at(file_key), f"{file_key} must name a CSV file")
+            path = Path(value)
+            csv_paths[file_key] = path if path.is_absolute() else (base or Path.cwd()) / path
+    if "itemTable" not in document and "items" not in document:
+        raise fail(name, (1, 1), "no items: give itemTable, or items naming a CSV file")
+
+    parts: list[RawTable] = []
+    for table, file_key in CSV_KEYS.items():
+        if table in document:
+            parts.append(RawTable(table, rows_of(table), name, locate, from_text=False))
+        elif file_key in csv_paths:
+            path = csv_paths[file_key]
+            parts.append(csv_table(read_text(path), str(path), table))
+    shipment = build_shipment(name, parts)
+    known = {*CSV_KEYS, *CSV_KEYS.values()}
+    extra = [key for key in document if key not in known]
+    if extra:
+        listed = ", ".join(repr(key) for key in extra)
+        shipment.warnings.insert(0, f"{name}: ignores {listed}")
+    return shipment
+
+
+def parse_toml_shipment(text: str, name: str, base: Path | None = None) -> Shipment:
+    """Read a TOML shipment: ``[[itemTable]]``/``[[binTable]]`` rows, or CSV file names."""
+    try:
+        document = tomllib.loads(text)
+    except tomllib.TOMLDecodeError as error:
+        found = re.search(r"\(at line (\d+), column (\d+)\)", str(error))
+        where = (int(found.group(1)), int(found.group(2))) if found else None
+        message = re.sub(r"\s*\(at line \d+, column \d+\)", "", str(error))
+        raise fail(name, where, message) from None
+    lines = text.splitlines()
+
+    def header_lines(table: str) -> list[int]:
+        header = re.compile(r"\s*\[\[\s*" + table + r"\s*\]\]")
+        return [number for number, line in enumerate(lines, 1) if header.match(line)]
+
+    def locate(table: TableName, index: int, key: str | None) -> tuple[int, int] | None:
+        # tomllib keeps no positions: find the index-th [[table]] header, then the key under it.
+        headers = header_lines(table)
+        if index >= len(headers):
+            return None
+        start = headers[index]
+        if key is None:
+            return start, 1
+        assignment = re.compile(r"\s*" + re.escape(key) + r"\s*=\s*")
+        for number in range(start + 1, len(lines) + 1):
+            line = lines[number - 1]
+            if line.lstrip().startswith("["):
+                break
+            found = assignment.match(line)
+            if found:
+                return number, found.end() + 1
+        return start, 1
+
+    def key_at(key: str) -> tuple[int, int] | None:
+        pattern = re.compile(r"\s*" + re.escape(key) + r"\s*=")
+        for number, line in enumerate(lines, 1):
+            if pattern.match(line):
+                return number, 1
+        return None
+
+    def rows_of(table: TableName) -> list[tuple[Mapping[str, Any], int | None]]:
+        value = document[table]
+        if not isinstance(value, list) or not all(isinstance(row, dict) for row in value):
+            raise fail(name, key_at(table), f"{table} must be an array of tables")
+        headers = header_lines(table)
+        return [
+            (row, headers[index] if index < len(headers) else None)
+            for index, row in enumerate(value)
+        ]
+
+    return _from_document(document, name, base, rows_of, locate, key_at)

@@ -1,0 +1,203 @@
+"""What every shipment reader shares: the columns and value kinds of both tables, the row
+checks, and expanding ``quantity`` into one row per item, each remembering its file and line.
+
+Readers check only what a file can get wrong on its own (syntax, value kinds, quantities);
+missing keys, sizes and fit are left to ``pack``, whose messages are the product's.
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Callable, Mapping, Sequence
+from dataclasses import dataclass, field
+from typing import Any, Literal
+
+__all__ = [
+    "BIN_COLUMNS",
+    "COLUMNS",
+    "CSV_KEYS",
+    "ITEM_COLUMNS",
+    "Locator",
+    "RawTable",
+    "RowSource",
+    "Shipment",
+    "ShipmentError",
+    "TableName",
+    "build_shipment",
+    "convert",
+    "fail",
+]
+
+Kind = Literal["int", "float", "bool", "str", "count"]
+
+ITEM_COLUMNS: dict[str, Kind] = {
+    "id": "int",
+    "l": "float",
+    "w": "float",
+    "h": "float",
+    "weight": "float",
+    "factory": "int",
+    "stackable": "bool",
+    "quantity": "count",
+}
+BIN_COLUMNS: dict[str, Kind] = {
+    "id": "str",
+    "l": "float",
+    "w": "float",
+    "h": "float",
+    "cost": "int",
+    "weight_limit": "float",
+    "available": "bool",
+}
+_INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+_TRUE_WORDS = {"true", "yes", "y", "1"}
+_FALSE_WORDS = {"false", "no", "n", "0"}
+_KIND_WORDS = {
+    "int": "a whole number",
+    "count": "a whole number of items (0 or more)",
+    "float": "a number",
+    "bool": "true or false",
+    "str": "text",
+}
+TableName = Literal["itemTable", "binTable"]
+COLUMNS: dict[TableName, dict[str, Kind]] = {"itemTable": ITEM_COLUMNS, "binTable": BIN_COLUMNS}
+# The key that may name a CSV file instead of giving the table inline.
+CSV_KEYS: dict[TableName, str] = {"itemTable": "items", "binTable": "containers"}
+
+
+class ShipmentError(ValueError):
+    """A shipment file that cannot be read; the message starts with ``file:line:column:``."""
+
+
+@dataclass(frozen=True)
+class RowSource:
+    """Where one row of ``pack``'s input came from."""
+
+    file: str
+    line: int | None
+    id: Any = None
+
+    def where(self) -> str:
+        return self.file if self.line is None else f"{self.file} line {self.line}"
+
+
+@dataclass
+class Shipment:
+    """``pack``'s input plus, for every row, the file line it came from."""
+
+    input: dict[str, list[dict[str, Any]]]
+    item_sources: list[RowSource]
+    bin_sources: list[RowSource]
+    name: str
+    warnings: list[str] = field(default_factory=list)
+
+
+# A locator answers "where in the file is this value" as (line, column), both from 1, or None.
+Locator = Callable[[TableName, int, str | None], tuple[int, int] | None]
+
+
+def fail(name: str, where: tuple[int, int] | None, message: str) -> ShipmentError:
+    if where is None:
+        return ShipmentError(f"{name}: {message}")
+    return ShipmentError(f"{name}:{where[0]}:{where[1]}: {message}")
+
+
+def convert(value: Any, kind: Kind, from_text: bool) -> Any:
+    """The value as ``pack`` wants it, or raise ``ValueError`` with what was expected."""
+    expected = f"expected {_KIND_WORDS[kind]}, got {value!r}"
+    if from_text:
+        text = str(value).strip()
+        if kind == "str":
+            return text
+        if kind == "bool":
+            word = text.lower()
+            if word in _TRUE_WORDS:
+                return True
+            if word in _FALSE_WORDS:
+                return False
+            raise ValueError(expected)
+        try:
+            number: float = float(text) if kind == "float" else int(text)
+        except ValueError:
+            raise ValueError(expected) from None
+        value = number
+    elif kind == "str":
+        if not isinstance(value, str):
+            raise ValueError(expected)
+        return value
+    elif kind == "bool":
+        if not isinstance(value, bool):
+            raise ValueError(expected)
+        return value
+    elif isinstance(value, bool) or not isinstance(value, int | float):
+        raise ValueError(expected)
+    elif kind == "float":
+        return float(value)
+    elif isinstance(value, float):
+        # 1500.0 in a file means 1500; the core takes whole numbers only as ints.
+        if not math.isfinite(value) or value != int(value):
+            raise ValueError(expected)
+        value = int(value)
+    if kind == "count":
+        if value < 0:
+            raise ValueError(expected)
+        return value
+    if kind == "int" and not _INT32_MIN <= value <= _INT32_MAX:
+        raise ValueError(f"expected a whole number from {_INT32_MIN} to {_INT32_MAX}, got {value}")
+    return value
+
+
+@dataclass
+class RawTable:
+    """Raw rows of one table, with their first lines, and how to find values in the file."""
+
+    name: TableName
+    rows: Sequence[tuple[Mapping[str, Any], int | None]]
+    file: str
+    locate: Locator
+    from_text: bool
+
+
+def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
+    """Convert and expand raw rows into a ``Shipment``."""
+    warnings: list[str] = []
+    tables: dict[str, list[dict[str, Any]]] = {"itemTable": [], "binTable": []}
+    sources: dict[str, list[RowSource]] = {"itemTable": [], "binTable": []}
+    for part in parts:
+        table, file = part.name, part.file
+        columns = COLUMNS[table]
+        unknown: list[str] = []
+        for index, (raw, line) in enumerate(part.rows):
+            if table == "binTable" and "quantity" in raw:
+                raise fail(
+                    file,
+                    part.locate(table, index, "quantity"),
+                    "containers take no quantity: every available type is used as often as needed",
+                )
+            row: dict[str, Any] = {}
+            for key, value in raw.items():
+                kind = columns.get(key)
+                if kind is None:
+                    if key not in unknown:
+                        unknown.append(key)
+                    continue
+                try:
+                    row[key] = convert(value, kind, part.from_text)
+                except ValueError as error:
+                    where = part.locate(table, index, key)
+                    raise fail(file, where, f"{key}: {error}") from None
+            count = row.pop("quantity", 1)
+            source = RowSource(file, line, row.get("id"))
+            for _ in range(count):
+                tables[table].append(dict(row))
+                sources[table].append(source)
+        if unknown:
+            listed = ", ".join(repr(key) for key in unknown)
+            warnings.append(f"{file}: {table} ignores {listed} (known: {', '.join(columns)})")
+    return Shipment(
+        input=tables,
+        item_sources=sources["itemTable"],
+        bin_sources=sources["binTable"],
+        name=name,
+        warnings=warnings,
+    )

@@ -1,0 +1,31 @@
+"""Reading a shipment file's text, and turning offsets into line and column."""
+
+from __future__ import annotations
+
+import sys
+from pathlib import Path
+
+from stowra.files.rows import ShipmentError
+
+__all__ = ["line_col", "read_text"]
+
+
+def line_col(text: str, offset: int) -> tuple[int, int]:
+    line = text.count("\n", 0, offset) + 1
+    return line, offset - (text.rfind("\n", 0, offset) + 1) + 1
+
+
+def read_text(path: Path) -> str:
+    try:
+        data = sys.stdin.buffer.read() if str(path) == "-" else path.read_bytes()
+    except FileNotFoundError:
+        raise ShipmentError(f"{path}: no such file") from None
+    except IsADirectoryError:
+        raise ShipmentError(f"{path}: is a directory, expected a file") from None
+    except OSError as error:
+        raise ShipmentError(f"{path}: cannot read: {error.strerror}") from None
+    try:
+        return data.decode("utf-8-sig")
+    except UnicodeDecodeError as error:
+        line, column = line_col(data[: error.start].decode("utf-8", "replace"), error.start)
+        raise ShipmentError(f"{path}:{line}:{column}: not UTF-8 text") from None
