@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import random
 from typing import Any
 
 CONTAINER_20GP = {
@@ -49,3 +50,21 @@ def problem(items: list[Any] | None = None, bins: list[Any] | None = None) -> di
         "itemTable": items if items is not None else [item(i) for i in range(3)],
         "binTable": bins if bins is not None else [container(), container(CONTAINER_40GP)],
     }
+
+
+def mixed_load(count: int, seed: int = 0) -> dict[str, Any]:
+    """Cartons and pallets of random sizes from three factories, some not stackable."""
+    rng = random.Random(seed)
+    items = [
+        item(
+            i,
+            l=float(rng.randint(20, 120)),
+            w=float(rng.randint(20, 100)),
+            h=float(rng.randint(15, 110)),
+            weight=float(rng.randint(2, 400)),
+            factory=rng.randint(1, 3),
+            stackable=rng.random() > 0.15,
+        )
+        for i in range(count)
+    ]
+    return problem(items=items)

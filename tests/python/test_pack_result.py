@@ -5,7 +5,6 @@ from __future__ import annotations
 import contextlib
 import io
 import os
-import random
 import re
 import signal
 import subprocess
@@ -16,28 +15,11 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from plan_checks import check_plan
-from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, problem
+from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem
 
 import stowra
 
 QUICK = {"pop_size": 6, "generations": 3, "time_limit": 0.0}
-
-
-def mixed_load(count: int, seed: int = 0) -> dict:
-    rng = random.Random(seed)
-    items = [
-        item(
-            i,
-            l=float(rng.randint(20, 120)),
-            w=float(rng.randint(20, 100)),
-            h=float(rng.randint(15, 110)),
-            weight=float(rng.randint(2, 400)),
-            factory=rng.randint(1, 3),
-            stackable=rng.random() > 0.15,
-        )
-        for i in range(count)
-    ]
-    return problem(items=items)
 
 
 def without_time(result: dict) -> dict:
@@ -186,7 +168,7 @@ def test_a_signal_handler_exception_stops_the_search_unchanged() -> None:
 LONG_SEARCH = """
 import stowra, sys
 sys.path.insert(0, {tests!r})
-from test_pack_result import mixed_load
+from problems import mixed_load
 stowra.pack(mixed_load(150, seed=1), pop_size=200, generations=10_000, time_limit=120.0)
 """
 

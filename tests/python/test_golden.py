@@ -1,0 +1,119 @@
+"""Golden plans: pack's result and progress lines for fixed inputs and seeds, bit for bit.
+
+Any change to the decoder, the fitness, the draws or the search order shows up here. The
+expected values were recorded from the search as it stood when these cases were written; a
+change that is meant to alter plans must say so and record them again
+(`python tests/python/test_golden.py` prints the current values).
+"""
+
+from __future__ import annotations
+
+import hashlib
+import json
+import sys
+from pathlib import Path
+from typing import Any
+
+import pytest
+from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem
+
+import stowra
+from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
+
+_EXPECTED = Path(__file__).with_name("golden_plans.json")
+
+
+def _demo() -> dict[str, Any]:
+    items = []
+    for row in EXAMPLE_ITEMS:
+        one = {key: value for key, value in row.items() if key != "quantity"}
+        items.extend(dict(one) for _ in range(row["quantity"]))
+    return {"itemTable": items, "binTable": [dict(row) for row in EXAMPLE_BINS]}
+
+
+def _heavy_and_three_types() -> dict[str, Any]:
+    load = mixed_load(90, seed=21)
+    for index in range(0, 90, 7):
+        load["itemTable"][index]["weight"] = 1900.0
+    high_cube = container(CONTAINER_40GP, id="40HQ", h=269.0, cost=2000)
+    load["binTable"] = [container(weight_limit=9000.0), container(CONTAINER_40GP, weight_limit=12000.0), high_cube]
+    return load
+
+
+def _left_out_and_free_bins() -> dict[str, Any]:
+    load = mixed_load(40, seed=5)
+    load["itemTable"].append(item(40, weight=50_000.0))  # heavier than every weight limit
+    load["binTable"] = [container(cost=0), container(CONTAINER_40GP, cost=0)]
+    return load
+
+
+# name: (input builder, pack's keyword arguments)
+CASES: dict[str, tuple[Any, dict[str, Any]]] = {
+    "defaults-200": (lambda: mixed_load(200, seed=3), {}),
+    "mixed-60": (lambda: mixed_load(60, seed=11), {"pop_size": 30, "generations": 30, "seed": 7}),
+    "demo-short": (_demo, {"pop_size": 20, "generations": 20}),
+    "heavy-three-types": (_heavy_and_three_types, {"pop_size": 24, "generations": 25, "seed": -1}),
+    "left-out-free-bins": (_left_out_and_free_bins, {"pop_size": 12, "generations": 8, "seed": 99}),
+    "small-odd-pop": (lambda: mixed_load(25, seed=8), {"pop_size": 7, "generations": 15}),
+    "one-container-type": (
+        lambda: problem(items=mixed_load(70, seed=4)["itemTable"], bins=[container(CONTAINER_20GP)]),
+        {"pop_size": 16, "generations": 12, "seed": 3},
+    ),
+    "seed-only": (lambda: mixed_load(30, seed=2), {"pop_size": 1, "generations": 0}),
+}
+
+
+def _canonical(value: Any) -> Any:
+    # Exact float bits, so a change in the last place of any figure is caught.
+    if isinstance(value, float):
+        return value.hex()
+    if isinstance(value, dict):
+        return {key: _canonical(entry) for key, entry in value.items()}
+    if isinstance(value, list | tuple):
+        return [_canonical(entry) for entry in value]
+    return value
+
+
+def _digest(text: str) -> str:
+    return hashlib.sha256(text.encode()).hexdigest()[:20]
+
+
+def record(result: dict[str, Any], lines: str) -> dict[str, Any]:
+    plan = {key: value for key, value in result.items() if key != "elapsedSeconds"}
+    return {
+        "fitness": result["fitness"].hex(),
+        "cost": result["cost"],
+        "totalBins": result["totalBins"],
+        "lines": len(lines.splitlines()),
+        "planDigest": _digest(json.dumps(_canonical(plan))),
+        "linesDigest": _digest(lines),
+    }
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize("name", CASES)
+def test_plan_and_lines_are_unchanged(name: str, threads: int, capfd) -> None:
+    build, arguments = CASES[name]
+    capfd.readouterr()
+    result = stowra.pack(build(), **{**arguments, "threads": threads})
+    lines = capfd.readouterr().out
+    assert record(result, lines) == json.loads(_EXPECTED.read_text())[name]
+
+
+if __name__ == "__main__":
+    import os
+
+    values = {}
+    for name, (build, arguments) in CASES.items():
+        read, write = os.pipe()
+        saved = os.dup(1)
+        sys.stdout.flush()
+        os.dup2(write, 1)
+        try:
+            result = stowra.pack(build(), **arguments)
+        finally:
+            os.dup2(saved, 1)
+            os.close(write)
+        with os.fdopen(read) as pipe:
+            values[name] = record(result, pipe.read())
+    print(json.dumps(values, indent=2))
