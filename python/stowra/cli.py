@@ -3,23 +3,30 @@
 from __future__ import annotations
 
 import argparse
-import contextlib
-import ctypes
 import json
 import os
 import re
 import sys
-from collections.abc import Callable, Iterator, Sequence
+from collections.abc import Callable, Sequence
 from pathlib import Path
 from typing import IO, Any, NoReturn, TextIO
 
 from stowra import __version__
 from stowra.examples import DEMO_SEARCH, example_json, write_example
 from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
+from stowra.native_output import native_stdout_to
 from stowra.plotting import MissingExtraError, require
 from stowra.report import bin_types, format_left_out, format_report, left_out
 
-__all__ = ["main", "native_stdout_to"]
+__all__ = [
+    "EXIT_FAILED",
+    "EXIT_OK",
+    "EXIT_USAGE",
+    "UsageError",
+    "main",
+    "native_stdout_to",
+    "source_hint",
+]
 
 PackFn = Callable[..., dict[str, Any]]
 
@@ -105,7 +112,7 @@ _OUTPUT_FILES: list[tuple[tuple[str, ...], str, str]] = [
 ]
 
 
-def _add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
+def _add_search_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
     search = parser.add_argument_group("search")
     for flag, key, convert, metavar, text in _SEARCH_OPTIONS:
         search.add_argument(
@@ -115,6 +122,10 @@ def _add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) 
             metavar=metavar,
             help=f"{text} (default %(default)s)",
         )
+
+
+def _add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
+    _add_search_options(parser, defaults)
     output = parser.add_argument_group("output")
     for flags, metavar, text in _OUTPUT_FILES:
         default = defaults.get(flags[-1].lstrip("-"))
@@ -131,6 +142,63 @@ def _add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) 
         "--strict",
         action="store_true",
         help="exit with status 1 when the plan leaves items out",
+    )
+
+
+def _workers(text: str) -> int:
+    value = _int32(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"needs at least 1 worker, got {value}")
+    return value
+
+
+def _add_batch_command(commands: Any) -> None:
+    batch = commands.add_parser(
+        "batch",
+        help="pack many shipment files at once, on every core or on a Dask cluster",
+        description="Pack every shipment and write OUTDIR/NAME.plan.json for each (NAME is "
+        "the file name without its suffix) and OUTDIR/summary.csv with one row per shipment. "
+        "Each plan is the one 'stowra pack' gives for the same file and search options. "
+        "Exit status: 0 all packed, 1 some shipments failed (the others are still written), "
+        "2 bad usage.",
+        epilog="To spread a batch over several machines, start a Dask cluster on them "
+        "('dask scheduler' on one, 'dask worker tcp://HOST:8786' on each, all with stowra "
+        "installed) and pass --scheduler tcp://HOST:8786.",
+    )
+    batch.add_argument(
+        "shipments",
+        nargs="+",
+        metavar="SHIPMENT",
+        help="a shipment file (.json or .toml), or a folder: its shipment files are packed",
+    )
+    batch.add_argument(
+        "-o", "--output-dir", required=True, metavar="OUTDIR", help="folder for the plans"
+    )
+    _add_search_options(batch, {**_PACK_DEFAULTS, "threads": 1})
+    cluster = batch.add_argument_group("cluster")
+    cluster.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="a running Dask scheduler, e.g. tcp://HOST:8786 (default: a cluster on this machine)",
+    )
+    cluster.add_argument(
+        "--workers",
+        type=_workers,
+        metavar="N",
+        help="worker processes of the cluster on this machine (default: one per core)",
+    )
+    output = batch.add_argument_group("output")
+    output.add_argument("--png", action="store_true", help="draw each plan into NAME.png")
+    output.add_argument(
+        "--instructions", action="store_true", help="write each loading list as NAME.loading.csv"
+    )
+    output.add_argument(
+        "--resume",
+        action="store_true",
+        help="skip shipments whose plan file was made from the same input and search options",
+    )
+    output.add_argument(
+        "-q", "--quiet", action="store_true", help="no progress bar and no closing line"
     )
 
 
@@ -172,6 +240,8 @@ def _parser() -> argparse.ArgumentParser:
         demo, {**DEMO_SEARCH, "output": "stowra-demo-plan.json", "png": "stowra-demo.png"}
     )
 
+    _add_batch_command(commands)
+
     example = commands.add_parser(
         "example",
         help="write the built-in example shipment as files to edit",
@@ -188,37 +258,11 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
-@contextlib.contextmanager
-def native_stdout_to(fd: int | None) -> Iterator[None]:
-    """Point file descriptor 1 at ``fd`` for the block (``None`` leaves it alone).
-
-    The search core writes its progress lines straight to descriptor 1, past sys.stdout, so
-    silencing or moving them means swapping the descriptor itself.
-    """
-    if fd is None:
-        yield
-        return
-    sys.stdout.flush()
-    try:
-        saved = os.dup(1)
-    except OSError:  # no descriptor 1 at all: nothing to protect
-        yield
-        return
-    try:
-        os.dup2(fd, 1)
-        yield
-    finally:
-        with contextlib.suppress(OSError, AttributeError):
-            ctypes.CDLL(None).fflush(None)  # C stdio may still hold part of a line
-        os.dup2(saved, 1)
-        os.close(saved)
-
-
 def _say(stream: TextIO, message: str) -> None:
     print(f"stowra: {message}", file=stream)
 
 
-def _source_hint(message: str, shipment: Shipment) -> str:
+def source_hint(message: str, shipment: Shipment) -> str:
     """Where the row behind a core message came from, after quantities were expanded."""
     for pattern, sources in (
         (r"itemTable\[(\d+)\]", shipment.item_sources),
@@ -318,7 +362,7 @@ def _run(args: argparse.Namespace, shipment: Shipment, pack_fn: PackFn) -> int:
                 seed=args.seed,
             )
     except ValueError as error:
-        hint = _source_hint(str(error), shipment)
+        hint = source_hint(str(error), shipment)
         raise UsageError(f"{error} ({hint})" if hint else str(error)) from None
     finally:
         if devnull is not None:
@@ -361,7 +405,7 @@ def main(argv: Sequence[str] | None = None, *, pack_fn: PackFn | None = None) ->
     try:
         args = parser.parse_args(argv)
         if args.command is None:
-            parser.error("choose a command: pack, demo or example")
+            parser.error("choose a command: pack, batch, demo or example")
     except SystemExit as done:  # --help, --version and usage errors
         return done.code if isinstance(done.code, int) else EXIT_USAGE
     try:
@@ -372,6 +416,10 @@ def main(argv: Sequence[str] | None = None, *, pack_fn: PackFn | None = None) ->
             shipment_file = written[-1] if args.format == "csv" else written[0]
             print(f"Pack it with: stowra pack {shipment_file}")
             return EXIT_OK
+        if args.command == "batch":
+            from stowra.batch.command import run_batch
+
+            return run_batch(args)
         _check_outputs(args)
         shipment = _load(args)
         if pack_fn is None:

@@ -46,16 +46,16 @@ _PALETTE = (
 
 
 class MissingExtraError(ImportError):
-    """A picture was asked for but its plotting library is not installed."""
+    """Something was asked for whose optional library (pictures, batches) is not installed."""
 
 
-def require(module: str, what: str) -> ModuleType:
-    """Import ``module`` or explain how to install the plotting extra."""
+def require(module: str, what: str, extra: str = "plot") -> ModuleType:
+    """Import ``module`` or explain how to install the optional extra that brings it."""
     try:
         return importlib.import_module(module)
     except ImportError as error:
         raise MissingExtraError(
-            f"{what} needs {module.split('.')[0]}: pip install 'stowra[plot]'"
+            f"{what} needs {module.split('.')[0]}: pip install 'stowra[{extra}]'"
         ) from error
 
 

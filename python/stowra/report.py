@@ -12,6 +12,7 @@ from stowra.files import RowSource
 __all__ = [
     "PlacedBox",
     "bin_types",
+    "container_mix",
     "format_left_out",
     "format_report",
     "left_out",
@@ -73,6 +74,12 @@ def left_out(result: Mapping[str, Any], item_count: int) -> list[int]:
     """Item indices that no container holds, in item order."""
     placed = {p["itemIndex"] for row in result["packingTable"] for p in row["items"]}
     return [index for index in range(item_count) if index not in placed]
+
+
+def container_mix(result: Mapping[str, Any]) -> str:
+    """``1 x 20GP, 2 x 40GP``: how many containers of each type the plan loads, by name."""
+    by_type = Counter(str(container["binType"]) for container in result["packingTable"])
+    return ", ".join(f"{count} x {name}" for name, count in sorted(by_type.items()))
 
 
 def _source(sources: Sequence[RowSource] | None, index: int) -> RowSource | None:
@@ -161,8 +168,7 @@ def format_report(
     else:
         lines.append("No containers were loaded.")
 
-    by_type = Counter(str(container["binType"]) for container in result["packingTable"])
-    mix = ", ".join(f"{count} x {name}" for name, count in sorted(by_type.items()))
+    mix = container_mix(result)
     missing = left_out(result, len(items))
     placed = len(items) - len(missing)
     count = len(result["packingTable"])

@@ -16,6 +16,7 @@ from stowra.files.text import read_text
 __all__ = [
     "BIN_COLUMNS",
     "ITEM_COLUMNS",
+    "SINGLE_FILE_SUFFIXES",
     "RowSource",
     "Shipment",
     "ShipmentError",
@@ -26,9 +27,13 @@ __all__ = [
 ]
 
 
+# Suffixes of the formats that hold a whole shipment in one file (CSV needs two).
+SINGLE_FILE_SUFFIXES = (".json", ".toml")
+
+
 def _format_of(path: Path, text: str) -> str:
     suffix = path.suffix.lower()
-    if suffix in (".json", ".toml", ".csv"):
+    if suffix in (*SINGLE_FILE_SUFFIXES, ".csv"):
         return suffix[1:]
     if text.lstrip().startswith("{"):
         return "json"

@@ -1,0 +1,279 @@
+"""``stowra batch``: pack many shipment files, writing a plan per shipment and a summary.
+
+Each plan file also records the digest of the input it was made from and the search options,
+so ``--resume`` can tell a finished shipment from one that changed since.
+"""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import csv
+import hashlib
+import io
+import json
+import sys
+from collections.abc import Iterator, Sequence
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any
+
+from stowra.atomic_write import replacing, write_text
+from stowra.batch import ClusterError, Outcome, connect, pack_many
+from stowra.cli import EXIT_FAILED, EXIT_OK, UsageError, source_hint
+from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
+from stowra.plotting import require
+from stowra.report import container_mix, left_out
+
+__all__ = ["PLAN_SUFFIX", "SUMMARY_COLUMNS", "find_shipments", "input_digest", "run_batch"]
+
+PLAN_SUFFIX = ".plan.json"
+SUMMARY_COLUMNS = (
+    "shipment",
+    "status",
+    "containers_by_type",
+    "cost",
+    "utilization",
+    "items_placed",
+    "items_left_out",
+    "search_seconds",
+    "error",
+)
+# Options that change a plan; the thread count does not, so a resumed run may change it.
+_PLAN_OPTIONS = ("pop_size", "generations", "time_limit", "seed")
+
+
+@dataclass
+class _Job:
+    """One shipment file of the batch and, once known, its summary row."""
+
+    path: Path
+    name: str
+    shipment: Shipment | None = None
+    digest: str = ""
+    row: dict[str, Any] = field(default_factory=dict)
+
+
+def _is_shipment_file(path: Path) -> bool:
+    name = path.name
+    return (
+        path.suffix.lower() in SINGLE_FILE_SUFFIXES
+        and not name.startswith(".")
+        and not name.endswith(PLAN_SUFFIX)
+        and path.is_file()
+    )
+
+
+def find_shipments(arguments: Sequence[str], outdir: Path) -> list[Path]:
+    """The shipment files named, folders replaced by their shipment files in name order.
+
+    A folder is searched one level deep for the single-file formats; the output folder and
+    plan files are passed over, so a batch can write next to its shipments and be run again.
+    """
+    found: list[Path] = []
+    for argument in arguments:
+        path = Path(argument)
+        if path.is_dir():
+            if path.resolve() != outdir.resolve():
+                found += sorted(p for p in path.iterdir() if _is_shipment_file(p))
+        elif path.exists():
+            found.append(path)
+        else:
+            raise UsageError(f"{argument}: no such file or folder")
+    unique = list({path.resolve(): path for path in found}.values())
+    if not unique:
+        suffixes = ", ".join(SINGLE_FILE_SUFFIXES)
+        raise UsageError(f"no shipment files found (a folder is searched for {suffixes} files)")
+    by_name: dict[str, list[Path]] = {}
+    for path in unique:
+        by_name.setdefault(path.stem, []).append(path)
+    for name, paths in by_name.items():
+        if len(paths) > 1:
+            listed = ", ".join(str(path) for path in paths)
+            raise UsageError(f"{listed} would all be written as {name}{PLAN_SUFFIX}: rename one")
+    return unique
+
+
+def input_digest(problem: dict[str, Any]) -> str:
+    """A fingerprint of ``pack``'s input: equal tables give equal digests, whatever the file."""
+    text = json.dumps(problem, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    return "sha256:" + hashlib.sha256(text.encode("utf-8")).hexdigest()
+
+
+def _row(job: _Job, status: str, plan: dict[str, Any] | None = None, error: str = "") -> None:
+    row: dict[str, Any] = dict.fromkeys(SUMMARY_COLUMNS, "")
+    row.update(shipment=str(job.path), status=status, error=error)
+    if plan is not None and job.shipment is not None:
+        count = len(job.shipment.input["itemTable"])
+        missing = len(left_out(plan, count))
+        row.update(
+            containers_by_type=container_mix(plan),
+            cost=f"{float(plan['cost']):g}",
+            utilization=f"{float(plan['utilization']):.4f}",
+            items_placed=count - missing,
+            items_left_out=missing,
+            search_seconds=f"{float(plan['elapsedSeconds']):.3f}",
+        )
+    job.row = row
+
+
+def _stored_plan(path: Path, digest: str, options: dict[str, Any]) -> dict[str, Any] | None:
+    """The plan in ``path`` if it was made from this input with these options."""
+    try:
+        plan = json.loads(path.read_text(encoding="utf-8"))
+        record = plan["batch"]
+        same = all(record["options"].get(key) == options[key] for key in _PLAN_OPTIONS)
+        return plan if same and record["inputDigest"] == digest else None
+    except (OSError, ValueError, KeyError, TypeError, AttributeError):
+        return None  # missing, half-written by some other tool, or not ours: pack it again
+
+
+def _write_files(
+    job: _Job, outdir: Path, plan: dict[str, Any], args: argparse.Namespace, *, fresh: bool
+) -> None:
+    """The picture and loading list if asked and missing, then the plan file last of all.
+
+    Written in that order, an existing plan file means the shipment's files are all there.
+    """
+    assert job.shipment is not None
+    problem, sources = job.shipment.input, job.shipment.item_sources or None
+    png, loading = outdir / f"{job.name}.png", outdir / f"{job.name}.loading.csv"
+    if args.png and (fresh or not png.exists()):
+        from stowra.plotting import plot, save_png
+
+        with replacing(png) as temporary:
+            save_png(plot(plan, problem), temporary)
+    if args.instructions and (fresh or not loading.exists()):
+        from stowra.loading_list import write_loading_list
+
+        with replacing(loading) as temporary:
+            write_loading_list(temporary, plan, problem, sources)
+    if fresh:
+        record = {"shipment": str(job.path), "inputDigest": job.digest, "options": _options(args)}
+        write_text(
+            outdir / f"{job.name}{PLAN_SUFFIX}",
+            json.dumps({**plan, "batch": record}, indent=2) + "\n",
+        )
+
+
+def _options(args: argparse.Namespace) -> dict[str, Any]:
+    keys = ("pop_size", "generations", "time_limit", "threads", "seed")
+    return {key: getattr(args, key) for key in keys}
+
+
+def _write_summary(path: Path, jobs: list[_Job]) -> None:
+    text = io.StringIO()
+    writer = csv.DictWriter(text, fieldnames=SUMMARY_COLUMNS, lineterminator="\n")
+    writer.writeheader()
+    writer.writerows(job.row for job in jobs)
+    write_text(path, text.getvalue())
+
+
+class _Progress:
+    """The progress bar on stderr: shipments ok, failed, skipped and left, with the time."""
+
+    def __init__(self, total: int, quiet: bool) -> None:
+        from tqdm import tqdm
+
+        self.counts = {"ok": 0, "failed": 0, "skipped": 0}
+        self.bar = tqdm(total=total, unit="shipment", file=sys.stderr, disable=quiet)
+
+    def count(self, status: str) -> None:
+        self.counts[status] += 1
+        left = self.bar.total - self.bar.n - 1
+        counts = ", ".join(f"{name} {count}" for name, count in self.counts.items())
+        self.bar.set_postfix_str(f"{counts}, left {left}", refresh=False)
+        self.bar.update(1)
+
+    def say(self, message: str) -> None:
+        self.bar.write(f"stowra: {message}", file=sys.stderr)
+
+    @contextlib.contextmanager
+    def shown(self) -> Iterator[_Progress]:
+        with self.bar:
+            yield self
+
+
+def _prepare(job: _Job, outdir: Path, args: argparse.Namespace, progress: _Progress) -> bool:
+    """Read the job's file; False when it is done already (failed to read, or resumed)."""
+    try:
+        job.shipment = load_shipment([job.path])
+    except ShipmentError as error:
+        _row(job, "failed", error=str(error))
+        progress.say(f"{job.path}: failed: {error}")
+        progress.count("failed")
+        return False
+    for warning in job.shipment.warnings:
+        progress.say(f"warning: {warning}")
+    job.digest = input_digest(job.shipment.input)
+    stored = args.resume and _stored_plan(
+        outdir / f"{job.name}{PLAN_SUFFIX}", job.digest, _options(args)
+    )
+    if not stored:
+        return True
+    stored.pop("batch")
+    _write_files(job, outdir, stored, args, fresh=False)
+    _row(job, "skipped", stored)
+    progress.count("skipped")
+    return False
+
+
+def _finish(
+    job: _Job, outcome: Outcome, outdir: Path, args: argparse.Namespace, progress: _Progress
+) -> None:
+    assert job.shipment is not None
+    error = outcome.error
+    if outcome.result is not None:
+        try:
+            _write_files(job, outdir, outcome.result, args, fresh=True)
+        except OSError as failure:
+            error = f"cannot write {failure.filename}: {failure.strerror}"
+    if error is None:
+        _row(job, "ok", outcome.result)
+        progress.count("ok")
+        return
+    hint = source_hint(error, job.shipment)
+    error = f"{error} ({hint})" if hint else error
+    _row(job, "failed", error=error)
+    progress.say(f"{job.path}: failed: {error}")
+    progress.count("failed")
+
+
+def run_batch(args: argparse.Namespace) -> int:
+    """``stowra batch``: returns the exit status (0 all packed, 1 some failed)."""
+    require("distributed", "stowra batch", "batch")
+    require("tqdm", "stowra batch", "batch")
+    if args.png:
+        require("matplotlib", "--png")
+        require("mpl_toolkits.mplot3d", "--png")
+    if args.workers is not None and args.scheduler is not None:
+        raise UsageError(
+            "--workers sizes the local cluster; with --scheduler the cluster has its own"
+        )
+    outdir = Path(args.output_dir)
+    paths = find_shipments(args.shipments, outdir)
+    try:
+        outdir.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise UsageError(f"cannot make the output folder {outdir}: {error.strerror}") from None
+
+    jobs = [_Job(path, path.stem) for path in paths]
+    with contextlib.ExitStack() as stack:
+        try:
+            client = stack.enter_context(connect(args.scheduler, args.workers))
+        except ClusterError as error:
+            raise UsageError(str(error)) from None
+        progress = stack.enter_context(_Progress(len(jobs), args.quiet).shown())
+        todo = [job for job in jobs if _prepare(job, outdir, args, progress)]
+        outcomes = pack_many([job.shipment for job in todo], scheduler=client, **_options(args))
+        with contextlib.closing(outcomes):
+            for outcome in outcomes:
+                _finish(todo[outcome.position], outcome, outdir, args, progress)
+    _write_summary(outdir / "summary.csv", jobs)
+    counts = progress.counts
+    if not args.quiet:
+        print(
+            f"{len(jobs)} shipments: {counts['ok']} ok, {counts['failed']} failed, "
+            f"{counts['skipped']} skipped; summary in {outdir / 'summary.csv'}"
+        )
+    return EXIT_FAILED if counts["failed"] else EXIT_OK

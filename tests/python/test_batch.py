@@ -1,0 +1,307 @@
+"""Many shipments at once: pack_many and `stowra batch` on real Dask clusters.
+
+Every cluster here is real: a LocalCluster of worker processes, or a scheduler and a worker
+started with Dask's own commands. Searches are kept tiny so the batches take seconds.
+"""
+
+from __future__ import annotations
+
+import csv
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+from collections.abc import Iterator
+from pathlib import Path
+from typing import Any
+
+import pytest
+from problems import item, mixed_load, problem
+
+import stowra
+from stowra import cli
+from stowra.atomic_write import TEMPORARY_MARK
+from stowra.batch import ALLOWED_FAILURES, gather, pack_many
+from stowra.batch.worker import STALL_FOLDER_VARIABLE, STALL_SHIPMENT_VARIABLE, STALL_TRIES_VARIABLE
+from stowra.examples import write_example
+
+TINY = {"pop_size": 6, "generations": 3, "threads": 1}
+TINY_ARGS = ["--pop-size", "6", "--generations", "3"]
+BIN_DIR = Path(sys.executable).parent
+
+
+def write_loads(folder: Path, names: list[str], size: int = 12) -> list[Path]:
+    folder.mkdir(parents=True, exist_ok=True)
+    paths = []
+    for seed, name in enumerate(names):
+        path = folder / f"{name}.json"
+        path.write_text(json.dumps(mixed_load(size, seed=seed)))
+        paths.append(path)
+    return paths
+
+
+def comparable(plan: dict[str, Any]) -> dict[str, Any]:
+    """A plan as JSON gives it back, without what differs between two runs of one search."""
+    plan = json.loads(json.dumps(plan))
+    plan.pop("elapsedSeconds")
+    plan.pop("batch", None)
+    return plan
+
+
+def summary(outdir: Path) -> dict[str, dict[str, str]]:
+    with open(outdir / "summary.csv", newline="", encoding="utf-8") as handle:
+        return {Path(row["shipment"]).name: row for row in csv.DictReader(handle)}
+
+
+def leftovers(folder: Path) -> list[str]:
+    return [path.name for path in folder.iterdir() if TEMPORARY_MARK in path.name]
+
+
+def stowra_command(*argv: str, **options: Any) -> subprocess.Popen[str]:
+    command = [str(BIN_DIR / "stowra"), *argv]
+    return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **options)
+
+
+def wait_for(path: Path, timeout: float = 120.0) -> Path:
+    deadline = time.monotonic() + timeout
+    while not path.exists():
+        assert time.monotonic() < deadline, f"{path} never appeared"
+        time.sleep(0.05)
+    return path
+
+
+# --- the command on a local cluster -------------------------------------------------------
+
+
+def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, capfd: pytest.CaptureFixture[str]
+) -> None:
+    monkeypatch.chdir(tmp_path)
+    orders = Path("orders")
+    write_loads(orders, ["north", "south"])
+    write_example(orders / "csv", "csv")  # a TOML file naming two CSV files
+    (orders / "broken.json").write_text('{"itemTable": [\n{"id": 1,\n')
+    (orders / "toobig.json").write_text(json.dumps(problem(items=[item(0), item(1, l=1300.0)])))
+    (orders / "north.plan.json").write_text("{}")  # plan files and hidden files are not orders
+    (orders / ".draft.json").write_text("{}")
+    extra = write_loads(Path("extra"), ["east"])[0]
+
+    argv = ["batch", "orders", "orders/csv", str(extra), "-o", "out", "--workers", "2"]
+    status = cli.main([*argv, *TINY_ARGS, "--png", "--instructions"])
+    output = capfd.readouterr()
+    assert status == 1, output.err
+    assert "GA: " not in output.out + output.err  # silenced inside the workers
+    assert "6 shipments: 4 ok, 2 failed" in output.out
+    assert "broken.json: failed: orders/broken.json:3:1: " in output.err
+
+    rows = summary(Path("out"))
+    assert {name: row["status"] for name, row in rows.items()} == {
+        "broken.json": "failed",
+        "toobig.json": "failed",
+        "north.json": "ok",
+        "south.json": "ok",
+        "shipment.toml": "ok",
+        "east.json": "ok",
+    }
+    assert "does not fit" in rows["toobig.json"]["error"] and "toobig.json line" in rows["toobig.json"]["error"]
+    for name in ("north", "south", "shipment", "east"):
+        row = rows[next(key for key in rows if key.startswith(name))]
+        source = Path(row["shipment"])
+        assert cli.main(["pack", str(source), "-o", f"{name}.ref.json", "-q", "--threads", "1", *TINY_ARGS]) == 0
+        reference = json.loads(Path(f"{name}.ref.json").read_text())
+        plan = json.loads((Path("out") / f"{name}.plan.json").read_text())
+        assert comparable(plan) == comparable(reference)
+        assert plan["batch"]["shipment"] == str(source)
+        assert row["cost"] == f"{reference['cost']:g}" and row["error"] == ""
+        placed = sum(container["itemCount"] for container in reference["packingTable"])
+        assert int(row["items_placed"]) == placed
+        with open(Path("out") / f"{name}.loading.csv", newline="") as handle:
+            assert len(list(csv.DictReader(handle))) == placed
+        assert (Path("out") / f"{name}.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    assert not leftovers(Path("out"))
+
+
+@pytest.mark.parametrize(
+    "argv, message",
+    [
+        (["nowhere", "-o", "out"], "nowhere: no such file or folder"),
+        (["empty", "-o", "out"], "no shipment files found"),
+        (["a/x.json", "b", "-o", "out"], "would all be written as x.plan.json"),
+        (["b", "-o", "out", "--workers", "2", "--scheduler", "tcp://127.0.0.1:9"], "--workers"),
+        (["b", "-o", "out", "--workers", "0"], "needs at least 1 worker"),
+    ],
+)
+def test_batch_usage_errors_are_one_line_and_status_2(
+    tmp_path: Path,
+    monkeypatch: pytest.MonkeyPatch,
+    capsys: pytest.CaptureFixture[str],
+    argv: list[str],
+    message: str,
+) -> None:
+    monkeypatch.chdir(tmp_path)
+    Path("empty").mkdir()
+    write_loads(Path("a"), ["x"])
+    Path("b").mkdir()
+    (Path("b") / "x.toml").write_text("[[itemTable]]\n")
+    assert cli.main(["batch", *argv]) == 2
+    error = capsys.readouterr().err
+    assert message in error and error.count("\n") == 1
+    assert not Path("out").exists()
+
+
+# --- pack_many and dying workers ----------------------------------------------------------
+
+
+def test_pack_many_yields_every_outcome_and_gather_restores_input_order(tmp_path: Path) -> None:
+    path = write_loads(tmp_path, ["filed"])[0]
+    shipments: list[Any] = [mixed_load(10, seed=7), str(path), problem(items=[item(0, h=-1.0)]), 5]
+    outcomes = list(pack_many(shipments, workers=2, **TINY))
+    assert sorted(outcome.position for outcome in outcomes) == [0, 1, 2, 3]
+    ordered = gather(outcomes)
+    assert [(o.name, o.ok) for o in ordered] == [
+        ("shipments[0]", True),
+        (str(path), True),
+        ("shipments[2]", False),
+        ("shipments[3]", False),
+    ]
+    for outcome, given in zip(ordered[:2], [shipments[0], json.loads(path.read_text())], strict=True):
+        assert comparable(outcome.result) == comparable(stowra.pack(given, **TINY))
+    assert ordered[2].error == "Item #0: h must be positive, got -1"
+    assert ordered[3].error == "expected a dict or a file, got int"
+
+
+def kill_stalled_workers(folder: Path, tries: int) -> threading.Thread:
+    """Kill the worker process of each stalled try as it shows up, in the background."""
+
+    def kill() -> None:
+        for attempt in range(1, tries + 1):
+            pid = int(wait_for(folder / f"try-{attempt}.pid").read_text())
+            os.kill(pid, signal.SIGKILL)
+
+    killer = threading.Thread(target=kill, daemon=True)
+    killer.start()
+    return killer
+
+
+@pytest.mark.parametrize("kills, ends_ok", [(1, True), (ALLOWED_FAILURES + 1, False)], ids=["retried", "given-up"])
+def test_a_worker_killed_mid_shipment_is_retried_then_given_up(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, kills: int, ends_ok: bool
+) -> None:
+    paths = write_loads(tmp_path, ["first", "slow", "last"])
+    stalls = tmp_path / "stalls"
+    stalls.mkdir()
+    monkeypatch.setenv(STALL_SHIPMENT_VARIABLE, "slow")
+    monkeypatch.setenv(STALL_FOLDER_VARIABLE, str(stalls))
+    monkeypatch.setenv(STALL_TRIES_VARIABLE, str(kills))
+    killer = kill_stalled_workers(stalls, kills)
+    outcomes = gather(pack_many(paths, workers=2, **TINY))
+    killer.join(timeout=5)
+    assert sorted(path.name for path in stalls.iterdir()) == [f"try-{n}.pid" for n in range(1, kills + 1)]
+    assert [outcome.ok for outcome in outcomes] == [True, ends_ok, True]
+    if ends_ok:
+        expected = stowra.pack(json.loads(paths[1].read_text()), **TINY)
+        assert comparable(outcomes[1].result) == comparable(expected)
+    else:
+        assert "died on every try" in (outcomes[1].error or "")
+
+
+# --- resuming after Ctrl-C ---------------------------------------------------------------
+
+
+def test_resume_after_ctrl_c_packs_only_what_is_missing_or_changed(tmp_path: Path) -> None:
+    orders, out, stalls = tmp_path / "orders", tmp_path / "out", tmp_path / "stalls"
+    paths = write_loads(orders, ["s0", "s1", "s2", "s3"])
+    stalls.mkdir()
+    env = {**os.environ, STALL_SHIPMENT_VARIABLE: "s2", STALL_FOLDER_VARIABLE: str(stalls)}
+    argv = ["batch", str(orders), "-o", str(out), "--workers", "2", *TINY_ARGS]
+    # A session of its own: Ctrl-C in a terminal reaches every process of the group.
+    running = stowra_command(*argv, env=env, start_new_session=True)
+    finished = [wait_for(out / f"{name}.plan.json") for name in ("s0", "s1", "s3")]
+    wait_for(stalls / "try-1.pid")
+    os.killpg(running.pid, signal.SIGINT)
+    _, err = running.communicate(timeout=60)
+    assert running.returncode == 130, err
+    assert err.rstrip().splitlines()[-1] == "stowra: interrupted" and "Traceback" not in err
+    assert sorted(path.name for path in out.iterdir()) == ["s0.plan.json", "s1.plan.json", "s3.plan.json"]
+    before = {path.name: (path.stat().st_mtime_ns, path.read_bytes()) for path in finished}
+
+    def resume(*extra: str) -> dict[str, str]:
+        rerun = stowra_command(*argv, "--resume", "--quiet", *extra)
+        _, err = rerun.communicate(timeout=120)
+        assert rerun.returncode == 0, err
+        assert not leftovers(out)
+        return {name: row["status"] for name, row in summary(out).items()}
+
+    assert resume() == {"s0.json": "skipped", "s1.json": "skipped", "s2.json": "ok", "s3.json": "skipped"}
+    assert {path.name: (path.stat().st_mtime_ns, path.read_bytes()) for path in finished} == before
+    paths[0].write_text(json.dumps(mixed_load(13, seed=0)))  # a changed order is packed again
+    assert resume() == {"s0.json": "ok", "s1.json": "skipped", "s2.json": "skipped", "s3.json": "skipped"}
+    assert set(resume("--seed", "7").values()) == {"ok"}  # so is one searched differently
+
+
+# --- an existing cluster -----------------------------------------------------------------
+
+
+def free_port() -> int:
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return int(probe.getsockname()[1])
+
+
+@pytest.fixture
+def dask_cluster(tmp_path: Path) -> Iterator[str]:
+    """A scheduler and one worker, started with Dask's own commands on free local ports."""
+    address = f"tcp://127.0.0.1:{free_port()}"
+    dask_command = str(BIN_DIR / "dask")
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "cwd": tmp_path}
+    scheduler = subprocess.Popen(
+        [dask_command, "scheduler", "--host", "127.0.0.1", "--port", address.rsplit(":", 1)[1], "--no-dashboard"],
+        **quiet,
+    )
+    worker = subprocess.Popen(
+        [dask_command, "worker", address, "--nthreads", "1", "--nworkers", "1", "--no-dashboard"],
+        **quiet,
+    )
+    try:
+        from distributed import Client
+
+        with Client(address, timeout=60) as client:
+            client.wait_for_workers(1, timeout=120)
+        yield address
+    finally:
+        for process in (worker, scheduler):
+            process.terminate()
+            try:
+                process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+def test_batch_on_a_running_cluster_gives_the_same_plans(tmp_path: Path, dask_cluster: str) -> None:
+    paths = write_loads(tmp_path / "orders", ["p", "q", "r"])
+    out = tmp_path / "out"
+    batch = stowra_command("batch", str(tmp_path / "orders"), "-o", str(out), "--scheduler", dask_cluster, *TINY_ARGS)
+    stdout, err = batch.communicate(timeout=120)
+    assert batch.returncode == 0, err
+    assert "3 shipments: 3 ok, 0 failed, 0 skipped" in stdout
+    for path in paths:
+        plan = json.loads((out / f"{path.stem}.plan.json").read_text())
+        assert comparable(plan) == comparable(stowra.pack(json.loads(path.read_text()), **TINY))
+
+
+def test_a_scheduler_that_does_not_answer_is_status_2_within_seconds(tmp_path: Path) -> None:
+    write_loads(tmp_path / "orders", ["p"])
+    started = time.monotonic()
+    batch = stowra_command(
+        "batch", str(tmp_path / "orders"), "-o", str(tmp_path / "out"), "--scheduler", f"tcp://127.0.0.1:{free_port()}"
+    )
+    stdout, err = batch.communicate(timeout=60)
+    assert batch.returncode == 2 and stdout == ""
+    assert err.startswith("stowra: error: no Dask scheduler answers at tcp://127.0.0.1:")
+    assert err.count("\n") == 1
+    assert time.monotonic() - started < 30  # a generous bound on a busy machine; the wait is 5 s
