@@ -1,7 +1,8 @@
 #include "packing/free_space_update.hpp"
 
 #include <algorithm>
-#include <bit>
+#include <limits>
+#include <tuple>
 
 namespace stowra {
 
@@ -12,109 +13,140 @@ bool sameSpace(const FreeSpace& a, const FreeSpace& b) {
          a.height == b.height;
 }
 
-// Touching faces count as inside.
-bool liesInside(const FreeSpace& piece, const FreeSpace& outer) {
-  return outer.x <= piece.x && piece.x + piece.length <= outer.x + outer.length &&
-         outer.y <= piece.y && piece.y + piece.width <= outer.y + outer.width &&
-         outer.z <= piece.z && piece.z + piece.height <= outer.z + outer.height;
+// A space as its lower and upper faces on each axis.
+struct Bounds {
+  double x0, x1, y0, y1, z0, z1;
+};
+
+Bounds boundsOf(const FreeSpace& space) {
+  return {space.x, space.x + space.length, space.y, space.y + space.width,
+          space.z, space.z + space.height};
 }
 
-bool insideAny(const FreeSpace& piece, const std::vector<FreeSpace>& spaces) {
-  for (const FreeSpace& outer : spaces) {
-    if (liesInside(piece, outer)) return true;
+// Touching faces count as inside.
+bool liesInside(const Bounds& piece, const Bounds& outer) {
+  return outer.x0 <= piece.x0 && piece.x1 <= outer.x1 && outer.y0 <= piece.y0 &&
+         piece.y1 <= outer.y1 && outer.z0 <= piece.z0 && piece.z1 <= outer.z1;
+}
+
+// Per axis, the largest lower face and the smallest upper face of the given boxes. A space
+// holding any one of them holds this "box" too, so one test rules out most spaces at once;
+// with no boxes it rules out every space.
+Bounds reachNeeded(const std::array<Bounds, 6>& boxes, std::size_t count) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  Bounds need{-inf, inf, -inf, inf, -inf, inf};
+  for (std::size_t k = 0; k < count; ++k) {
+    need.x0 = std::max(need.x0, boxes[k].x0);
+    need.x1 = std::min(need.x1, boxes[k].x1);
+    need.y0 = std::max(need.y0, boxes[k].y0);
+    need.y1 = std::min(need.y1, boxes[k].y1);
+    need.z0 = std::max(need.z0, boxes[k].z0);
+    need.z1 = std::min(need.z1, boxes[k].z1);
   }
-  return false;
+  return need;
 }
 
 std::int64_t addCopies(std::int64_t a, std::int64_t b) {
   return a > MAX_SPACE_COPIES - b ? MAX_SPACE_COPIES : a + b;
 }
 
-// Bits of the volumes of the new entries: an entry can only equal a new one of the same volume,
-// so most carried-over entries are ruled out without a table lookup.
-class VolumeFilter {
- public:
-  void add(double volume) { words_[slot(volume) >> 6] |= bit(volume); }
-  bool mayContain(double volume) const { return (words_[slot(volume) >> 6] & bit(volume)) != 0; }
-
- private:
-  static std::size_t slot(double volume) {
-    // Adding +0 turns -0 into +0, so volumes that compare equal land in the same slot.
-    return static_cast<std::size_t>(
-        (std::bit_cast<std::uint64_t>(volume + 0.0) * 0x9e3779b97f4a7c15ULL) >> 54);
-  }
-  static std::uint64_t bit(double volume) { return std::uint64_t{1} << (slot(volume) & 63); }
-
-  std::array<std::uint64_t, 16> words_{};
-};
-
-// Folds every entry identical to an earlier one into that first copy, adding the counts.
-// Entries carried over unchanged are distinct from one another (the list never holds two
-// identical entries), so every identical pair involves a new entry: only new entries are
-// recorded, and a carried-over entry is looked up only when a new entry has its volume.
-void foldIdenticalSpaces(FreeSpaceWorkspace& workspace) {
-  using Entry = FreeSpaceWorkspace::Entry;
-  std::vector<FreeSpace>& rebuilt = workspace.rebuilt;
-  std::vector<Entry>& kind = workspace.entryKind;
-  const auto newCount = static_cast<std::size_t>(std::count(kind.begin(), kind.end(), Entry::NEW));
-  if (newCount == 0) return;
-
-  workspace.mergeTable.reset(newCount);
-  VolumeFilter newVolumes;
-  for (std::size_t i = 0; i < rebuilt.size(); ++i) {
-    if (kind[i] != Entry::NEW) continue;
-    const std::int64_t earlier =
-        workspace.mergeTable.findOrInsert(rebuilt, rebuilt[i], static_cast<std::uint32_t>(i));
-    if (earlier >= 0) {
-      FreeSpace& first = rebuilt[static_cast<std::size_t>(earlier)];
-      first.copies = addCopies(first.copies, rebuilt[i].copies);
-      kind[i] = Entry::FOLDED;
+// The first list position whose space comes after a new space of this volume made from the
+// space at `source`: larger volume, or equal volume and made later. Equal volumes keep the
+// order in which the spaces were made, as a stable sort of the whole rebuilt list would.
+std::uint32_t insertionPoint(const std::vector<FreeSpace>& spaces, double volume,
+                             std::uint32_t source) {
+  std::size_t low = 0;
+  std::size_t high = spaces.size();
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    const double listed = spaces[middle].volume();
+    if (listed < volume || (listed == volume && middle <= source)) {
+      low = middle + 1;
     } else {
-      newVolumes.add(rebuilt[i].volume());
+      high = middle;
     }
   }
+  return static_cast<std::uint32_t>(low);
+}
 
-  for (std::size_t i = 0; i < rebuilt.size(); ++i) {
-    if (kind[i] != Entry::CARRIED_OVER || !newVolumes.mayContain(rebuilt[i].volume())) continue;
-    const std::int64_t match = workspace.mergeTable.find(rebuilt, rebuilt[i]);
-    if (match < 0) continue;
-    const auto other = static_cast<std::size_t>(match);
-    const std::size_t first = std::min(i, other);
-    const std::size_t later = std::max(i, other);
-    rebuilt[first].copies = addCopies(rebuilt[first].copies, rebuilt[later].copies);
-    kind[later] = Entry::FOLDED;
+// Folds every new space identical to an earlier one (made earlier, or listed before the space
+// it was cut from) into that first copy, adding the counts. Listed spaces are distinct from
+// one another, so every identical pair involves a new space; identical spaces have equal
+// volumes, so only equal-volume runs are compared. `made` is sorted by (volume, source, piece).
+void foldIdenticalSpaces(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& workspace) {
+  auto& made = workspace.made;
+  for (std::size_t run = 0; run < made.size();) {
+    std::size_t runEnd = run + 1;
+    while (runEnd < made.size() && made[runEnd].volume == made[run].volume) ++runEnd;
+    for (std::size_t later = run + 1; later < runEnd; ++later) {
+      for (std::size_t first = run; first < later; ++first) {
+        if (!made[first].folded && sameSpace(made[first].space, made[later].space)) {
+          made[first].space.copies = addCopies(made[first].space.copies, made[later].space.copies);
+          made[later].folded = true;
+          break;
+        }
+      }
+    }
+    run = runEnd;
+  }
+
+  const std::size_t cutAway = workspace.dropped.size();  // ascending: the scan found them
+  for (FreeSpaceWorkspace::NewSpace& fresh : made) {
+    if (fresh.folded) continue;
+    auto listed = std::partition_point(spaces.begin(), spaces.end(), [&](const FreeSpace& s) {
+      return s.volume() < fresh.volume;
+    });
+    for (; listed != spaces.end() && listed->volume() == fresh.volume; ++listed) {
+      const auto position = static_cast<std::uint32_t>(listed - spaces.begin());
+      if (!sameSpace(*listed, fresh.space) ||
+          std::binary_search(workspace.dropped.begin(), workspace.dropped.begin() + cutAway,
+                             position)) {
+        continue;
+      }
+      if (position < fresh.source) {
+        listed->copies = addCopies(listed->copies, fresh.space.copies);
+        fresh.folded = true;
+      } else {
+        fresh.space.copies = addCopies(fresh.space.copies, listed->copies);
+        workspace.dropped.push_back(position);
+      }
+      break;
+    }
+  }
+  // Rarely more than the scan found; a short, nearly sorted list.
+  if (workspace.dropped.size() > cutAway) {
+    std::sort(workspace.dropped.begin(), workspace.dropped.end());
   }
 }
 
-// Writes the rebuilt list into `spaces` in ascending order of volume, equal volumes in list
-// order. Entries carried over unchanged are already in that order among themselves, so only
-// the new ones need sorting before the two runs are merged.
-void sortByVolumeInto(FreeSpaceWorkspace& workspace, std::vector<FreeSpace>& spaces) {
-  using Entry = FreeSpaceWorkspace::Entry;
-  const std::vector<FreeSpace>& rebuilt = workspace.rebuilt;
-  const std::vector<Entry>& kind = workspace.entryKind;
-  auto& newOrder = workspace.newOrder;
-  newOrder.clear();
-  for (std::size_t i = 0; i < rebuilt.size(); ++i) {
-    if (kind[i] == Entry::NEW)
-      newOrder.emplace_back(rebuilt[i].volume(), static_cast<std::uint32_t>(i));
-  }
-  // (volume, position) pairs are all distinct, so this order is the stable one.
-  std::sort(newOrder.begin(), newOrder.end());
+// Writes the listed spaces that stay, in order, with the new ones merged in at their places.
+// Runs of staying spaces are copied whole.
+void assembleInto(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& workspace) {
+  std::size_t survivors = 0;
+  for (const FreeSpaceWorkspace::NewSpace& fresh : workspace.made)
+    survivors += fresh.folded ? 0 : 1;
+  std::vector<FreeSpace>& next = workspace.next;
+  // Mostly a no-op: the buffer last held a list of about this length.
+  next.resize(spaces.size() - workspace.dropped.size() + survivors);
 
-  spaces.clear();
-  auto nextNew = newOrder.begin();
-  for (std::size_t i = 0; i < rebuilt.size(); ++i) {
-    if (kind[i] != Entry::CARRIED_OVER) continue;
-    const double volume = rebuilt[i].volume();
-    while (nextNew != newOrder.end() &&
-           (nextNew->first < volume || (nextNew->first == volume && nextNew->second < i))) {
-      spaces.push_back(rebuilt[nextNew->second]);
-      ++nextNew;
+  FreeSpace* out = next.data();
+  std::size_t cursor = 0;
+  auto nextDrop = workspace.dropped.begin();
+  const auto copyUpTo = [&](std::size_t end) {
+    for (; nextDrop != workspace.dropped.end() && *nextDrop < end; ++nextDrop) {
+      out = std::copy(spaces.data() + cursor, spaces.data() + *nextDrop, out);
+      cursor = *nextDrop + 1;
     }
-    spaces.push_back(rebuilt[i]);
+    if (cursor < end) out = std::copy(spaces.data() + cursor, spaces.data() + end, out);
+    cursor = std::max(cursor, end);
+  };
+  for (const FreeSpaceWorkspace::NewSpace& fresh : workspace.made) {
+    if (fresh.folded) continue;
+    copyUpTo(fresh.insertBefore);
+    *out++ = fresh.space;
   }
-  for (; nextNew != newOrder.end(); ++nextNew) spaces.push_back(rebuilt[nextNew->second]);
+  copyUpTo(spaces.size());
+  spaces.swap(next);
 }
 
 }  // namespace
@@ -223,46 +255,88 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
   }
 
   // Pieces of the used space enter only when no remaining space already covers them.
-  const std::size_t carriedOver = spaces.size();
   const SpacePieces pieces =
       splitAfterPlacement(space, extents.dx, extents.dy, extents.h, item.stackable);
-  SpacePieces kept;
-  for (const FreeSpace& piece : pieces) {
-    if (piece.volume() > MIN_SPACE_VOLUME && !insideAny(piece, spaces)) kept.add(piece);
-  }
-  for (const FreeSpace& piece : kept) spaces.push_back(piece);
-
-  // Cut every space that the item's box enters into the pieces around it.
-  const double boxX1 = space.x + extents.dx;
-  const double boxY1 = space.y + extents.dy;
-  const double boxZ1 = space.z + extents.h;
-  using Entry = FreeSpaceWorkspace::Entry;
-  workspace.rebuilt.clear();
-  workspace.entryKind.clear();
-  for (std::size_t i = 0; i < spaces.size(); ++i) {
-    const FreeSpace& other = spaces[i];
-    const double x0 = std::max(other.x, space.x);
-    const double x1 = std::min(other.x + other.length, boxX1);
-    const double y0 = std::max(other.y, space.y);
-    const double y1 = std::min(other.y + other.width, boxY1);
-    const double z0 = std::max(other.z, space.z);
-    const double z1 = std::min(other.z + other.height, boxZ1);
-    if (x1 > x0 && y1 > y0 && z1 > z0) {
-      const OverlapBox overlap{x0, x1, y0, y1, z0, z1, other.openTop && item.stackable};
-      for (const FreeSpace& piece : splitAroundOverlap(other, overlap)) {
-        if (piece.volume() > MIN_SPACE_VOLUME) {
-          workspace.rebuilt.push_back(piece);
-          workspace.entryKind.push_back(Entry::NEW);
-        }
-      }
-    } else if (other.volume() > MIN_SPACE_VOLUME) {
-      workspace.rebuilt.push_back(other);
-      workspace.entryKind.push_back(i >= carriedOver ? Entry::NEW : Entry::CARRIED_OVER);
+  std::array<bool, 6> covered{};
+  std::array<Bounds, 6> pending;  // bounds of the pieces no space is known to cover yet
+  std::array<std::size_t, 6> pendingPiece{};
+  std::size_t pendingCount = 0;
+  for (std::size_t p = 0; p < pieces.count; ++p) {
+    covered[p] = !(pieces.pieces[p].volume() > MIN_SPACE_VOLUME);
+    if (!covered[p]) {
+      pending[pendingCount] = boundsOf(pieces.pieces[p]);
+      pendingPiece[pendingCount++] = p;
     }
   }
 
-  foldIdenticalSpaces(workspace);
-  sortByVolumeInto(workspace, spaces);
+  // Every space that the item's box enters is replaced by the pieces around it, in one pass
+  // that also looks for spaces covering the pieces above.
+  const Bounds box{space.x, space.x + extents.dx, space.y, space.y + extents.dy,
+                   space.z, space.z + extents.h};
+  workspace.made.clear();
+  workspace.dropped.clear();
+  const auto cutAround = [&](const FreeSpace& other, const Bounds& outer, std::uint32_t source) {
+    // Most spaces lie wholly beside the box along x or y: quick, exact first rejections.
+    if (!(outer.x1 > box.x0 && box.x1 > outer.x0)) return false;
+    if (!(outer.y1 > box.y0 && box.y1 > outer.y0)) return false;
+    const double x0 = std::max(outer.x0, box.x0);
+    const double x1 = std::min(outer.x1, box.x1);
+    const double y0 = std::max(outer.y0, box.y0);
+    const double y1 = std::min(outer.y1, box.y1);
+    const double z0 = std::max(outer.z0, box.z0);
+    const double z1 = std::min(outer.z1, box.z1);
+    if (!(x1 > x0 && y1 > y0 && z1 > z0)) return false;
+    const OverlapBox overlap{x0, x1, y0, y1, z0, z1, other.openTop && item.stackable};
+    std::uint32_t number = 0;
+    for (const FreeSpace& piece : splitAroundOverlap(other, overlap)) {
+      const double volume = piece.volume();
+      if (volume > MIN_SPACE_VOLUME) workspace.made.push_back({piece, volume, source, number++});
+    }
+    return true;
+  };
+
+  Bounds need = reachNeeded(pending, pendingCount);
+  const auto listed = static_cast<std::uint32_t>(spaces.size());
+  for (std::uint32_t i = 0; i < listed; ++i) {
+    const FreeSpace& other = spaces[i];
+    const Bounds outer = boundsOf(other);
+    if (liesInside(need, outer)) {
+      for (std::size_t k = 0; k < pendingCount;) {
+        if (liesInside(pending[k], outer)) {
+          covered[pendingPiece[k]] = true;
+          --pendingCount;
+          pending[k] = pending[pendingCount];
+          pendingPiece[k] = pendingPiece[pendingCount];
+        } else {
+          ++k;
+        }
+      }
+      need = reachNeeded(pending, pendingCount);
+    }
+    if (cutAround(other, outer, i) || !(other.volume() > MIN_SPACE_VOLUME)) {
+      workspace.dropped.push_back(i);
+    }
+  }
+  // The kept pieces of the used space come after every listed space.
+  std::uint32_t source = listed;
+  for (std::size_t p = 0; p < pieces.count; ++p) {
+    if (covered[p]) continue;
+    const FreeSpace& piece = pieces.pieces[p];
+    if (!cutAround(piece, boundsOf(piece), source)) {
+      workspace.made.push_back({piece, piece.volume(), source, 0});
+    }
+    ++source;
+  }
+
+  auto& made = workspace.made;
+  std::sort(made.begin(), made.end(), [](const auto& a, const auto& b) {
+    return std::tie(a.volume, a.source, a.piece) < std::tie(b.volume, b.source, b.piece);
+  });
+  foldIdenticalSpaces(spaces, workspace);
+  for (FreeSpaceWorkspace::NewSpace& fresh : made) {
+    if (!fresh.folded) fresh.insertBefore = insertionPoint(spaces, fresh.volume, fresh.source);
+  }
+  assembleInto(spaces, workspace);
 }
 
 }  // namespace stowra

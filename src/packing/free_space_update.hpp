@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "packing/packed_bin.hpp"
-#include "packing/space_merge_table.hpp"
 #include "problem/item.hpp"
 
 namespace stowra {
@@ -42,12 +41,21 @@ struct SpacePieces {
 // Buffers reused from one placement to the next so that steady-state placements allocate
 // nothing. One per decoding (never shared between threads).
 struct FreeSpaceWorkspace {
-  enum Entry : std::uint8_t { CARRIED_OVER, NEW, FOLDED };
+  // A space made by the current placement. `source` is the list position of the space it was
+  // cut from (past the end for the pieces of the used space) and `piece` its number among that
+  // space's pieces; together they give the order in which all new spaces were made.
+  struct NewSpace {
+    FreeSpace space;
+    double volume = 0.0;
+    std::uint32_t source = 0;
+    std::uint32_t piece = 0;
+    std::uint32_t insertBefore = 0;  // list position it goes in front of
+    bool folded = false;             // merged into an identical space made or listed earlier
+  };
 
-  std::vector<FreeSpace> rebuilt;
-  std::vector<Entry> entryKind;  // per rebuilt entry: kept as it was, made now, or merged away
-  std::vector<std::pair<double, std::uint32_t>> newOrder;  // (volume, position) of new entries
-  SpaceMergeTable mergeTable;
+  std::vector<NewSpace> made;
+  std::vector<std::uint32_t> dropped;  // list positions of the spaces that leave the list
+  std::vector<FreeSpace> next;         // the list being assembled
 };
 
 // The first free space, in list order, that holds the item in this rotation within the bin's
