@@ -22,7 +22,7 @@ void decode(Individual& individual, const std::vector<ItemSpec>& items,
 }
 
 void evaluate(Individual& individual, const std::vector<ItemSpec>& items,
-              const std::vector<BinType>& binTypes, double totalWeight) {
+              const std::vector<BinType>& binTypes, double totalWeight, KeepBins keepBins) {
   if (individual.evaluated) return;
   decode(individual, items, binTypes);
   const std::vector<PackedBin>& bins = individual.bins;
@@ -71,6 +71,7 @@ void evaluate(Individual& individual, const std::vector<ItemSpec>& items,
   individual.centerPenalty = centerPenalty;
   individual.weightPenalty = weightPenalty;
   individual.evaluated = true;
+  if (keepBins == KeepBins::no) std::vector<PackedBin>().swap(individual.bins);
 }
 
 }  // namespace stowra

@@ -16,9 +16,14 @@ inline constexpr const char* NON_FINITE_PLAN_MESSAGE =
     "The plan's figures overflow (its fitness is not a finite number): sizes, weights or costs "
     "are too large to combine; give them in larger units";
 
+// Whether an evaluation leaves the decoded bins in the individual. The search reads only the
+// figures, and a population of decoded bins is most of its memory on large loads.
+enum class KeepBins : bool { no, yes };
+
 // Decodes and scores an unevaluated individual; an evaluated one is left as it is. Fails with
 // an invalid-argument error when the figures overflow.
 void evaluate(Individual& individual, const std::vector<ItemSpec>& items,
-              const std::vector<BinType>& binTypes, double totalWeight);
+              const std::vector<BinType>& binTypes, double totalWeight,
+              KeepBins keepBins = KeepBins::yes);
 
 }  // namespace stowra

@@ -22,7 +22,7 @@ GeneticSolver::GeneticSolver(const std::vector<ItemSpec>& items,
       rng(seed) {}
 
 double GeneticSolver::fitnessOf(Individual& individual) const {
-  if (!individual.evaluated) evaluate(individual, items, binTypes, totalWeight);
+  if (!individual.evaluated) evaluate(individual, items, binTypes, totalWeight, KeepBins::no);
   return individual.fitness;
 }
 
@@ -39,12 +39,7 @@ void GeneticSolver::initPopulation() {
   population.reserve(candidates.size() + 1);
   for (Individual& candidate : candidates) population.push_back(std::move(candidate));
 
-  // Sequential on purpose: the initial population is evaluated before any generation runs.
-  for (std::size_t index = 0; index < population.size(); ++index) {
-    if (index % INTERRUPT_CHECK_INTERVAL == 0) interruptPoint();
-    Individual& member = population[index];
-    if (!member.evaluated) evaluate(member, items, binTypes, totalWeight);
-  }
+  evaluateInitialMembers();
 }
 
 std::pair<Individual, Individual> GeneticSolver::crossover(const Individual& parentA,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <random>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,9 +52,12 @@ class GeneticSolver : public SolverConfig {
   // Roulette selection over the current (sorted) population; fitnessList[i] belongs to
   // population[i].
   ParentPair selectParents(const std::vector<double>& fitnessList);
-  // Evaluates every unevaluated member on the OpenMP team; rethrows the first failure.
-  void evaluatePopulation();
-  // The seed individual followed by 5 * (popSize - 1) candidates, all evaluated.
+  // Evaluates every unevaluated member on the OpenMP team; rethrows the first failure. A
+  // member whose chromosomes equal those of an evaluated individual (of `alreadyDecoded` or
+  // the population) or of another new member is not decoded again. Members keep no bins.
+  void evaluatePopulation(std::span<const Individual> alreadyDecoded = {});
+  // The seed individual followed by 5 * (popSize - 1) candidates, all evaluated: built in
+  // order on this thread, then decoded on the OpenMP team.
   void initPopulation();
   std::pair<Individual, Individual> crossover(const Individual& parentA, const Individual& parentB);
   void mutate(Individual& individual);
@@ -66,6 +70,8 @@ class GeneticSolver : public SolverConfig {
   std::vector<Individual> population;
 
  private:
+  // Evaluates the initial population in chunks, checking for an interrupt between them.
+  void evaluateInitialMembers();
   void interruptPoint() const;
   void print(const std::string& line) const;
 };

@@ -1,10 +1,13 @@
 #include "search/parallel_evaluation.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 
 #include "candidate/fitness.hpp"
+#include "search/chromosome_index.hpp"
 #include "search/genetic_solver.hpp"
+#include "variation/initial_population.hpp"
 
 namespace stowra {
 
@@ -30,12 +33,52 @@ void forEachIndexInParallel(std::int32_t count, const std::function<void(std::in
   if (firstFailure) std::rethrow_exception(firstFailure);
 }
 
-void GeneticSolver::evaluatePopulation() {
-  const auto count = static_cast<std::int32_t>(population.size());
-  forEachIndexInParallel(count, [this](std::int32_t index) {
-    Individual& member = population[static_cast<std::size_t>(index)];
-    if (!member.evaluated) evaluate(member, items, binTypes, totalWeight);
+void GeneticSolver::evaluatePopulation(std::span<const Individual> alreadyDecoded) {
+  // Each distinct chromosome is decoded once. A member repeating an evaluated individual (a
+  // clone that crossover and mutation left unchanged) takes its figures; repeats among the
+  // new members wait for the first of them. Evaluation is deterministic, so the figures are
+  // those a decoding would give.
+  ChromosomeIndex evaluated;
+  for (const Individual& known : alreadyDecoded) {
+    if (known.evaluated) evaluated.add(known, chromosomeHash(known));
+  }
+  for (const Individual& member : population) {
+    if (member.evaluated) evaluated.add(member, chromosomeHash(member));
+  }
+  ChromosomeIndex pending;
+  std::vector<std::size_t> toDecode;
+  std::vector<std::pair<Individual*, const Individual*>> repeats;
+  for (Individual& member : population) {
+    if (member.evaluated) continue;
+    const std::uint64_t hash = chromosomeHash(member);
+    if (const Individual* same = evaluated.find(member, hash)) {
+      member = *same;
+    } else if (const Individual* first = pending.find(member, hash)) {
+      repeats.emplace_back(&member, first);
+    } else {
+      pending.add(member, hash);
+      toDecode.push_back(static_cast<std::size_t>(&member - population.data()));
+    }
+  }
+
+  forEachIndexInParallel(static_cast<std::int32_t>(toDecode.size()), [&](std::int32_t index) {
+    Individual& member = population[toDecode[static_cast<std::size_t>(index)]];
+    evaluate(member, items, binTypes, totalWeight, KeepBins::no);
   });
+  for (const auto& [repeat, first] : repeats) *repeat = *first;
+}
+
+void GeneticSolver::evaluateInitialMembers() {
+  // Chunks of members on the OpenMP team, with an interrupt check on this thread between them.
+  const auto count = static_cast<std::int32_t>(population.size());
+  for (std::int32_t start = 0; start < count; start += INTERRUPT_CHECK_INTERVAL) {
+    interruptPoint();
+    const std::int32_t chunk = std::min(INTERRUPT_CHECK_INTERVAL, count - start);
+    forEachIndexInParallel(chunk, [&](std::int32_t offset) {
+      Individual& member = population[static_cast<std::size_t>(start + offset)];
+      if (!member.evaluated) evaluate(member, items, binTypes, totalWeight, KeepBins::no);
+    });
+  }
 }
 
 }  // namespace stowra

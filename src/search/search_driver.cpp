@@ -44,6 +44,7 @@ Individual GeneticSolver::run() {
   print(initialBestLine(bestFitness));
 
   const std::int32_t eliteCount = eliteCountFor(popSize, eliteRatio);
+  std::vector<Individual> previousGeneration;
   const bool searchable = items.size() > 1;
   for (std::int32_t generation = 0; searchable && generation < generations; ++generation) {
     interruptPoint();
@@ -52,7 +53,8 @@ Individual GeneticSolver::run() {
       break;
     }
 
-    evaluatePopulation();
+    evaluatePopulation(previousGeneration);
+    previousGeneration.clear();
     // Stable, so equal fitness keeps the previous order and a seed gives one plan everywhere.
     std::stable_sort(
         population.begin(), population.end(),
@@ -87,6 +89,8 @@ Individual GeneticSolver::run() {
     } else if (generationNumber % 10 == 0) {
       print(periodicLine(generationNumber, bestFitness));
     }
+    // Kept until the next evaluation: offspring that are clones of its members need no decoding.
+    previousGeneration = std::move(population);
     population = std::move(next);
   }
 
