@@ -23,10 +23,19 @@ Bounds boundsOf(const FreeSpace& space) {
           space.z, space.z + space.height};
 }
 
-// Touching faces count as inside.
+// Touching faces count as inside. Like `overlaps`, evaluated without early exits: the answer
+// is nearly always no, and one well-predicted branch is cheaper than six poorly predicted ones.
 bool liesInside(const Bounds& piece, const Bounds& outer) {
-  return outer.x0 <= piece.x0 && piece.x1 <= outer.x1 && outer.y0 <= piece.y0 &&
-         piece.y1 <= outer.y1 && outer.z0 <= piece.z0 && piece.z1 <= outer.z1;
+  return (outer.x0 <= piece.x0) & (piece.x1 <= outer.x1) & (outer.y0 <= piece.y0) &
+         (piece.y1 <= outer.y1) & (outer.z0 <= piece.z0) & (piece.z1 <= outer.z1);
+}
+
+// Whether the boxes share positive volume: on every axis the larger lower face lies below the
+// smaller upper face.
+bool overlaps(const Bounds& a, const Bounds& b) {
+  return (std::min(a.x1, b.x1) > std::max(a.x0, b.x0)) &
+         (std::min(a.y1, b.y1) > std::max(a.y0, b.y0)) &
+         (std::min(a.z1, b.z1) > std::max(a.z0, b.z0));
 }
 
 // Per axis, the largest lower face and the smallest upper face of the given boxes. A space
@@ -275,26 +284,25 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
                    space.z, space.z + extents.h};
   workspace.made.clear();
   workspace.dropped.clear();
+  // Replaces a space that the item's box enters by the pieces around it.
   const auto cutAround = [&](const FreeSpace& other, const Bounds& outer, std::uint32_t source) {
-    // Most spaces lie wholly beside the box along x or y: quick, exact first rejections.
-    if (!(outer.x1 > box.x0 && box.x1 > outer.x0)) return false;
-    if (!(outer.y1 > box.y0 && box.y1 > outer.y0)) return false;
-    const double x0 = std::max(outer.x0, box.x0);
-    const double x1 = std::min(outer.x1, box.x1);
-    const double y0 = std::max(outer.y0, box.y0);
-    const double y1 = std::min(outer.y1, box.y1);
-    const double z0 = std::max(outer.z0, box.z0);
-    const double z1 = std::min(outer.z1, box.z1);
-    if (!(x1 > x0 && y1 > y0 && z1 > z0)) return false;
-    const OverlapBox overlap{x0, x1, y0, y1, z0, z1, other.openTop && item.stackable};
+    const OverlapBox overlap{std::max(outer.x0, box.x0),     std::min(outer.x1, box.x1),
+                             std::max(outer.y0, box.y0),     std::min(outer.y1, box.y1),
+                             std::max(outer.z0, box.z0),     std::min(outer.z1, box.z1),
+                             other.openTop && item.stackable};
     std::uint32_t number = 0;
     for (const FreeSpace& piece : splitAroundOverlap(other, overlap)) {
       const double volume = piece.volume();
       if (volume > MIN_SPACE_VOLUME) workspace.made.push_back({piece, volume, source, number++});
     }
-    return true;
   };
 
+  // The list is sorted by volume, so spaces too small to keep (at most a bin's first space,
+  // and the first placement always uses that one) can only stand at its front.
+  const auto tooSmall = static_cast<std::uint32_t>(
+      std::partition_point(spaces.begin(), spaces.end(),
+                           [](const FreeSpace& s) { return !(s.volume() > MIN_SPACE_VOLUME); }) -
+      spaces.begin());
   Bounds need = reachNeeded(pending, pendingCount);
   const auto listed = static_cast<std::uint32_t>(spaces.size());
   for (std::uint32_t i = 0; i < listed; ++i) {
@@ -313,7 +321,10 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
       }
       need = reachNeeded(pending, pendingCount);
     }
-    if (cutAround(other, outer, i) || !(other.volume() > MIN_SPACE_VOLUME)) {
+    if (overlaps(outer, box)) {
+      cutAround(other, outer, i);
+      workspace.dropped.push_back(i);
+    } else if (i < tooSmall) {
       workspace.dropped.push_back(i);
     }
   }
@@ -322,7 +333,10 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
   for (std::size_t p = 0; p < pieces.count; ++p) {
     if (covered[p]) continue;
     const FreeSpace& piece = pieces.pieces[p];
-    if (!cutAround(piece, boundsOf(piece), source)) {
+    const Bounds bounds = boundsOf(piece);
+    if (overlaps(bounds, box)) {
+      cutAround(piece, bounds, source);
+    } else {
       workspace.made.push_back({piece, piece.volume(), source, 0});
     }
     ++source;
