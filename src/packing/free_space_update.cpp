@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <tuple>
+#include <numeric>
 
 namespace stowra {
 
@@ -59,39 +59,42 @@ std::int64_t addCopies(std::int64_t a, std::int64_t b) {
   return a > MAX_SPACE_COPIES - b ? MAX_SPACE_COPIES : a + b;
 }
 
-// The first list position whose space comes after a new space of this volume made from the
-// space at `source`: larger volume, or equal volume and made later. Equal volumes keep the
-// order in which the spaces were made, as a stable sort of the whole rebuilt list would.
-std::uint32_t insertionPoint(const std::vector<FreeSpace>& spaces, double volume,
-                             std::uint32_t source) {
-  std::size_t low = 0;
-  std::size_t high = spaces.size();
-  while (low < high) {
-    const std::size_t middle = low + (high - low) / 2;
-    const double listed = spaces[middle].volume();
-    if (listed < volume || (listed == volume && middle <= source)) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
+// The first position in the volume-sorted list whose space is not smaller than `volume`.
+// Written without a data-dependent branch: the probes of a binary search go either way at
+// random, and mispredicting them costs more than the search itself.
+std::size_t firstNotSmaller(const std::vector<FreeSpace>& spaces, double volume) {
+  if (spaces.empty()) return 0;
+  const FreeSpace* base = spaces.data();
+  std::size_t length = spaces.size();
+  while (length > 1) {
+    const std::size_t half = length / 2;
+    base = base[half - 1].volume() < volume ? base + half : base;
+    length -= half;
   }
-  return static_cast<std::uint32_t>(low);
+  return static_cast<std::size_t>(base - spaces.data()) + (base->volume() < volume ? 1 : 0);
 }
 
 // Folds every new space identical to an earlier one (made earlier, or listed before the space
-// it was cut from) into that first copy, adding the counts. Listed spaces are distinct from
-// one another, so every identical pair involves a new space; identical spaces have equal
-// volumes, so only equal-volume runs are compared. `made` is sorted by (volume, source, piece).
-void foldIdenticalSpaces(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& workspace) {
+// it was cut from) into that first copy, adding the counts, and finds where each remaining new
+// space goes: after the listed spaces of smaller volume and those of equal volume listed
+// before its source, as a stable sort of the whole rebuilt list would place it. Listed spaces
+// are distinct from one another, so every identical pair involves a new space; identical
+// spaces have equal volumes, so only equal-volume runs are compared.
+void foldAndPlaceNewSpaces(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& workspace) {
   auto& made = workspace.made;
-  for (std::size_t run = 0; run < made.size();) {
+  const auto& order = workspace.order;
+  for (std::size_t run = 0; run < order.size();) {
     std::size_t runEnd = run + 1;
-    while (runEnd < made.size() && made[runEnd].volume == made[run].volume) ++runEnd;
+    while (runEnd < order.size() && made[order[runEnd]].volume == made[order[run]].volume) {
+      ++runEnd;
+    }
     for (std::size_t later = run + 1; later < runEnd; ++later) {
+      FreeSpaceWorkspace::NewSpace& repeat = made[order[later]];
       for (std::size_t first = run; first < later; ++first) {
-        if (!made[first].folded && sameSpace(made[first].space, made[later].space)) {
-          made[first].space.copies = addCopies(made[first].space.copies, made[later].space.copies);
-          made[later].folded = true;
+        FreeSpaceWorkspace::NewSpace& original = made[order[first]];
+        if (!original.folded && sameSpace(original.space, repeat.space)) {
+          original.space.copies = addCopies(original.space.copies, repeat.space.copies);
+          repeat.folded = true;
           break;
         }
       }
@@ -100,26 +103,26 @@ void foldIdenticalSpaces(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& wor
   }
 
   const std::size_t cutAway = workspace.dropped.size();  // ascending: the scan found them
-  for (FreeSpaceWorkspace::NewSpace& fresh : made) {
+  for (const std::uint32_t index : order) {
+    FreeSpaceWorkspace::NewSpace& fresh = made[index];
     if (fresh.folded) continue;
-    auto listed = std::partition_point(spaces.begin(), spaces.end(), [&](const FreeSpace& s) {
-      return s.volume() < fresh.volume;
-    });
-    for (; listed != spaces.end() && listed->volume() == fresh.volume; ++listed) {
-      const auto position = static_cast<std::uint32_t>(listed - spaces.begin());
-      if (!sameSpace(*listed, fresh.space) ||
+    std::size_t position = firstNotSmaller(spaces, fresh.volume);
+    fresh.insertBefore = static_cast<std::uint32_t>(position);
+    for (; position < spaces.size() && spaces[position].volume() == fresh.volume; ++position) {
+      if (position <= fresh.source) fresh.insertBefore = static_cast<std::uint32_t>(position + 1);
+      FreeSpace& listed = spaces[position];
+      if (fresh.folded || !sameSpace(listed, fresh.space) ||
           std::binary_search(workspace.dropped.begin(), workspace.dropped.begin() + cutAway,
                              position)) {
         continue;
       }
       if (position < fresh.source) {
-        listed->copies = addCopies(listed->copies, fresh.space.copies);
+        listed.copies = addCopies(listed.copies, fresh.space.copies);
         fresh.folded = true;
       } else {
-        fresh.space.copies = addCopies(fresh.space.copies, listed->copies);
-        workspace.dropped.push_back(position);
+        fresh.space.copies = addCopies(fresh.space.copies, listed.copies);
+        workspace.dropped.push_back(static_cast<std::uint32_t>(position));
       }
-      break;
     }
   }
   // Rarely more than the scan found; a short, nearly sorted list.
@@ -132,8 +135,9 @@ void foldIdenticalSpaces(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& wor
 // Runs of staying spaces are copied whole.
 void assembleInto(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& workspace) {
   std::size_t survivors = 0;
-  for (const FreeSpaceWorkspace::NewSpace& fresh : workspace.made)
+  for (const FreeSpaceWorkspace::NewSpace& fresh : workspace.made) {
     survivors += fresh.folded ? 0 : 1;
+  }
   std::vector<FreeSpace>& next = workspace.next;
   // Mostly a no-op: the buffer last held a list of about this length.
   next.resize(spaces.size() - workspace.dropped.size() + survivors);
@@ -149,7 +153,8 @@ void assembleInto(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& workspace)
     if (cursor < end) out = std::copy(spaces.data() + cursor, spaces.data() + end, out);
     cursor = std::max(cursor, end);
   };
-  for (const FreeSpaceWorkspace::NewSpace& fresh : workspace.made) {
+  for (const std::uint32_t index : workspace.order) {
+    const FreeSpaceWorkspace::NewSpace& fresh = workspace.made[index];
     if (fresh.folded) continue;
     copyUpTo(fresh.insertBefore);
     *out++ = fresh.space;
@@ -169,9 +174,9 @@ std::optional<FreeSpace> tryFit(const PackedBin& bin, const ItemSpec& item, std:
   const double itemVolume = extents.dx * extents.dy * extents.h;
   const std::vector<FreeSpace>& spaces = bin.freeSpaces;
   // Spaces smaller than the item come first in the sorted list and can all be skipped.
-  auto space = std::partition_point(spaces.begin(), spaces.end(),
-                                    [&](const FreeSpace& s) { return s.volume() < itemVolume; });
-  for (; space != spaces.end(); ++space) {
+  for (auto space =
+           spaces.begin() + static_cast<std::ptrdiff_t>(firstNotSmaller(spaces, itemVolume));
+       space != spaces.end(); ++space) {
     if (space->length >= extents.dx && space->width >= extents.dy && space->height >= extents.h) {
       return *space;
     }
@@ -252,9 +257,9 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
   // Use up one copy of the space taken; a copy left behind still shelters pieces below.
   // The list is sorted by volume, and an identical entry has exactly the same volume.
   const double usedVolume = space.volume();
-  auto used = std::partition_point(spaces.begin(), spaces.end(),
-                                   [&](const FreeSpace& s) { return s.volume() < usedVolume; });
-  used = std::find_if(used, spaces.end(), [&](const FreeSpace& s) { return sameSpace(s, space); });
+  const auto used = std::find_if(
+      spaces.begin() + static_cast<std::ptrdiff_t>(firstNotSmaller(spaces, usedVolume)),
+      spaces.end(), [&](const FreeSpace& s) { return sameSpace(s, space); });
   if (used != spaces.end()) {
     if (used->copies > 1) {
       --used->copies;
@@ -290,10 +295,9 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
                              std::max(outer.y0, box.y0),     std::min(outer.y1, box.y1),
                              std::max(outer.z0, box.z0),     std::min(outer.z1, box.z1),
                              other.openTop && item.stackable};
-    std::uint32_t number = 0;
     for (const FreeSpace& piece : splitAroundOverlap(other, overlap)) {
       const double volume = piece.volume();
-      if (volume > MIN_SPACE_VOLUME) workspace.made.push_back({piece, volume, source, number++});
+      if (volume > MIN_SPACE_VOLUME) workspace.made.push_back({piece, volume, source});
     }
   };
 
@@ -337,19 +341,20 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
     if (overlaps(bounds, box)) {
       cutAround(piece, bounds, source);
     } else {
-      workspace.made.push_back({piece, piece.volume(), source, 0});
+      workspace.made.push_back({piece, piece.volume(), source});
     }
     ++source;
   }
 
-  auto& made = workspace.made;
-  std::sort(made.begin(), made.end(), [](const auto& a, const auto& b) {
-    return std::tie(a.volume, a.source, a.piece) < std::tie(b.volume, b.source, b.piece);
+  // New spaces in ascending order of volume, equal volumes in the order they were made (the
+  // order of `made`).
+  auto& order = workspace.order;
+  order.resize(workspace.made.size());
+  std::iota(order.begin(), order.end(), 0U);
+  std::sort(order.begin(), order.end(), [&made = workspace.made](std::uint32_t a, std::uint32_t b) {
+    return made[a].volume < made[b].volume || (made[a].volume == made[b].volume && a < b);
   });
-  foldIdenticalSpaces(spaces, workspace);
-  for (FreeSpaceWorkspace::NewSpace& fresh : made) {
-    if (!fresh.folded) fresh.insertBefore = insertionPoint(spaces, fresh.volume, fresh.source);
-  }
+  foldAndPlaceNewSpaces(spaces, workspace);
   assembleInto(spaces, workspace);
 }
 

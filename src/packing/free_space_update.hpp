@@ -41,19 +41,18 @@ struct SpacePieces {
 // Buffers reused from one placement to the next so that steady-state placements allocate
 // nothing. One per decoding (never shared between threads).
 struct FreeSpaceWorkspace {
-  // A space made by the current placement. `source` is the list position of the space it was
-  // cut from (past the end for the pieces of the used space) and `piece` its number among that
-  // space's pieces; together they give the order in which all new spaces were made.
+  // A space made by the current placement, in the order made. `source` is the list position
+  // of the space it was cut from (past the end for the pieces of the used space).
   struct NewSpace {
     FreeSpace space;
     double volume = 0.0;
     std::uint32_t source = 0;
-    std::uint32_t piece = 0;
     std::uint32_t insertBefore = 0;  // list position it goes in front of
     bool folded = false;             // merged into an identical space made or listed earlier
   };
 
   std::vector<NewSpace> made;
+  std::vector<std::uint32_t> order;    // positions in `made`, by volume and then as made
   std::vector<std::uint32_t> dropped;  // list positions of the spaces that leave the list
   std::vector<FreeSpace> next;         // the list being assembled
 };
