@@ -33,7 +33,7 @@ ParentPair GeneticSolver::selectParents(const std::vector<double>& fitnessList) 
 
 void GeneticSolver::initPopulation() {
   population.clear();
-  population.push_back(buildSeedIndividual(items, binTypes, totalWeight));
+  population.push_back(buildSeedIndividual(items, binTypes, totalWeight, KeepBins::no));
   std::vector<Individual> candidates =
       buildCandidates(rng, popSize - 1, items, binTypes, itemFactories, checkInterrupt);
   population.reserve(candidates.size() + 1);

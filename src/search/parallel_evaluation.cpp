@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <exception>
 
 #include "candidate/fitness.hpp"
@@ -70,14 +71,21 @@ void GeneticSolver::evaluatePopulation(std::span<const Individual> alreadyDecode
 
 void GeneticSolver::evaluateInitialMembers() {
   // Chunks of members on the OpenMP team, with an interrupt check on this thread between them.
+  // A chunk that ends quickly makes the next one twice as long: small problems then pay for
+  // few parallel regions, large ones still see an interrupt within a fraction of a second.
+  constexpr auto QUICK_CHUNK = std::chrono::milliseconds(50);
   const auto count = static_cast<std::int32_t>(population.size());
-  for (std::int32_t start = 0; start < count; start += INTERRUPT_CHECK_INTERVAL) {
+  std::int32_t chunk = INTERRUPT_CHECK_INTERVAL;
+  for (std::int32_t start = 0; start < count;) {
     interruptPoint();
-    const std::int32_t chunk = std::min(INTERRUPT_CHECK_INTERVAL, count - start);
-    forEachIndexInParallel(chunk, [&](std::int32_t offset) {
+    const std::int32_t size = std::min(chunk, count - start);
+    const auto chunkStart = std::chrono::steady_clock::now();
+    forEachIndexInParallel(size, [&](std::int32_t offset) {
       Individual& member = population[static_cast<std::size_t>(start + offset)];
       if (!member.evaluated) evaluate(member, items, binTypes, totalWeight, KeepBins::no);
     });
+    start += size;
+    if (std::chrono::steady_clock::now() - chunkStart < QUICK_CHUNK && chunk < count) chunk *= 2;
   }
 }
 

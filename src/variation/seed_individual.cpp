@@ -8,7 +8,8 @@
 namespace stowra {
 
 Individual buildSeedIndividual(const std::vector<ItemSpec>& items,
-                               const std::vector<BinType>& binTypes, double totalWeight) {
+                               const std::vector<BinType>& binTypes, double totalWeight,
+                               KeepBins keepBins) {
   Individual seed;
   seed.order.resize(items.size());
   std::iota(seed.order.begin(), seed.order.end(), 0);
@@ -18,7 +19,7 @@ Individual buildSeedIndividual(const std::vector<ItemSpec>& items,
   packer.packSequence(seed.order, seed.rotations, {});
   seed.binTypeSequence = packer.binTypeCodes();
 
-  evaluate(seed, items, binTypes, totalWeight);
+  evaluate(seed, items, binTypes, totalWeight, keepBins);
   return seed;
 }
 

@@ -136,8 +136,11 @@ TEST_CASE("random plans: those of the literal free-space list, and sound") {
   int spacesWithCopies = 0;
   for (int round = 0; round < 600; ++round) {
     CAPTURE(round);
-    // Every third problem has roomy bins, many items to a bin and long space lists.
-    const RandomProblem p = randomProblem(rng, 50, round % 3 == 2 ? 2.5 : 1.0);
+    // Every third problem has roomy bins, many items to a bin and long space lists; some have
+    // very long lists, with many spaces of equal volume.
+    const RandomProblem p = round % 50 == 1  ? randomProblem(rng, 160, 4.0)
+                            : round % 3 == 2 ? randomProblem(rng, 50, 2.5)
+                                             : randomProblem(rng, 50);
     Individual ind = individualWith(p.order, p.rotations, p.binTypeSequence);
     decode(ind, p.items, p.binTypes);
     CHECK(planFaults(p.items, ind.bins) == std::vector<std::string>{});
@@ -206,6 +209,11 @@ TEST_CASE("fitness figures, the copy rule and the cache") {
   CHECK(ind.fitness == doctest::Approx(500.0 - 1508.0 / 3.0 + 2.0 + 30.0));
   evaluate(leftOut, items, types, 100.0);  // cargo left out still counts: mean 50
   CHECK(leftOut.weightPenalty == doctest::Approx(50.0));
+  // Without its bins an evaluation gives the same figures.
+  Individual lean = individualWith({0, 1, 2}, {0, 0, 0}, {0, 1});
+  evaluate(lean, items, types, 50.0, KeepBins::no);
+  CHECK(std::tuple(lean.fitness, lean.centerPenalty, lean.sum40, lean.bins.empty()) ==
+        std::tuple(ind.fitness, ind.centerPenalty, ind.sum40, true));
 
   leftOut = ind;  // assignment drops the bins the target held
   CHECK((leftOut.bins.empty() && leftOut.centerPenalty == ind.centerPenalty));

@@ -5,8 +5,10 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "candidate/fitness.hpp"
 #include "problem/number_format.hpp"
 #include "search/genetic_solver.hpp"
 #include "search/parallel_evaluation.hpp"
@@ -62,10 +64,77 @@ TEST_CASE("failures stop the search and reach the caller") {
   CHECK_THROWS_WITH_AS(
       forEachIndexInParallel(64, [](std::int32_t) { throw std::length_error("out of memory"); }),
       "out of memory", std::length_error);
-  int calls = 0;
-  const auto interrupt = [&calls] {
-    if (++calls == 12) throw std::runtime_error("KeyboardInterrupt");
+  // An interrupt while the candidates are built, while they are decoded, during generations.
+  for (const int stopAt : {3, 6, 12}) {
+    CAPTURE(stopAt);
+    int calls = 0;
+    const auto interrupt = [&calls, stopAt] {
+      if (++calls == stopAt) throw std::runtime_error("KeyboardInterrupt");
+    };
+    CHECK_THROWS_WITH(search(1, 30, 50, interrupt), "KeyboardInterrupt");
+    CHECK(calls == stopAt);
+  }
+}
+
+TEST_CASE("the initial population, decoded on the team, is what one-by-one decoding gives") {
+  std::mt19937 rng(5);
+  const RandomProblem p = randomProblem(rng, 60, 2.0);
+  const Genes factories = itemFactoriesOf(p.items);
+  const double totalWeight = totalItemWeight(p.items);
+  omp_set_num_threads(2);
+  GeneticSolver solver(p.items, p.binTypes, factories, totalWeight, 42);
+  solver.popSize = 12;
+  solver.initPopulation();
+  REQUIRE(solver.population.size() == 56);
+  for (const Individual& member : solver.population) {
+    Individual alone = member;
+    alone.invalidate();
+    evaluate(alone, p.items, p.binTypes, totalWeight);
+    CHECK((member.evaluated && member.bins.empty()));  // members carry figures, not bins
+    CHECK(std::tie(member.fitness, member.cost, member.utilization, member.centerPenalty,
+                   member.weightPenalty, member.sum20, member.sum40) ==
+          std::tie(alone.fitness, alone.cost, alone.utilization, alone.centerPenalty,
+                   alone.weightPenalty, alone.sum20, alone.sum40));
+  }
+}
+
+TEST_CASE("a population decodes each distinct chromosome once") {
+  std::mt19937 rng(11);
+  RandomProblem p = randomProblem(rng, 30);
+  while (p.items.size() < 4) p = randomProblem(rng, 30);
+  const Genes factories = itemFactoriesOf(p.items);
+  const double totalWeight = totalItemWeight(p.items);
+  GeneticSolver solver(p.items, p.binTypes, factories, totalWeight, 42);
+
+  // Figures no decoding gives mark where a member's figures came from.
+  const auto marked = [](Individual individual, double fitness) {
+    individual.fitness = fitness;
+    individual.evaluated = true;
+    return individual;
   };
-  CHECK_THROWS_WITH(search(1, 30, 50, interrupt), "KeyboardInterrupt");
-  CHECK(calls == 12);
+  const Individual a = individualWith(p.order, p.rotations, p.binTypeSequence);
+  Individual otherOrder = a, otherRotation = a, otherGenes = a;
+  std::swap(otherOrder.order[0], otherOrder.order[1]);
+  otherRotation.rotations[0] = 1 - otherRotation.rotations[0];
+  otherGenes.binTypeSequence.push_back(1);
+  const std::vector<Individual> previous = {marked(a, -7.5)};
+  solver.population = {
+      marked(otherGenes, 1234.5), a, otherGenes, otherOrder, otherRotation, otherOrder};
+  omp_set_num_threads(2);
+  solver.evaluatePopulation(previous);
+
+  const std::vector<Individual>& members = solver.population;
+  CHECK(members[1].fitness == -7.5);    // a clone of the previous generation
+  CHECK(members[2].fitness == 1234.5);  // a clone of a member evaluated before
+  for (const std::size_t decoded : {3, 4}) {
+    CAPTURE(decoded);  // differs in one list only, so decoded for itself
+    Individual alone = members[decoded];
+    alone.invalidate();
+    evaluate(alone, p.items, p.binTypes, totalWeight);
+    CHECK(members[decoded].fitness == alone.fitness);
+  }
+  // The repeat among the new members has the figures of the first, and nobody keeps bins.
+  CHECK(std::tie(members[5].fitness, members[5].cost, members[5].weightPenalty) ==
+        std::tie(members[3].fitness, members[3].cost, members[3].weightPenalty));
+  for (const Individual& member : members) CHECK((member.evaluated && member.bins.empty()));
 }
