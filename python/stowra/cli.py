@@ -5,7 +5,6 @@ from __future__ import annotations
 import argparse
 import json
 import os
-import re
 import sys
 from collections.abc import Callable, Sequence
 from pathlib import Path
@@ -16,7 +15,7 @@ from stowra.examples import DEMO_SEARCH, example_json, write_example
 from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
 from stowra.native_output import native_stdout_to
 from stowra.plotting import MissingExtraError, require
-from stowra.report import bin_types, format_left_out, format_report, left_out
+from stowra.report import format_left_out, format_report, left_out, unused_types_note
 
 __all__ = [
     "EXIT_FAILED",
@@ -25,7 +24,6 @@ __all__ = [
     "UsageError",
     "main",
     "native_stdout_to",
-    "source_hint",
 ]
 
 PackFn = Callable[..., dict[str, Any]]
@@ -47,8 +45,9 @@ _DEMO_EPILOG = (
 ).format(**DEMO_SEARCH)
 _SHIPMENT_HELP = (
     "A shipment is a JSON file shaped like pack's input ({'itemTable': [...], 'binTable': "
-    "[...]}), a TOML file with [[itemTable]] and [[binTable]] tables, or two CSV files (items, "
-    "then containers) whose columns are the same keys. A JSON or TOML file may instead name the "
+    "[...]}), a TOML file with [[itemTable]] and [[binTable]] tables, an Excel workbook with "
+    "sheets 'items' and 'containers', or two CSV files (items, then containers) whose columns "
+    "are the same keys. A JSON or TOML file may instead name the "
     "CSV files: items = 'items.csv', containers = 'containers.csv'. Item rows may carry a "
     "quantity. Exit status: 0 done, 1 items left out with --strict (or the core failed), "
     "2 bad usage or bad input."
@@ -249,9 +248,10 @@ def _parser() -> argparse.ArgumentParser:
     )
     example.add_argument(
         "--format",
-        choices=("json", "csv"),
+        choices=("json", "csv", "xlsx"),
         default="json",
-        help="shipment.json, or items.csv + containers.csv + shipment.toml (default json)",
+        help="shipment.json, items.csv + containers.csv + shipment.toml, or shipment.xlsx "
+        "(needs stowra[excel]) (default json)",
     )
     example.add_argument("--force", action="store_true", help="overwrite existing files")
     example.add_argument("directory", metavar="DIR", help="directory to write into")
@@ -260,25 +260,6 @@ def _parser() -> argparse.ArgumentParser:
 
 def _say(stream: TextIO, message: str) -> None:
     print(f"stowra: {message}", file=stream)
-
-
-def source_hint(message: str, shipment: Shipment) -> str:
-    """Where the row behind a core message came from, after quantities were expanded."""
-    for pattern, sources in (
-        (r"itemTable\[(\d+)\]", shipment.item_sources),
-        (r"^Item #(\d+): ", shipment.item_sources),
-        (r"binTable\[(\d+)\]", shipment.bin_sources),
-        (r"^Bin #(\d+) ", shipment.bin_sources),
-    ):
-        found = re.search(pattern, message)
-        if found and int(found.group(1)) < len(sources):
-            return sources[int(found.group(1))].where()
-    found = re.match(r"^Item #(-?\d+) \(", message)
-    if found:
-        places = {s.where() for s in shipment.item_sources if str(s.id) == found.group(1)}
-        if len(places) == 1:
-            return places.pop()
-    return ""
 
 
 def _check_outputs(args: argparse.Namespace) -> None:
@@ -335,13 +316,9 @@ def _run(args: argparse.Namespace, shipment: Shipment, pack_fn: PackFn) -> int:
     report: TextIO = sys.stderr if args.output == "-" else sys.stdout
     for warning in shipment.warnings:
         _say(sys.stderr, f"warning: {warning}")
-    available = list(bin_types(shipment.input))
-    if len(available) > 2:
-        _say(
-            sys.stderr,
-            f"note: the search opens only the first two available container types "
-            f"({', '.join(available[:2])}); {', '.join(available[2:])} will not be used",
-        )
+    note = unused_types_note(shipment.input)
+    if note:
+        _say(sys.stderr, f"note: {note}")
 
     devnull: IO[bytes] | None = None
     target: int | None = None
@@ -362,7 +339,7 @@ def _run(args: argparse.Namespace, shipment: Shipment, pack_fn: PackFn) -> int:
                 seed=args.seed,
             )
     except ValueError as error:
-        hint = source_hint(str(error), shipment)
+        hint = shipment.where_from(str(error))
         raise UsageError(f"{error} ({hint})" if hint else str(error)) from None
     finally:
         if devnull is not None:

@@ -10,12 +10,15 @@ import json
 from pathlib import Path
 from typing import Any, Final, Literal
 
+from stowra.atomic_write import replacing
+
 __all__ = [
     "DEMO_SEARCH",
     "EXAMPLE_BINS",
     "EXAMPLE_ITEMS",
     "example_csv",
     "example_json",
+    "example_workbook",
     "write_example",
 ]
 
@@ -94,16 +97,32 @@ def example_csv() -> dict[str, str]:
     }
 
 
+def example_workbook() -> bytes:
+    """The example as an Excel workbook: sheets ``items`` and ``containers`` (needs openpyxl)."""
+    from stowra.files.excel import workbook_bytes
+
+    return workbook_bytes(
+        {"itemTable": (_ITEM_KEYS, EXAMPLE_ITEMS), "binTable": (_BIN_KEYS, EXAMPLE_BINS)}
+    )
+
+
 def write_example(
-    directory: Path, file_format: Literal["json", "csv"], force: bool = False
+    directory: Path, file_format: Literal["json", "csv", "xlsx"], force: bool = False
 ) -> list[Path]:
     """Write the example shipment into ``directory``; refuses to overwrite unless ``force``."""
-    files = {"shipment.json": example_json()} if file_format == "json" else example_csv()
+    files: dict[str, str | bytes]
+    if file_format == "json":
+        files = {"shipment.json": example_json()}
+    elif file_format == "xlsx":
+        files = {"shipment.xlsx": example_workbook()}
+    else:
+        files = dict(example_csv())
     paths = [directory / name for name in files]
     existing = [path for path in paths if path.exists()]
     if existing and not force:
         raise FileExistsError(f"{existing[0]} exists (use --force to overwrite)")
     directory.mkdir(parents=True, exist_ok=True)
-    for path, text in zip(paths, files.values(), strict=True):
-        path.write_text(text, encoding="utf-8")
+    for path, content in zip(paths, files.values(), strict=True):
+        with replacing(path) as temporary:
+            temporary.write_bytes(content.encode("utf-8") if isinstance(content, str) else content)
     return paths

@@ -24,7 +24,7 @@ from stowra.report import PlacedBox, bin_types, placed_boxes
 if TYPE_CHECKING:
     import plotly.graph_objects as go
 
-__all__ = ["plan_view", "write_html"]
+__all__ = ["plan_view", "view_page", "write_html"]
 
 # The twelve triangles of a box: each face of ``FACES`` cut along its diagonal from its first
 # corner.
@@ -192,7 +192,12 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
     return figure
 
 
+def view_page(result: Mapping[str, Any], problem: Mapping[str, Any]) -> str:
+    """The interactive view as one HTML page with the plotting script embedded."""
+    page: str = plan_view(result, problem).to_html(include_plotlyjs=True, full_html=True)
+    return page
+
+
 def write_html(path: Path, result: Mapping[str, Any], problem: Mapping[str, Any]) -> None:
     """Write the interactive view with the plotting script embedded, for offline use."""
-    figure = plan_view(result, problem)
-    figure.write_html(path, include_plotlyjs=True, full_html=True)
+    path.write_text(view_page(result, problem), encoding="utf-8")

@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import csv
 import heapq
+import io
 from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import Any
@@ -17,7 +18,13 @@ from typing import Any
 from stowra.files import RowSource
 from stowra.report import PlacedBox, placed_boxes
 
-__all__ = ["LOADING_LIST_COLUMNS", "loading_order", "loading_rows", "write_loading_list"]
+__all__ = [
+    "LOADING_LIST_COLUMNS",
+    "loading_list_text",
+    "loading_order",
+    "loading_rows",
+    "write_loading_list",
+]
 
 LOADING_LIST_COLUMNS = (
     "container",
@@ -118,6 +125,20 @@ def loading_rows(
     return rows
 
 
+def loading_list_text(
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource] | None = None,
+) -> tuple[str, int]:
+    """The loading list as CSV text, and the number of item rows in it."""
+    rows = loading_rows(result, problem, sources)
+    out = io.StringIO(newline="")
+    writer = csv.DictWriter(out, fieldnames=LOADING_LIST_COLUMNS)
+    writer.writeheader()
+    writer.writerows(rows)
+    return out.getvalue(), len(rows)
+
+
 def write_loading_list(
     path: Path,
     result: Mapping[str, Any],
@@ -125,9 +146,7 @@ def write_loading_list(
     sources: Sequence[RowSource] | None = None,
 ) -> int:
     """Write the loading list as CSV; returns the number of item rows written."""
-    rows = loading_rows(result, problem, sources)
+    text, count = loading_list_text(result, problem, sources)
     with path.open("w", newline="", encoding="utf-8") as handle:
-        writer = csv.DictWriter(handle, fieldnames=LOADING_LIST_COLUMNS)
-        writer.writeheader()
-        writer.writerows(rows)
-    return len(rows)
+        handle.write(text)
+    return count

@@ -12,11 +12,14 @@ from stowra.files import RowSource
 __all__ = [
     "PlacedBox",
     "bin_types",
+    "container_figures",
     "container_mix",
     "format_left_out",
     "format_report",
     "left_out",
+    "left_out_rows",
     "placed_boxes",
+    "unused_types_note",
 ]
 
 
@@ -70,6 +73,17 @@ def bin_types(problem: Mapping[str, Any]) -> dict[str, Mapping[str, Any]]:
     return types
 
 
+def unused_types_note(problem: Mapping[str, Any]) -> str | None:
+    """Which available container types the search will not open, if any (it opens two)."""
+    available = list(bin_types(problem))
+    if len(available) <= 2:
+        return None
+    return (
+        f"the search opens only the first two available container types "
+        f"({', '.join(available[:2])}); {', '.join(available[2:])} will not be used"
+    )
+
+
 def left_out(result: Mapping[str, Any], item_count: int) -> list[int]:
     """Item indices that no container holds, in item order."""
     placed = {p["itemIndex"] for row in result["packingTable"] for p in row["items"]}
@@ -120,6 +134,57 @@ def _table(rows: list[list[str]], right: set[int]) -> list[str]:
     return lines
 
 
+def container_figures(
+    result: Mapping[str, Any], problem: Mapping[str, Any]
+) -> list[dict[str, Any]]:
+    """The figures of every container a person checks: type, load, fill, weight against the
+    limit (``None`` for no limit), centre of gravity and how far off centre it sits, as a
+    fraction of the length and width (``None`` for an empty container)."""
+    types = bin_types(problem)
+    rows = []
+    for container in result["packingTable"]:
+        kind = types.get(container["binType"], {})
+        limit = float(kind.get("weight_limit", 0) or 0)
+        cx, cy, cz = (float(value) for value in container["centerOfGravity"])
+        length, width = float(kind.get("l", 0) or 0), float(kind.get("w", 0) or 0)
+        off = None
+        if container["itemCount"] and length > 0 and width > 0:
+            off = [(cx - length / 2) / length, (cy - width / 2) / width]
+        rows.append(
+            {
+                "id": container["id"],
+                "type": str(container["binType"]),
+                "items": container["itemCount"],
+                "fill": float(container["spaceUtilization"]),
+                "weight": float(container["currentWeight"]),
+                "weightLimit": limit if limit > 0 else None,
+                "centerOfGravity": [cx, cy, cz],
+                "offCentre": off,
+            }
+        )
+    return rows
+
+
+def left_out_rows(
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource] | None = None,
+) -> list[dict[str, Any]]:
+    """One dict per left-out item: its index in ``itemTable``, its id and the row it came from."""
+    items = problem["itemTable"]
+    rows = []
+    for index in left_out(result, len(items)):
+        source = _source(sources, index)
+        rows.append(
+            {
+                "itemIndex": index,
+                "id": items[index].get("id"),
+                "source": source.where() if source is not None else f"itemTable[{index}]",
+            }
+        )
+    return rows
+
+
 def format_report(
     result: Mapping[str, Any],
     problem: Mapping[str, Any],
@@ -129,7 +194,6 @@ def format_report(
 ) -> str:
     """The plan as a table: one line per container, then the totals and any left-out items."""
     items = problem["itemTable"]
-    types = bin_types(problem)
     rows = [
         [
             "#",
@@ -141,25 +205,19 @@ def format_report(
             "off centre (length, width)",
         ]
     ]
-    for container in result["packingTable"]:
-        kind = types.get(container["binType"], {})
-        limit = float(kind.get("weight_limit", 0) or 0)
-        limit_text = _number(limit) if limit > 0 else "no limit"
-        cx, cy, cz = (float(value) for value in container["centerOfGravity"])
-        length, width = float(kind.get("l", 0) or 0), float(kind.get("w", 0) or 0)
-        if container["itemCount"] and length > 0 and width > 0:
-            off = f"{(cx - length / 2) / length:+.1%}, {(cy - width / 2) / width:+.1%}"
-        else:
-            off = "-"
+    for figures in container_figures(result, problem):
+        limit = figures["weightLimit"]
+        cx, cy, cz = figures["centerOfGravity"]
+        off = figures["offCentre"]
         rows.append(
             [
-                str(container["id"]),
-                str(container["binType"]),
-                str(container["itemCount"]),
-                f"{float(container['spaceUtilization']):.1%}",
-                f"{_number(float(container['currentWeight']))} / {limit_text}",
+                str(figures["id"]),
+                figures["type"],
+                str(figures["items"]),
+                f"{figures['fill']:.1%}",
+                f"{_number(figures['weight'])} / {_number(limit) if limit else 'no limit'}",
                 f"{cx:.0f}, {cy:.0f}, {cz:.0f}",
-                off,
+                f"{off[0]:+.1%}, {off[1]:+.1%}" if off else "-",
             ]
         )
     lines = [title] if title else []

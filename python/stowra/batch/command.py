@@ -20,7 +20,7 @@ from typing import Any
 
 from stowra.atomic_write import replacing, write_text
 from stowra.batch import ClusterError, Outcome, connect, pack_many
-from stowra.cli import EXIT_FAILED, EXIT_OK, UsageError, source_hint
+from stowra.cli import EXIT_FAILED, EXIT_OK, UsageError
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
 from stowra.report import container_mix, left_out
@@ -232,7 +232,7 @@ def _finish(
         _row(job, "ok", outcome.result)
         progress.count("ok")
         return
-    hint = source_hint(error, job.shipment)
+    hint = job.shipment.where_from(error)
     error = f"{error} ({hint})" if hint else error
     _row(job, "failed", error=error)
     progress.say(f"{job.path}: failed: {error}")

@@ -1,4 +1,5 @@
-"""Shipment files: JSON, TOML or a pair of CSV files, read into ``pack``'s input tables.
+"""Shipment files: JSON, TOML, an Excel workbook or a pair of CSV files, read into ``pack``'s
+input tables.
 
 One reader per format; the row checks they share live in ``rows``.
 """
@@ -9,13 +10,15 @@ from collections.abc import Iterable
 from pathlib import Path
 
 from stowra.files.csv_tables import parse_csv_tables
-from stowra.files.json_toml import parse_json_shipment, parse_toml_shipment
+from stowra.files.excel import parse_workbook
+from stowra.files.json_toml import parse_json_shipment, parse_shipment_object, parse_toml_shipment
 from stowra.files.rows import BIN_COLUMNS, ITEM_COLUMNS, RowSource, Shipment, ShipmentError
-from stowra.files.text import read_text
+from stowra.files.text import read_bytes, read_text
 
 __all__ = [
     "BIN_COLUMNS",
     "ITEM_COLUMNS",
+    "SHIPMENT_SUFFIXES",
     "SINGLE_FILE_SUFFIXES",
     "RowSource",
     "Shipment",
@@ -23,28 +26,35 @@ __all__ = [
     "load_shipment",
     "parse_csv_tables",
     "parse_json_shipment",
+    "parse_shipment_object",
     "parse_toml_shipment",
+    "parse_workbook",
 ]
 
-
 # Suffixes of the formats that hold a whole shipment in one file (CSV needs two).
-SINGLE_FILE_SUFFIXES = (".json", ".toml")
+SINGLE_FILE_SUFFIXES = (".json", ".toml", ".xlsx")
+SHIPMENT_SUFFIXES = (*SINGLE_FILE_SUFFIXES, ".csv")
 
 
 def _format_of(path: Path, text: str) -> str:
     suffix = path.suffix.lower()
-    if suffix in (*SINGLE_FILE_SUFFIXES, ".csv"):
+    if suffix in SHIPMENT_SUFFIXES:
         return suffix[1:]
     if text.lstrip().startswith("{"):
         return "json"
-    raise ShipmentError(f"{path}: cannot tell the format: name it .json, .toml or .csv")
+    raise ShipmentError(f"{path}: cannot tell the format: name it .json, .toml, .xlsx or .csv")
 
 
-def load_shipment(paths: Iterable[str | Path]) -> Shipment:
-    """Read a shipment: one JSON or TOML file, or an items CSV and a containers CSV."""
+def load_shipment(paths: Iterable[str | Path], *, confined: bool = False) -> Shipment:
+    """Read a shipment: one JSON, TOML or Excel file, or an items CSV and a containers CSV.
+
+    ``confined`` lets a JSON or TOML file name CSV files only beside itself.
+    """
     given = [Path(path) for path in paths]
     if not given or len(given) > 2:
-        raise ShipmentError("give one shipment file (.json or .toml) or two CSV files")
+        raise ShipmentError("give one shipment file (.json, .toml or .xlsx) or two CSV files")
+    if len(given) == 1 and given[0].suffix.lower() == ".xlsx":
+        return parse_workbook(read_bytes(given[0]), str(given[0]))
     texts = [read_text(path) for path in given]
     formats = [_format_of(path, text) for path, text in zip(given, texts, strict=True)]
     if formats[0] == "csv" or len(given) == 2:
@@ -56,5 +66,5 @@ def load_shipment(paths: Iterable[str | Path]) -> Shipment:
     stdin = str(given[0]) == "-"
     base, name = (Path.cwd(), "<stdin>") if stdin else (given[0].parent, str(given[0]))
     if formats[0] == "toml":
-        return parse_toml_shipment(texts[0], name, base)
-    return parse_json_shipment(texts[0], name, base)
+        return parse_toml_shipment(texts[0], name, base, confined)
+    return parse_json_shipment(texts[0], name, base, confined)

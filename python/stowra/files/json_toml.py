@@ -25,7 +25,7 @@ from stowra.files.rows import (
 )
 from stowra.files.text import line_col, read_text
 
-__all__ = ["parse_json_shipment", "parse_toml_shipment"]
+__all__ = ["parse_json_shipment", "parse_shipment_object", "parse_toml_shipment"]
 
 
 def _json_with_spans(text: str) -> tuple[Any, dict[int, tuple[int, int]]]:
@@ -63,8 +63,13 @@ def _key_offset(text: str, span: tuple[int, int], key: str) -> int | None:
     return None
 
 
-def parse_json_shipment(text: str, name: str, base: Path | None = None) -> Shipment:
-    """Read a JSON shipment: ``pack``'s input dict, rows may carry ``quantity``."""
+def parse_json_shipment(
+    text: str, name: str, base: Path | None = None, confined: bool = False
+) -> Shipment:
+    """Read a JSON shipment: ``pack``'s input dict, rows may carry ``quantity``.
+
+    ``confined`` refuses CSV files named outside ``base`` (uploads name only their siblings).
+    """
     try:
         document, spans = _json_with_spans(text)
     except json.JSONDecodeError as error:
@@ -92,7 +97,26 @@ def parse_json_shipment(text: str, name: str, base: Path | None = None) -> Shipm
         row = document[table][index]
         return at(spans[id(row)], key)
 
-    return _from_document(document, name, base, rows_of, locate, lambda key: at(top, key))
+    return _from_document(document, name, base, rows_of, locate, lambda key: at(top, key), confined)
+
+
+def parse_shipment_object(document: Any, name: str) -> Shipment:
+    """Read a shipment already parsed from JSON (an API request); it may not name files."""
+    if not isinstance(document, dict):
+        raise fail(name, None, "expected an object with itemTable and binTable")
+    named = [key for key in CSV_KEYS.values() if key in document]
+    if named:
+        raise fail(
+            name, None, f"{named[0]}: give the tables inline as itemTable and binTable, not files"
+        )
+
+    def rows_of(table: TableName) -> list[tuple[Mapping[str, Any], int | None]]:
+        value = document[table]
+        if not isinstance(value, list) or not all(isinstance(row, dict) for row in value):
+            raise fail(name, None, f"{table} must be a list of objects")
+        return [(row, None) for row in value]
+
+    return _from_document(document, name, None, rows_of, lambda *_: None, lambda _: None)
 
 
 def _from_document(
@@ -102,6 +126,7 @@ def _from_document(
     rows_of: Callable[[TableName], list[tuple[Mapping[str, Any], int | None]]],
     locate: Locator,
     key_at: Callable[[str], tuple[int, int] | None],
+    confined: bool = False,
 ) -> Shipment:
     """Shared by JSON and TOML: tables inline, or named CSV files (``items``, ``containers``)."""
     for table, file_key in CSV_KEYS.items():
@@ -114,7 +139,11 @@ def _from_document(
             if not isinstance(value, str) or not value:
                 raise fail(name, key_at(file_key), f"{file_key} must name a CSV file")
             path = Path(value)
-            csv_paths[file_key] = path if path.is_absolute() else (base or Path.cwd()) / path
+            folder = base or Path.cwd()
+            if confined and (path.is_absolute() or path.name != value):
+                message = f"{file_key} must name one of the uploaded files, got {value!r}"
+                raise fail(name, key_at(file_key), message)
+            csv_paths[file_key] = path if path.is_absolute() else folder / path
     if "itemTable" not in document and "items" not in document:
         raise fail(name, (1, 1), "no items: give itemTable, or items naming a CSV file")
 
@@ -134,7 +163,9 @@ def _from_document(
     return shipment
 
 
-def parse_toml_shipment(text: str, name: str, base: Path | None = None) -> Shipment:
+def parse_toml_shipment(
+    text: str, name: str, base: Path | None = None, confined: bool = False
+) -> Shipment:
     """Read a TOML shipment: ``[[itemTable]]``/``[[binTable]]`` rows, or CSV file names."""
     try:
         document = tomllib.loads(text)
@@ -184,4 +215,4 @@ def parse_toml_shipment(text: str, name: str, base: Path | None = None) -> Shipm
             for index, row in enumerate(value)
         ]
 
-    return _from_document(document, name, base, rows_of, locate, key_at)
+    return _from_document(document, name, base, rows_of, locate, key_at, confined)

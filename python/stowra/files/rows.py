@@ -8,6 +8,7 @@ missing keys, sizes and fit are left to ``pack``, whose messages are the product
 from __future__ import annotations
 
 import math
+import re
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any, Literal
@@ -76,9 +77,13 @@ class RowSource:
     file: str
     line: int | None
     id: Any = None
+    # The row in its table as given (before quantities), for sources without line numbers.
+    row: str | None = None
 
     def where(self) -> str:
-        return self.file if self.line is None else f"{self.file} line {self.line}"
+        if self.line is not None:
+            return f"{self.file} line {self.line}"
+        return self.file if self.row is None else f"{self.file} {self.row}"
 
 
 @dataclass
@@ -90,6 +95,27 @@ class Shipment:
     bin_sources: list[RowSource]
     name: str
     warnings: list[str] = field(default_factory=list)
+
+    def where_from(self, message: str) -> str:
+        """Where the row behind one of ``pack``'s messages came from, or ``""``.
+
+        ``pack`` counts rows after quantities were expanded; this names the file row instead.
+        """
+        for pattern, sources in (
+            (r"itemTable\[(\d+)\]", self.item_sources),
+            (r"^Item #(\d+): ", self.item_sources),
+            (r"binTable\[(\d+)\]", self.bin_sources),
+            (r"^Bin #(\d+) ", self.bin_sources),
+        ):
+            found = re.search(pattern, message)
+            if found and int(found.group(1)) < len(sources):
+                return sources[int(found.group(1))].where()
+        found = re.match(r"^Item #(-?\d+) \(", message)
+        if found:
+            places = {s.where() for s in self.item_sources if str(s.id) == found.group(1)}
+            if len(places) == 1:
+                return places.pop()
+        return ""
 
 
 # A locator answers "where in the file is this value" as (line, column), both from 1, or None.
@@ -157,6 +183,15 @@ class RawTable:
     locate: Locator
     from_text: bool
 
+    def fail(self, index: int, key: str, message: str, keyed: bool = True) -> ShipmentError:
+        """The error for ``key`` of row ``index``, placed in the file when the file can say;
+        ``keyed`` starts the message with the key."""
+        where = self.locate(self.name, index, key)
+        text = f"{key}: {message}" if keyed else message
+        if where is None:
+            return fail(self.file, None, f"{self.name}[{index}] {text}")
+        return fail(self.file, where, text)
+
 
 def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
     """Convert and expand raw rows into a ``Shipment``."""
@@ -169,10 +204,11 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
         unknown: list[str] = []
         for index, (raw, line) in enumerate(part.rows):
             if table == "binTable" and "quantity" in raw:
-                raise fail(
-                    file,
-                    part.locate(table, index, "quantity"),
+                raise part.fail(
+                    index,
+                    "quantity",
                     "containers take no quantity: every available type is used as often as needed",
+                    keyed=False,
                 )
             row: dict[str, Any] = {}
             for key, value in raw.items():
@@ -184,10 +220,9 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
                 try:
                     row[key] = convert(value, kind, part.from_text)
                 except ValueError as error:
-                    where = part.locate(table, index, key)
-                    raise fail(file, where, f"{key}: {error}") from None
+                    raise part.fail(index, key, str(error)) from None
             count = row.pop("quantity", 1)
-            source = RowSource(file, line, row.get("id"))
+            source = RowSource(file, line, row.get("id"), f"{table}[{index}]")
             for _ in range(count):
                 tables[table].append(dict(row))
                 sources[table].append(source)

@@ -7,7 +7,7 @@ from pathlib import Path
 
 from stowra.files.rows import ShipmentError
 
-__all__ = ["line_col", "read_text"]
+__all__ = ["line_col", "read_bytes", "read_text"]
 
 
 def line_col(text: str, offset: int) -> tuple[int, int]:
@@ -15,15 +15,19 @@ def line_col(text: str, offset: int) -> tuple[int, int]:
     return line, offset - (text.rfind("\n", 0, offset) + 1) + 1
 
 
-def read_text(path: Path) -> str:
+def read_bytes(path: Path) -> bytes:
     try:
-        data = sys.stdin.buffer.read() if str(path) == "-" else path.read_bytes()
+        return sys.stdin.buffer.read() if str(path) == "-" else path.read_bytes()
     except FileNotFoundError:
         raise ShipmentError(f"{path}: no such file") from None
     except IsADirectoryError:
         raise ShipmentError(f"{path}: is a directory, expected a file") from None
     except OSError as error:
         raise ShipmentError(f"{path}: cannot read: {error.strerror}") from None
+
+
+def read_text(path: Path) -> str:
+    data = read_bytes(path)
     try:
         return data.decode("utf-8-sig")
     except UnicodeDecodeError as error:

@@ -1,0 +1,87 @@
+"""Excel shipments: the same rows as the other formats, errors naming sheet, row and column."""
+
+from __future__ import annotations
+
+import io
+from pathlib import Path
+from typing import Any
+
+import openpyxl
+import pytest
+
+from stowra import cli
+from stowra.atomic_write import TEMPORARY_MARK
+from stowra.examples import example_json
+from stowra.files import ShipmentError, load_shipment, parse_json_shipment
+
+
+def workbook(items: list[list[Any]], containers: list[list[Any]] | None = None) -> bytes:
+    book = openpyxl.Workbook()
+    book.active.title = "items"
+    for row in items:
+        book["items"].append(row)
+    if containers is not None:
+        sheet = book.create_sheet("containers")
+        for row in containers:
+            sheet.append(row)
+    out = io.BytesIO()
+    book.save(out)
+    return out.getvalue()
+
+
+CONTAINERS = [["id", "l", "w", "h", "cost", "weight_limit", "available"], ["20GP", 590, 234, 239, 1500, 28000, True]]
+HEADER = ["id", "l", "w", "h", "weight", "factory", "stackable", "quantity"]
+
+
+def test_the_example_workbook_reads_as_the_example_json(tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
+    assert cli.main(["example", "--format", "xlsx", str(tmp_path)]) == 0
+    assert f"stowra pack {tmp_path / 'shipment.xlsx'}" in capsys.readouterr().out
+    from_book = load_shipment([tmp_path / "shipment.xlsx"])
+    from_json = parse_json_shipment(example_json(), "x.json")
+    assert from_book.input == from_json.input
+    # Row 1 is the header: the first item row is row 2 of the sheet.
+    assert from_book.item_sources[0].where() == f"{tmp_path / 'shipment.xlsx'} sheet items line 2"
+    assert not list(tmp_path.glob(f"*{TEMPORARY_MARK}*"))
+
+
+@pytest.mark.parametrize(
+    "items, containers, expected",
+    [
+        # Text typed into a number cell, and cells as spreadsheets type them (60.0, "TRUE").
+        (
+            [HEADER, [1, 60.0, 40, "40", 18, 1, "TRUE", "x"]],
+            CONTAINERS,
+            "sheet items row 2 column H (quantity): expected a whole number of items",
+        ),
+        (
+            [HEADER, [], [1, "wide", 40, 40, 18, 1, True, 1]],
+            CONTAINERS,
+            "sheet items row 3 column B (l): expected a number, got 'wide'",
+        ),
+        (
+            [HEADER, [1, 60, 40, 40, 18, 1, True, 2]],
+            [*CONTAINERS, ["40GP", 1203, 234, 239, 2400, 26700, "maybe"]],
+            "sheet containers row 3 column G (available): expected true or false",
+        ),
+        ([["id", "l", "id"]], CONTAINERS, "sheet items row 1 column C: header: 'id' repeated"),
+        ([HEADER[:2], [1, 60, 9]], CONTAINERS, "sheet items row 2 column C: a value with no header"),
+        ([HEADER], None, "b.xlsx: no sheet 'containers' (the workbook has: items)"),
+    ],
+)
+def test_errors_name_the_sheet_row_and_column(
+    tmp_path: Path, items: list[list[Any]], containers: list[list[Any]] | None, expected: str
+) -> None:
+    path = tmp_path / "b.xlsx"
+    path.write_bytes(workbook(items, containers))
+    with pytest.raises(ShipmentError) as raised:
+        load_shipment([path])
+    assert expected in str(raised.value).replace(f"{tmp_path}/", "")
+
+
+def test_quantities_expand_and_whole_number_cells_stay_whole(tmp_path: Path) -> None:
+    path = tmp_path / "b.xlsx"
+    path.write_bytes(workbook([HEADER, [5, 60.0, 40, 40, 18.5, 2.0, "no", 3]], CONTAINERS))
+    shipment = load_shipment([path])
+    row = {"id": 5, "l": 60.0, "w": 40.0, "h": 40.0, "weight": 18.5, "factory": 2, "stackable": False}
+    assert shipment.input["itemTable"] == [row] * 3
+    assert type(shipment.input["binTable"][0]["cost"]) is int
