@@ -6,11 +6,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ ! -f /usr/include/doctest/doctest.h ]; then
+# System packages: doctest for the C++ tests, Debian's chromium for the browser tests (driven
+# by Playwright, which is pointed at it instead of downloading a browser of its own).
+missing=()
+[ -f /usr/include/doctest/doctest.h ] || missing+=(doctest-dev)
+[ -x /usr/bin/chromium ] || missing+=(chromium)
+if [ "${#missing[@]}" -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq doctest-dev >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 python3 -m pip install --quiet --disable-pip-version-check ".[test]"
 

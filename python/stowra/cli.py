@@ -1,4 +1,5 @@
-"""The ``stowra`` command: pack shipment files, run the demo, write the example files."""
+"""The ``stowra`` command: pack shipment files, run the demo, write the example files, serve
+the planning web page and API."""
 
 from __future__ import annotations
 
@@ -218,7 +219,7 @@ def _parser() -> argparse.ArgumentParser:
     pack.add_argument(
         "shipment",
         metavar="SHIPMENT",
-        help="shipment.json or shipment.toml, or the items CSV ('-' reads JSON from stdin)",
+        help="shipment .json, .toml or .xlsx, or the items CSV ('-' reads JSON from stdin)",
     )
     pack.add_argument(
         "containers",
@@ -255,7 +256,59 @@ def _parser() -> argparse.ArgumentParser:
     )
     example.add_argument("--force", action="store_true", help="overwrite existing files")
     example.add_argument("directory", metavar="DIR", help="directory to write into")
+    _add_serve_command(commands)
     return parser
+
+
+def _add_serve_command(commands: Any) -> None:
+    from stowra.service.settings import Settings
+
+    defaults = Settings()
+    serve = commands.add_parser(
+        "serve",
+        help="serve the planning web page and JSON API (needs stowra[serve])",
+        description="Serve a web page for planners and a JSON API for programs. Plans are "
+        "kept in a SQLite database in the data folder and searched in worker processes.",
+    )
+    serve.add_argument("--host", default="127.0.0.1", help="address to bind (default %(default)s)")
+    serve.add_argument(
+        "--port", type=_int32, default=8000, help="port, 0 for any free one (default %(default)s)"
+    )
+    serve.add_argument(
+        "--data",
+        default=str(defaults.data),
+        metavar="DIR",
+        help="data folder (default %(default)s)",
+    )
+    serve.add_argument(
+        "--workers",
+        type=_int32,
+        default=defaults.workers,
+        metavar="N",
+        help="searches run at once (default %(default)s: processors less one)",
+    )
+    serve.add_argument(
+        "--token",
+        default=os.environ.get("STOWRA_TOKEN") or None,
+        help="require 'Authorization: Bearer TOKEN' on every /api call (default $STOWRA_TOKEN)",
+    )
+    for flag, key, convert, metavar, text in _SERVE_LIMITS:
+        serve.add_argument(
+            flag,
+            type=convert,
+            default=getattr(defaults, key),
+            metavar=metavar,
+            help=f"{text} (default %(default)s)",
+        )
+
+
+# Option, settings field, converter, metavar, help: the service's limits on what clients send.
+_SERVE_LIMITS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
+    ("--max-body", "max_body", _int32, "BYTES", "largest request body"),
+    ("--max-time-limit", "max_time_limit", _seconds, "SECONDS", "longest search a plan may ask"),
+    ("--max-items", "max_items", _int32, "N", "most items in one shipment"),
+    ("--max-queue", "max_queue", _int32, "N", "most plans waiting for a worker"),
+]
 
 
 def _say(stream: TextIO, message: str) -> None:
@@ -370,6 +423,25 @@ def _run(args: argparse.Namespace, shipment: Shipment, pack_fn: PackFn) -> int:
     return EXIT_OK
 
 
+def _serve(args: argparse.Namespace) -> int:
+    from stowra.service.settings import Settings
+
+    try:
+        settings = Settings(
+            data=Path(args.data),
+            workers=args.workers,
+            token=args.token,
+            **{key: getattr(args, key) for _, key, *_ in _SERVE_LIMITS},
+        )
+    except ValueError as error:
+        raise UsageError(str(error)) from None
+    try:
+        from stowra.service.server import serve
+    except ImportError as error:
+        raise UsageError(f"stowra serve needs {error.name}: pip install 'stowra[serve]'") from None
+    return serve(settings, args.host, args.port)
+
+
 def _load(args: argparse.Namespace) -> Shipment:
     if args.command == "demo":
         return parse_json_shipment(example_json(), "example shipment.json")
@@ -382,7 +454,7 @@ def main(argv: Sequence[str] | None = None, *, pack_fn: PackFn | None = None) ->
     try:
         args = parser.parse_args(argv)
         if args.command is None:
-            parser.error("choose a command: pack, batch, demo or example")
+            parser.error("choose a command: pack, batch, demo, example or serve")
     except SystemExit as done:  # --help, --version and usage errors
         return done.code if isinstance(done.code, int) else EXIT_USAGE
     try:
@@ -397,6 +469,8 @@ def main(argv: Sequence[str] | None = None, *, pack_fn: PackFn | None = None) ->
             from stowra.batch.command import run_batch
 
             return run_batch(args)
+        if args.command == "serve":
+            return _serve(args)
         _check_outputs(args)
         shipment = _load(args)
         if pack_fn is None:

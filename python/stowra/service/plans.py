@@ -1,0 +1,193 @@
+"""What the API does with a plan, apart from HTTP: reading the shipment a client sent, checking
+its options, and turning a finished search into the report, left-out list and downloads."""
+
+from __future__ import annotations
+
+import dataclasses
+import math
+import re
+import tempfile
+from collections.abc import Mapping, Sequence
+from pathlib import Path, PurePath
+from typing import Any
+
+from stowra.files import (
+    SHIPMENT_SUFFIXES,
+    RowSource,
+    Shipment,
+    load_shipment,
+    parse_shipment_object,
+)
+from stowra.report import container_figures, left_out_rows
+from stowra.service.settings import Settings
+
+__all__ = [
+    "ClientError",
+    "check_options",
+    "outcome",
+    "shipment_from_files",
+    "shipment_from_object",
+    "sources_from_json",
+    "sources_to_json",
+]
+
+_INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+
+
+class ClientError(Exception):
+    """Something the client sent or asked for that the service refuses: status and words."""
+
+    def __init__(self, status: int, message: str, headers: Mapping[str, str] | None = None):
+        super().__init__(message)
+        self.status = status
+        self.message = message
+        self.headers = dict(headers or {})
+
+
+def _whole(name: str, low: int, high: int) -> Any:
+    def check(value: Any, _settings: Settings) -> int:
+        if isinstance(value, bool) or not isinstance(value, int | float) or value != int(value):
+            raise ClientError(400, f"options: {name} must be a whole number, got {value!r}")
+        if not low <= value <= high:
+            raise ClientError(400, f"options: {name} must be from {low} to {high}, got {value:g}")
+        return int(value)
+
+    return check
+
+
+def _time_limit(value: Any, settings: Settings) -> float:
+    if isinstance(value, bool) or not isinstance(value, int | float) or not math.isfinite(value):
+        raise ClientError(400, f"options: time_limit must be a number of seconds, got {value!r}")
+    if not 0 < value <= settings.max_time_limit:
+        raise ClientError(
+            400,
+            f"options: time_limit must be above 0 and at most {settings.max_time_limit:g} "
+            f"seconds on this service, got {value:g}",
+        )
+    return float(value)
+
+
+# Option: its check. A search the service runs must end, so time_limit is always bounded.
+_OPTION_CHECKS: dict[str, Any] = {
+    "pop_size": _whole("pop_size", 1, 10_000),
+    "generations": _whole("generations", 0, 1_000_000),
+    "time_limit": _time_limit,
+    "threads": _whole("threads", 0, 1024),
+    "seed": _whole("seed", _INT32_MIN, _INT32_MAX),
+}
+
+
+def check_options(given: Any, settings: Settings) -> dict[str, Any]:
+    """The search options with defaults filled in; ``ClientError`` 400 for anything off."""
+    if given is None:
+        given = {}
+    if not isinstance(given, dict):
+        raise ClientError(400, "options must be an object")
+    unknown = [key for key in given if key not in _OPTION_CHECKS]
+    if unknown:
+        known = ", ".join(_OPTION_CHECKS)
+        raise ClientError(400, f"options: unknown option {unknown[0]!r} (known: {known})")
+    options: dict[str, Any] = {
+        "pop_size": 100,
+        "generations": 50,
+        "time_limit": min(300.0, settings.max_time_limit),
+        "threads": settings.default_threads(),
+        "seed": 42,
+    }
+    for key, value in given.items():
+        options[key] = _OPTION_CHECKS[key](value, settings)
+    return options
+
+
+def _check_size(shipment: Shipment, settings: Settings) -> Shipment:
+    count = len(shipment.input["itemTable"])
+    if count > settings.max_items:
+        raise ClientError(
+            400,
+            f"{shipment.name}: {count:,} items (after quantities) is more than this service's "
+            f"limit of {settings.max_items:,}",
+        )
+    return shipment
+
+
+def shipment_from_object(document: Any, settings: Settings) -> Shipment:
+    """The shipment of a JSON request; the reader's complaints become 422."""
+    try:
+        return _check_size(parse_shipment_object(document, "shipment"), settings)
+    except ValueError as error:
+        raise ClientError(422, str(error)) from None
+
+
+def _upload_name(name: str | None) -> str:
+    base = PurePath((name or "").replace("\\", "/")).name
+    if not base or base.startswith(".") or not re.fullmatch(r"[\w .()+-]+", base):
+        raise ClientError(400, f"upload: {name!r} is not a usable file name")
+    if PurePath(base).suffix.lower() not in SHIPMENT_SUFFIXES:
+        raise ClientError(
+            400, f"upload: {base!r}: shipment files end in {', '.join(SHIPMENT_SUFFIXES)}"
+        )
+    return base
+
+
+def shipment_from_files(files: Sequence[tuple[str | None, bytes]], settings: Settings) -> Shipment:
+    """Read uploaded shipment files with the command line's reader.
+
+    One JSON, TOML or Excel file (a JSON or TOML file may name CSV files uploaded with it), or
+    two CSV files: the items first, then the containers.
+    """
+    if not files:
+        raise ClientError(400, "upload: no files: send shipment files in the field 'files'")
+    names = [_upload_name(name) for name, _ in files]
+    if len(set(names)) != len(names):
+        raise ClientError(400, "upload: two files have the same name")
+    mains = [n for n in names if PurePath(n).suffix.lower() != ".csv"]
+    if len(mains) > 1:
+        raise ClientError(400, f"upload: give one shipment file, not {', '.join(mains)}")
+    with tempfile.TemporaryDirectory(prefix="stowra-upload-") as folder:
+        for name, (_, data) in zip(names, files, strict=True):
+            (Path(folder) / name).write_bytes(data)
+        prefix = folder + "/"
+        try:
+            shipment = load_shipment([prefix + name for name in mains or names], confined=True)
+        except ValueError as error:
+            raise ClientError(422, str(error).replace(prefix, "")) from None
+    # Name the files as the client did, not by where they were kept for reading.
+    shipment = dataclasses.replace(
+        shipment,
+        name=shipment.name.replace(prefix, ""),
+        item_sources=[_unprefixed(s, prefix) for s in shipment.item_sources],
+        bin_sources=[_unprefixed(s, prefix) for s in shipment.bin_sources],
+        warnings=[warning.replace(prefix, "") for warning in shipment.warnings],
+    )
+    return _check_size(shipment, settings)
+
+
+def _unprefixed(source: RowSource, prefix: str) -> RowSource:
+    return dataclasses.replace(source, file=source.file.replace(prefix, ""))
+
+
+def sources_to_json(shipment: Shipment) -> list[list[Any]]:
+    return [[s.file, s.line, s.id, s.row] for s in shipment.item_sources]
+
+
+def sources_from_json(rows: Sequence[Sequence[Any]]) -> list[RowSource]:
+    return [RowSource(file, line, item_id, row) for file, line, item_id, row in rows]
+
+
+def outcome(
+    result: dict[str, Any], problem: Mapping[str, Any], sources: Sequence[RowSource]
+) -> dict[str, Any]:
+    """What a finished job stores besides the plan: report, left-out items and a summary."""
+    left = left_out_rows(result, problem, sources)
+    return {
+        "plan": result,
+        "report": container_figures(result, problem),
+        "leftOut": left,
+        "summary": {
+            "cost": result["cost"],
+            "totalBins": result["totalBins"],
+            "items": len(problem["itemTable"]),
+            "leftOut": len(left),
+            "types": sorted({str(row["binType"]) for row in result["packingTable"]}),
+        },
+    }

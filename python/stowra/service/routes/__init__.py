@@ -1,0 +1,1 @@
+"""One router per resource: plans (the JSON API), health, and the web page."""

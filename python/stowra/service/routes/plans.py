@@ -1,0 +1,284 @@
+"""``/api/plans``: submit a shipment, follow its search, fetch the plan and its downloads."""
+
+from __future__ import annotations
+
+import contextlib
+import importlib.util
+import json
+from typing import Annotated, Any
+
+from fastapi import APIRouter, Depends, Query, Request
+from fastapi.responses import JSONResponse, Response
+from starlette.concurrency import run_in_threadpool
+from starlette.datastructures import UploadFile
+
+from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
+from stowra.report import unused_types_note
+from stowra.service.plans import (
+    ClientError,
+    check_options,
+    shipment_from_files,
+    shipment_from_object,
+    sources_to_json,
+)
+from stowra.service.runtime import Running, Service, require_token
+from stowra.service.store import NewJob, QueueFull
+from stowra.service.workers import CheckUnavailable
+
+router = APIRouter(prefix="/api", tags=["plans"], dependencies=[Depends(require_token)])
+
+_SUBMIT_DOC: dict[str, Any] = {
+    "requestBody": {
+        "content": {
+            "application/json": {
+                "schema": {
+                    "type": "object",
+                    "required": ["shipment"],
+                    "properties": {
+                        "shipment": {
+                            "type": "object",
+                            "description": "itemTable and binTable as in a shipment JSON "
+                            "file; item rows may carry quantity",
+                        },
+                        "options": {
+                            "type": "object",
+                            "properties": {
+                                key: {"type": kind}
+                                for key, kind in (
+                                    ("pop_size", "integer"),
+                                    ("generations", "integer"),
+                                    ("time_limit", "number"),
+                                    ("threads", "integer"),
+                                    ("seed", "integer"),
+                                )
+                            },
+                        },
+                    },
+                },
+                "example": {
+                    "shipment": {"itemTable": EXAMPLE_ITEMS[:1], "binTable": EXAMPLE_BINS[:1]},
+                    "options": {"generations": 20, "time_limit": 30},
+                },
+            },
+            "multipart/form-data": {
+                "schema": {
+                    "type": "object",
+                    "properties": {
+                        "files": {"type": "array", "items": {"type": "string", "format": "binary"}},
+                        "options": {"type": "string", "description": "the options as JSON"},
+                    },
+                }
+            },
+        }
+    }
+}
+
+
+async def _body(request: Request, limit: int) -> bytes:
+    """The request body, refused with 413 as soon as it passes ``limit`` bytes."""
+    too_big = ClientError(
+        413, f"the request body is larger than this service's limit of {limit:,} bytes"
+    )
+    declared = request.headers.get("content-length", "")
+    if declared.isdigit() and int(declared) > limit:
+        raise too_big
+    chunks, size = [], 0
+    async for chunk in request.stream():
+        size += len(chunk)
+        if size > limit:
+            raise too_big
+        chunks.append(chunk)
+    return b"".join(chunks)
+
+
+def _json(text: bytes | str, what: str) -> Any:
+    try:
+        return json.loads(text)
+    except (ValueError, UnicodeDecodeError) as error:
+        raise ClientError(400, f"{what} is not JSON: {error}") from None
+
+
+async def _read_submission(request: Request, running: Service) -> tuple[Any, Any, Any]:
+    """(shipment, options as sent, what was submitted) from a JSON body or an upload."""
+    settings = running.settings
+    body = await _body(request, settings.max_body)
+    kind = request.headers.get("content-type", "").split(";")[0].strip().lower()
+    if kind == "multipart/form-data":
+        request._body = body  # the form parser reads the body already taken in
+        async with request.form(
+            max_files=20, max_fields=20, max_part_size=settings.max_body
+        ) as form:
+            uploads = [item for item in form.getlist("files") if isinstance(item, UploadFile)]
+            files = [(item.filename, await item.read()) for item in uploads]
+            options_text = form.get("options")
+        if options_text is not None and not isinstance(options_text, str):
+            raise ClientError(400, "options must be a form field holding JSON, not a file")
+        options = _json(options_text, "options") if options_text else None
+        shipment = await run_in_threadpool(shipment_from_files, files, settings)
+        return shipment, options, {"files": [name for name, _ in files]}
+    if kind not in ("application/json", ""):
+        raise ClientError(415, "send the plan as JSON or as a multipart upload of shipment files")
+    document = _json(body, "the request body")
+    if not isinstance(document, dict) or "shipment" not in document:
+        raise ClientError(400, 'the request body must be {"shipment": {...}, "options": {...}}')
+    extra = [key for key in document if key not in ("shipment", "options")]
+    if extra:
+        raise ClientError(400, f"the request body has an unknown key {extra[0]!r}")
+    shipment = await run_in_threadpool(shipment_from_object, document["shipment"], settings)
+    return shipment, document.get("options"), document["shipment"]
+
+
+@router.post("/plans", status_code=202, openapi_extra=_SUBMIT_DOC)
+async def submit_plan(request: Request, running: Running) -> JSONResponse:
+    """Queue a shipment for planning: a JSON body, or shipment files as a multipart upload."""
+    shipment, given_options, submitted = await _read_submission(request, running)
+    options = check_options(given_options, running.settings)
+    try:
+        refusal = await run_in_threadpool(running.pool.check, shipment.input)
+    except CheckUnavailable as error:
+        raise ClientError(503, str(error), {"Retry-After": "5"}) from None
+    if refusal is not None:
+        where = shipment.where_from(refusal)
+        raise ClientError(422, f"{refusal} ({where})" if where else refusal)
+    note = unused_types_note(shipment.input)
+    job = NewJob(
+        name=shipment.name,
+        submitted=submitted,
+        input=shipment.input,
+        sources=sources_to_json(shipment),
+        options=options,
+        warnings=[*shipment.warnings, *([note] if note else [])],
+    )
+    try:
+        job_id = await run_in_threadpool(running.store.submit, job, running.settings.max_queue)
+    except QueueFull:
+        raise ClientError(
+            429,
+            f"{running.settings.max_queue} plans are already waiting; try again later",
+            {"Retry-After": str(running.settings.retry_after)},
+        ) from None
+    running.pool.wake()
+    return JSONResponse(
+        {"id": job_id, "status": "queued", "url": f"/api/plans/{job_id}", "warnings": job.warnings},
+        status_code=202,
+    )
+
+
+@router.get("/plans")
+def list_plans(
+    running: Running, limit: Annotated[int, Query(ge=1, le=1000)] = 50
+) -> dict[str, Any]:
+    """The most recent plans, newest first, without their plans."""
+    return {"plans": running.store.recent(limit)}
+
+
+@router.get("/plans/{job}")
+def get_plan(job: str, running: Running) -> Response:
+    """Status, progress and, once done, the plan, its report and the left-out items."""
+    row = running.job(job)
+    # The stored JSON texts go out as they are: no parsing on the path a client polls.
+    fields = {
+        "id": json.dumps(row["id"]),
+        "name": json.dumps(row["name"]),
+        "status": json.dumps(row["status"]),
+        "options": row["options"],
+        "warnings": row["warnings"],
+        "progress": row["progress"] or "null",
+        "plan": row["result"] or "null",
+        "report": row["report"] or "null",
+        "leftOut": row["left_out"] or "null",
+        "error": json.dumps(row["error"]),
+    }
+    body = "{" + ",".join(f'"{key}":{value}' for key, value in fields.items()) + "}"
+    return Response(body, media_type="application/json")
+
+
+@router.delete("/plans/{job}")
+def delete_plan(job: str, running: Running) -> dict[str, Any]:
+    """Cancel a queued or running plan (its worker is ended), or delete a finished one."""
+    before = running.store.cancel_or_delete(job)
+    if before is None:
+        raise ClientError(404, f"no plan with id {job!r}")
+    if before == "running":
+        running.pool.cancel(job)
+    if before in ("queued", "running"):
+        return {"id": job, "status": "cancelled"}
+    with contextlib.suppress(OSError):
+        (running.pictures / f"{job}.png").unlink(missing_ok=True)
+    return {"id": job, "deleted": True}
+
+
+@router.get("/plans/{job}/loading-list.csv")
+def loading_list(job: str, running: Running) -> Response:
+    from stowra.loading_list import loading_list_text
+
+    result, problem, sources = running.finished(job)
+    text, _ = loading_list_text(result, problem, sources)
+    return Response(
+        text,
+        media_type="text/csv; charset=utf-8",
+        headers={"Content-Disposition": f'attachment; filename="plan-{job}-loading-list.csv"'},
+    )
+
+
+def _needs(module: str, what: str) -> None:
+    if importlib.util.find_spec(module) is None:
+        raise ClientError(501, f"{what} needs {module}: pip install 'stowra[plot]'")
+
+
+def _for_plotly(job: str, running: Running) -> tuple[dict[str, Any], dict[str, Any]]:
+    """A done plan with container names escaped: plotly reads its titles as markup."""
+    result, problem, _ = running.finished(job)
+
+    def escaped(name: Any) -> Any:
+        text = str(name)
+        return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+    for row in result["packingTable"]:
+        row["binType"] = escaped(row["binType"])
+    for row in problem["binTable"]:
+        row["id"] = escaped(row.get("id"))
+    return result, problem
+
+
+@router.get("/plans/{job}/view.html")
+def view_html(job: str, running: Running) -> Response:
+    """The interactive 3D view the command line writes with --html."""
+    _needs("plotly", "the 3D view")
+    from stowra.html_view import view_page
+
+    result, problem = _for_plotly(job, running)
+    return Response(view_page(result, problem), media_type="text/html; charset=utf-8")
+
+
+@router.get("/plans/{job}/view.json", include_in_schema=False)
+def view_json(job: str, running: Running) -> Response:
+    """The same view as a plotly figure, for the web page to draw with its own script."""
+    _needs("plotly", "the 3D view")
+    from stowra.html_view import plan_view
+
+    result, problem = _for_plotly(job, running)
+    return Response(plan_view(result, problem).to_json(), media_type="application/json")
+
+
+@router.get("/plans/{job}/picture.png")
+def picture(job: str, running: Running) -> Response:
+    """Every container drawn in 3D (drawn once, then kept in the data folder)."""
+    _needs("matplotlib", "the picture")
+    result, problem, _ = running.finished(job)
+    path = running.pictures / f"{job}.png"
+    with running.picture_lock:  # one drawing at a time: it is slow and holds the interpreter
+        if not path.exists():
+            from stowra.plotting import plot, save_png
+
+            running.pictures.mkdir(parents=True, exist_ok=True)
+            partial = path.with_suffix(".partial.png")
+            save_png(plot(result, problem), partial)
+            partial.replace(path)
+    return Response(path.read_bytes(), media_type="image/png")
+
+
+@router.get("/example")
+def example() -> dict[str, Any]:
+    """The built-in example shipment, to start a plan from."""
+    return {"itemTable": EXAMPLE_ITEMS, "binTable": EXAMPLE_BINS}

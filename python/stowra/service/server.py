@@ -1,0 +1,59 @@
+"""``stowra serve``: bind, say where, run the app on uvicorn until stopped."""
+
+from __future__ import annotations
+
+import contextlib
+import ipaddress
+import socket
+import sys
+
+import uvicorn
+
+from stowra.service.app import create_app
+from stowra.service.settings import Settings
+
+__all__ = ["serve"]
+
+
+def _loopback(host: str) -> bool:
+    if host == "localhost":
+        return True
+    try:
+        return ipaddress.ip_address(host).is_loopback
+    except ValueError:
+        return False
+
+
+def serve(settings: Settings, host: str, port: int) -> int:
+    """Serve until interrupted; returns the exit status."""
+    family = socket.AF_INET6 if ":" in host else socket.AF_INET
+    sock = socket.socket(family, socket.SOCK_STREAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try:
+        sock.bind((host, port))
+    except OSError as error:
+        sock.close()
+        print(f"stowra: error: cannot listen on {host}:{port}: {error.strerror}", file=sys.stderr)
+        return 2
+    # Listening before the URL is printed: a client that connects at once waits in the
+    # backlog until the app has started, instead of being refused.
+    sock.listen(2048)
+    bound = sock.getsockname()[1]  # the port actually taken when 0 asked for any
+    if not _loopback(host) and settings.token is None:
+        print(
+            f"stowra: warning: listening on {host} without a token: anyone who can reach "
+            f"port {bound} can use this service (set --token or STOWRA_TOKEN)",
+            file=sys.stderr,
+        )
+    shown = f"[{host}]" if family == socket.AF_INET6 else host
+    print(
+        f"stowra: serving on http://{shown}:{bound}/ (data in {settings.data}, "
+        f"{settings.workers} worker{'s' if settings.workers != 1 else ''})",
+        flush=True,
+    )
+    config = uvicorn.Config(create_app(settings), log_level="warning", timeout_graceful_shutdown=5)
+    # Ctrl-C is how the server is meant to stop: it has shut down cleanly when this returns.
+    with contextlib.suppress(KeyboardInterrupt):
+        uvicorn.Server(config).run(sockets=[sock])
+    print("stowra: stopped", flush=True)
+    return 0

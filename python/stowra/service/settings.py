@@ -1,0 +1,42 @@
+"""What a running service is allowed to do: where it keeps plans, how many searches it runs at
+once, and the limits on what a client may ask."""
+
+from __future__ import annotations
+
+import os
+from dataclasses import dataclass, field
+from pathlib import Path
+
+__all__ = ["Settings", "default_workers"]
+
+
+def default_workers() -> int:
+    """Processors less one (the web process needs one), at least one."""
+    return max((os.cpu_count() or 1) - 1, 1)
+
+
+@dataclass(frozen=True)
+class Settings:
+    data: Path = Path("stowra-data")
+    workers: int = field(default_factory=default_workers)
+    token: str | None = None
+    max_body: int = 5 * 1024 * 1024
+    max_time_limit: float = 300.0
+    max_items: int = 20_000
+    max_queue: int = 100
+    # Seconds a client is told to wait when the queue is full.
+    retry_after: int = 10
+
+    def __post_init__(self) -> None:
+        object.__setattr__(self, "data", Path(self.data))
+        for name in ("workers", "max_body", "max_items", "max_queue"):
+            if getattr(self, name) < 1:
+                raise ValueError(f"{name.replace('_', '-')} must be at least 1")
+        if not self.max_time_limit > 0:
+            raise ValueError("max-time-limit must be above 0 seconds")
+        if self.token is not None and not self.token.strip():
+            raise ValueError("token must not be empty")
+
+    def default_threads(self) -> int:
+        """Threads per search when a plan does not say: the processors shared among workers."""
+        return max((os.cpu_count() or 1) // self.workers, 1)

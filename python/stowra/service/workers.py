@@ -1,0 +1,320 @@
+"""Searches in worker processes, so the web process only ever waits on a pipe.
+
+Each worker is a spawned process whose descriptor 1 is a pipe: the core writes its progress
+lines there. The search holds the worker's interpreter lock from start to end, so no thread in
+the worker could read them while it runs; the dispatcher thread of the web process reads each
+worker's pipe instead, alongside the worker's messages. It hands queued jobs to idle workers,
+stores what they report, and replaces a worker that dies (its job fails) or is ended by a
+cancel. One more worker answers "would ``pack`` accept this shipment?" before a plan is queued.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import multiprocessing
+import os
+import re
+import signal
+import threading
+import time
+from collections.abc import Callable
+from multiprocessing.connection import Connection, wait
+from typing import Any
+
+from stowra.service.store import JobStore
+
+__all__ = ["CheckUnavailable", "WorkerPool", "parse_progress"]
+
+_GENERATION = re.compile(r"^GA: Generation (\d+) best fitness = (\S+?)(?: \(cost=([^,]+),.*\))?$")
+_INITIAL = re.compile(r"^GA: Initial best fitness = (\S+)$")
+_TIME_UP = re.compile(r"^GA: Time limit reached at generation (\d+)$")
+_CHECK_SECONDS = 120.0
+
+
+def parse_progress(
+    line: str, previous: dict[str, Any] | None, seconds: float
+) -> dict[str, Any] | None:
+    """The progress a "GA: " line reports, carrying over what it does not say; else ``None``."""
+    before = previous or {"generation": 0, "bestFitness": None, "cost": None}
+    found = _GENERATION.match(line)
+    if found:
+        generation, fitness, cost = found.groups()
+        return {
+            "generation": int(generation),
+            "bestFitness": float(fitness),
+            "cost": float(cost) if cost is not None else before["cost"],
+            "seconds": seconds,
+        }
+    found = _INITIAL.match(line)
+    if found:
+        return {
+            "generation": 0,
+            "bestFitness": float(found.group(1)),
+            "cost": None,
+            "seconds": seconds,
+        }
+    found = _TIME_UP.match(line)
+    if found:
+        return {**before, "generation": int(found.group(1)), "seconds": seconds}
+    return None
+
+
+def _search(problem: dict[str, Any], options: dict[str, Any]) -> dict[str, Any]:
+    from stowra import pack
+
+    return pack(problem, **options)
+
+
+def _check(problem: dict[str, Any]) -> str | None:
+    """``pack``'s own complaint about the input, or ``None``: the smallest search it runs."""
+    from stowra import pack
+
+    try:
+        pack(problem, pop_size=1, generations=0, time_limit=0.0, threads=1, seed=0)
+    except ValueError as error:
+        return str(error)
+    return None
+
+
+def _worker_main(conn: Connection, stdout: Connection | None) -> None:
+    # Ctrl-C reaches the whole process group; the web process ends its workers itself.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    target = stdout.fileno() if stdout is not None else os.open(os.devnull, os.O_WRONLY)
+    os.dup2(target, 1)
+    while True:
+        try:
+            message = conn.recv()
+        except (EOFError, OSError):
+            return
+        if message[0] == "check":
+            conn.send(("checked", _check(message[1])))
+            continue
+        _, job, problem, options = message
+        reply: tuple[Any, ...]
+        try:
+            reply = ("done", job, _search(problem, options))
+        except RuntimeError as error:
+            reply = ("failed", job, f"the packing core failed: {error}")
+        except Exception as error:
+            reply = ("failed", job, f"{type(error).__name__}: {error}")
+        conn.send(reply)
+
+
+class CheckUnavailable(Exception):
+    """The checking worker did not answer; the shipment was neither accepted nor refused."""
+
+
+class _Worker:
+    """A worker process, its message pipe and, for a searcher, the read end of its stdout."""
+
+    def __init__(self, context: Any, name: str, searcher: bool) -> None:
+        mine, theirs = context.Pipe()
+        out_read, out_write = context.Pipe(duplex=False) if searcher else (None, None)
+        self.process = context.Process(
+            target=_worker_main, args=(theirs, out_write), name=name, daemon=True
+        )
+        self.process.start()
+        theirs.close()
+        self.conn: Connection = mine
+        self.stdout: Connection | None = out_read
+        if out_write is not None and out_read is not None:
+            out_write.close()
+            os.set_blocking(out_read.fileno(), False)
+        self.job: str | None = None
+        self.started = 0.0
+        self.progress: dict[str, Any] | None = None
+        self._partial = b""
+
+    def start_job(self, job: str) -> None:
+        self.job, self.started, self.progress = job, time.monotonic(), None
+
+    def read_progress(self) -> list[dict[str, Any]]:
+        """Progress from the lines the search wrote since the last call (none when idle)."""
+        if self.stdout is None:
+            return []
+        chunks = []
+        with contextlib.suppress(BlockingIOError, OSError):
+            while chunk := os.read(self.stdout.fileno(), 65536):
+                chunks.append(chunk)
+        *lines, self._partial = (self._partial + b"".join(chunks)).split(b"\n")
+        found = []
+        for raw in lines:
+            if self.job is None:
+                continue
+            line = raw.decode("utf-8", "replace").rstrip("\r")
+            progress = parse_progress(line, self.progress, time.monotonic() - self.started)
+            if progress is not None:
+                self.progress = progress
+                found.append(progress)
+        return found
+
+    def end(self) -> None:
+        with contextlib.suppress(OSError, ValueError):
+            self.process.kill()
+        self.process.join(10.0)
+        self.conn.close()
+        if self.stdout is not None:
+            self.stdout.close()
+
+    def death(self) -> str:
+        code = self.process.exitcode
+        if code is not None and code < 0:
+            with contextlib.suppress(ValueError):
+                return f"ended by signal {signal.Signals(-code).name}"
+        return f"exited with status {code}"
+
+
+class WorkerPool:
+    """``workers`` search processes and one checking process, fed from the job store."""
+
+    def __init__(
+        self,
+        store: JobStore,
+        workers: int,
+        outcome: Callable[[str, dict[str, Any]], dict[str, Any]],
+    ) -> None:
+        self._store = store
+        self._size = workers
+        self._outcome = outcome
+        self._context = multiprocessing.get_context("spawn")
+        self._lock = threading.Lock()
+        self._check_lock = threading.Lock()
+        self._workers: list[_Worker] = []
+        self._checker: _Worker | None = None
+        self._stopping = False
+        self._wake_read, self._wake_write = os.pipe()
+        self._thread = threading.Thread(target=self._dispatch, name="stowra-dispatch", daemon=True)
+
+    def start(self) -> None:
+        self._workers = [self._spawn(n) for n in range(self._size)]
+        self._checker = self._spawn(-1)
+        self._thread.start()
+
+    def _spawn(self, number: int) -> _Worker:
+        name = "stowra-check" if number < 0 else f"stowra-search-{number}"
+        return _Worker(self._context, name, searcher=number >= 0)
+
+    def stop(self) -> None:
+        """End every worker; jobs still running stay so and count as interrupted next start."""
+        self._stopping = True
+        self.wake()
+        if self._thread.is_alive():
+            self._thread.join(30.0)
+        with self._lock:
+            for worker in [*self._workers, *([self._checker] if self._checker else [])]:
+                worker.end()
+            self._workers = []
+            self._checker = None
+        os.close(self._wake_read)
+        os.close(self._wake_write)
+
+    def wake(self) -> None:
+        """Tell the dispatcher something changed (a job was queued, or it should stop)."""
+        with contextlib.suppress(OSError):
+            os.write(self._wake_write, b"!")
+
+    def running(self) -> dict[str, int]:
+        """Process id of the worker searching each running job."""
+        with self._lock:
+            return {w.job: w.process.pid for w in self._workers if w.job and w.process.pid}
+
+    def cancel(self, job: str) -> None:
+        """End the worker searching ``job``, if any; the dispatcher starts a new one."""
+        with self._lock:
+            for worker in self._workers:
+                if worker.job == job:
+                    with contextlib.suppress(OSError, ValueError):
+                        worker.process.kill()
+
+    def check(self, problem: dict[str, Any]) -> str | None:
+        """``pack``'s message refusing ``problem``, or ``None`` when it is accepted."""
+        with self._check_lock:
+            for _attempt in range(2):
+                checker = self._checker
+                if checker is None:
+                    raise CheckUnavailable("the service is stopping")
+                timed_out = False
+                try:
+                    checker.conn.send(("check", problem))
+                    if checker.conn.poll(_CHECK_SECONDS):
+                        _, message = checker.conn.recv()
+                        return message  # type: ignore[no-any-return]
+                    timed_out = True
+                except (EOFError, OSError):
+                    pass  # the checker died (killed, out of memory): start another
+                checker.end()
+                self._checker = self._spawn(-1)
+                if timed_out:
+                    raise CheckUnavailable(
+                        f"checking the shipment took over {_CHECK_SECONDS:g} seconds"
+                    )
+            raise CheckUnavailable("the shipment could not be checked; try again")
+
+    def _dispatch(self) -> None:
+        while not self._stopping:
+            with self._lock:
+                self._assign()
+                watched: list[Any] = [self._wake_read]
+                for worker in self._workers:
+                    watched += [worker.conn, worker.stdout, worker.process.sentinel]
+            ready = wait(watched, timeout=5.0)
+            if self._wake_read in ready:
+                os.read(self._wake_read, 4096)
+            with self._lock:
+                if self._stopping:
+                    return
+                for index, worker in enumerate(self._workers):
+                    self._drain(worker)
+                    if not worker.process.is_alive():
+                        self._replace(index, worker)
+
+    def _assign(self) -> None:
+        for worker in self._workers:
+            if worker.job is None and worker.process.is_alive():
+                claimed = self._store.claim_next()
+                if claimed is None:
+                    return
+                job, problem, options = claimed
+                worker.start_job(job)
+                # A worker that just died is handled as a death after the wait.
+                with contextlib.suppress(OSError):
+                    worker.conn.send(("run", job, problem, options))
+
+    def _drain(self, worker: _Worker) -> None:
+        self._report_progress(worker)
+        try:
+            while worker.conn.poll():
+                self._handle(worker, worker.conn.recv())
+        except (EOFError, OSError):
+            pass
+
+    def _report_progress(self, worker: _Worker) -> None:
+        found = worker.read_progress()
+        if found and worker.job is not None:
+            self._store.set_progress(worker.job, found[-1])
+
+    def _handle(self, worker: _Worker, message: tuple[Any, ...]) -> None:
+        kind, job = message[0], message[1]
+        if job != worker.job:
+            return
+        # The worker wrote its last lines before it answered: they are in the pipe by now.
+        self._report_progress(worker)
+        worker.job = None
+        if kind == "failed":
+            self._store.fail(job, message[2])
+            return
+        try:
+            outcome = self._outcome(job, message[2])
+        except Exception as error:  # a report that cannot be built must not stop the pool
+            self._store.fail(job, f"the plan was found but could not be stored: {error}")
+            return
+        self._store.finish(job, outcome)
+
+    def _replace(self, index: int, worker: _Worker) -> None:
+        worker.end()
+        if worker.job is not None:
+            self._store.fail(
+                worker.job,
+                f"the search stopped unexpectedly: its worker process was {worker.death()}",
+            )
+        self._workers[index] = self._spawn(index)

@@ -1,0 +1,54 @@
+"""Running the planning service in tests: real worker processes, a real SQLite file."""
+
+from __future__ import annotations
+
+import time
+from collections.abc import Iterator
+from contextlib import contextmanager
+from pathlib import Path
+from typing import Any
+
+from fastapi.testclient import TestClient
+
+from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
+from stowra.service import Settings, create_app
+
+ENDED = ("done", "failed", "cancelled")
+# Small enough that a plan of the example takes well under a second.
+QUICK = {"pop_size": 8, "generations": 10, "time_limit": 30, "threads": 1, "seed": 7}
+# A search that runs until it is cancelled, killed or the service stops.
+ENDLESS = {"pop_size": 200, "generations": 1_000_000, "time_limit": 120, "threads": 1}
+
+
+def example() -> dict[str, Any]:
+    return {"itemTable": EXAMPLE_ITEMS, "binTable": EXAMPLE_BINS}
+
+
+@contextmanager
+def running_service(data: Path, **settings: Any) -> Iterator[TestClient]:
+    app = create_app(Settings(data=data, **{"workers": 1, **settings}))
+    with TestClient(app, raise_server_exceptions=False) as client:
+        yield client
+
+
+def submit(client: TestClient, options: dict[str, Any], shipment: Any = None) -> str:
+    answer = client.post("/api/plans", json={"shipment": shipment or example(), "options": options})
+    assert answer.status_code == 202, answer.text
+    return str(answer.json()["id"])
+
+
+def wait_for(client: TestClient, job: str, until: Any = ENDED, seconds: float = 60.0) -> dict[str, Any]:
+    """Poll a plan until ``until(plan)`` holds (by default: until it has ended)."""
+    check = until if callable(until) else lambda plan: plan["status"] in until
+    deadline = time.monotonic() + seconds
+    while True:
+        plan: dict[str, Any] = client.get(f"/api/plans/{job}").json()
+        if check(plan):
+            return plan
+        assert time.monotonic() < deadline, f"plan {job} stuck: {plan['status']}"
+        time.sleep(0.05)
+
+
+def searching(plan: dict[str, Any]) -> bool:
+    """Running, and its search has reported progress (so it is inside the core)."""
+    return plan["status"] == "running" and plan["progress"] is not None

@@ -1,0 +1,211 @@
+"""The planning service's JSON API, in-process, with real worker processes and SQLite."""
+
+from __future__ import annotations
+
+import csv
+import io
+import json
+from collections.abc import Iterator
+from pathlib import Path
+from typing import Any
+
+import pytest
+from fastapi.testclient import TestClient
+from service_helpers import ENDLESS, QUICK, example, running_service, searching, submit, wait_for
+
+import stowra
+from stowra.examples import example_csv, example_json, example_workbook
+from stowra.service.store import INTERRUPTED
+
+ITEM = {"id": 7, "l": 60, "w": 40, "h": 40, "weight": 18, "factory": 1, "stackable": True}
+
+
+@pytest.fixture(scope="module")
+def client(tmp_path_factory: pytest.TempPathFactory) -> Iterator[TestClient]:
+    data = tmp_path_factory.mktemp("service")
+    with running_service(data, workers=2, max_items=500, max_body=200_000) as client:
+        yield client
+
+
+def test_a_plan_is_exactly_what_pack_returns_and_comes_with_its_downloads(
+    client: TestClient,
+) -> None:
+    job = submit(client, QUICK)
+    plan = wait_for(client, job)
+    assert plan["status"] == "done", plan["error"]
+    assert plan["progress"]["generation"] == QUICK["generations"]
+    assert plan["progress"]["cost"] == plan["plan"]["cost"]
+
+    expected = json.loads(json.dumps(stowra.pack(example_input(), **QUICK)))
+    got = plan["plan"]
+    assert got.pop("elapsedSeconds") > 0
+    expected.pop("elapsedSeconds")
+    assert got == expected
+    assert [row["items"] for row in plan["report"]] == [row["itemCount"] for row in got["packingTable"]]
+    placed = sum(row["itemCount"] for row in got["packingTable"])
+    assert len(plan["leftOut"]) == len(example_input()["itemTable"]) - placed
+
+    rows = list(csv.DictReader(io.StringIO(client.get(f"/api/plans/{job}/loading-list.csv").text)))
+    assert len(rows) == placed and rows[0]["step"] == "1"
+    view = client.get(f"/api/plans/{job}/view.json").json()
+    scenes = [key for key in view["layout"] if key.startswith("scene")]
+    assert len(scenes) == got["totalBins"]
+    page = client.get(f"/api/plans/{job}/view.html")
+    assert page.headers["content-type"].startswith("text/html") and "Plotly" in page.text
+    assert client.get(f"/api/plans/{job}/picture.png").content.startswith(b"\x89PNG")
+
+    listed = client.get("/api/plans?limit=50").json()["plans"]
+    assert any(entry["id"] == job and entry["summary"]["totalBins"] for entry in listed)
+    assert client.delete(f"/api/plans/{job}").json() == {"id": job, "deleted": True}
+    assert client.get(f"/api/plans/{job}").status_code == 404
+
+
+def example_input() -> dict[str, Any]:
+    from stowra.files import parse_shipment_object
+
+    return parse_shipment_object(example(), "shipment").input
+
+
+def upload(files: dict[str, str | bytes]) -> list[Any]:
+    sent = []
+    for name, content in files.items():
+        data = content.encode() if isinstance(content, str) else content
+        sent.append(("files", (name, data)))
+    return sent
+
+
+@pytest.mark.parametrize(
+    "files",
+    [
+        {"shipment.json": example_json()},
+        {"shipment.xlsx": example_workbook()},
+        example_csv(),  # the TOML file and the two CSV files it names
+        {"items.csv": example_csv()["items.csv"], "containers.csv": example_csv()["containers.csv"]},
+    ],
+    ids=["json", "xlsx", "toml+csv", "csv pair"],
+)
+def test_every_shipment_file_format_can_be_uploaded(client: TestClient, files: dict[str, Any]) -> None:
+    answer = client.post("/api/plans", files=upload(files), data={"options": json.dumps(QUICK)})
+    assert answer.status_code == 202, answer.text
+    plan = wait_for(client, answer.json()["id"])
+    assert plan["status"] == "done"
+    assert plan["options"]["pop_size"] == QUICK["pop_size"]
+    assert len(plan["plan"]["packingTable"]) == plan["plan"]["totalBins"] > 0
+
+
+TOO_MANY = {"itemTable": [{**ITEM, "quantity": 501}], "binTable": example()["binTable"]}
+NOWHERE = {
+    "itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}],
+    "binTable": example()["binTable"],
+}
+
+
+@pytest.mark.parametrize(
+    "request_args, status, words",
+    [
+        ({"content": b"{not json", "headers": {"content-type": "application/json"}}, 400, "not JSON"),
+        ({"json": {"itemTable": []}}, 400, '{"shipment"'),
+        ({"json": {"shipment": example(), "options": {"time_limit": 301}}}, 400, "at most 300"),
+        ({"json": {"shipment": example(), "options": {"pop_size": 0}}}, 400, "pop_size must be from 1"),
+        ({"json": {"shipment": example(), "options": {"seeds": 1}}}, 400, "unknown option 'seeds'"),
+        ({"json": {"shipment": example(), "options": {"threads": 1.5}}}, 400, "whole number"),
+        ({"json": {"shipment": TOO_MANY}}, 400, "501 items"),
+        ({"json": {"shipment": NOWHERE}}, 422, "shipment itemTable[1])"),
+        ({"json": {"shipment": {"itemTable": [{**ITEM, "l": "x"}]}}}, 422, "itemTable[0] l: expected a number"),
+        ({"json": {"shipment": {"items": "/etc/passwd"}}}, 422, "give the tables inline"),
+        ({"content": b"x" * 200_001, "headers": {"content-type": "application/json"}}, 413, "200,000 bytes"),
+        ({"content": b"a=b", "headers": {"content-type": "text/plain"}}, 415, "JSON or as a multipart"),
+        (
+            {"files": [("files", ("s.json", b'{"itemTable": [{"id": 1, "l": true}]}'))]},
+            422,
+            "s.json:1:31: l: expected a number, got True",
+        ),
+        ({"files": [("files", ("s.toml", b'items = "../secret.csv"'))]}, 422, "must name one of the uploaded files"),
+        ({"files": [("files", ("s.xlsx", b"not a zip"))]}, 422, "s.xlsx: not an Excel workbook"),
+        ({"files": [("files", ("notes.txt", b"{}"))]}, 400, "shipment files end in"),
+        ({"files": [("files", ("s.json", b"{}"))], "data": {"options": "{"}}, 400, "options is not JSON"),
+    ],
+)
+def test_refusals_are_json_with_words_a_client_can_act_on(
+    client: TestClient, request_args: dict[str, Any], status: int, words: str
+) -> None:
+    answer = client.post("/api/plans", **request_args)
+    assert answer.status_code == status, answer.text
+    assert answer.headers["content-type"] == "application/json"
+    assert words in answer.json()["error"]
+    assert "Traceback" not in answer.text
+
+
+@pytest.mark.parametrize(
+    "method, path, status",
+    [
+        ("get", "/api/plans/nosuchplan", 404),
+        ("delete", "/api/plans/nosuchplan", 404),
+        ("get", "/api/plans/nosuchplan/view.html", 404),
+        ("get", "/api/plans?limit=0", 400),
+        ("get", "/api/nowhere", 404),
+        ("put", "/api/plans", 405),
+    ],
+)
+def test_unknown_ids_and_paths(client: TestClient, method: str, path: str, status: int) -> None:
+    answer = getattr(client, method)(path)
+    assert answer.status_code == status
+    assert answer.json()["error"]
+
+
+def test_downloads_wait_until_a_plan_is_done_and_cancel_ends_its_worker(
+    client: TestClient,
+) -> None:
+    job = submit(client, ENDLESS)
+    wait_for(client, job, searching)
+    pool = client.app.state.service.pool  # type: ignore[attr-defined]
+    pid = pool.running()[job]
+    answer = client.get(f"/api/plans/{job}/loading-list.csv")
+    assert answer.status_code == 409 and "running, not done" in answer.json()["error"]
+
+    assert client.delete(f"/api/plans/{job}").json() == {"id": job, "status": "cancelled"}
+    assert wait_for(client, job)["status"] == "cancelled"
+    next_job = submit(client, QUICK)
+    assert wait_for(client, next_job)["status"] == "done"
+    assert not Path(f"/proc/{pid}").exists()  # ended and reaped
+    assert client.get("/healthz").json()["running"] == 0
+
+
+def test_a_token_guards_every_api_call_but_not_the_page(tmp_path: Path) -> None:
+    with running_service(tmp_path, token="s3cret") as client:
+        assert client.get("/api/plans").status_code == 401
+        wrong = client.get("/api/plans", headers={"Authorization": "Bearer nope"})
+        assert wrong.status_code == 401 and "Authorization: Bearer" in wrong.json()["error"]
+        assert client.get("/api/plans", headers={"Authorization": "Bearer s3cret"}).status_code == 200
+        assert client.get("/").status_code == client.get("/healthz").status_code == 200
+
+
+def test_a_full_queue_answers_429_with_retry_after(tmp_path: Path) -> None:
+    with running_service(tmp_path, max_queue=2) as client:
+        first = submit(client, ENDLESS)
+        wait_for(client, first, searching)
+        waiting = [submit(client, QUICK), submit(client, QUICK)]
+        refused = client.post("/api/plans", json={"shipment": example(), "options": QUICK})
+        assert refused.status_code == 429 and refused.headers["retry-after"] == "10"
+        assert "2 plans are already waiting" in refused.json()["error"]
+        health = client.get("/healthz").json()
+        assert (health["queued"], health["running"]) == (2, 1)
+        client.delete(f"/api/plans/{first}")
+        assert [wait_for(client, job)["status"] for job in waiting] == ["done", "done"]
+
+
+def test_plans_survive_a_restart_and_a_search_cut_short_is_marked(tmp_path: Path) -> None:
+    with running_service(tmp_path) as client:
+        finished = submit(client, QUICK)
+        wait_for(client, finished)
+        cut_short = submit(client, ENDLESS)
+        wait_for(client, cut_short, searching)
+    with running_service(tmp_path) as client:
+        plan = client.get(f"/api/plans/{finished}").json()
+        assert plan["status"] == "done" and plan["plan"]["totalBins"] > 0
+        cut = client.get(f"/api/plans/{cut_short}").json()
+        assert (cut["status"], cut["error"], cut["plan"]) == ("failed", INTERRUPTED, None)
+        assert [entry["id"] for entry in client.get("/api/plans").json()["plans"]] == [
+            cut_short,
+            finished,
+        ]

@@ -1,0 +1,71 @@
+"""The service under faults: a worker killed mid-search, a burst of plans, the real server."""
+
+from __future__ import annotations
+
+import json
+import os
+import signal
+import sqlite3
+import subprocess
+import sys
+import urllib.request
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+from service_helpers import ENDLESS, QUICK, example, running_service, searching, submit, wait_for
+
+
+def test_a_killed_worker_fails_its_plan_and_is_replaced(tmp_path: Path) -> None:
+    with running_service(tmp_path) as client:
+        doomed = submit(client, ENDLESS)
+        waiting = submit(client, QUICK)
+        wait_for(client, doomed, searching)
+        os.kill(client.app.state.service.pool.running()[doomed], signal.SIGKILL)  # type: ignore[attr-defined]
+
+        failed = wait_for(client, doomed)
+        assert failed["status"] == "failed"
+        assert failed["error"] == ("the search stopped unexpectedly: its worker process was ended by signal SIGKILL")
+        assert wait_for(client, waiting)["status"] == "done"
+        assert client.get("/healthz").json()["status"] == "ok"
+
+
+def test_a_burst_of_plans_loses_none_and_runs_none_twice(tmp_path: Path) -> None:
+    with running_service(tmp_path, workers=2, max_queue=30) as client:
+
+        def post(_: int) -> tuple[int, str | None]:
+            answer = client.post("/api/plans", json={"shipment": example(), "options": QUICK})
+            return answer.status_code, answer.json().get("id")
+
+        with ThreadPoolExecutor(40) as threads:
+            answers = list(threads.map(post, range(40)))
+        accepted = [job for status, job in answers if status == 202]
+        statuses = sorted({status for status, _ in answers})
+        assert statuses in ([202], [202, 429]) and len(accepted) >= 30
+        assert {wait_for(client, job, seconds=300)["status"] for job in accepted} == {"done"}
+
+    with sqlite3.connect(tmp_path / "plans.sqlite3") as db:
+        rows = db.execute("SELECT id, status, attempts FROM jobs").fetchall()
+    assert sorted(rows) == sorted((job, "done", 1) for job in accepted)
+
+
+def test_stowra_serve_prints_its_url_warns_when_open_and_answers_over_http(tmp_path: Path) -> None:
+    command = [sys.executable, "-m", "stowra", "serve", "--host", "0.0.0.0", "--port", "0"]
+    with subprocess.Popen(
+        [*command, "--data", str(tmp_path), "--workers", "1"],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    ) as server:
+        assert server.stdout is not None and server.stderr is not None
+        try:
+            line = server.stdout.readline()
+            assert line.startswith("stowra: serving on http://0.0.0.0:"), line
+            port = int(line.split(":")[3].split("/")[0])
+            warning = server.stderr.readline()
+            assert "without a token: anyone who can reach" in warning
+            with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
+                assert json.load(answer)["workers"] == 1
+        finally:
+            server.send_signal(signal.SIGINT)
+        assert server.wait(30) == 0
+        assert server.stdout.read() == "stowra: stopped\n"
