@@ -209,3 +209,27 @@ def test_plans_survive_a_restart_and_a_search_cut_short_is_marked(tmp_path: Path
             cut_short,
             finished,
         ]
+
+
+BEFORE = {"generation": 9, "bestFitness": 5.0, "cost": 4800.0, "seconds": 1.0}
+
+
+@pytest.mark.parametrize(
+    "line, expected",
+    [
+        ("GA: Initial best fitness = 1.79769e+308", {"generation": 0, "bestFitness": 1.79769e308, "cost": None}),
+        (
+            "GA: Generation 12 best fitness = 2.5e+06 (cost=2400, 20GP=0, 40GP=1, util=0.5, cp=1, wp=2)",
+            {"generation": 12, "bestFitness": 2.5e6, "cost": 2400.0},
+        ),
+        ("GA: Generation 20 best fitness = 5", {"generation": 20, "bestFitness": 5.0, "cost": 4800.0}),
+        ("GA: Time limit reached at generation 31", {"generation": 31, "bestFitness": 5.0, "cost": 4800.0}),
+        ("GA: Initializing population...", None),
+        ("some other output", None),
+    ],
+)
+def test_progress_lines_carry_over_what_they_do_not_say(line: str, expected: dict[str, Any] | None) -> None:
+    from stowra.service.workers import parse_progress
+
+    found = parse_progress(line, BEFORE, 2.0)
+    assert found == (None if expected is None else {**expected, "seconds": 2.0})

@@ -27,7 +27,9 @@ def _loopback(host: str) -> bool:
 def serve(settings: Settings, host: str, port: int) -> int:
     """Serve until interrupted; returns the exit status."""
     family = socket.AF_INET6 if ":" in host else socket.AF_INET
-    sock = socket.socket(family, socket.SOCK_STREAM)
+    # The protocol named, not left 0: the event loop sets TCP_NODELAY on accepted connections
+    # only then, and without it a kept-alive client waits ~40 ms per answer (Nagle's delay).
+    sock = socket.socket(family, socket.SOCK_STREAM, socket.IPPROTO_TCP)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
         sock.bind((host, port))

@@ -303,8 +303,12 @@ class WorkerPool:
         if kind == "failed":
             self._store.fail(job, message[2])
             return
+        result = message[2]
+        if worker.progress is not None and worker.progress["cost"] is None:
+            # No line gave the best plan's cost (none improved on the first): the plan does.
+            self._store.set_progress(job, {**worker.progress, "cost": result.get("cost")})
         try:
-            outcome = self._outcome(job, message[2])
+            outcome = self._outcome(job, result)
         except Exception as error:  # a report that cannot be built must not stop the pool
             self._store.fail(job, f"the plan was found but could not be stored: {error}")
             return
