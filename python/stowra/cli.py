@@ -169,7 +169,7 @@ def _add_batch_command(commands: Any) -> None:
         "shipments",
         nargs="+",
         metavar="SHIPMENT",
-        help="a shipment file (.json or .toml), or a folder: its shipment files are packed",
+        help="a shipment file (.json, .toml or .xlsx), or a folder: its shipment files are packed",
     )
     batch.add_argument(
         "-o", "--output-dir", required=True, metavar="OUTDIR", help="folder for the plans"
