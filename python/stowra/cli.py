@@ -75,6 +75,13 @@ def _int32(text: str) -> int:
     return value
 
 
+def _port(text: str) -> int:
+    port = _int32(text)
+    if not 0 <= port <= 65535:
+        raise argparse.ArgumentTypeError(f"{port} is not a port (0 to 65535)")
+    return port
+
+
 def _seconds(text: str) -> float:
     try:
         return float(text)
@@ -272,7 +279,7 @@ def _add_serve_command(commands: Any) -> None:
     )
     serve.add_argument("--host", default="127.0.0.1", help="address to bind (default %(default)s)")
     serve.add_argument(
-        "--port", type=_int32, default=8000, help="port, 0 for any free one (default %(default)s)"
+        "--port", type=_port, default=8000, help="port, 0 for any free one (default %(default)s)"
     )
     serve.add_argument(
         "--data",

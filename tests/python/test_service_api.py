@@ -123,6 +123,13 @@ NOWHERE = {
         ({"files": [("files", ("s.toml", b'items = "../secret.csv"'))]}, 422, "must name one of the uploaded files"),
         ({"files": [("files", ("s.xlsx", b"not a zip"))]}, 422, "s.xlsx: not an Excel workbook"),
         ({"files": [("files", ("notes.txt", b"{}"))]}, 400, "shipment files end in"),
+        (
+            {"files": [("files", ("a.json", b"{}")), ("files", ("b.toml", b""))]},
+            400,
+            "give one shipment file, not a.json, b.toml",
+        ),
+        ({"files": [("files", ("a.csv", b"")), ("files", ("a.csv", b""))]}, 400, "two files have the same name"),
+        ({"files": [("files", ("../up.json", b"{}"))]}, 422, "up.json:1:1: no items"),
         ({"files": [("files", ("s.json", b"{}"))], "data": {"options": "{"}}, 400, "options is not JSON"),
     ],
 )
