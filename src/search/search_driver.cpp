@@ -60,10 +60,10 @@ Individual GeneticSolver::run() {
         population.begin(), population.end(),
         [](const Individual& a, const Individual& b) { return a.fitness < b.fitness; });
 
-    std::vector<Individual> next;
-    next.reserve(static_cast<std::size_t>(popSize));
+    // Room for the elites, which move over once the parents are drawn and the leader is read.
     const auto elites = std::min(static_cast<std::size_t>(eliteCount), population.size());
-    for (std::size_t i = 0; i < elites; ++i) next.push_back(population[i]);
+    std::vector<Individual> next(elites);
+    next.reserve(std::max(static_cast<std::size_t>(popSize), elites));
 
     std::vector<double> fitnessList;
     fitnessList.reserve(population.size());
@@ -89,6 +89,9 @@ Individual GeneticSolver::run() {
     } else if (generationNumber % 10 == 0) {
       print(periodicLine(generationNumber, bestFitness));
     }
+    const auto elitesEnd = population.begin() + static_cast<std::ptrdiff_t>(elites);
+    std::move(population.begin(), elitesEnd, next.begin());
+    population.erase(population.begin(), elitesEnd);
     // Kept until the next evaluation: offspring that are clones of its members need no decoding.
     previousGeneration = std::move(population);
     population = std::move(next);
