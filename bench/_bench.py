@@ -183,10 +183,20 @@ def machine() -> str:
 
 
 def write_section(
-    options: argparse.Namespace, title: str, intro: str, table: list[list[str]], targets: list[str]
+    options: argparse.Namespace,
+    title: str,
+    method: str,
+    conditions: tuple[str, Baseline | None],
+    table: list[list[str]],
+    targets: list[str],
 ) -> str:
-    """The script's markdown section (heading, command, table, targets), printed and written to
-    --out when given."""
+    """The script's markdown section (heading, how it measured, command, table, targets),
+    printed and written to --out when given. `conditions` is the load average when the script
+    started and the baseline compared with."""
+    load_before, baseline = conditions
+    intro = f"{method} Load average before {load_before}, after {load_average()}."
+    if baseline:
+        intro += f" Before: {baseline.commit[:12]}; after: this tree."
     shown, arguments_left = [], iter(sys.argv[1:])
     for argument in arguments_left:  # the output file is not part of what was measured
         if argument == "--out":

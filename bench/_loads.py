@@ -27,24 +27,21 @@ TWELVE_CARTONS = (
     (30, 25, 25, 4),
 )
 
-_20GP = {
-    "id": "20GP",
-    "l": 590.0,
-    "w": 234.0,
-    "h": 239.0,
-    "cost": 1000,
-    "weight_limit": 28000.0,
-    "available": True,
-}
-_40GP = {
-    "id": "40GP",
-    "l": 1203.0,
-    "w": 234.0,
-    "h": 239.0,
-    "cost": 1800,
-    "weight_limit": 26700.0,
-    "available": True,
-}
+
+def _container(name: str, length: float, cost: int, weight_limit: float) -> dict[str, Any]:
+    return {
+        "id": name,
+        "l": length,
+        "w": 234.0,
+        "h": 239.0,
+        "cost": cost,
+        "weight_limit": weight_limit,
+        "available": True,
+    }
+
+
+_20GP = _container("20GP", 590.0, 1000, 28000.0)
+_40GP = _container("40GP", 1203.0, 1800, 26700.0)
 
 
 def twelve_carton_load(count: int, seed: int = 12) -> dict[str, Any]:

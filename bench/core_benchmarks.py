@@ -140,13 +140,11 @@ def main() -> None:
         f"threads 1: {scaling:.2f}x, {verdict(scaling, 1.85)}"
     )
 
-    intro = (
-        f"Median (min-max) of {runs} run(s) per figure; decode_bench runs {seconds} s per load. "
-        f"Load average before {load_before}, after {load_average()}."
+    method = (
+        f"Median (min-max) of {runs} run(s) per figure; decode_bench runs {seconds} s per load."
     )
-    if baseline:
-        intro += f" Before: {baseline.commit[:12]}; after: this tree."
-    write_section(options, "C++ micro-benchmarks", intro, table, targets)
+    conditions = (load_before, baseline)
+    write_section(options, "C++ micro-benchmarks", method, conditions, table, targets)
 
 
 if __name__ == "__main__":

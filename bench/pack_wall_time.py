@@ -133,13 +133,9 @@ def main() -> None:
         f"{peak:.0f} MB, {verdict(peak, 150.0, higher_is_better=False)}"
     )
 
-    intro = (
-        f"Median (min-max) of {runs} run(s) per figure, each a fresh process; "
-        f"load average before {load_before}, after {load_average()}."
-    )
-    if baseline:
-        intro += f" Before: {baseline.commit[:12]}; after: this tree."
-    write_section(options, "Wall time and memory of pack", intro, table, targets)
+    method = f"Median (min-max) of {runs} run(s) per figure, each a fresh process."
+    conditions = (load_before, baseline)
+    write_section(options, "Wall time and memory of pack", method, conditions, table, targets)
 
 
 if __name__ == "__main__":
