@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <numeric>
 
 namespace stowra {
 
@@ -36,6 +35,33 @@ bool overlaps(const Bounds& a, const Bounds& b) {
   return (std::min(a.x1, b.x1) > std::max(a.x0, b.x0)) &
          (std::min(a.y1, b.y1) > std::max(a.y0, b.y0)) &
          (std::min(a.z1, b.z1) > std::max(a.z0, b.z0));
+}
+
+// The x and y faces of one box side by side, so that the scan over the free-space list tests
+// both axes in one vector instruction each (the compiler splits it where there are no
+// vector registers). Lane 0 is x, lane 1 is y.
+using Pair = double __attribute__((vector_size(16)));
+
+// A free space's lower faces are its corner and its extents follow, each x before y.
+struct PairBounds {
+  Pair low, high;
+};
+
+PairBounds pairBoundsOf(const FreeSpace& space) {
+  const Pair low = {space.x, space.y};
+  return {low, low + Pair{space.length, space.width}};
+}
+
+// The tests of `overlaps` and `liesInside` on the x and y axes, as masks (all bits set in both
+// lanes when true). min and max are written as std::min and std::max compute them.
+auto overlapsXY(const PairBounds& a, const PairBounds& b) {
+  const Pair upper = b.high < a.high ? b.high : a.high;
+  const Pair lower = a.low < b.low ? b.low : a.low;
+  return upper > lower;
+}
+
+auto liesInsideXY(const PairBounds& piece, const PairBounds& outer) {
+  return (outer.low <= piece.low) & (piece.high <= outer.high);
 }
 
 // Per axis, the largest lower face and the smallest upper face of the given boxes. A space
@@ -85,13 +111,13 @@ void foldAndPlaceNewSpaces(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& w
   const auto& order = workspace.order;
   for (std::size_t run = 0; run < order.size();) {
     std::size_t runEnd = run + 1;
-    while (runEnd < order.size() && made[order[runEnd]].volume == made[order[run]].volume) {
+    while (runEnd < order.size() && order[runEnd].first == order[run].first) {
       ++runEnd;
     }
     for (std::size_t later = run + 1; later < runEnd; ++later) {
-      FreeSpaceWorkspace::NewSpace& repeat = made[order[later]];
+      FreeSpaceWorkspace::NewSpace& repeat = made[order[later].second];
       for (std::size_t first = run; first < later; ++first) {
-        FreeSpaceWorkspace::NewSpace& original = made[order[first]];
+        FreeSpaceWorkspace::NewSpace& original = made[order[first].second];
         if (!original.folded && sameSpace(original.space, repeat.space)) {
           original.space.copies = addCopies(original.space.copies, repeat.space.copies);
           repeat.folded = true;
@@ -102,13 +128,18 @@ void foldAndPlaceNewSpaces(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& w
     run = runEnd;
   }
 
+  // The new spaces come in ascending volume, so their places in the list only move forward:
+  // one walk along the listed volumes finds them all (a placement often makes dozens).
   const std::size_t cutAway = workspace.dropped.size();  // ascending: the scan found them
-  for (const std::uint32_t index : order) {
+  const std::vector<double>& volumes = workspace.volumes;
+  std::size_t smaller = 0;  // listed spaces smaller than the current new one
+  for (const auto& [volume, index] : order) {
     FreeSpaceWorkspace::NewSpace& fresh = made[index];
     if (fresh.folded) continue;
-    std::size_t position = firstNotSmaller(spaces, fresh.volume);
+    while (smaller < volumes.size() && volumes[smaller] < volume) ++smaller;
+    std::size_t position = smaller;
     fresh.insertBefore = static_cast<std::uint32_t>(position);
-    for (; position < spaces.size() && spaces[position].volume() == fresh.volume; ++position) {
+    for (; position < volumes.size() && volumes[position] == fresh.volume; ++position) {
       if (position <= fresh.source) fresh.insertBefore = static_cast<std::uint32_t>(position + 1);
       FreeSpace& listed = spaces[position];
       if (fresh.folded || !sameSpace(listed, fresh.space) ||
@@ -153,7 +184,7 @@ void assembleInto(std::vector<FreeSpace>& spaces, FreeSpaceWorkspace& workspace)
     if (cursor < end) out = std::copy(spaces.data() + cursor, spaces.data() + end, out);
     cursor = std::max(cursor, end);
   };
-  for (const std::uint32_t index : workspace.order) {
+  for (const auto& [volume, index] : workspace.order) {
     const FreeSpaceWorkspace::NewSpace& fresh = workspace.made[index];
     if (fresh.folded) continue;
     copyUpTo(fresh.insertBefore);
@@ -177,9 +208,9 @@ std::optional<FreeSpace> tryFit(const PackedBin& bin, const ItemSpec& item, std:
   for (auto space =
            spaces.begin() + static_cast<std::ptrdiff_t>(firstNotSmaller(spaces, itemVolume));
        space != spaces.end(); ++space) {
-    if (space->length >= extents.dx && space->width >= extents.dy && space->height >= extents.h) {
-      return *space;
-    }
+    // One test for all three extents: most spaces fail one of them at random.
+    const auto wideEnough = Pair{space->length, space->width} >= Pair{extents.dx, extents.dy};
+    if ((wideEnough[0] & wideEnough[1]) && space->height >= extents.h) return *space;
   }
   return std::nullopt;
 }
@@ -301,18 +332,32 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
     }
   };
 
-  // The list is sorted by volume, so spaces too small to keep (at most a bin's first space,
-  // and the first placement always uses that one) can only stand at its front.
-  const auto tooSmall = static_cast<std::uint32_t>(
-      std::partition_point(spaces.begin(), spaces.end(),
-                           [](const FreeSpace& s) { return !(s.volume() > MIN_SPACE_VOLUME); }) -
-      spaces.begin());
   Bounds need = reachNeeded(pending, pendingCount);
   const auto listed = static_cast<std::uint32_t>(spaces.size());
+  // The volumes, for the searches below: computed here, where the spaces are read anyway.
+  std::vector<double>& volumes = workspace.volumes;
+  volumes.resize(listed);
+  const PairBounds boxXY{Pair{box.x0, box.y0}, Pair{box.x1, box.y1}};
+  PairBounds needXY{Pair{need.x0, need.y0}, Pair{need.x1, need.y1}};
   for (std::uint32_t i = 0; i < listed; ++i) {
     const FreeSpace& other = spaces[i];
+    const double volume = other.volume();
+    volumes[i] = volume;
+    // liesInside(need, outer) and overlaps(outer, box), with x and y tested together.
+    const PairBounds outerXY = pairBoundsOf(other);
+    const double outerZ1 = other.z + other.height;
+    const auto mayCoverXY = liesInsideXY(needXY, outerXY);
+    const auto cutsXY = overlapsXY(outerXY, boxXY);
+    const bool mayCover =
+        (mayCoverXY[0] & mayCoverXY[1]) && (other.z <= need.z0) & (need.z1 <= outerZ1);
+    const bool cuts =
+        (cutsXY[0] & cutsXY[1]) && (std::min(outerZ1, box.z1) > std::max(other.z, box.z0));
+    if (!(mayCover | cuts)) {                                            // nearly every space
+      if (!(volume > MIN_SPACE_VOLUME)) workspace.dropped.push_back(i);  // a bin's first space
+      continue;
+    }
     const Bounds outer = boundsOf(other);
-    if (liesInside(need, outer)) {
+    if (mayCover) {
       for (std::size_t k = 0; k < pendingCount;) {
         if (liesInside(pending[k], outer)) {
           covered[pendingPiece[k]] = true;
@@ -324,11 +369,12 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
         }
       }
       need = reachNeeded(pending, pendingCount);
+      needXY = {Pair{need.x0, need.y0}, Pair{need.x1, need.y1}};
     }
-    if (overlaps(outer, box)) {
+    if (cuts) {
       cutAround(other, outer, i);
       workspace.dropped.push_back(i);
-    } else if (i < tooSmall) {
+    } else if (!(volume > MIN_SPACE_VOLUME)) {
       workspace.dropped.push_back(i);
     }
   }
@@ -349,11 +395,11 @@ void updateFreeSpaces(PackedBin& bin, const ItemSpec& item, const FreeSpace& spa
   // New spaces in ascending order of volume, equal volumes in the order they were made (the
   // order of `made`).
   auto& order = workspace.order;
-  order.resize(workspace.made.size());
-  std::iota(order.begin(), order.end(), 0U);
-  std::sort(order.begin(), order.end(), [&made = workspace.made](std::uint32_t a, std::uint32_t b) {
-    return made[a].volume < made[b].volume || (made[a].volume == made[b].volume && a < b);
-  });
+  order.clear();
+  for (std::uint32_t index = 0; index < workspace.made.size(); ++index) {
+    order.emplace_back(workspace.made[index].volume, index);
+  }
+  std::sort(order.begin(), order.end());  // (volume, position) pairs are all distinct
   foldAndPlaceNewSpaces(spaces, workspace);
   assembleInto(spaces, workspace);
 }

@@ -52,7 +52,9 @@ struct FreeSpaceWorkspace {
   };
 
   std::vector<NewSpace> made;
-  std::vector<std::uint32_t> order;    // positions in `made`, by volume and then as made
+  // (volume, position in `made`) of the new spaces, sorted: by volume, then as made
+  std::vector<std::pair<double, std::uint32_t>> order;
+  std::vector<double> volumes;         // of the listed spaces, in order
   std::vector<std::uint32_t> dropped;  // list positions of the spaces that leave the list
   std::vector<FreeSpace> next;         // the list being assembled
 };
