@@ -42,7 +42,7 @@ bool overlaps(const Bounds& a, const Bounds& b) {
 // vector registers). Lane 0 is x, lane 1 is y.
 using Pair = double __attribute__((vector_size(16)));
 
-// A free space's lower faces are its corner and its extents follow, each x before y.
+// A box's lower and upper faces on x and y.
 struct PairBounds {
   Pair low, high;
 };
