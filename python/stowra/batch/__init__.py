@@ -123,6 +123,45 @@ def gather(outcomes: Iterable[Outcome]) -> list[Outcome]:
     return sorted(outcomes, key=lambda outcome: outcome.position)
 
 
+def _no_answer(address: str) -> str:
+    return f"no Dask scheduler answers at {address} (waited {CONNECT_SECONDS:g} s)"
+
+
+def _check_scheduler(address: str) -> None:
+    """Raise ``ClusterError`` unless a Dask scheduler answers at ``address`` in time.
+
+    Dask's client bounds its connection attempts but not the wait for the first reply, so a
+    server that accepts and stays silent would hold it for as long as that server likes, and
+    one speaking another protocol makes it fail with whatever its bytes decode to.
+    """
+    import asyncio
+
+    from distributed.comm import connect as open_connection
+    from distributed.comm.addressing import get_address_host_port
+
+    try:
+        get_address_host_port(address)
+    except (ValueError, TypeError) as error:
+        raise ClusterError(f"{address!r} is not a scheduler address: {error}") from None
+
+    async def identity() -> Any:
+        connection = await open_connection(address, timeout=CONNECT_SECONDS)
+        try:
+            await connection.write({"op": "identity", "reply": True})
+            return await connection.read()
+        finally:
+            connection.abort()
+
+    try:
+        reply = asyncio.run(asyncio.wait_for(identity(), CONNECT_SECONDS))
+    except (OSError, TimeoutError):
+        raise ClusterError(_no_answer(address)) from None
+    except Exception:
+        reply = None  # bytes of another protocol, read as a message
+    if not isinstance(reply, dict) or reply.get("type") != "Scheduler":
+        raise ClusterError(f"what answers at {address} is not a Dask scheduler")
+
+
 @contextlib.contextmanager
 def connect(scheduler: Any = None, workers: int | None = None) -> Iterator[Any]:
     """A Dask client for the block: on a local cluster started for it (``scheduler`` None),
@@ -136,12 +175,12 @@ def connect(scheduler: Any = None, workers: int | None = None) -> Iterator[Any]:
         yield scheduler
         return
     if scheduler is not None:
+        if isinstance(scheduler, str):
+            _check_scheduler(scheduler)
         try:
             client = Client(scheduler, timeout=CONNECT_SECONDS)
         except (OSError, TimeoutError) as error:
-            raise ClusterError(
-                f"no Dask scheduler answers at {scheduler} (waited {CONNECT_SECONDS:g} s)"
-            ) from error
+            raise ClusterError(_no_answer(scheduler)) from error
         except (ValueError, TypeError) as error:
             raise ClusterError(f"{scheduler!r} is not a scheduler address: {error}") from error
         with client:
