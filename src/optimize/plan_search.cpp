@@ -111,6 +111,7 @@ PlanSearch::PlanSearch(const std::vector<ItemSpec>& items, const std::vector<Bin
 void PlanSearch::evaluate(PlanCandidate& candidate) const {
   if (candidate.evaluated) return;
   WallPacker packer(items, binTypes, preference);
+  packer.rule = candidate.rule;
   if (candidate.bins.empty()) {
     candidate.bins = packer.pack(candidate.order, candidate.types);
     retypeBins(candidate.bins, packer, items, binTypes);
@@ -136,17 +137,20 @@ std::vector<PlanCandidate> PlanSearch::startingCandidates() const {
   const std::vector<std::int32_t> cover = cheapestCover(items, binTypes, preference);
   std::vector<PlanCandidate> candidates;
   for (const ItemOrder& key : startingKeys()) {
-    PlanCandidate candidate;
-    candidate.order = groupedOrder(items, key);
-    candidates.push_back(candidate);
-    if (!cover.empty()) {
-      candidate.types = cover;
-      candidates.push_back(std::move(candidate));
+    for (std::int32_t rule = 0; rule < WALL_RULE_COUNT; ++rule) {
+      PlanCandidate candidate;
+      candidate.order = groupedOrder(items, key);
+      candidate.rule = static_cast<WallRule>(rule);
+      candidates.push_back(candidate);
+      if (!cover.empty()) {
+        candidate.types = cover;
+        candidates.push_back(std::move(candidate));
+      }
     }
   }
   // pack's own decoder on the volume order: the plan is never worse than this greedy one.
   PlanCandidate greedy;
-  greedy.order = candidates.front().order;
+  greedy.order = groupedOrder(items, startingKeys().front());
   BinPacker packer(items, binTypes);
   packer.packSequence(greedy.order, std::vector<std::int32_t>(items.size(), 0), {});
   greedy.bins = packer.takeBins();
@@ -160,6 +164,7 @@ PlanCandidate PlanSearch::mutated(const PlanCandidate& parent) {
   PlanCandidate child;
   child.order = parent.order;
   child.types = parent.types;
+  child.rule = parent.rule;
   const auto n = static_cast<std::int32_t>(items.size());
   const std::int32_t changes = 1 + boundedDraw(rng, 0, 2);
   for (std::int32_t change = 0; change < changes; ++change) {
@@ -204,6 +209,7 @@ Individual PlanSearch::summary(const PlanCandidate& candidate, bool improve) con
   individual.bins = candidate.bins;
   if (improve) {
     WallPacker packer(items, binTypes, preference);
+    packer.rule = candidate.rule;
     improvePlan(individual.bins, packer, items, binTypes);
   }
   finishBins(individual.bins, items);
@@ -267,7 +273,17 @@ Individual PlanSearch::run() {
       print(periodicLine(roundNumber, bestFitness));
     }
   }
-  return summary(pool.front(), true);
+  // The improvement steps can reorder plans of one cost, so every kept plan gets them.
+  for (PlanCandidate& kept : pool) kept.evaluated = false;
+  forEachIndexInParallel(static_cast<std::int32_t>(pool.size()), [&](std::int32_t index) {
+    PlanCandidate& kept = pool[static_cast<std::size_t>(index)];
+    WallPacker packer(items, binTypes, preference);
+    packer.rule = kept.rule;
+    improvePlan(kept.bins, packer, items, binTypes);
+    evaluate(kept);
+  });
+  std::stable_sort(pool.begin(), pool.end(), betterPlan);
+  return summary(pool.front(), false);
 }
 
 void PlanSearch::print(const std::string& line) const {

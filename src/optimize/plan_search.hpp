@@ -8,16 +8,18 @@
 
 #include "candidate/individual.hpp"
 #include "packing/packed_bin.hpp"
+#include "packing/wall_packer.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
 
 namespace stowra {
 
-// One candidate of the plan search: an item order (grouped by ascending factory number) and the
-// types of the bins to open, with the plan the wall packer makes of them.
+// One candidate of the plan search: an item order (grouped by ascending factory number), the
+// types of the bins to open and the corner rule, with the plan the wall packer makes of them.
 struct PlanCandidate {
   std::vector<std::int32_t> order;
   std::vector<std::int32_t> types;
+  WallRule rule = WallRule::BACK_BOTTOM_SIDE;
   std::vector<PackedBin> bins;  // free spaces kept, for the improvement steps
   std::int32_t leftOut = 0;
   double cost = 0.0;
@@ -43,11 +45,12 @@ inline constexpr std::int32_t ROUNDS_PER_EFFORT = 30;
 inline constexpr std::int32_t CHILDREN_PER_ROUND = 32;
 inline constexpr std::int32_t POOL_SIZE = 12;
 
-// The search behind optimize: good starting orders (several sort keys, two type choices, and
-// pack's own decoder on the volume order), then rounds of mutated children of the best plans
-// so far, evaluated in parallel; the best plan is finally improved (bins emptied into others,
-// cheaper types). Every random draw happens on the calling thread, so a seed and an effort give
-// the same plan for any thread count. Run once.
+// The search behind optimize: good starting orders (several sort keys, each with every wall
+// rule and two type choices, and pack's own decoder on the volume order), then rounds of
+// mutated children of the best plans so far, evaluated in parallel; finally every kept plan is
+// improved (bins emptied into others, cheaper types) and the best one wins. Every random draw
+// happens on the calling thread, so a seed and an effort give the same plan for any thread count.
+// Run once.
 class PlanSearch : public PlanSearchConfig {
  public:
   PlanSearch(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,

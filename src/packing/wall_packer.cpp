@@ -4,12 +4,13 @@
 
 namespace stowra {
 
-std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item) {
+std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item, WallRule rule) {
   if (bin.weightLimit > 0 && !(bin.weightLimit >= item.weight + bin.currentWeight)) {
     return std::nullopt;
   }
   std::optional<WallFit> best;
-  auto bestKey = std::make_tuple(0.0, 0.0, 0.0, 0.0);
+  auto bestKey = std::make_tuple(0.0, 0.0, 0.0, 0.0, 0.0);
+
   for (const std::int32_t rotation : item.allowedRotations) {
     // A square base turned is the same box.
     if (rotation != 0 && item.l == item.w) continue;
@@ -18,7 +19,14 @@ std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item) {
       if (space.length < extents.dx || space.width < extents.dy || space.height < extents.h) {
         continue;
       }
-      const auto key = std::make_tuple(space.x, space.z, space.y, extents.dx);
+      // A box that carries nothing would waste the height above it on the floor: it takes a
+      // place on top of another box whenever one holds it.
+      const double floor = !item.stackable && space.z == 0 ? 1.0 : 0.0;
+      const auto key = rule == WallRule::BACK_BOTTOM_SIDE
+                           ? std::make_tuple(floor, space.x, space.z, space.y, extents.dx)
+                       : rule == WallRule::BACK_SIDE_BOTTOM
+                           ? std::make_tuple(floor, space.x, space.y, space.z, extents.dx)
+                           : std::make_tuple(floor, space.z, space.x, space.y, extents.dx);
       if (!best || key < bestKey) {
         best = WallFit{space, rotation};
         bestKey = key;
@@ -34,7 +42,7 @@ WallPacker::WallPacker(const std::vector<ItemSpec>& items, const std::vector<Bin
 
 bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex) {
   const ItemSpec& item = items_[static_cast<std::size_t>(itemIndex)];
-  const auto fit = wallFit(bin, item);
+  const auto fit = wallFit(bin, item, rule);
   if (!fit) return false;
   placeItem(bin, itemIndex, item, fit->space, fit->rotation, workspace_);
   return true;

@@ -12,6 +12,15 @@
 
 namespace stowra {
 
+// Which corner wins among the free spaces that hold an item: compared by these coordinates in
+// turn, lowest first.
+enum class WallRule : std::int32_t {
+  BACK_BOTTOM_SIDE,  // x, z, y: walls from the back, each built up before across
+  BACK_SIDE_BOTTOM,  // x, y, z: walls from the back, each laid across before up
+  FLOOR_FIRST,       // z, x, y: the floor from the back first, then layers above
+};
+inline constexpr std::int32_t WALL_RULE_COUNT = 3;
+
 // Where and how an item goes into a bin under the wall-building rule.
 struct WallFit {
   FreeSpace space;
@@ -19,10 +28,12 @@ struct WallFit {
 };
 
 // Among every free space of the bin that holds the item, in every allowed rotation, within the
-// weight limit: the one whose corner lies furthest back (lowest x), then lowest (z), then
-// nearest the side (lowest y); at one corner the rotation with the shorter side along x, so a
-// wall grows thin and even. Equal keys keep the first in list order.
-std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item);
+// weight limit: the one whose corner comes first by the rule (BACK_BOTTOM_SIDE: furthest back,
+// then lowest, then nearest the side); at one corner the rotation with the shorter side along
+// x, so a wall grows thin and even. A box that carries nothing takes any raised place before
+// the floor. Equal keys keep the first in list order.
+std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item,
+                               WallRule rule = WallRule::BACK_BOTTOM_SIDE);
 
 // Packs an item sequence first fit with the wall-building rule: each item goes into the first
 // open bin (in opening order) that holds it. A new bin takes the next type of `typeSequence`,
@@ -45,6 +56,8 @@ class WallPacker {
   bool placeInAny(std::span<PackedBin*> bins, std::int32_t itemIndex);
 
   const std::vector<std::int32_t>& typePreference() const { return typePreference_; }
+
+  WallRule rule = WallRule::BACK_BOTTOM_SIDE;
 
  private:
   bool placeIn(PackedBin& bin, std::int32_t itemIndex);
