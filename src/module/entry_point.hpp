@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "module/result_builder.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
 
@@ -39,6 +40,14 @@ struct PythonSignalRaised {};
 
 double secondsBetween(std::chrono::steady_clock::time_point start,
                       std::chrono::steady_clock::time_point stop);
+
+// Runs the search on its own clock and builds the result dict from the plan it returns.
+template <typename Search>
+pybind11::dict timedResult(Search&& search) {
+  const auto start = std::chrono::steady_clock::now();
+  const Individual best = search();
+  return buildResult(best, secondsBetween(start, std::chrono::steady_clock::now()));
+}
 
 [[noreturn]] void raisePython(PyObject* type, const std::string& message);
 std::string describe(pybind11::error_already_set& error);

@@ -1,10 +1,8 @@
 #include "module/optimize.hpp"
 
-#include <chrono>
 #include <string>
 
 #include "module/entry_point.hpp"
-#include "module/result_builder.hpp"
 #include "optimize/plan_search.hpp"
 #include "problem/search_arguments.hpp"
 
@@ -50,11 +48,7 @@ py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads,
     search.effort = effort;
     search.timeLimit = timeLimit;
     search.checkInterrupt = runPythonSignalHandlers;
-
-    const auto start = std::chrono::steady_clock::now();
-    const Individual best = search.run();
-    const double elapsedSeconds = secondsBetween(start, std::chrono::steady_clock::now());
-    return buildResult(best, elapsedSeconds);
+    return timedResult([&] { return search.run(); });
   });
 }
 

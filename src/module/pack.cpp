@@ -1,9 +1,6 @@
 #include "module/pack.hpp"
 
-#include <chrono>
-
 #include "module/entry_point.hpp"
-#include "module/result_builder.hpp"
 #include "problem/fit_check.hpp"
 #include "problem/search_arguments.hpp"
 #include "search/genetic_solver.hpp"
@@ -45,11 +42,7 @@ py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t generati
     solver.generations = generations;
     solver.timeLimit = timeLimit;
     solver.checkInterrupt = runPythonSignalHandlers;
-
-    const auto start = std::chrono::steady_clock::now();
-    const Individual best = solver.run();
-    const double elapsedSeconds = secondsBetween(start, std::chrono::steady_clock::now());
-    return buildResult(best, elapsedSeconds);
+    return timedResult([&] { return solver.run(); });
   });
 }
 
