@@ -7,7 +7,7 @@
   inner sizes, prices and payloads.
 - `bischoff_ratcliff`: one classic instance from data/container-loading/.
 
-Both are fixed by their seed, so every run and every version packs the same items.
+Each is fixed by its seed, so every run and every version packs the same items.
 """
 
 from __future__ import annotations
@@ -33,12 +33,19 @@ TWELVE_CARTONS = (
 )
 
 
-def _container(name: str, length: float, cost: int, weight_limit: float) -> dict[str, Any]:
+def _container(
+    name: str,
+    length: float,
+    cost: int,
+    weight_limit: float,
+    width: float = 234.0,
+    height: float = 239.0,
+) -> dict[str, Any]:
     return {
         "id": name,
         "l": length,
-        "w": 234.0,
-        "h": 239.0,
+        "w": width,
+        "h": height,
         "cost": cost,
         "weight_limit": weight_limit,
         "available": True,
@@ -97,33 +104,9 @@ def mixed_load(count: int, seed: int = 2026) -> dict[str, Any]:
 DATA = Path(__file__).resolve().parent.parent / "data" / "container-loading"
 
 # Inner sizes (cm), prices and payloads (kg) of the usual dry containers.
-CONTAINER_20GP = {
-    "id": "20GP",
-    "l": 590.0,
-    "w": 235.0,
-    "h": 239.0,
-    "cost": 1500,
-    "weight_limit": 28000.0,
-    "available": True,
-}
-CONTAINER_40GP = {
-    "id": "40GP",
-    "l": 1203.0,
-    "w": 235.0,
-    "h": 239.0,
-    "cost": 2400,
-    "weight_limit": 26700.0,
-    "available": True,
-}
-CONTAINER_40HQ = {
-    "id": "40HQ",
-    "l": 1203.0,
-    "w": 235.0,
-    "h": 269.0,
-    "cost": 2600,
-    "weight_limit": 26500.0,
-    "available": True,
-}
+CONTAINER_20GP = _container("20GP", 590.0, 1500, 28000.0, width=235.0)
+CONTAINER_40GP = _container("40GP", 1203.0, 2400, 26700.0, width=235.0)
+CONTAINER_40HQ = _container("40HQ", 1203.0, 2600, 26500.0, width=235.0, height=269.0)
 CONTAINER_SETS: dict[str, list[dict[str, Any]]] = {
     "40GP": [CONTAINER_40GP],
     "20/40/40HQ": [CONTAINER_20GP, CONTAINER_40GP, CONTAINER_40HQ],
