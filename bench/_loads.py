@@ -2,13 +2,18 @@
 
 - `twelve_carton_load`: twelve carton kinds from one factory in a random mix, one 40GP type.
 - `mixed_load`: cartons of 20-60 cm and a few pallets from three factories, 20GP and 40GP.
+- `carton_mix`: twelve carton and pallet kinds from 30 x 20 x 20 to 120 x 100 x 110 cm, some
+  not stackable, from one or more factories, for 40GP only or 20GP + 40GP + 40HQ at their real
+  inner sizes, prices and payloads.
+- `bischoff_ratcliff`: one classic instance from data/container-loading/.
 
-Both are fixed by their seed, so every run and every version packs the same items.
+Each is fixed by its seed, so every run and every version packs the same items.
 """
 
 from __future__ import annotations
 
 import random
+from pathlib import Path
 from typing import Any
 
 # l, w, h, weight: the cartons of one factory's catalogue
@@ -28,12 +33,19 @@ TWELVE_CARTONS = (
 )
 
 
-def _container(name: str, length: float, cost: int, weight_limit: float) -> dict[str, Any]:
+def _container(
+    name: str,
+    length: float,
+    cost: int,
+    weight_limit: float,
+    width: float = 234.0,
+    height: float = 239.0,
+) -> dict[str, Any]:
     return {
         "id": name,
         "l": length,
-        "w": 234.0,
-        "h": 239.0,
+        "w": width,
+        "h": height,
         "cost": cost,
         "weight_limit": weight_limit,
         "available": True,
@@ -87,6 +99,96 @@ def mixed_load(count: int, seed: int = 2026) -> dict[str, Any]:
             }
         )
     return {"itemTable": items, "binTable": [dict(_20GP), dict(_40GP)]}
+
+
+DATA = Path(__file__).resolve().parent.parent / "data" / "container-loading"
+
+# Inner sizes (cm), prices and payloads (kg) of the usual dry containers.
+CONTAINER_20GP = _container("20GP", 590.0, 1500, 28000.0, width=235.0)
+CONTAINER_40GP = _container("40GP", 1203.0, 2400, 26700.0, width=235.0)
+CONTAINER_40HQ = _container("40HQ", 1203.0, 2600, 26500.0, width=235.0, height=269.0)
+CONTAINER_SETS: dict[str, list[dict[str, Any]]] = {
+    "40GP": [CONTAINER_40GP],
+    "20/40/40HQ": [CONTAINER_20GP, CONTAINER_40GP, CONTAINER_40HQ],
+}
+
+# l, w, h (cm), weight (kg), stackable: twelve cartons and pallets from small to large.
+KINDS: list[tuple[float, float, float, float, bool]] = [
+    (30, 20, 20, 4, True),
+    (40, 30, 25, 7, True),
+    (50, 40, 30, 11, True),
+    (60, 40, 40, 16, True),
+    (60, 50, 45, 22, True),
+    (80, 60, 50, 35, True),
+    (100, 60, 60, 48, True),
+    (120, 80, 60, 150, True),
+    (120, 100, 80, 320, True),
+    (100, 80, 100, 260, False),
+    (120, 80, 110, 420, False),
+    (120, 100, 110, 520, False),
+]
+
+
+def carton_mix(count: int, factories: int, containers: str, seed: int) -> dict[str, Any]:
+    """`count` items of the twelve kinds (smaller kinds more often), from 1..factories."""
+    rng = random.Random(seed)
+    weights = [12 - k for k in range(len(KINDS))]
+    items = []
+    for index in range(count):
+        l, w, h, weight, stackable = rng.choices(KINDS, weights=weights)[0]
+        items.append(
+            {
+                "id": index + 1,
+                "l": float(l),
+                "w": float(w),
+                "h": float(h),
+                "weight": float(weight),
+                "factory": rng.randint(1, factories),
+                "stackable": stackable,
+            }
+        )
+    return {"itemTable": items, "binTable": [dict(row) for row in CONTAINER_SETS[containers]]}
+
+
+def bischoff_ratcliff(file: str, problem: int) -> dict[str, Any]:
+    """Problem number `problem` (from 1) of a BR file: boxes upright (third dimension up), one
+    container type at cost 1 with no weight limit, every box stackable and of weight 1."""
+    numbers = iter(int(token) for token in (DATA / file).read_text().split())
+    total = next(numbers)
+    if not 1 <= problem <= total:
+        raise ValueError(f"{file} has problems 1 to {total}")
+    for number in range(1, problem + 1):
+        next(numbers), next(numbers)  # problem number, seed
+        length, width, height = next(numbers), next(numbers), next(numbers)
+        kinds = []
+        for _ in range(next(numbers)):
+            _, d1, _, d2, _, d3, _, boxes = (next(numbers) for _ in range(8))
+            kinds.append((d1, d2, d3, boxes))
+        if number == problem:
+            break
+    items = [
+        {
+            "id": k + 1,
+            "l": float(d1),
+            "w": float(d2),
+            "h": float(d3),
+            "weight": 1.0,
+            "factory": 1,
+            "stackable": True,
+        }
+        for k, (d1, d2, d3, boxes) in enumerate(kinds)
+        for _ in range(boxes)
+    ]
+    container = {
+        "id": "BR",
+        "l": float(length),
+        "w": float(width),
+        "h": float(height),
+        "cost": 1,
+        "weight_limit": 0.0,
+        "available": True,
+    }
+    return {"itemTable": items, "binTable": [container]}
 
 
 LOADS = {"twelve": twelve_carton_load, "mixed": mixed_load}

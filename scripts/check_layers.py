@@ -20,6 +20,7 @@ LAYERS: list[tuple[str, ...]] = [
     ("candidate",),  # the individual, its fitness, the random draws
     ("variation",),  # initial population, crossover, mutation, normalisation
     ("search",),  # the genetic search: driver, selection, parallel evaluation, progress lines
+    ("optimize",),  # the plan search behind optimize: type choice, improvement steps, rounds
     ("module",),  # the Python binding: tables in, result dict out
 ]
 BINDING = "module"

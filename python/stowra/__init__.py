@@ -11,10 +11,10 @@ except ImportError as error:  # pragma: no cover - depends on the installation
     )
     raise
 
-from stowra._core import pack
+from stowra._core import optimize, pack
 from stowra.batch import pack_many  # Dask is imported only when a batch runs
 from stowra.plotting import plot  # draws with matplotlib, imported only when called
 
 __doc__ = _core.__doc__
-__all__ = ["pack", "pack_many", "plot"]
+__all__ = ["optimize", "pack", "pack_many", "plot"]
 __version__ = "0.1.0"

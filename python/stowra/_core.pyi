@@ -8,3 +8,11 @@ def pack(
     threads: int = 0,
     seed: int = 42,
 ) -> dict[str, Any]: ...
+def optimize(
+    input: dict[str, Any],
+    *,
+    time_limit: float = 60.0,
+    threads: int = 0,
+    seed: int = 42,
+    effort: int = 2,
+) -> dict[str, Any]: ...

@@ -17,6 +17,7 @@ from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_ship
 from stowra.native_output import native_stdout_to
 from stowra.plotting import MissingExtraError, require
 from stowra.report import format_left_out, format_report, left_out, unused_types_note
+from stowra.searches import DEFAULT_SEARCH, SEARCHES
 
 __all__ = [
     "EXIT_FAILED",
@@ -27,21 +28,22 @@ __all__ = [
     "native_stdout_to",
 ]
 
-PackFn = Callable[..., dict[str, Any]]
+SearchFn = Callable[..., dict[str, Any]]
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 _PACK_DEFAULTS: dict[str, Any] = {
+    "search": DEFAULT_SEARCH,
+    "effort": None,
     "pop_size": 100,
     "generations": 50,
-    "time_limit": 300.0,
+    "time_limit": None,
     "threads": 0,
     "seed": 42,
 }
 _DEMO_EPILOG = (
-    "The demo searches briefly (population {pop_size}, {generations} generations, seed {seed}) "
-    "so it finishes in seconds and gives the same plan every run. For a better plan search "
-    "longer, for example: stowra demo --pop-size 100 --generations 200 --time-limit 300. "
+    "The demo searches briefly (seed {seed}) so it finishes in seconds and gives the same plan "
+    "every run. For a better plan search longer, for example: stowra demo --effort 6. "
     "To edit the shipment, write it out with: stowra example --format json DIR"
 ).format(**DEMO_SEARCH)
 _SHIPMENT_HELP = (
@@ -89,11 +91,24 @@ def _seconds(text: str) -> float:
         raise argparse.ArgumentTypeError(f"expected seconds, got {text!r}") from None
 
 
-# Option, key of pack's arguments, converter, metavar, help: one search option each.
+# Option, key of run_search's arguments, converter, metavar, help: one search option each.
 _SEARCH_OPTIONS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
-    ("--pop-size", "pop_size", _int32, "N", "population size"),
-    ("--generations", "generations", _int32, "N", "most generations to search"),
-    ("--time-limit", "time_limit", _seconds, "SECONDS", "stop searching after this long"),
+    (
+        "--effort",
+        "effort",
+        _int32,
+        "N",
+        "optimize only: search rounds, 0 to 20, 30 rounds each (default 2)",
+    ),
+    ("--pop-size", "pop_size", _int32, "N", "exact only: population size"),
+    ("--generations", "generations", _int32, "N", "exact only: most generations to search"),
+    (
+        "--time-limit",
+        "time_limit",
+        _seconds,
+        "SECONDS",
+        "stop searching after this long (default 60 for optimize, 300 for exact)",
+    ),
     ("--threads", "threads", _int32, "N", "threads for the search, 0 for all cores"),
     ("--seed", "seed", _int32, "N", "random seed; the same seed gives the same plan"),
 ]
@@ -120,14 +135,26 @@ _OUTPUT_FILES: list[tuple[tuple[str, ...], str, str]] = [
 
 
 def _add_search_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
+    """The search options; without a "search" default only pack's (batch runs pack alone)."""
     search = parser.add_argument_group("search")
+    if "search" in defaults:
+        search.add_argument(
+            "--search",
+            choices=SEARCHES,
+            default=defaults["search"],
+            help="optimize: the cheapest plan over every container type; exact: pack's genetic "
+            "search, whose plans are fixed for a seed (default %(default)s)",
+        )
     for flag, key, convert, metavar, text in _SEARCH_OPTIONS:
+        if key not in defaults:
+            continue
+        default = defaults[key]
         search.add_argument(
             flag,
             type=convert,
-            default=defaults[key],
+            default=default,
             metavar=metavar,
-            help=f"{text} (default %(default)s)",
+            help=text if default is None else f"{text} (default %(default)s)",
         )
 
 
@@ -181,7 +208,8 @@ def _add_batch_command(commands: Any) -> None:
     batch.add_argument(
         "-o", "--output-dir", required=True, metavar="OUTDIR", help="folder for the plans"
     )
-    _add_search_options(batch, {**_PACK_DEFAULTS, "threads": 1})
+    pack_options = {key: _PACK_DEFAULTS[key] for key in ("pop_size", "generations", "seed")}
+    _add_search_options(batch, {**pack_options, "time_limit": 300.0, "threads": 1})
     cluster = batch.add_argument_group("cluster")
     cluster.add_argument(
         "--scheduler",
@@ -244,7 +272,13 @@ def _parser() -> argparse.ArgumentParser:
         epilog=_DEMO_EPILOG,
     )
     _add_run_options(
-        demo, {**DEMO_SEARCH, "output": "stowra-demo-plan.json", "png": "stowra-demo.png"}
+        demo,
+        {
+            **_PACK_DEFAULTS,
+            **DEMO_SEARCH,
+            "output": "stowra-demo-plan.json",
+            "png": "stowra-demo.png",
+        },
     )
 
     _add_batch_command(commands)
@@ -372,11 +406,11 @@ def _write_outputs(
         print(f"Loading list ({rows} rows) written to {args.instructions}", file=report)
 
 
-def _run(args: argparse.Namespace, shipment: Shipment, pack_fn: PackFn) -> int:
+def _run(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn) -> int:
     report: TextIO = sys.stderr if args.output == "-" else sys.stdout
     for warning in shipment.warnings:
         _say(sys.stderr, f"warning: {warning}")
-    note = unused_types_note(shipment.input)
+    note = unused_types_note(shipment.input) if args.search == "exact" else None
     if note:
         _say(sys.stderr, f"note: {note}")
 
@@ -390,8 +424,10 @@ def _run(args: argparse.Namespace, shipment: Shipment, pack_fn: PackFn) -> int:
         target = 2
     try:
         with native_stdout_to(target):
-            result = pack_fn(
+            result = search_fn(
                 shipment.input,
+                search=args.search,
+                effort=args.effort,
                 pop_size=args.pop_size,
                 generations=args.generations,
                 time_limit=args.time_limit,
@@ -409,7 +445,7 @@ def _run(args: argparse.Namespace, shipment: Shipment, pack_fn: PackFn) -> int:
         result,
         shipment.input,
         shipment.item_sources,
-        title=f"Plan for {shipment.name}",
+        title=f"Plan for {shipment.name} ({args.search} search)",
         show_left_out=False,
     )
     print(text, end="", file=report)
@@ -455,8 +491,8 @@ def _load(args: argparse.Namespace) -> Shipment:
     return load_shipment([args.shipment, *([args.containers] if args.containers else [])])
 
 
-def main(argv: Sequence[str] | None = None, *, pack_fn: PackFn | None = None) -> int:
-    """Run the command line; returns the exit status. ``pack_fn`` replaces ``stowra.pack``."""
+def main(argv: Sequence[str] | None = None, *, search_fn: SearchFn | None = None) -> int:
+    """Run the command line; returns the exit status. ``search_fn`` replaces ``run_search``."""
     parser = _parser()
     try:
         args = parser.parse_args(argv)
@@ -480,9 +516,9 @@ def main(argv: Sequence[str] | None = None, *, pack_fn: PackFn | None = None) ->
             return _serve(args)
         _check_outputs(args)
         shipment = _load(args)
-        if pack_fn is None:
-            from stowra import pack as pack_fn
-        return _run(args, shipment, pack_fn)
+        if search_fn is None:
+            from stowra.searches import run_search as search_fn
+        return _run(args, shipment, search_fn)
     except (UsageError, ShipmentError, MissingExtraError, FileExistsError) as error:
         _say(sys.stderr, f"error: {error}")
         return EXIT_USAGE

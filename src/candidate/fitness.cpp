@@ -12,10 +12,14 @@ void decode(Individual& individual, const std::vector<ItemSpec>& items,
   BinPacker packer(items, binTypes);
   packer.packSequence(individual.order, individual.rotations, individual.binTypeSequence);
   individual.bins = packer.takeBins();
-  for (PackedBin& bin : individual.bins) {
+  finishBins(individual.bins, items);
+}
+
+void finishBins(std::vector<PackedBin>& bins, const std::vector<ItemSpec>& items) {
+  for (PackedBin& bin : bins) {
     computeCenterOfGravity(bin, items);
     computeUsedExtent(bin, items);
-    // Nothing reads the free spaces of a finished bin; a population holds many bins.
+    // A population holds many bins.
     bin.freeSpaces.clear();
     bin.freeSpaces.shrink_to_fit();
   }
@@ -25,6 +29,11 @@ void evaluate(Individual& individual, const std::vector<ItemSpec>& items,
               const std::vector<BinType>& binTypes, double totalWeight, KeepBins keepBins) {
   if (individual.evaluated) return;
   decode(individual, items, binTypes);
+  scoreBins(individual, totalWeight);
+  if (keepBins == KeepBins::no) std::vector<PackedBin>().swap(individual.bins);
+}
+
+void scoreBins(Individual& individual, double totalWeight) {
   const std::vector<PackedBin>& bins = individual.bins;
 
   double cost = 0.0;
@@ -71,7 +80,6 @@ void evaluate(Individual& individual, const std::vector<ItemSpec>& items,
   individual.centerPenalty = centerPenalty;
   individual.weightPenalty = weightPenalty;
   individual.evaluated = true;
-  if (keepBins == KeepBins::no) std::vector<PackedBin>().swap(individual.bins);
 }
 
 }  // namespace stowra

@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 
+#include "module/optimize.hpp"
 #include "module/pack.hpp"
 
 PYBIND11_MODULE(_core, module) {
@@ -7,4 +8,5 @@ PYBIND11_MODULE(_core, module) {
       "Three-dimensional bin packing of items into shipping containers, solved by a genetic "
       "algorithm parallelised with OpenMP.";
   stowra::registerPack(module);
+  stowra::registerOptimize(module);
 }

@@ -32,10 +32,11 @@ bool fitsBinType(const ItemSpec& item, int rotation, const BinType& type) {
   return type.l >= along && type.w >= across && type.h >= item.h;
 }
 
-void checkItemsFit(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes) {
+void checkItemsFit(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+                   std::size_t searchedTypes) {
   for (const ItemSpec& item : items) {
-    if (fitsAny(item, binTypes, 0, SEARCHED_BIN_TYPES)) continue;
-    if (fitsAny(item, binTypes, SEARCHED_BIN_TYPES, binTypes.size())) {
+    if (fitsAny(item, binTypes, 0, searchedTypes)) continue;
+    if (fitsAny(item, binTypes, searchedTypes, binTypes.size())) {
       // Only a later type would hold it, and no plan would ever open one.
       throw std::invalid_argument(
           describe(item) + " fits only bin types after the first two available ('" +

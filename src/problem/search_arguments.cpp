@@ -17,4 +17,12 @@ void checkSearchArguments(std::int32_t popSize, double timeLimit) {
   if (std::isnan(timeLimit)) throw std::invalid_argument("time_limit must not be NaN");
 }
 
+void checkOptimizeArguments(std::int32_t effort, double timeLimit) {
+  if (effort < 0 || effort > MAX_EFFORT) {
+    throw std::invalid_argument("effort must be between 0 and " + std::to_string(MAX_EFFORT) +
+                                ", got " + std::to_string(effort));
+  }
+  if (std::isnan(timeLimit)) throw std::invalid_argument("time_limit must not be NaN");
+}
+
 }  // namespace stowra

@@ -11,4 +11,10 @@ inline constexpr std::int32_t MAX_POP_SIZE = 429496730;
 // time limit (it would silently switch the limit off).
 void checkSearchArguments(std::int32_t popSize, double timeLimit);
 
+// The largest effort level of the plan search (each level adds a fixed number of rounds).
+inline constexpr std::int32_t MAX_EFFORT = 20;
+
+// Rejects an effort outside [0, MAX_EFFORT] and a NaN time limit.
+void checkOptimizeArguments(std::int32_t effort, double timeLimit);
+
 }  // namespace stowra

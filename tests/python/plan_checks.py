@@ -66,3 +66,23 @@ def check_plan(problem: dict[str, Any], result: dict[str, Any]) -> set[int]:
         assert math.isclose(row["spaceUtilization"], volume / bin_volume, rel_tol=1e-9, abs_tol=1e-12)
     assert math.isclose(result["cost"], total_cost)
     return placed
+
+
+def check_factory_order(problem: dict[str, Any], result: dict[str, Any]) -> None:
+    """Asserts that each container loads whole factories in ascending number, one after another."""
+    items = problem["itemTable"]
+    for row in result["packingTable"]:
+        factories = [items[placement["itemIndex"]]["factory"] for placement in row["items"]]
+        assert factories == sorted(factories), f"container {row['id']} mixes factory order"
+
+
+def fits_some_type(problem: dict[str, Any], item: dict[str, Any]) -> bool:
+    """Whether an empty container of some available type holds the item, turned or not."""
+    turns = [(item["l"], item["w"])] + ([(item["w"], item["l"])] if item["l"] <= 234 else [])
+    return any(
+        row["available"]
+        and item["h"] <= row["h"]
+        and (row["weight_limit"] <= 0 or item["weight"] <= row["weight_limit"])
+        and any(along <= row["l"] and across <= row["w"] for along, across in turns)
+        for row in problem["binTable"]
+    )

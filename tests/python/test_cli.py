@@ -60,11 +60,12 @@ def test_every_shipment_format_packs_the_example(fmt: str, files: list[str]) -> 
     calls: list[Any] = []
     assert cli.main(["example", "--format", fmt, "."]) == 0
     argv = ["pack", *files, "-o", "plan.json", "-q", "--pop-size", "7", "--generations", "3"]
-    assert cli.main([*argv, "--seed", "-5", "--threads", "1"], pack_fn=recorded(calls)) == 0
+    assert cli.main([*argv, "--seed", "-5", "--threads", "1"], search_fn=recorded(calls)) == 0
     ((problem, settings),) = calls
     assert problem == parse_json_shipment(example_json(), "-").input
     assert len(problem["itemTable"]) == sum(row["quantity"] for row in EXAMPLE_ITEMS)
-    assert settings == dict(pop_size=7, generations=3, time_limit=300.0, threads=1, seed=-5)
+    expected = dict(pop_size=7, generations=3, time_limit=None, threads=1, seed=-5)
+    assert settings == dict(search="optimize", effort=None, **expected)
     # The plan file holds the result exactly as the search returned it.
     assert json.loads(Path("plan.json").read_text()) == json.loads(json.dumps(shelf_pack(problem)))
 
@@ -72,7 +73,7 @@ def test_every_shipment_format_packs_the_example(fmt: str, files: list[str]) -> 
 def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
     items = [item_row(11, quantity=2), item_row(12, l=60, w=70, h=40), item_row(13, quantity=2)]
     argv = ["pack", shipment("s.json", items), "--instructions", "load.csv"]
-    assert cli.main(argv, pack_fn=shelf_pack) == 0
+    assert cli.main(argv, search_fn=shelf_pack) == 0
     with open("load.csv", newline="") as handle:
         rows = [",".join(row.values()) for row in csv.DictReader(handle)]
     # container, type, step, id, line, x, y, z, size along x, y, z, rotation
@@ -100,7 +101,9 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
         (["pack", "shipment.json", "--png", "nodir/p.png"], "directory 'nodir' does not exist"),
         (["pack", "shipment.json", "-o", "."], "--output: '.' is not a file name"),
         # The core's own messages, with the file row the expanded item came from.
-        (["pack", "shipment.json", "--pop-size", "0"], "pop_size must be at least 1, got 0"),
+        (["pack", "shipment.json", "--search", "exact", "--pop-size", "0"], "pop_size must be at least 1, got 0"),
+        (["pack", "shipment.json", "--effort", "21"], "effort must be between 0 and 20, got 21"),
+        (["pack", "shipment.json", "--search", "fast"], "invalid choice: 'fast'"),
         (["pack", "negative.json"], "Item #3: w must be positive, got -5 (negative.json line 3)"),
         (["pack", "nokey.json"], "key 'weight' in itemTable[1] (nokey.json line 3)"),
         (["pack", "huge.json"], "does not fit in any available bin type (huge.json line 2)"),
@@ -122,7 +125,7 @@ def test_report_and_left_out_items(capsys: Capture, flag: str, code: int, level:
     items = [item_row(1), item_row(2, weight=500, quantity=2), item_row(3), item_row(4, weight=30)]
     bins = [{**BIN, "l": 250, "weight_limit": 100}, {**BIN, "id": "40GP"}, {**BIN, "id": "40HC"}]
     path = shipment("s.json", [*items, item_row(5, weight=40), item_row(6, weight=101)], bins)
-    assert cli.main(["pack", path, flag], pack_fn=shelf_pack) == code
+    assert cli.main(["pack", path, flag, "--search", "exact"], search_fn=shelf_pack) == code
     out, err = capsys.readouterr()
     # The stand-in lays items 80 cm long side by side: three fit in 250 cm and under 100 kg.
     assert [line.split()[:7] for line in out.splitlines()[2:4]] == [
@@ -137,7 +140,7 @@ def test_report_and_left_out_items(capsys: Capture, flag: str, code: int, level:
 
 @pytest.mark.parametrize("options, shown", [([], ["out"]), (["-q"], []), (["-o", "-"], ["err"])])
 def test_native_lines_are_moved_at_the_descriptor(capfd: Capture, options: list[str], shown: list[str]) -> None:
-    assert cli.main(["pack", shipment("s.json", [item_row(1)]), *options], pack_fn=shelf_pack) == 0
+    assert cli.main(["pack", shipment("s.json", [item_row(1)]), *options], search_fn=shelf_pack) == 0
     out, err = capfd.readouterr()
     assert [name for name, text in [("out", out), ("err", err)] if "GA: stand-in" in text] == shown
     if "-o" in options:  # stdout carries nothing but the plan; the report goes to stderr
@@ -185,6 +188,6 @@ def test_a_missing_plot_extra_stops_before_the_search(
     monkeypatch.setitem(sys.modules, library, None)
     calls: list[Any] = []
     argv = ["pack", shipment("s.json", [item_row(1)]), option, "out"]
-    assert cli.main(argv, pack_fn=recorded(calls)) == 2 and calls == []
+    assert cli.main(argv, search_fn=recorded(calls)) == 2 and calls == []
     error = f"stowra: error: {option} needs {library}: pip install 'stowra[plot]'\n"
     assert capsys.readouterr().err == error

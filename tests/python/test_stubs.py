@@ -36,4 +36,10 @@ def test_stub_signatures_match_the_binding() -> None:
                 strict=True,
             )
         ]
+        if node.args.kwonlyargs:  # the binding marks keyword-only arguments with a bare *
+            stubbed.append(("*", ""))
+            stubbed += [
+                (arg.arg, ast.unparse(default) if default is not None else "")
+                for arg, default in zip(node.args.kwonlyargs, node.args.kw_defaults, strict=True)
+            ]
         assert bound == stubbed

@@ -1,0 +1,58 @@
+"""The two searches behind every front end, chosen by name.
+
+``optimize`` (the default) looks for the cheapest plan over every available container type;
+it reads ``time_limit`` (default 60 s), ``threads``, ``seed`` and ``effort`` (default 2).
+``exact`` runs ``pack``, whose plans are fixed bit for bit for a given input and seed; it reads
+``pop_size``, ``generations``, ``time_limit`` (default 300 s), ``threads`` and ``seed``. The
+command line, the service and batch planning all go through :func:`run_search`.
+"""
+
+from __future__ import annotations
+
+from typing import Any
+
+from stowra._core import optimize, pack
+
+__all__ = ["DEFAULT_EFFORT", "DEFAULT_SEARCH", "SEARCHES", "run_search"]
+
+SEARCHES = ("optimize", "exact")
+DEFAULT_SEARCH = "optimize"
+DEFAULT_EFFORT = 2
+_DEFAULT_TIME_LIMIT = {"optimize": 60.0, "exact": 300.0}
+
+
+def run_search(
+    input: dict[str, Any],
+    *,
+    search: str = DEFAULT_SEARCH,
+    pop_size: int = 100,
+    generations: int = 50,
+    time_limit: float | None = None,
+    threads: int = 0,
+    seed: int = 42,
+    effort: int | None = None,
+) -> dict[str, Any]:
+    """Run the named search; ``None`` for ``time_limit`` or ``effort`` means its own default.
+
+    Options the chosen search does not read are ignored. Raises ``ValueError`` for an unknown
+    search name and for bad input, with the same messages as ``pack``.
+    """
+    if search not in SEARCHES:
+        raise ValueError(f"unknown search {search!r}; choose one of: {', '.join(SEARCHES)}")
+    limit = _DEFAULT_TIME_LIMIT[search] if time_limit is None else time_limit
+    if search == "exact":
+        return pack(
+            input,
+            pop_size=pop_size,
+            generations=generations,
+            time_limit=limit,
+            threads=threads,
+            seed=seed,
+        )
+    return optimize(
+        input,
+        time_limit=limit,
+        threads=threads,
+        seed=seed,
+        effort=DEFAULT_EFFORT if effort is None else effort,
+    )

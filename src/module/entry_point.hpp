@@ -1,0 +1,79 @@
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "module/result_builder.hpp"
+#include "problem/bin_type.hpp"
+#include "problem/item.hpp"
+
+namespace stowra {
+
+// What the entry points share: reading the tables, the thread count, Ctrl-C, the clock and the
+// mapping of every failure to a Python exception.
+
+struct Problem {
+  std::vector<ItemSpec> items;
+  std::vector<BinType> binTypes;
+  std::vector<std::int32_t> itemFactories;
+  double totalWeight = 0.0;
+};
+
+// Reads and checks both tables (every item must fit one of the first `searchedTypes` types),
+// then runs `checkArguments`, then derives the factories and total weight.
+Problem readProblem(const pybind11::dict& input, std::size_t searchedTypes,
+                    const std::function<void()>& checkArguments);
+
+void setThreadCount(std::int32_t threads);
+
+// Runs pending Python signal handlers (the search holds the interpreter lock); throws
+// PythonSignalRaised when one raised, e.g. KeyboardInterrupt for Ctrl-C.
+void runPythonSignalHandlers();
+struct PythonSignalRaised {};
+
+double secondsBetween(std::chrono::steady_clock::time_point start,
+                      std::chrono::steady_clock::time_point stop);
+
+// Runs the search on its own clock and builds the result dict from the plan it returns.
+template <typename Search>
+pybind11::dict timedResult(Search&& search) {
+  const auto start = std::chrono::steady_clock::now();
+  const Individual best = search();
+  return buildResult(best, secondsBetween(start, std::chrono::steady_clock::now()));
+}
+
+[[noreturn]] void raisePython(PyObject* type, const std::string& message);
+std::string describe(pybind11::error_already_set& error);
+
+// Runs `body` and maps what it throws: invalid input to ValueError, runtime failures to
+// RuntimeError, interrupts and exits through unchanged.
+template <typename Body>
+pybind11::dict callMappingErrors(Body&& body) {
+  try {
+    return body();
+  } catch (const PythonSignalRaised&) {
+    throw pybind11::error_already_set();
+  } catch (pybind11::error_already_set& error) {
+    // Interrupts and exits are the caller's business, not failures of the solver.
+    if (!error.matches(PyExc_Exception)) throw;
+    pybind11::raise_from(error, PyExc_RuntimeError, ("C++ exception: " + describe(error)).c_str());
+    throw pybind11::error_already_set();
+  } catch (const std::invalid_argument& error) {
+    raisePython(PyExc_ValueError, error.what());
+  } catch (const std::runtime_error& error) {
+    raisePython(PyExc_RuntimeError, error.what());
+  } catch (const std::exception& error) {
+    raisePython(PyExc_RuntimeError, std::string("C++ exception: ") + error.what());
+  } catch (...) {
+    raisePython(PyExc_RuntimeError, "Unknown C++ error in stowra");
+  }
+}
+
+}  // namespace stowra

@@ -1,0 +1,61 @@
+#include "module/optimize.hpp"
+
+#include <string>
+
+#include "module/entry_point.hpp"
+#include "optimize/plan_search.hpp"
+#include "problem/search_arguments.hpp"
+
+namespace py = pybind11;
+
+namespace stowra {
+
+namespace {
+
+const std::string OPTIMIZE_DOC =
+    "Search for the cheapest loading plan under pack's loading rules.\n"
+    "\n"
+    "Takes the same input and returns the same result dict as pack, and checks the input the\n"
+    "same way, but opens every available container type. Items of one factory are loaded\n"
+    "together, factories in ascending number: within each container the factory numbers of\n"
+    "the items, in loading order, never decrease.\n"
+    "\n"
+    "Args:\n"
+    "  input: dict with 'binTable' and 'itemTable' keys\n"
+    "  time_limit: seconds after which the search stops early, <= 0 for none (default 60)\n"
+    "  threads: OpenMP threads, 0=all (default 0); the plan is the same for any count\n"
+    "  seed: random seed (default 42)\n"
+    "  effort: 0 to " +
+    std::to_string(MAX_EFFORT) + ", rounds of search (" + std::to_string(ROUNDS_PER_EFFORT) +
+    " per level); 0 keeps the best starting plan (default 2)\n"
+    "\n"
+    "Returns: dict with packing results\n"
+    "\n"
+    "Raises:\n"
+    "  ValueError: invalid input (missing keys, negative dimensions, etc.)\n"
+    "  RuntimeError: solver failure or unexpected C++ error\n";
+
+}  // namespace
+
+py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads, std::int32_t seed,
+                  std::int32_t effort) {
+  return callMappingErrors([&] {
+    setThreadCount(threads);
+    const Problem problem = readProblem(input, static_cast<std::size_t>(-1),
+                                        [&] { checkOptimizeArguments(effort, timeLimit); });
+    PlanSearch search(problem.items, problem.binTypes, problem.totalWeight,
+                      static_cast<std::uint32_t>(seed));
+    search.effort = effort;
+    search.timeLimit = timeLimit;
+    search.checkInterrupt = runPythonSignalHandlers;
+    return timedResult([&] { return search.run(); });
+  });
+}
+
+void registerOptimize(py::module_& module) {
+  using namespace pybind11::literals;
+  module.def("optimize", &optimize, OPTIMIZE_DOC.c_str(), "input"_a, py::kw_only(),
+             "time_limit"_a = 60.0, "threads"_a = 0, "seed"_a = 42, "effort"_a = 2);
+}
+
+}  // namespace stowra

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <vector>
+
+#include "packing/packed_bin.hpp"
+#include "packing/wall_packer.hpp"
+#include "problem/bin_type.hpp"
+#include "problem/item.hpp"
+
+namespace stowra {
+
+// Steps that make a finished plan cheaper without losing an item. Each keeps a change only when
+// it lowers the cost, or keeps the cost and leaves the other containers fuller; each keeps the
+// loading order of every container in ascending factory order. The bins must still carry their
+// free spaces.
+
+// Replaces each bin by an empty bin of the cheapest cheaper type that holds all its items,
+// loaded again in the same order with the wall rule. True when any bin changed.
+bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
+                const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes);
+
+// Moves every item of bin `victim` into the other bins (first fit, after what they hold) and
+// removes it; leaves the plan unchanged and returns false unless every item finds a place.
+bool emptyBin(std::vector<PackedBin>& bins, std::size_t victim, WallPacker& packer,
+              const std::vector<ItemSpec>& items);
+
+// Drops empty bins, then empties the least filled bins into the others for as long as one
+// can be emptied, then retypes the bins; bins are numbered again from 1.
+void improvePlan(std::vector<PackedBin>& bins, WallPacker& packer,
+                 const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes);
+
+}  // namespace stowra

@@ -1,0 +1,293 @@
+#include "optimize/plan_search.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <numeric>
+
+#include "candidate/fitness.hpp"
+#include "candidate/random_draws.hpp"
+#include "optimize/plan_improvement.hpp"
+#include "optimize/type_choice.hpp"
+#include "packing/bin_packer.hpp"
+#include "packing/wall_packer.hpp"
+#include "search/parallel_evaluation.hpp"
+#include "search/progress_line.hpp"
+
+namespace stowra {
+
+namespace {
+
+using ItemOrder = std::function<bool(const ItemSpec&, const ItemSpec&)>;
+
+double baseArea(const ItemSpec& item) {
+  return item.l * item.w;
+}
+double longestSide(const ItemSpec& item) {
+  return std::max({item.l, item.w, item.h});
+}
+
+// The sort keys of the starting orders, each descending; the last keeps the input order.
+const std::vector<ItemOrder>& startingKeys() {
+  static const std::vector<ItemOrder> keys = {
+      [](const ItemSpec& a, const ItemSpec& b) { return a.volume > b.volume; },
+      [](const ItemSpec& a, const ItemSpec& b) {
+        if (baseArea(a) != baseArea(b)) return baseArea(a) > baseArea(b);
+        return a.h > b.h;
+      },
+      [](const ItemSpec& a, const ItemSpec& b) {
+        if (a.h != b.h) return a.h > b.h;
+        return baseArea(a) > baseArea(b);
+      },
+      [](const ItemSpec& a, const ItemSpec& b) {
+        if (longestSide(a) != longestSide(b)) return longestSide(a) > longestSide(b);
+        return a.volume > b.volume;
+      },
+      [](const ItemSpec&, const ItemSpec&) { return false; },
+  };
+  return keys;
+}
+
+bool sameScore(const PlanCandidate& a, const PlanCandidate& b) {
+  return a.leftOut == b.leftOut && a.cost == b.cost && a.fillSpread == b.fillSpread;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::steady_clock::now() - start);
+  return static_cast<double>(elapsed.count()) / 1e9;
+}
+
+std::int32_t typeIndexOf(const PackedBin& bin, const std::vector<BinType>& binTypes) {
+  for (std::size_t t = 0; t < binTypes.size(); ++t) {
+    const BinType& type = binTypes[t];
+    if (type.id == bin.binType && type.l == bin.length && type.w == bin.width &&
+        type.h == bin.height && type.cost == bin.cost) {
+      return static_cast<std::int32_t>(t);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool betterPlan(const PlanCandidate& a, const PlanCandidate& b) {
+  if (a.leftOut != b.leftOut) return a.leftOut < b.leftOut;
+  if (a.cost != b.cost) return a.cost < b.cost;
+  return a.fillSpread > b.fillSpread;
+}
+
+std::vector<std::int32_t> groupedOrder(const std::vector<ItemSpec>& items,
+                                       const ItemOrder& before) {
+  std::vector<std::int32_t> order(items.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+    const ItemSpec& first = items[static_cast<std::size_t>(a)];
+    const ItemSpec& second = items[static_cast<std::size_t>(b)];
+    if (first.factory != second.factory) return first.factory < second.factory;
+    return before(first, second);
+  });
+  return order;
+}
+
+PlanSearch::PlanSearch(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+                       double totalWeight, std::uint32_t seed)
+    : printLine(writeLineToStdout),
+      items(items),
+      binTypes(binTypes),
+      totalWeight(totalWeight),
+      preference(typePreference(items, binTypes)),
+      rng(seed) {
+  const std::vector<std::int32_t> order = groupedOrder(items, startingKeys().back());
+  for (std::size_t position = 0; position < order.size(); ++position) {
+    const std::int32_t factory = items[static_cast<std::size_t>(order[position])].factory;
+    if (groups_.empty() ||
+        items[static_cast<std::size_t>(order[position - 1])].factory != factory) {
+      groups_.emplace_back(static_cast<std::int32_t>(position), 0);
+    }
+    groups_.back().second = static_cast<std::int32_t>(position + 1);
+  }
+}
+
+void PlanSearch::evaluate(PlanCandidate& candidate) const {
+  if (candidate.evaluated) return;
+  WallPacker packer(items, binTypes, preference);
+  packer.rule = candidate.rule;
+  if (candidate.bins.empty()) {
+    candidate.bins = packer.pack(candidate.order, candidate.types);
+    retypeBins(candidate.bins, packer, items, binTypes);
+    // Children start from the types this plan ended with.
+    candidate.types.clear();
+    for (const PackedBin& bin : candidate.bins) {
+      candidate.types.push_back(typeIndexOf(bin, binTypes));
+    }
+  }
+  std::size_t placed = 0;
+  candidate.cost = 0.0;
+  candidate.fillSpread = 0.0;
+  for (const PackedBin& bin : candidate.bins) {
+    placed += bin.placements.size();
+    candidate.cost += bin.cost;
+    candidate.fillSpread += bin.spaceUtilization * bin.spaceUtilization;
+  }
+  candidate.leftOut = static_cast<std::int32_t>(items.size() - placed);
+  candidate.evaluated = true;
+}
+
+std::vector<PlanCandidate> PlanSearch::startingCandidates() const {
+  const std::vector<std::int32_t> cover = cheapestCover(items, binTypes, preference);
+  std::vector<PlanCandidate> candidates;
+  for (const ItemOrder& key : startingKeys()) {
+    for (std::int32_t rule = 0; rule < WALL_RULE_COUNT; ++rule) {
+      PlanCandidate candidate;
+      candidate.order = groupedOrder(items, key);
+      candidate.rule = static_cast<WallRule>(rule);
+      candidates.push_back(candidate);
+      if (!cover.empty()) {
+        candidate.types = cover;
+        candidates.push_back(std::move(candidate));
+      }
+    }
+  }
+  // pack's own decoder on the volume order: the plan is never worse than this greedy one.
+  PlanCandidate greedy;
+  greedy.order = groupedOrder(items, startingKeys().front());
+  BinPacker packer(items, binTypes);
+  packer.packSequence(greedy.order, std::vector<std::int32_t>(items.size(), 0), {});
+  greedy.bins = packer.takeBins();
+  std::erase_if(greedy.bins, [](const PackedBin& bin) { return bin.placements.empty(); });
+  for (const PackedBin& bin : greedy.bins) greedy.types.push_back(typeIndexOf(bin, binTypes));
+  candidates.push_back(std::move(greedy));
+  return candidates;
+}
+
+PlanCandidate PlanSearch::mutated(const PlanCandidate& parent) {
+  PlanCandidate child;
+  child.order = parent.order;
+  child.types = parent.types;
+  child.rule = parent.rule;
+  const auto n = static_cast<std::int32_t>(items.size());
+  const std::int32_t changes = 1 + boundedDraw(rng, 0, 2);
+  for (std::int32_t change = 0; change < changes; ++change) {
+    const std::int32_t kind = boundedDraw(rng, 0, 9);
+    if (kind >= 8 && binTypes.size() > 1) {
+      const auto position = static_cast<std::size_t>(
+          boundedDraw(rng, 0, static_cast<std::int32_t>(child.types.size())));
+      const std::int32_t type = preference[static_cast<std::size_t>(
+          boundedDraw(rng, 0, static_cast<std::int32_t>(preference.size()) - 1))];
+      if (position == child.types.size()) {
+        child.types.push_back(type);
+      } else {
+        child.types[position] = type;
+      }
+      continue;
+    }
+    // Orders change only inside one factory's run, so factories stay in order.
+    const std::int32_t anchor = boundedDraw(rng, 0, n - 1);
+    const auto group = std::find_if(groups_.begin(), groups_.end(),
+                                    [&](const auto& run) { return anchor < run.second; });
+    const auto [begin, end] = *group;
+    if (end - begin < 2) continue;
+    std::int32_t a = boundedDraw(rng, begin, end - 1);
+    std::int32_t b = boundedDraw(rng, begin, end - 1);
+    auto& order = child.order;
+    if (kind < 4) {
+      std::swap(order[a], order[b]);
+    } else if (kind < 7) {
+      const std::int32_t moved = order[a];
+      order.erase(order.begin() + a);
+      order.insert(order.begin() + b, moved);
+    } else {
+      if (a > b) std::swap(a, b);
+      std::reverse(order.begin() + a, order.begin() + b + 1);
+    }
+  }
+  return child;
+}
+
+Individual PlanSearch::summary(const PlanCandidate& candidate, bool improve) const {
+  Individual individual;
+  individual.bins = candidate.bins;
+  if (improve) {
+    WallPacker packer(items, binTypes, preference);
+    packer.rule = candidate.rule;
+    improvePlan(individual.bins, packer, items, binTypes);
+  }
+  finishBins(individual.bins, items);
+  scoreBins(individual, totalWeight);
+  return individual;
+}
+
+Individual PlanSearch::run() {
+  const auto start = std::chrono::steady_clock::now();
+  print(INITIALIZING_LINE);
+  std::vector<PlanCandidate> pool = startingCandidates();
+  const auto evaluateAll = [this](std::vector<PlanCandidate>& candidates) {
+    forEachIndexInParallel(static_cast<std::int32_t>(candidates.size()), [&](std::int32_t index) {
+      evaluate(candidates[static_cast<std::size_t>(index)]);
+    });
+  };
+  evaluateAll(pool);
+  std::stable_sort(pool.begin(), pool.end(), betterPlan);
+  if (pool.size() > static_cast<std::size_t>(POOL_SIZE)) pool.resize(POOL_SIZE);
+  double bestFitness = summary(pool.front(), false).fitness;
+  print(initialBestLine(bestFitness));
+
+  const std::int32_t rounds = ROUNDS_PER_EFFORT * effort;
+  const bool searchable = items.size() > 1;
+  for (std::int32_t round = 0; searchable && round < rounds; ++round) {
+    if (checkInterrupt) checkInterrupt();
+    if (timeLimit > 0.0 && secondsSince(start) > timeLimit) {
+      print(timeLimitLine(round));
+      break;
+    }
+    std::vector<PlanCandidate> children;
+    children.reserve(CHILDREN_PER_ROUND);
+    const auto last = static_cast<std::int32_t>(pool.size()) - 1;
+    for (std::int32_t child = 0; child < CHILDREN_PER_ROUND; ++child) {
+      // The better of two drawn members breeds.
+      const std::int32_t parent = std::min(boundedDraw(rng, 0, last), boundedDraw(rng, 0, last));
+      children.push_back(mutated(pool[static_cast<std::size_t>(parent)]));
+    }
+    evaluateAll(children);
+
+    PlanCandidate previousBest;
+    previousBest.leftOut = pool.front().leftOut;
+    previousBest.cost = pool.front().cost;
+    previousBest.fillSpread = pool.front().fillSpread;
+    for (PlanCandidate& child : children) {
+      // A child scoring exactly like a kept plan adds nothing but crowding.
+      const bool known = std::any_of(pool.begin(), pool.end(), [&](const PlanCandidate& kept) {
+        return sameScore(kept, child);
+      });
+      if (!known) pool.push_back(std::move(child));
+    }
+    std::stable_sort(pool.begin(), pool.end(), betterPlan);
+    if (pool.size() > static_cast<std::size_t>(POOL_SIZE)) pool.resize(POOL_SIZE);
+
+    const std::int32_t roundNumber = round + 1;
+    if (betterPlan(pool.front(), previousBest)) {
+      const Individual best = summary(pool.front(), false);
+      bestFitness = best.fitness;
+      print(improvementLine(roundNumber, best));
+    } else if (roundNumber % 10 == 0) {
+      print(periodicLine(roundNumber, bestFitness));
+    }
+  }
+  // The improvement steps can reorder plans of one cost, so every kept plan gets them.
+  for (PlanCandidate& kept : pool) kept.evaluated = false;
+  forEachIndexInParallel(static_cast<std::int32_t>(pool.size()), [&](std::int32_t index) {
+    PlanCandidate& kept = pool[static_cast<std::size_t>(index)];
+    WallPacker packer(items, binTypes, preference);
+    packer.rule = kept.rule;
+    improvePlan(kept.bins, packer, items, binTypes);
+    evaluate(kept);
+  });
+  std::stable_sort(pool.begin(), pool.end(), betterPlan);
+  return summary(pool.front(), false);
+}
+
+void PlanSearch::print(const std::string& line) const {
+  if (printLine) printLine(line);
+}
+
+}  // namespace stowra

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "candidate/individual.hpp"
+#include "packing/packed_bin.hpp"
+#include "packing/wall_packer.hpp"
+#include "problem/bin_type.hpp"
+#include "problem/item.hpp"
+
+namespace stowra {
+
+// One candidate of the plan search: an item order (grouped by ascending factory number), the
+// types of the bins to open and the corner rule, with the plan the wall packer makes of them.
+struct PlanCandidate {
+  std::vector<std::int32_t> order;
+  std::vector<std::int32_t> types;
+  WallRule rule = WallRule::BACK_BOTTOM_SIDE;
+  std::vector<PackedBin> bins;  // free spaces kept, for the improvement steps
+  std::int32_t leftOut = 0;
+  double cost = 0.0;
+  double fillSpread = 0.0;  // sum of squared fills: higher when the load sits in fewer bins
+  bool evaluated = false;
+};
+
+// Fewer items left out first, then the lower cost, then the fuller bins.
+bool betterPlan(const PlanCandidate& a, const PlanCandidate& b);
+
+// Item indices grouped by ascending factory number; within a group by `before` (a strict weak
+// order), equal items in input order.
+std::vector<std::int32_t> groupedOrder(
+    const std::vector<ItemSpec>& items,
+    const std::function<bool(const ItemSpec&, const ItemSpec&)>& before);
+
+struct PlanSearchConfig {
+  std::int32_t effort = 2;  // rounds = ROUNDS_PER_EFFORT * effort
+  double timeLimit = 60.0;  // seconds; <= 0 switches the limit off
+};
+
+inline constexpr std::int32_t ROUNDS_PER_EFFORT = 30;
+inline constexpr std::int32_t CHILDREN_PER_ROUND = 32;
+inline constexpr std::int32_t POOL_SIZE = 12;
+
+// The search behind optimize: good starting orders (several sort keys, each with every wall
+// rule and two type choices, and pack's own decoder on the volume order), then rounds of
+// mutated children of the best plans so far, evaluated in parallel; finally every kept plan is
+// improved (bins emptied into others, cheaper types) and the best one wins. Every random draw
+// happens on the calling thread, so a seed and an effort give the same plan for any thread count.
+// Run once.
+class PlanSearch : public PlanSearchConfig {
+ public:
+  PlanSearch(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+             double totalWeight, std::uint32_t seed);
+
+  // The best plan, improved and scored as pack scores its plans (it carries its bins).
+  Individual run();
+
+  std::function<void(const std::string&)> printLine;
+  // Called on the calling thread between rounds; may throw to stop the search.
+  std::function<void()> checkInterrupt;
+
+  // Decodes and scores one candidate (thread-safe for distinct candidates).
+  void evaluate(PlanCandidate& candidate) const;
+  // The starting candidates, unevaluated except pack's decoding.
+  std::vector<PlanCandidate> startingCandidates() const;
+  // A changed copy of the parent's order and types, unevaluated.
+  PlanCandidate mutated(const PlanCandidate& parent);
+
+  const std::vector<ItemSpec>& items;
+  const std::vector<BinType>& binTypes;
+  double totalWeight;
+  std::vector<std::int32_t> preference;
+  std::mt19937 rng;
+
+ private:
+  // Positions [begin, end) of each factory's run in every order.
+  std::vector<std::pair<std::int32_t, std::int32_t>> groups_;
+  Individual summary(const PlanCandidate& candidate, bool improve) const;
+  void print(const std::string& line) const;
+};
+
+}  // namespace stowra

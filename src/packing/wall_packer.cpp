@@ -1,0 +1,103 @@
+#include "packing/wall_packer.hpp"
+
+#include <tuple>
+
+namespace stowra {
+
+std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item, WallRule rule) {
+  if (bin.weightLimit > 0 && !(bin.weightLimit >= item.weight + bin.currentWeight)) {
+    return std::nullopt;
+  }
+  std::optional<WallFit> best;
+  auto bestKey = std::make_tuple(0.0, 0.0, 0.0, 0.0, 0.0);
+
+  for (const std::int32_t rotation : item.allowedRotations) {
+    // A square base turned is the same box.
+    if (rotation != 0 && item.l == item.w) continue;
+    const ItemExtents extents = extentsOf(item, rotation);
+    for (const FreeSpace& space : bin.freeSpaces) {
+      if (space.length < extents.dx || space.width < extents.dy || space.height < extents.h) {
+        continue;
+      }
+      // A box that carries nothing would waste the height above it on the floor: it takes a
+      // place on top of another box whenever one holds it.
+      const double floor = !item.stackable && space.z == 0 ? 1.0 : 0.0;
+      const auto key = rule == WallRule::BACK_BOTTOM_SIDE
+                           ? std::make_tuple(floor, space.x, space.z, space.y, extents.dx)
+                       : rule == WallRule::BACK_SIDE_BOTTOM
+                           ? std::make_tuple(floor, space.x, space.y, space.z, extents.dx)
+                           : std::make_tuple(floor, space.z, space.x, space.y, extents.dx);
+      if (!best || key < bestKey) {
+        best = WallFit{space, rotation};
+        bestKey = key;
+      }
+    }
+  }
+  return best;
+}
+
+WallPacker::WallPacker(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+                       std::vector<std::int32_t> typePreference)
+    : items_(items), binTypes_(binTypes), typePreference_(std::move(typePreference)) {}
+
+bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex) {
+  const ItemSpec& item = items_[static_cast<std::size_t>(itemIndex)];
+  const auto fit = wallFit(bin, item, rule);
+  if (!fit) return false;
+  placeItem(bin, itemIndex, item, fit->space, fit->rotation, workspace_);
+  return true;
+}
+
+bool WallPacker::placeInAny(std::span<PackedBin*> bins, std::int32_t itemIndex) {
+  for (PackedBin* bin : bins) {
+    if (placeIn(*bin, itemIndex)) return true;
+  }
+  return false;
+}
+
+std::vector<PackedBin> WallPacker::pack(std::span<const std::int32_t> order,
+                                        std::span<const std::int32_t> typeSequence) {
+  std::vector<PackedBin> bins;
+  std::size_t nextGene = 0;
+  for (const std::int32_t itemIndex : order) {
+    bool placed = false;
+    for (PackedBin& bin : bins) {
+      if (placeIn(bin, itemIndex)) {
+        placed = true;
+        break;
+      }
+    }
+    if (placed) continue;
+
+    const std::int32_t wanted =
+        nextGene < typeSequence.size() ? typeSequence[nextGene] : typePreference_.front();
+    PackedBin fresh = openBin(binTypes_, wanted, bins.size());
+    if (!placeIn(fresh, itemIndex)) {
+      bool fitted = false;
+      for (const std::int32_t type : typePreference_) {
+        if (type == wanted) continue;
+        fresh = openBin(binTypes_, type, bins.size());
+        if (placeIn(fresh, itemIndex)) {
+          fitted = true;
+          break;
+        }
+      }
+      // No type holds it: left out, and the gene stays for the next bin.
+      if (!fitted) continue;
+    }
+    ++nextGene;
+    bins.push_back(std::move(fresh));
+  }
+  return bins;
+}
+
+std::optional<PackedBin> WallPacker::packAllInto(std::span<const std::int32_t> order,
+                                                 std::int32_t type, std::int32_t binId) {
+  PackedBin bin = openBin(binTypes_, type, static_cast<std::size_t>(binId - 1));
+  for (const std::int32_t itemIndex : order) {
+    if (!placeIn(bin, itemIndex)) return std::nullopt;
+  }
+  return bin;
+}
+
+}  // namespace stowra

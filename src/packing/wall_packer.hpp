@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "packing/free_space_update.hpp"
+#include "packing/packed_bin.hpp"
+#include "problem/bin_type.hpp"
+#include "problem/item.hpp"
+
+namespace stowra {
+
+// Which corner wins among the free spaces that hold an item: compared by these coordinates in
+// turn, lowest first.
+enum class WallRule : std::int32_t {
+  BACK_BOTTOM_SIDE,  // x, z, y: walls from the back, each built up before across
+  BACK_SIDE_BOTTOM,  // x, y, z: walls from the back, each laid across before up
+  FLOOR_FIRST,       // z, x, y: the floor from the back first, then layers above
+};
+inline constexpr std::int32_t WALL_RULE_COUNT = 3;
+
+// Where and how an item goes into a bin under the wall-building rule.
+struct WallFit {
+  FreeSpace space;
+  std::int32_t rotation = 0;
+};
+
+// Among every free space of the bin that holds the item, in every allowed rotation, within the
+// weight limit: the one whose corner comes first by the rule (BACK_BOTTOM_SIDE: furthest back,
+// then lowest, then nearest the side); at one corner the rotation with the shorter side along
+// x, so a wall grows thin and even. A box that carries nothing takes any raised place before
+// the floor. Equal keys keep the first in list order.
+std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item,
+                               WallRule rule = WallRule::BACK_BOTTOM_SIDE);
+
+// Packs an item sequence first fit with the wall-building rule: each item goes into the first
+// open bin (in opening order) that holds it. A new bin takes the next type of `typeSequence`,
+// then `typePreference.front()`; when the item does not fit an empty bin of that type, the
+// other types in `typePreference` order are tried. An item no type holds is left out and opens
+// nothing. Free spaces are kept, so the bins can be packed further.
+class WallPacker {
+ public:
+  WallPacker(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+             std::vector<std::int32_t> typePreference);
+
+  std::vector<PackedBin> pack(std::span<const std::int32_t> order,
+                              std::span<const std::int32_t> typeSequence);
+
+  // Puts the items, in this order, into an empty bin of the type; nullopt unless all fit.
+  std::optional<PackedBin> packAllInto(std::span<const std::int32_t> order, std::int32_t type,
+                                       std::int32_t binId);
+
+  // First fit into the given bins (in their order) with the wall rule; false if none holds it.
+  bool placeInAny(std::span<PackedBin*> bins, std::int32_t itemIndex);
+
+  const std::vector<std::int32_t>& typePreference() const { return typePreference_; }
+
+  WallRule rule = WallRule::BACK_BOTTOM_SIDE;
+
+ private:
+  bool placeIn(PackedBin& bin, std::int32_t itemIndex);
+
+  const std::vector<ItemSpec>& items_;
+  const std::vector<BinType>& binTypes_;
+  std::vector<std::int32_t> typePreference_;
+  FreeSpaceWorkspace workspace_;
+};
+
+}  // namespace stowra

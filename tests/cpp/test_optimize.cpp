@@ -1,0 +1,126 @@
+#include <doctest/doctest.h>
+
+#include <random>
+#include <vector>
+
+#include "candidate/fitness.hpp"
+#include "optimize/plan_improvement.hpp"
+#include "optimize/plan_search.hpp"
+#include "packing/wall_packer.hpp"
+#include "plan_validator.hpp"
+#include "test_support.hpp"
+
+using namespace stowra;
+using namespace stowra::testing;
+
+namespace {
+
+std::vector<ItemSpec> flatItems(const std::vector<std::pair<double, double>>& bases) {
+  std::vector<ItemSpec> items;
+  for (const auto& [l, w] : bases) {
+    items.push_back(makeItemSpec(
+        ItemRow{static_cast<std::int32_t>(items.size()), l, w, 10, 1, 1, true}, items.size()));
+  }
+  return items;
+}
+
+PlanSearch quietSearch(const std::vector<ItemSpec>& items, const std::vector<BinType>& types,
+                       std::uint32_t seed) {
+  PlanSearch search(items, types, totalItemWeight(items), seed);
+  search.printLine = nullptr;
+  return search;
+}
+
+}  // namespace
+
+TEST_CASE("plan search plans keep every loading rule and place every item on random problems") {
+  std::mt19937 rng(2024);
+  for (int trial = 0; trial < 60; ++trial) {
+    const RandomProblem problem = randomProblem(rng, 30);
+    PlanSearch search = quietSearch(problem.items, problem.binTypes, trial);
+    search.effort = trial % 2;
+    const Individual best = search.run();
+    CHECK(planFaults(problem.items, best.bins).empty());
+    std::size_t placed = 0;
+    for (const PackedBin& bin : best.bins) {
+      placed += bin.placements.size();
+      for (std::size_t k = 1; k < bin.placements.size(); ++k) {
+        CHECK(problem.items[bin.placements[k - 1].itemIndex].factory <=
+              problem.items[bin.placements[k].itemIndex].factory);
+      }
+    }
+    // Items heavier than every limit may be left out, nothing else.
+    std::size_t placeable = 0;
+    for (const ItemSpec& item : problem.items) {
+      for (const BinType& type : problem.binTypes) {
+        const bool fits =
+            (type.l >= item.l && type.w >= item.w) ||
+            (item.allowedRotations.size() == 2 && type.l >= item.w && type.w >= item.l);
+        if (fits && type.h >= item.h &&
+            (type.weight_limit <= 0 || type.weight_limit >= item.weight)) {
+          ++placeable;
+          break;
+        }
+      }
+    }
+    CHECK(placed == placeable);
+  }
+}
+
+TEST_CASE("pack's decoder wins a small case that defeats the wall rule") {
+  // One 100 x 100 layer: the five bases fill 79% of it. Whatever the order and the corner
+  // rule, placing each box at the rearmost corner strands space beside the 90 x 10 strip and
+  // needs a second bin; pack's decoder puts each box into the smallest free space that holds
+  // it and fits all five into one. The search keeps that starting plan.
+  const auto items = flatItems({{30, 30}, {20, 80}, {50, 30}, {90, 10}, {50, 60}});
+  const std::vector<BinType> types{BinType{"B", 100, 100, 10, 1, 0, true}};
+  PlanSearch search = quietSearch(items, types, 1);
+  std::vector<PlanCandidate> starts = search.startingCandidates();
+  for (PlanCandidate& candidate : starts) search.evaluate(candidate);
+  for (std::size_t k = 0; k + 1 < starts.size(); ++k) CHECK(starts[k].bins.size() == 2);
+  CHECK(starts.back().bins.size() == 1);
+  search.effort = 0;
+  CHECK(search.run().bins.size() == 1);
+}
+
+TEST_CASE("a bin moves to the cheapest type that holds its items") {
+  // Twelve boxes tile 60 x 20 x 10 exactly; the packer opens the big type first.
+  std::vector<std::pair<double, double>> bases(12, {10, 10});
+  const auto items = flatItems(bases);
+  const std::vector<BinType> types{
+      BinType{"big", 200, 20, 10, 9, 0, true}, BinType{"mid", 80, 20, 10, 5, 0, true},
+      BinType{"exact", 60, 20, 10, 4, 0, true}, BinType{"small", 50, 20, 10, 1, 0, true}};
+  WallPacker packer(items, types, {0, 1, 2, 3});
+  const std::vector<std::int32_t> order{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  std::vector<PackedBin> bins = packer.pack(order, {});
+  REQUIRE(bins.size() == 1);
+  CHECK(bins[0].binType == "big");
+  CHECK(retypeBins(bins, packer, items, types));
+  CHECK(bins[0].binType == "exact");
+  CHECK_FALSE(retypeBins(bins, packer, items, types));
+  CHECK(bins[0].placements.size() == 12);
+  finishBins(bins, items);
+  CHECK(planFaults(items, bins).empty());
+}
+
+TEST_CASE("emptying a bin keeps each bin's factories in ascending order") {
+  auto items = flatItems({{50, 50}, {50, 50}, {50, 50}});
+  items[0].factory = 1;
+  items[1].factory = 2;
+  items[2].factory = 1;
+  const std::vector<BinType> types{BinType{"B", 100, 100, 10, 1, 0, true}};
+  WallPacker packer(items, types, {0});
+  // Bin 1 already loads factory 2, so factory 1's box cannot follow it there...
+  std::vector<PackedBin> bins = packer.pack(std::vector<std::int32_t>{1}, {});
+  std::vector<PackedBin> second = packer.pack(std::vector<std::int32_t>{2}, {});
+  bins.push_back(std::move(second.front()));
+  CHECK_FALSE(emptyBin(bins, 1, packer, items));
+  CHECK(bins.size() == 2);
+  // ...but factory 2's box may follow factory 1's.
+  CHECK(emptyBin(bins, 0, packer, items));
+  REQUIRE(bins.size() == 1);
+  CHECK(bins[0].id == 1);
+  CHECK(bins[0].placements.size() == 2);
+  finishBins(bins, items);
+  CHECK(planFaults(items, bins).empty());
+}

@@ -1,0 +1,120 @@
+"""optimize: sound plans under pack's loading rules, whatever the thread count, and the
+command line's choice between the two searches."""
+
+from __future__ import annotations
+
+import json
+from pathlib import Path
+from typing import Any
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+from plan_checks import check_factory_order, check_plan, fits_some_type
+from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem
+
+import stowra
+from stowra import cli
+from stowra.searches import SEARCHES, run_search
+
+
+def without_time(result: dict[str, Any]) -> dict[str, Any]:
+    return {key: value for key, value in result.items() if key != "elapsedSeconds"}
+
+
+@st.composite
+def problems(draw: st.DrawFn) -> dict[str, Any]:
+    size = st.integers(10, 130).map(float)
+    items = [
+        item(
+            index,
+            l=draw(size),
+            w=draw(size),
+            h=draw(size),
+            weight=float(draw(st.integers(1, 900))),
+            factory=draw(st.integers(1, 3)),
+            stackable=draw(st.booleans()),
+        )
+        for index in range(draw(st.integers(1, 40)))
+    ]
+    kinds = draw(st.lists(st.sampled_from([CONTAINER_20GP, CONTAINER_40GP]), min_size=1, max_size=3))
+    bins = [
+        container(
+            kind,
+            id=f"T{number}",
+            h=float(draw(st.integers(130, 270))),  # every item stands in every type
+            weight_limit=float(draw(st.sampled_from([0, 2000, 26000]))),
+            cost=draw(st.integers(0, 3000)),
+        )
+        for number, kind in enumerate(kinds)
+    ]
+    return problem(items=items, bins=bins)
+
+
+@settings(max_examples=30, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(problems())
+def test_plans_keep_the_loading_rules_and_place_every_item_that_fits(load: dict[str, Any]) -> None:
+    result = stowra.optimize(load, effort=1, threads=1, time_limit=0)
+    placed = check_plan(load, result)
+    check_factory_order(load, result)
+    fitting = {index for index, row in enumerate(load["itemTable"]) if fits_some_type(load, row)}
+    assert placed == fitting
+    assert all(row["itemCount"] > 0 for row in result["packingTable"])
+
+
+def test_the_plan_is_the_same_for_one_and_two_threads(capfd: pytest.CaptureFixture[str]) -> None:
+    load = mixed_load(150, seed=5)
+    one = stowra.optimize(load, threads=1, effort=1)
+    lines_one = capfd.readouterr().out
+    two = stowra.optimize(load, threads=2, effort=1)
+    assert without_time(one) == without_time(two)
+    assert capfd.readouterr().out == lines_one
+    assert lines_one.startswith("GA: Initializing population...\nGA: Initial best fitness = ")
+
+
+def test_a_load_that_fills_a_20gp_exactly_goes_into_one() -> None:
+    # 10 x 2 x 2 boxes tile the 20GP; the 40GP is cheaper per volume, so the packer first
+    # opens one, and only the cheaper-type step brings the load back into a 20GP.
+    boxes = [item(i, l=59.0, w=117.0, h=115.0, weight=100.0) for i in range(40)]
+    result = stowra.optimize(problem(items=boxes, bins=[CONTAINER_40GP, CONTAINER_20GP]), effort=0)
+    check_plan(problem(items=boxes), result)
+    assert [row["binType"] for row in result["packingTable"]] == ["20GP"]
+    assert result["cost"] == 1000 and result["utilization"] == pytest.approx(1.0)
+
+
+def test_optimize_is_no_dearer_than_pack_on_mixed_loads() -> None:
+    for seed in range(3):
+        load = mixed_load(120, seed=seed)
+        exact = stowra.pack(load, pop_size=20, generations=10, threads=1, seed=seed)
+        cheap = stowra.optimize(load, threads=1, seed=seed, effort=1)
+        check_plan(load, cheap)
+        assert cheap["cost"] <= exact["cost"]
+
+
+def test_run_search_dispatches_by_name() -> None:
+    load = mixed_load(30, seed=2)
+    exact = run_search(load, search="exact", pop_size=6, generations=2, threads=1)
+    assert without_time(exact) == without_time(stowra.pack(load, pop_size=6, generations=2, threads=1))
+    assert without_time(run_search(load, effort=0)) == without_time(stowra.optimize(load, effort=0))
+    with pytest.raises(ValueError, match="unknown search 'fast'; choose one of: optimize, exact"):
+        run_search(load, search="fast")
+    assert SEARCHES == ("optimize", "exact")
+
+
+@pytest.mark.parametrize("search", ["exact", "optimize"])
+def test_the_command_line_runs_the_chosen_search(
+    tmp_path: Path, capsys: pytest.CaptureFixture[str], search: str
+) -> None:
+    load = mixed_load(40, seed=8)
+    shipment = tmp_path / "s.json"
+    shipment.write_text(json.dumps(load))
+    plan = tmp_path / "plan.json"
+    options = ["--pop-size", "8", "--generations", "3", "--threads", "1", "--effort", "1"]
+    argv = ["pack", str(shipment), "-o", str(plan), "-q", "--search", search, *options]
+    assert cli.main(argv) == 0
+    assert f"({search} search)" in capsys.readouterr().out
+    if search == "exact":
+        expected = stowra.pack(load, pop_size=8, generations=3, threads=1)
+    else:
+        expected = stowra.optimize(load, threads=1, effort=1)
+    assert without_time(json.loads(plan.read_text())) == json.loads(json.dumps(without_time(expected)))
