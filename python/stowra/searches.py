@@ -13,12 +13,12 @@ from typing import Any
 
 from stowra._core import optimize, pack
 
-__all__ = ["DEFAULT_EFFORT", "DEFAULT_SEARCH", "SEARCHES", "run_search"]
+__all__ = ["DEFAULT_EFFORT", "DEFAULT_SEARCH", "DEFAULT_TIME_LIMITS", "SEARCHES", "run_search"]
 
 SEARCHES = ("optimize", "exact")
 DEFAULT_SEARCH = "optimize"
 DEFAULT_EFFORT = 2
-_DEFAULT_TIME_LIMIT = {"optimize": 60.0, "exact": 300.0}
+DEFAULT_TIME_LIMITS = {"optimize": 60.0, "exact": 300.0}
 
 
 def run_search(
@@ -39,7 +39,7 @@ def run_search(
     """
     if search not in SEARCHES:
         raise ValueError(f"unknown search {search!r}; choose one of: {', '.join(SEARCHES)}")
-    limit = _DEFAULT_TIME_LIMIT[search] if time_limit is None else time_limit
+    limit = DEFAULT_TIME_LIMITS[search] if time_limit is None else time_limit
     if search == "exact":
         return pack(
             input,

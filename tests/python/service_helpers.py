@@ -15,9 +15,9 @@ from stowra.service import Settings, create_app
 
 ENDED = ("done", "failed", "cancelled")
 # Small enough that a plan of the example takes well under a second.
-QUICK = {"pop_size": 8, "generations": 10, "time_limit": 30, "threads": 1, "seed": 7}
+QUICK = {"search": "exact", "pop_size": 8, "generations": 10, "time_limit": 30, "threads": 1, "seed": 7}
 # A search that runs until it is cancelled, killed or the service stops.
-ENDLESS = {"pop_size": 200, "generations": 1_000_000, "time_limit": 120, "threads": 1}
+ENDLESS = {"search": "exact", "pop_size": 200, "generations": 1_000_000, "time_limit": 120, "threads": 1}
 
 
 def example() -> dict[str, Any]:

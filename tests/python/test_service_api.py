@@ -13,8 +13,10 @@ import pytest
 from fastapi.testclient import TestClient
 from service_helpers import ENDLESS, QUICK, example, running_service, searching, submit, wait_for
 
-import stowra
 from stowra.examples import example_csv, example_json, example_workbook
+from stowra.searches import run_search
+from stowra.service.plans import check_options
+from stowra.service.settings import Settings
 from stowra.service.store import INTERRUPTED
 
 ITEM = {"id": 7, "l": 60, "w": 40, "h": 40, "weight": 18, "factory": 1, "stackable": True}
@@ -27,16 +29,23 @@ def client(tmp_path_factory: pytest.TempPathFactory) -> Iterator[TestClient]:
         yield client
 
 
-def test_a_plan_is_exactly_what_pack_returns_and_comes_with_its_downloads(
-    client: TestClient,
+# The optimize search at its least effort that still searches: one level, 30 rounds.
+OPTIMIZE = {"search": "optimize", "effort": 1, "time_limit": 30, "threads": 1, "seed": 7}
+
+
+@pytest.mark.parametrize(
+    "options, last_generation", [(QUICK, QUICK["generations"]), (OPTIMIZE, 30)], ids=["exact", "optimize"]
+)
+def test_a_plan_is_exactly_what_its_search_returns_and_comes_with_its_downloads(
+    client: TestClient, options: dict[str, Any], last_generation: int
 ) -> None:
-    job = submit(client, QUICK)
+    job = submit(client, options)
     plan = wait_for(client, job)
     assert plan["status"] == "done", plan["error"]
-    assert plan["progress"]["generation"] == QUICK["generations"]
+    assert plan["progress"]["generation"] == last_generation
     assert plan["progress"]["cost"] == plan["plan"]["cost"]
 
-    expected = json.loads(json.dumps(stowra.pack(example_input(), **QUICK)))
+    expected = json.loads(json.dumps(run_search(example_input(), **options)))
     got = plan["plan"]
     assert got.pop("elapsedSeconds") > 0
     expected.pop("elapsedSeconds")
@@ -108,6 +117,7 @@ NOWHERE = {
         ({"json": {"shipment": example(), "options": {"time_limit": 301}}}, 400, "at most 300"),
         ({"json": {"shipment": example(), "options": {"pop_size": 0}}}, 400, "pop_size must be from 1"),
         ({"json": {"shipment": example(), "options": {"seeds": 1}}}, 400, "unknown option 'seeds'"),
+        ({"json": {"shipment": example(), "options": {"search": "pack"}}}, 400, "one of optimize, exact, got 'pack'"),
         ({"json": {"shipment": example(), "options": {"threads": 1.5}}}, 400, "whole number"),
         ({"json": {"shipment": TOO_MANY}}, 400, "501 items"),
         ({"json": {"shipment": NOWHERE}}, 422, "shipment itemTable[1])"),
@@ -141,6 +151,22 @@ def test_refusals_are_json_with_words_a_client_can_act_on(
     assert answer.headers["content-type"] == "application/json"
     assert words in answer.json()["error"]
     assert "Traceback" not in answer.text
+
+
+@pytest.mark.parametrize(
+    "given, max_time_limit, search, time_limit",
+    [
+        ({}, 300, "optimize", 60.0),
+        ({"search": "exact"}, 300, "exact", 300.0),
+        ({"search": "exact"}, 100, "exact", 100.0),
+        ({"time_limit": 5}, 300, "optimize", 5.0),
+    ],
+)
+def test_a_search_left_to_its_own_time_limit_stays_within_the_services(
+    given: dict[str, Any], max_time_limit: float, search: str, time_limit: float
+) -> None:
+    options = check_options(given, Settings(max_time_limit=max_time_limit))
+    assert (options["search"], options["time_limit"]) == (search, time_limit)
 
 
 @pytest.mark.parametrize(

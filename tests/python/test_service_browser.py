@@ -68,12 +68,16 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(server: str, b
     items.nth(len(EXAMPLE_ITEMS) - 1).get_by_role("button", name="remove").click()
     items.nth(0).locator("input[data-key=quantity]").fill("10")
     page.locator("#containers tbody tr").nth(1).locator("input[data-key=id]").fill(HOSTILE)
-    for key, value in {"pop_size": 10, "generations": 10, "time_limit": 30, "threads": 1}.items():
+    # The default search; the exact search's options are hidden while it is chosen.
+    assert page.input_value("#opt-search") == "optimize"
+    assert page.locator("#opt-generations").is_hidden()
+    for key, value in {"effort": 1, "time_limit": 30, "threads": 1}.items():
         page.fill(f"#opt-{key}", str(value))
     page.click("#plan")
     page.wait_for_function("document.getElementById('status').textContent === 'done'", timeout=60_000)
 
     plan = get(f"{server}api/plans/{page.text_content('#plan-id')}")
+    assert (plan["options"]["search"], plan["options"]["effort"]) == ("optimize", 1)
     expected_items = 10 + sum(row["quantity"] for row in EXAMPLE_ITEMS[1:-1])
     placed = sum(row["items"] for row in plan["report"])
     assert placed + len(plan["leftOut"]) == expected_items

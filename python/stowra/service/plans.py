@@ -19,6 +19,7 @@ from stowra.files import (
     parse_shipment_object,
 )
 from stowra.report import container_figures, left_out_rows
+from stowra.searches import DEFAULT_EFFORT, DEFAULT_SEARCH, DEFAULT_TIME_LIMITS, SEARCHES
 from stowra.service.settings import Settings
 
 __all__ = [
@@ -67,8 +68,18 @@ def _time_limit(value: Any, settings: Settings) -> float:
     return float(value)
 
 
+def _search(value: Any, _settings: Settings) -> str:
+    if value not in SEARCHES:
+        raise ClientError(
+            400, f"options: search must be one of {', '.join(SEARCHES)}, got {value!r}"
+        )
+    return str(value)
+
+
 # Option: its check. A search the service runs must end, so time_limit is always bounded.
 _OPTION_CHECKS: dict[str, Any] = {
+    "search": _search,
+    "effort": _whole("effort", 0, 20),
     "pop_size": _whole("pop_size", 1, 10_000),
     "generations": _whole("generations", 0, 1_000_000),
     "time_limit": _time_limit,
@@ -88,14 +99,17 @@ def check_options(given: Any, settings: Settings) -> dict[str, Any]:
         known = ", ".join(_OPTION_CHECKS)
         raise ClientError(400, f"options: unknown option {unknown[0]!r} (known: {known})")
     options: dict[str, Any] = {
+        "search": DEFAULT_SEARCH,
+        "effort": DEFAULT_EFFORT,
         "pop_size": 100,
         "generations": 50,
-        "time_limit": min(300.0, settings.max_time_limit),
         "threads": settings.default_threads(),
         "seed": 42,
     }
     for key, value in given.items():
         options[key] = _OPTION_CHECKS[key](value, settings)
+    if "time_limit" not in options:
+        options["time_limit"] = min(DEFAULT_TIME_LIMITS[options["search"]], settings.max_time_limit)
     return options
 
 

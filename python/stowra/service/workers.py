@@ -5,7 +5,8 @@ lines there. The search holds the worker's interpreter lock from start to end, s
 the worker could read them while it runs; the dispatcher thread of the web process reads each
 worker's pipe instead, alongside the worker's messages. It hands queued jobs to idle workers,
 stores what they report, and replaces a worker that dies (its job fails) or is ended by a
-cancel. One more worker answers "would ``pack`` accept this shipment?" before a plan is queued.
+cancel. One more worker answers "would the searches accept this shipment?" before a plan is
+queued.
 """
 
 from __future__ import annotations
@@ -60,17 +61,23 @@ def parse_progress(
 
 
 def _search(problem: dict[str, Any], options: dict[str, Any]) -> dict[str, Any]:
-    from stowra import pack
+    from stowra.searches import run_search
 
-    return pack(problem, **options)
+    return run_search(problem, **options)
 
 
 def _check(problem: dict[str, Any]) -> str | None:
-    """``pack``'s own complaint about the input, or ``None``: the smallest search it runs."""
-    from stowra import pack
+    """The searches' own complaint about the input, or ``None``.
+
+    Both searches check the input alike; the exact search with one plan and no generations is
+    the cheapest way to run that check.
+    """
+    from stowra.searches import run_search
 
     try:
-        pack(problem, pop_size=1, generations=0, time_limit=0.0, threads=1, seed=0)
+        run_search(
+            problem, search="exact", pop_size=1, generations=0, time_limit=0.0, threads=1, seed=0
+        )
     except ValueError as error:
         return str(error)
     return None
@@ -227,7 +234,7 @@ class WorkerPool:
                         worker.process.kill()
 
     def check(self, problem: dict[str, Any]) -> str | None:
-        """``pack``'s message refusing ``problem``, or ``None`` when it is accepted."""
+        """The searches' message refusing ``problem``, or ``None`` when it is accepted."""
         with self._check_lock:
             for _attempt in range(2):
                 checker = self._checker
@@ -304,8 +311,9 @@ class WorkerPool:
             self._store.fail(job, message[2])
             return
         result = message[2]
-        if worker.progress is not None and worker.progress["cost"] is None:
-            # No line gave the best plan's cost (none improved on the first): the plan does.
+        if worker.progress is not None and worker.progress["cost"] != result.get("cost"):
+            # The best plan so far is now the plan: no line may have named its cost (none
+            # improved on the first), and a search may improve its plan after its last line.
             self._store.set_progress(job, {**worker.progress, "cost": result.get("cost")})
         try:
             outcome = self._outcome(job, result)

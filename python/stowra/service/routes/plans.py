@@ -14,6 +14,7 @@ from starlette.datastructures import UploadFile
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.report import unused_types_note
+from stowra.searches import SEARCHES
 from stowra.service.plans import (
     ClientError,
     check_options,
@@ -42,22 +43,29 @@ _SUBMIT_DOC: dict[str, Any] = {
                         },
                         "options": {
                             "type": "object",
+                            "description": "search: optimize (the default) or exact, which "
+                            "runs pack; effort is read by optimize, pop_size and generations by "
+                            "exact",
                             "properties": {
-                                key: {"type": kind}
-                                for key, kind in (
-                                    ("pop_size", "integer"),
-                                    ("generations", "integer"),
-                                    ("time_limit", "number"),
-                                    ("threads", "integer"),
-                                    ("seed", "integer"),
-                                )
+                                "search": {"type": "string", "enum": list(SEARCHES)},
+                                **{
+                                    key: {"type": kind}
+                                    for key, kind in (
+                                        ("effort", "integer"),
+                                        ("pop_size", "integer"),
+                                        ("generations", "integer"),
+                                        ("time_limit", "number"),
+                                        ("threads", "integer"),
+                                        ("seed", "integer"),
+                                    )
+                                },
                             },
                         },
                     },
                 },
                 "example": {
                     "shipment": {"itemTable": EXAMPLE_ITEMS[:1], "binTable": EXAMPLE_BINS[:1]},
-                    "options": {"generations": 20, "time_limit": 30},
+                    "options": {"search": "optimize", "time_limit": 30},
                 },
             },
             "multipart/form-data": {
