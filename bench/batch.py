@@ -1,8 +1,8 @@
 """Batch planning: a plain loop of pack calls against pack_many on a local Dask cluster.
 
 24 generated shipments of 100 to 400 items, searched at pack's defaults with threads=1, first
-one after the other in this process, then through pack_many with one worker process per core;
-the plans must be identical. A second round with generations=0 makes each search short, so
+one after the other in this process, then through pack_many's exact search (pack's) with one
+worker process per core; the plans must be identical. A second round with generations=0 makes each search short, so
 what is left of pack_many's time beyond the loop's share per worker is the cost of
 scheduling: shipping inputs and results, and, once per batch, starting and closing the
 cluster (reported apart).
@@ -55,7 +55,9 @@ def many(loads: list[dict[str, Any]], options: dict[str, Any], workers: int) -> 
         client.run(lambda: None)  # every worker up before the packing clock starts
         before = client.run(time.process_time)
         packing, cpu = time.perf_counter(), time.process_time()
-        outcomes = gather(stowra.pack_many(loads, scheduler=client, threads=1, **options))
+        outcomes = gather(
+            stowra.pack_many(loads, scheduler=client, search="exact", threads=1, **options)
+        )
         packed, client_cpu = time.perf_counter() - packing, time.process_time() - cpu
         used = [spent - before[worker] for worker, spent in client.run(time.process_time).items()]
     total = time.perf_counter() - start

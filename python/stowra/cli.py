@@ -135,19 +135,15 @@ _OUTPUT_FILES: list[tuple[tuple[str, ...], str, str]] = [
 
 
 def _add_search_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
-    """The search options; without a "search" default only pack's (batch runs pack alone)."""
     search = parser.add_argument_group("search")
-    if "search" in defaults:
-        search.add_argument(
-            "--search",
-            choices=SEARCHES,
-            default=defaults["search"],
-            help="optimize: the cheapest plan over every container type; exact: pack's genetic "
-            "search, whose plans are fixed for a seed (default %(default)s)",
-        )
+    search.add_argument(
+        "--search",
+        choices=SEARCHES,
+        default=defaults["search"],
+        help="optimize: the cheapest plan over every container type; exact: pack's genetic "
+        "search, whose plans are fixed for a seed (default %(default)s)",
+    )
     for flag, key, convert, metavar, text in _SEARCH_OPTIONS:
-        if key not in defaults:
-            continue
         default = defaults[key]
         search.add_argument(
             flag,
@@ -208,8 +204,7 @@ def _add_batch_command(commands: Any) -> None:
     batch.add_argument(
         "-o", "--output-dir", required=True, metavar="OUTDIR", help="folder for the plans"
     )
-    pack_options = {key: _PACK_DEFAULTS[key] for key in ("pop_size", "generations", "seed")}
-    _add_search_options(batch, {**pack_options, "time_limit": 300.0, "threads": 1})
+    _add_search_options(batch, {**_PACK_DEFAULTS, "threads": 1})
     cluster = batch.add_argument_group("cluster")
     cluster.add_argument(
         "--scheduler",

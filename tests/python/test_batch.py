@@ -23,15 +23,16 @@ from typing import Any
 import pytest
 from problems import item, mixed_load, problem
 
-import stowra
 from stowra import cli
 from stowra.atomic_write import TEMPORARY_MARK
 from stowra.batch import ALLOWED_FAILURES, gather, pack_many
 from stowra.batch.worker import STALL_FOLDER_VARIABLE, STALL_SHIPMENT_VARIABLE, STALL_TRIES_VARIABLE
 from stowra.examples import write_example
+from stowra.searches import SEARCHES, run_search
 
-TINY = {"pop_size": 6, "generations": 3, "threads": 1}
-TINY_ARGS = ["--pop-size", "6", "--generations", "3"]
+# Each search reads its own options and ignores the other's.
+TINY = {"pop_size": 6, "generations": 3, "effort": 1, "threads": 1}
+TINY_ARGS = ["--pop-size", "6", "--generations", "3", "--effort", "1"]
 BIN_DIR = Path(sys.executable).parent
 
 
@@ -78,8 +79,9 @@ def wait_for(path: Path, timeout: float = 120.0) -> Path:
 # --- the command on a local cluster -------------------------------------------------------
 
 
+@pytest.mark.parametrize("search", SEARCHES)
 def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
-    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, capfd: pytest.CaptureFixture[str]
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, capfd: pytest.CaptureFixture[str], search: str
 ) -> None:
     monkeypatch.chdir(tmp_path)
     orders = Path("orders")
@@ -92,7 +94,7 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
     extra = write_loads(Path("extra"), ["east"])[0]
 
     argv = ["batch", "orders", "orders/csv", str(extra), "-o", "out", "--workers", "2"]
-    status = cli.main([*argv, *TINY_ARGS, "--png", "--instructions"])
+    status = cli.main([*argv, "--search", search, *TINY_ARGS, "--png", "--instructions"])
     output = capfd.readouterr()
     assert status == 1, output.err
     assert "GA: " not in output.out + output.err  # silenced inside the workers
@@ -117,7 +119,7 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
     for name in ("north", "south", "shipment", "east"):
         row = rows[next(key for key in rows if key.startswith(name))]
         source = Path(row["shipment"])
-        reference_argv = ["pack", str(source), "-o", f"{name}.ref.json", "-q", "--search", "exact"]
+        reference_argv = ["pack", str(source), "-o", f"{name}.ref.json", "-q", "--search", search]
         assert cli.main([*reference_argv, "--threads", "1", *TINY_ARGS]) == 0
         reference = json.loads(Path(f"{name}.ref.json").read_text())
         plan = json.loads((Path("out") / f"{name}.plan.json").read_text())
@@ -176,7 +178,7 @@ def test_pack_many_yields_every_outcome_and_gather_restores_input_order(tmp_path
         ("shipments[3]", False),
     ]
     for outcome, given in zip(ordered[:2], [shipments[0], json.loads(path.read_text())], strict=True):
-        assert comparable(outcome.result) == comparable(stowra.pack(given, **TINY))
+        assert comparable(outcome.result) == comparable(run_search(given, **TINY))
     assert ordered[2].error == "Item #0: h must be positive, got -1"
     assert ordered[3].error == "expected a dict or a file, got int"
 
@@ -210,7 +212,7 @@ def test_a_worker_killed_mid_shipment_is_retried_then_given_up(
     assert sorted(path.name for path in stalls.iterdir()) == [f"try-{n}.pid" for n in range(1, kills + 1)]
     assert [outcome.ok for outcome in outcomes] == [True, ends_ok, True]
     if ends_ok:
-        expected = stowra.pack(json.loads(paths[1].read_text()), **TINY)
+        expected = run_search(json.loads(paths[1].read_text()), **TINY)
         assert comparable(outcomes[1].result) == comparable(expected)
     else:
         assert "died on every try" in (outcomes[1].error or "")
@@ -255,6 +257,7 @@ def test_resume_after_a_stopped_batch_packs_only_what_is_missing_or_changed(
     paths[0].write_text(json.dumps(mixed_load(13, seed=0)))  # a changed order is packed again
     assert resume() == {"s0.json": "ok", "s1.json": "skipped", "s2.json": "skipped", "s3.json": "skipped"}
     assert set(resume("--seed", "7").values()) == {"ok"}  # so is one searched differently
+    assert set(resume("--seed", "7", "--search", "exact").values()) == {"ok"}
 
 
 # --- an existing cluster -----------------------------------------------------------------
@@ -305,7 +308,7 @@ def test_batch_on_a_running_cluster_gives_the_same_plans(tmp_path: Path, dask_cl
     assert "3 shipments: 3 ok, 0 failed, 0 skipped" in stdout
     for path in paths:
         plan = json.loads((out / f"{path.stem}.plan.json").read_text())
-        assert comparable(plan) == comparable(stowra.pack(json.loads(path.read_text()), **TINY))
+        assert comparable(plan) == comparable(run_search(json.loads(path.read_text()), **TINY))
 
 
 skip_under_sanitizer = pytest.mark.skipif(

@@ -16,6 +16,7 @@ from typing import Any
 
 from stowra.files import Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
+from stowra.searches import DEFAULT_SEARCH, SEARCHES
 
 __all__ = [
     "ALLOWED_FAILURES",
@@ -82,19 +83,22 @@ def pack_many(
     *,
     scheduler: Any = None,
     workers: int | None = None,
+    search: str = DEFAULT_SEARCH,
     pop_size: int = 100,
     generations: int = 50,
-    time_limit: float = 300.0,
+    time_limit: float | None = None,
     threads: int = 1,
     seed: int = 42,
+    effort: int | None = None,
 ) -> Iterator[Outcome]:
     """Pack every shipment, yielding one ``Outcome`` per shipment as it finishes.
 
     ``shipments`` holds ``pack`` inputs (dicts), shipment file paths, pairs of CSV paths or
-    ``stowra.files.Shipment`` objects. Each plan is exactly what ``pack`` gives for that input
-    with the same options. A shipment that cannot be read or packed yields an outcome with an
-    error; the others go on. Outcomes arrive in the order they finish: ``gather`` puts them
-    back in input order.
+    ``stowra.files.Shipment`` objects. Each plan is exactly what
+    ``stowra.searches.run_search`` gives for that input with the same ``search`` and options
+    (``None`` for ``time_limit`` or ``effort``: the search's own default). A shipment that
+    cannot be read or packed yields an outcome with an error; the others go on. Outcomes
+    arrive in the order they finish: ``gather`` puts them back in input order.
 
     With no ``scheduler``, a Dask ``LocalCluster`` of ``workers`` processes (default: one per
     core), one thread each, runs for the length of the batch. ``scheduler="tcp://host:8786"``
@@ -107,7 +111,11 @@ def pack_many(
         raise ValueError(f"workers must be at least 1, got {workers}")
     if workers is not None and scheduler is not None:
         raise ValueError("workers sets the size of the local cluster; a scheduler brings its own")
+    if search not in SEARCHES:
+        raise ValueError(f"unknown search {search!r}; choose one of: {', '.join(SEARCHES)}")
     options = {
+        "search": search,
+        "effort": effort,
         "pop_size": pop_size,
         "generations": generations,
         "time_limit": time_limit,

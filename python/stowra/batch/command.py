@@ -40,7 +40,7 @@ SUMMARY_COLUMNS = (
     "error",
 )
 # Options that change a plan; the thread count does not, so a resumed run may change it.
-_PLAN_OPTIONS = ("pop_size", "generations", "time_limit", "seed")
+_PLAN_OPTIONS = ("search", "effort", "pop_size", "generations", "time_limit", "seed")
 
 
 @dataclass
@@ -157,8 +157,7 @@ def _write_files(
 
 
 def _options(args: argparse.Namespace) -> dict[str, Any]:
-    keys = ("pop_size", "generations", "time_limit", "threads", "seed")
-    return {key: getattr(args, key) for key in keys}
+    return {key: getattr(args, key) for key in (*_PLAN_OPTIONS, "threads")}
 
 
 def _write_summary(path: Path, jobs: list[_Job]) -> None:

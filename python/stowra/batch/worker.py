@@ -74,11 +74,11 @@ def pack_shipment(
     must not retry it, and the caller's other shipments go on.
     """
     _stall_for_test(name)
-    from stowra import pack
+    from stowra.searches import run_search
 
     try:
         with silenced_native_stdout():
-            return pack(problem, **options), None
+            return run_search(problem, **options), None
     except ValueError as error:  # bad input: the message names the row and field
         return None, str(error)
     except Exception as error:
