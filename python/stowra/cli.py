@@ -356,6 +356,16 @@ def _say(stream: TextIO, message: str) -> None:
     print(f"stowra: {message}", file=stream)
 
 
+def _input_hint(message: str, shipment: Shipment) -> str:
+    """Where the input behind a refusal of ``pack`` is: its row, or else the file of the table
+    the message is about ("itemTable is empty"); empty for a message about a search option."""
+    if message.split(" ", 1)[0] in _PACK_DEFAULTS:
+        return ""
+    about_bins = message.startswith(("Bin #", "No available bins")) or "binTable" in message
+    table = "binTable" if about_bins else "itemTable"
+    return shipment.where_from(message) or shipment.table_files.get(table, shipment.name)
+
+
 def _check_outputs(args: argparse.Namespace) -> None:
     """Refuse unwritable outputs and missing extras before a long search, not after."""
     for option, value in (
@@ -435,7 +445,7 @@ def _run(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn) -> i
                 seed=args.seed,
             )
     except ValueError as error:
-        hint = shipment.where_from(str(error))
+        hint = _input_hint(str(error), shipment)
         raise UsageError(f"{error} ({hint})" if hint else str(error)) from None
     finally:
         if devnull is not None:
