@@ -12,6 +12,7 @@ from pathlib import Path
 from typing import IO, Any, NoReturn, TextIO
 
 from stowra import __version__
+from stowra.atomic_write import write_text
 from stowra.examples import DEMO_SEARCH, example_json, write_example
 from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
 from stowra.native_output import native_stdout_to
@@ -397,7 +398,7 @@ def _write_outputs(
         sys.stdout.write("\n")
         sys.stdout.flush()
     elif args.output:
-        Path(args.output).write_text(json.dumps(result, indent=2) + "\n", encoding="utf-8")
+        write_text(Path(args.output), json.dumps(result, indent=2) + "\n")
         print(f"Plan written to {args.output}", file=report)
     if args.png:
         from stowra.plotting import plot, save_png
