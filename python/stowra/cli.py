@@ -6,6 +6,7 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import signal
 import sys
 from collections.abc import Callable, Sequence
 from pathlib import Path
@@ -27,6 +28,7 @@ __all__ = [
     "UsageError",
     "main",
     "native_stdout_to",
+    "run",
 ]
 
 SearchFn = Callable[..., dict[str, Any]]
@@ -542,3 +544,33 @@ def main(argv: Sequence[str] | None = None, *, search_fn: SearchFn | None = None
     except KeyboardInterrupt:
         _say(sys.stderr, "interrupted")
         return 130
+
+
+def run() -> NoReturn:
+    """The ``stowra`` program. A Ctrl-C while the command runs ends it with status 130 and one
+    line, wherever it lands; once the command has returned, its files are in place and a
+    Ctrl-C is ignored (the interpreter drops its handler while shutting down, and would die)."""
+    finished = dropped = False
+
+    def interrupt(signum: int, frame: object) -> None:
+        if not finished:
+            raise KeyboardInterrupt
+
+    def unraisable(report: Any) -> None:
+        # An interrupt raised inside a finalizer or weakref callback is dropped and the
+        # command goes on; it is reported at the end, not as a traceback here.
+        nonlocal dropped
+        if issubclass(report.exc_type, KeyboardInterrupt):
+            dropped = True
+        else:
+            sys.__unraisablehook__(report)
+
+    signal.signal(signal.SIGINT, interrupt)
+    sys.unraisablehook = unraisable
+    status = main()
+    finished = True
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    if dropped and status != 130:
+        _say(sys.stderr, "interrupted")
+        status = 130
+    raise SystemExit(status)
