@@ -535,8 +535,9 @@ def main(argv: Sequence[str] | None = None, *, search_fn: SearchFn | None = None
     except (UsageError, ShipmentError, MissingExtraError, FileExistsError) as error:
         _say(sys.stderr, f"error: {error}")
         return EXIT_USAGE
-    except OSError as error:
-        _say(sys.stderr, f"error: {error.filename}: {error.strerror}")
+    except OSError as error:  # a file, or a closed standard output (no file name then)
+        where = f"{error.filename}: " if error.filename is not None else ""
+        _say(sys.stderr, f"error: {where}{error.strerror or error}")
         return EXIT_USAGE
     except RuntimeError as error:
         _say(sys.stderr, f"error: the packing core failed: {error}")
