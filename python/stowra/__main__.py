@@ -1,5 +1,5 @@
 """``python -m stowra``: the same command line as ``stowra``."""
 
-from stowra.cli import main
+from stowra.cli import run
 
-raise SystemExit(main())
+run()

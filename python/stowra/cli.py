@@ -6,12 +6,14 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import signal
 import sys
 from collections.abc import Callable, Sequence
 from pathlib import Path
 from typing import IO, Any, NoReturn, TextIO
 
 from stowra import __version__
+from stowra.atomic_write import write_text
 from stowra.examples import DEMO_SEARCH, example_json, write_example
 from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
 from stowra.native_output import native_stdout_to
@@ -26,6 +28,7 @@ __all__ = [
     "UsageError",
     "main",
     "native_stdout_to",
+    "run",
 ]
 
 SearchFn = Callable[..., dict[str, Any]]
@@ -351,6 +354,16 @@ def _say(stream: TextIO, message: str) -> None:
     print(f"stowra: {message}", file=stream)
 
 
+def _input_hint(message: str, shipment: Shipment) -> str:
+    """Where the input behind a refusal of ``pack`` is: its row, or else the file of the table
+    the message is about ("itemTable is empty"); empty for a message about a search option."""
+    if message.split(" ", 1)[0] in _PACK_DEFAULTS:
+        return ""
+    about_bins = message.startswith(("Bin #", "No available bins")) or "binTable" in message
+    table = "binTable" if about_bins else "itemTable"
+    return shipment.where_from(message) or shipment.table_files.get(table, shipment.name)
+
+
 def _check_outputs(args: argparse.Namespace) -> None:
     """Refuse unwritable outputs and missing extras before a long search, not after."""
     for option, value in (
@@ -382,7 +395,7 @@ def _write_outputs(
         sys.stdout.write("\n")
         sys.stdout.flush()
     elif args.output:
-        Path(args.output).write_text(json.dumps(result, indent=2) + "\n", encoding="utf-8")
+        write_text(Path(args.output), json.dumps(result, indent=2) + "\n")
         print(f"Plan written to {args.output}", file=report)
     if args.png:
         from stowra.plotting import plot, save_png
@@ -430,7 +443,7 @@ def _run(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn) -> i
                 seed=args.seed,
             )
     except ValueError as error:
-        hint = shipment.where_from(str(error))
+        hint = _input_hint(str(error), shipment)
         raise UsageError(f"{error} ({hint})" if hint else str(error)) from None
     finally:
         if devnull is not None:
@@ -517,8 +530,9 @@ def main(argv: Sequence[str] | None = None, *, search_fn: SearchFn | None = None
     except (UsageError, ShipmentError, MissingExtraError, FileExistsError) as error:
         _say(sys.stderr, f"error: {error}")
         return EXIT_USAGE
-    except OSError as error:
-        _say(sys.stderr, f"error: {error.filename}: {error.strerror}")
+    except OSError as error:  # a file, or a closed standard output (no file name then)
+        where = f"{error.filename}: " if error.filename is not None else ""
+        _say(sys.stderr, f"error: {where}{error.strerror or error}")
         return EXIT_USAGE
     except RuntimeError as error:
         _say(sys.stderr, f"error: the packing core failed: {error}")
@@ -526,3 +540,33 @@ def main(argv: Sequence[str] | None = None, *, search_fn: SearchFn | None = None
     except KeyboardInterrupt:
         _say(sys.stderr, "interrupted")
         return 130
+
+
+def run() -> NoReturn:
+    """The ``stowra`` program. A Ctrl-C while the command runs ends it with status 130 and one
+    line, wherever it lands; once the command has returned, its files are in place and a
+    Ctrl-C is ignored (the interpreter drops its handler while shutting down, and would die)."""
+    finished = dropped = False
+
+    def interrupt(signum: int, frame: object) -> None:
+        if not finished:
+            raise KeyboardInterrupt
+
+    def unraisable(report: Any) -> None:
+        # An interrupt raised inside a finalizer or weakref callback is dropped and the
+        # command goes on; it is reported at the end, not as a traceback here.
+        nonlocal dropped
+        if issubclass(report.exc_type, KeyboardInterrupt):
+            dropped = True
+        else:
+            sys.__unraisablehook__(report)
+
+    signal.signal(signal.SIGINT, interrupt)
+    sys.unraisablehook = unraisable
+    status = main()
+    finished = True
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    if dropped and status != 130:
+        _say(sys.stderr, "interrupted")
+        status = 130
+    raise SystemExit(status)

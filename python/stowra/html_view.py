@@ -9,6 +9,7 @@ from collections.abc import Mapping
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
+from stowra.atomic_write import write_text
 from stowra.plotting import (
     EDGES,
     FACES,
@@ -199,5 +200,6 @@ def view_page(result: Mapping[str, Any], problem: Mapping[str, Any]) -> str:
 
 
 def write_html(path: Path, result: Mapping[str, Any], problem: Mapping[str, Any]) -> None:
-    """Write the interactive view with the plotting script embedded, for offline use."""
-    path.write_text(view_page(result, problem), encoding="utf-8")
+    """Write the interactive view with the plotting script embedded, for offline use; the page
+    appears whole or not at all."""
+    write_text(path, view_page(result, problem))

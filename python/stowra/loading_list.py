@@ -15,6 +15,7 @@ from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import Any
 
+from stowra.atomic_write import replacing
 from stowra.files import RowSource
 from stowra.report import PlacedBox, placed_boxes
 
@@ -145,8 +146,8 @@ def write_loading_list(
     problem: Mapping[str, Any],
     sources: Sequence[RowSource] | None = None,
 ) -> int:
-    """Write the loading list as CSV; returns the number of item rows written."""
+    """Write the loading list as CSV, whole or not at all; returns the number of item rows."""
     text, count = loading_list_text(result, problem, sources)
-    with path.open("w", newline="", encoding="utf-8") as handle:
+    with replacing(path) as temporary, temporary.open("w", newline="", encoding="utf-8") as handle:
         handle.write(text)
     return count

@@ -13,6 +13,7 @@ from pathlib import Path
 from types import ModuleType
 from typing import TYPE_CHECKING, Any
 
+from stowra.atomic_write import replacing
 from stowra.report import PlacedBox, bin_types, placed_boxes
 
 if TYPE_CHECKING:
@@ -229,5 +230,6 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
 
 
 def save_png(figure: Figure, path: Path) -> None:
-    """Write ``figure`` as a PNG file."""
-    figure.savefig(path, format="png", dpi=110)
+    """Write ``figure`` as a PNG file, whole or not at all."""
+    with replacing(path) as temporary:
+        figure.savefig(temporary, format="png", dpi=110)

@@ -65,10 +65,11 @@ def placed_boxes(
 
 
 def bin_types(problem: Mapping[str, Any]) -> dict[str, Mapping[str, Any]]:
-    """Available container types by name; the first row wins when a name repeats."""
+    """Available container types by name; the first row wins when a name repeats. Rows without
+    a name are left to ``pack`` to refuse."""
     types: dict[str, Mapping[str, Any]] = {}
     for row in problem.get("binTable", []):
-        if row.get("available", False):
+        if row.get("available", False) and "id" in row:
             types.setdefault(str(row["id"]), row)
     return types
 

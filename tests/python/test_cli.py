@@ -107,6 +107,10 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
         (["pack", "negative.json"], "Item #3: w must be positive, got -5 (negative.json line 3)"),
         (["pack", "nokey.json"], "key 'weight' in itemTable[1] (nokey.json line 3)"),
         (["pack", "huge.json"], "does not fit in any available bin type (huge.json line 2)"),
+        # A message about a whole table names the file the table came from.
+        (["pack", "empty.json"], "error: itemTable is empty (empty.json)"),
+        (["pack", "items.csv", "nobins.csv"], "error: No available bins in binTable (nobins.csv)"),
+        (["pack", "items.csv", "noname.csv"], "key 'id' in binTable[0] (noname.csv line 2)"),
     ],
 )
 def test_user_errors_exit_2_with_one_line(capsys: Capture, argv: list[str], expected: str) -> None:
@@ -115,6 +119,10 @@ def test_user_errors_exit_2_with_one_line(capsys: Capture, argv: list[str], expe
     shipment("nokey.json", [item_row(1), {"id": 2, "l": 1, "w": 1, "h": 1}])
     shipment("huge.json", [item_row(9, l=900)])
     Path("bad.json").write_text('{"itemTable":\n  [1, 2,,]}')
+    shipment("empty.json", [])
+    Path("items.csv").write_text("id,l,w,h,weight,factory,stackable\n1,10,10,10,1,1,true\n")
+    Path("nobins.csv").write_text("id,l,w,h,cost,weight_limit,available\n20GP,9,9,9,1,0,no\n")
+    Path("noname.csv").write_text("l,w,h,cost,weight_limit,available\n9,9,9,1,0,yes\n")
     assert cli.main(argv) == 2
     (line,) = capsys.readouterr().err.splitlines()
     assert line.startswith("stowra") and expected in line

@@ -58,6 +58,17 @@ def test_expanded_csv_rows_keep_the_id_and_line_of_their_row() -> None:
         ("i.csv", "\n", "i.csv: empty file"),
         ("i.csv", 'id,l\n1,"2\n', "i.csv:2:1: CSV: unexpected end"),
         ("c.csv", "id,quantity\n20GP,2\n", "c.csv:2:6: containers take no quantity"),
+        # Found by feeding damaged files to the command: parser limits, memory, long values.
+        ("s.json", "[" * 5000, "s.json: lists or tables nested too deeply"),
+        ("s.toml", "a = " + "[" * 5000, "s.toml: lists or tables nested too deeply"),
+        ("s.json", '{"itemTable": [{"id": ' + "9" * 5000 + "}]}", "s.json:1:23: id: expected a whole number, got inf"),
+        ("s.toml", "a = " + "9" * 5000, "s.toml: a whole number has more than 4300 digits"),
+        ("i.csv", "id\n" + "9" * 5000, "i.csv:2:1: id: expected a whole number, got '" + "9" * 36 + "..."),
+        ("s.json", '{"itemTable": [{"quantity": 99999}, {"quantity": 2}]}', "s.json:1:50: more than 100000 items"),
+        ("i.csv", "id,quantity\n7,1000000000000\n", "i.csv:2:3: more than 100000 items in the shipment"),
+        # A quoted line break in the header; a form feed is not a line break to the CSV reader.
+        ("i.csv", 'id,"a\nb",id\n', "i.csv:1:1: header: 'id' repeated"),
+        ("i.csv", "id\x0cnote,w\n1,x\n", "i.csv:2:3: w: expected a number, got 'x'"),
     ],
 )
 def test_malformed_files_are_reported_at_the_spot(tmp_path: Path, name: str, text: str | bytes, expected: str) -> None:

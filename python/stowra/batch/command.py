@@ -18,7 +18,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
-from stowra.atomic_write import replacing, write_text
+from stowra.atomic_write import write_text
 from stowra.batch import ClusterError, Outcome, connect, pack_many
 from stowra.cli import EXIT_FAILED, EXIT_OK, UsageError
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
@@ -141,13 +141,11 @@ def _write_files(
     if args.png and (fresh or not png.exists()):
         from stowra.plotting import plot, save_png
 
-        with replacing(png) as temporary:
-            save_png(plot(plan, problem), temporary)
+        save_png(plot(plan, problem), png)
     if args.instructions and (fresh or not loading.exists()):
         from stowra.loading_list import write_loading_list
 
-        with replacing(loading) as temporary:
-            write_loading_list(temporary, plan, problem, sources)
+        write_loading_list(loading, plan, problem, sources)
     if fresh:
         record = {"shipment": str(job.path), "inputDigest": job.digest, "options": _options(args)}
         write_text(

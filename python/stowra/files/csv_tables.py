@@ -12,21 +12,23 @@ from stowra.files.rows import COLUMNS, RawTable, Shipment, TableName, build_ship
 __all__ = ["csv_table", "parse_csv_tables"]
 
 
-def _field_columns(line: str, delimiter: str) -> list[int]:
-    """1-based start column of every field of one CSV line, minding quotes."""
+def _field_column(lines: list[str], line: int, delimiter: str, field: int) -> int:
+    """1-based column where a field of the record that starts on ``line`` begins, minding
+    quotes; 1 when a quoted line break has carried the field onto a later line."""
     columns, quoted = [1], False
-    for position, char in enumerate(line):
+    for position, char in enumerate(lines[line - 1] if line <= len(lines) else ""):
         if char == '"':
             quoted = not quoted
         elif char == delimiter and not quoted:
             columns.append(position + 2)
-    return columns
+    return columns[field] if field < len(columns) else 1
 
 
 def csv_table(text: str, name: str, table: TableName) -> RawTable:
     """One table from CSV text whose header names the columns."""
     columns = COLUMNS[table]
-    lines = text.splitlines()
+    # Split where the CSV reader counts lines, so its line numbers index this list.
+    lines = [line.rstrip("\r\n") for line in io.StringIO(text, newline="")]
     first = next((line for line in lines if line.strip()), "")
     if not first:
         raise fail(name, None, f"empty file: expected a header line ({','.join(columns)})")
@@ -47,7 +49,7 @@ def csv_table(text: str, name: str, table: TableName) -> RawTable:
                 header = [cell.strip() for cell in record]
                 for position, column in enumerate(header):
                     if not column or column in header[:position]:
-                        where = (start, _field_columns(lines[start - 1], delimiter)[position])
+                        where = (start, _field_column(lines, start, delimiter, position))
                         problem = "empty column name" if not column else f"{column!r} repeated"
                         raise fail(name, where, f"header: {problem}")
                 continue
@@ -64,9 +66,7 @@ def csv_table(text: str, name: str, table: TableName) -> RawTable:
         line = starts[index]
         if key is None or key not in header:
             return line, 1
-        fields = _field_columns(lines[line - 1], delimiter)
-        position = header.index(key)
-        return line, fields[position] if position < len(fields) else 1
+        return line, _field_column(lines, line, delimiter, header.index(key))
 
     return RawTable(table, rows, name, locate, from_text=True)
 

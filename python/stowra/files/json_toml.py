@@ -7,6 +7,7 @@ import json
 import json.decoder
 import json.scanner
 import re
+import sys
 import tomllib
 from collections.abc import Callable, Mapping
 from pathlib import Path
@@ -27,6 +28,8 @@ from stowra.files.text import line_col, read_text
 
 __all__ = ["parse_json_shipment", "parse_shipment_object", "parse_toml_shipment"]
 
+_TOO_DEEP = "lists or tables nested too deeply"
+
 
 def _json_with_spans(text: str) -> tuple[Any, dict[int, tuple[int, int]]]:
     """Parse JSON and record the character span of every object, keyed by ``id``.
@@ -35,7 +38,7 @@ def _json_with_spans(text: str) -> tuple[Any, dict[int, tuple[int, int]]]:
     object parser, which is where the spans are taken.
     """
     spans: dict[int, tuple[int, int]] = {}
-    decoder = json.JSONDecoder()
+    decoder = json.JSONDecoder(parse_int=_whole_number)
 
     def parse_object(state: tuple[str, int], *args: Any) -> tuple[Any, int]:
         obj, end = json.decoder.JSONObject(state, *args)
@@ -45,6 +48,13 @@ def _json_with_spans(text: str) -> tuple[Any, dict[int, tuple[int, int]]]:
     decoder.parse_object = parse_object  # type: ignore[assignment]
     decoder.scan_once = json.scanner.py_make_scanner(decoder)  # type: ignore[assignment]
     return decoder.decode(text), spans
+
+
+def _whole_number(text: str) -> int | float:
+    """A JSON integer; one longer than the interpreter converts is read as the (infinite) float
+    it rounds to, so the row checks refuse it at its place instead of the parser failing."""
+    limit = sys.get_int_max_str_digits()
+    return float(text) if limit and len(text.lstrip("-")) > limit else int(text)
 
 
 def _key_offset(text: str, span: tuple[int, int], key: str) -> int | None:
@@ -74,6 +84,8 @@ def parse_json_shipment(
         document, spans = _json_with_spans(text)
     except json.JSONDecodeError as error:
         raise ShipmentError(f"{name}:{error.lineno}:{error.colno}: {error.msg}") from None
+    except RecursionError:
+        raise fail(name, None, _TOO_DEEP) from None
     if not isinstance(document, dict):
         raise fail(name, (1, 1), "expected an object with itemTable and binTable")
     top = spans[id(document)]
@@ -174,6 +186,11 @@ def parse_toml_shipment(
         where = (int(found.group(1)), int(found.group(2))) if found else None
         message = re.sub(r"\s*\(at line \d+, column \d+\)", "", str(error))
         raise fail(name, where, message) from None
+    except RecursionError:
+        raise fail(name, None, _TOO_DEEP) from None
+    except ValueError:  # the only other one: int() refusing a number too long to convert
+        digits = sys.get_int_max_str_digits()
+        raise fail(name, None, f"a whole number has more than {digits} digits") from None
     lines = text.splitlines()
 
     def header_lines(table: str) -> list[int]:

@@ -18,6 +18,7 @@ __all__ = [
     "COLUMNS",
     "CSV_KEYS",
     "ITEM_COLUMNS",
+    "MAX_ITEMS",
     "Locator",
     "RawTable",
     "RowSource",
@@ -51,6 +52,10 @@ BIN_COLUMNS: dict[str, Kind] = {
     "available": "bool",
 }
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+# Items in one shipment after quantities are expanded: far beyond a ship's worth of containers,
+# and small enough that a mistyped quantity cannot eat the machine's memory.
+MAX_ITEMS = 100_000
+_SHOWN = 40  # characters of a bad value quoted in a message
 _TRUE_WORDS = {"true", "yes", "y", "1"}
 _FALSE_WORDS = {"false", "no", "n", "0"}
 _KIND_WORDS = {
@@ -95,6 +100,8 @@ class Shipment:
     bin_sources: list[RowSource]
     name: str
     warnings: list[str] = field(default_factory=list)
+    # The file each table was read from; a table the shipment lacks belongs to ``name``.
+    table_files: dict[str, str] = field(default_factory=dict)
 
     def where_from(self, message: str) -> str:
         """Where the row behind one of ``pack``'s messages came from, or ``""``.
@@ -130,7 +137,8 @@ def fail(name: str, where: tuple[int, int] | None, message: str) -> ShipmentErro
 
 def convert(value: Any, kind: Kind, from_text: bool) -> Any:
     """The value as ``pack`` wants it, or raise ``ValueError`` with what was expected."""
-    expected = f"expected {_KIND_WORDS[kind]}, got {value!r}"
+    shown = repr(value) if len(repr(value)) <= _SHOWN else repr(value)[: _SHOWN - 3] + "..."
+    expected = f"expected {_KIND_WORDS[kind]}, got {shown}"
     if from_text:
         text = str(value).strip()
         if kind == "str":
@@ -198,8 +206,10 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
     warnings: list[str] = []
     tables: dict[str, list[dict[str, Any]]] = {"itemTable": [], "binTable": []}
     sources: dict[str, list[RowSource]] = {"itemTable": [], "binTable": []}
+    table_files = dict.fromkeys(COLUMNS, name)
     for part in parts:
         table, file = part.name, part.file
+        table_files[table] = file
         columns = COLUMNS[table]
         unknown: list[str] = []
         for index, (raw, line) in enumerate(part.rows):
@@ -222,6 +232,9 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
                 except ValueError as error:
                     raise part.fail(index, key, str(error)) from None
             count = row.pop("quantity", 1)
+            if table == "itemTable" and len(tables[table]) + count > MAX_ITEMS:
+                message = f"more than {MAX_ITEMS} items in the shipment; split it into several"
+                raise part.fail(index, "quantity", message, keyed=False)
             source = RowSource(file, line, row.get("id"), f"{table}[{index}]")
             for _ in range(count):
                 tables[table].append(dict(row))
@@ -235,4 +248,5 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
         bin_sources=sources["binTable"],
         name=name,
         warnings=warnings,
+        table_files=table_files,
     )

@@ -1,0 +1,171 @@
+"""Random and damaged shipment files given to ``stowra pack``: every one ends in a sound plan, or
+in status 2 with one error line that names the file; never in another exception."""
+
+from __future__ import annotations
+
+import contextlib
+import io
+import json
+import tempfile
+from collections.abc import Callable
+from pathlib import Path
+from typing import Any
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+from plan_checks import check_plan
+
+from stowra import cli
+from stowra.files import load_shipment
+from stowra.files.rows import COLUMNS
+
+TINY = ["--pop-size", "2", "--generations", "1", "--threads", "1", "-q"]
+ITEMS = [
+    dict(id=1, l=60, w=45, h=40, weight=16, factory=1, stackable=True, quantity=3),
+    dict(id=2, l=120, w=80, h=110, weight=850, factory=2, stackable=False, quantity=2),
+    dict(id=3, l=58, w=38, h=40, weight=14, factory=1, stackable=True),
+]
+BINS = [
+    dict(id="20GP", l=590, w=234, h=239, cost=1500, weight_limit=28000, available=True),
+    dict(id="40GP", l=1203, w=234, h=239, cost=2400, weight_limit=26700, available=False),
+]
+
+
+def _toml_value(value: Any) -> str:
+    return str(value).lower() if isinstance(value, bool) else json.dumps(value)
+
+
+def _toml(tables: dict[str, list[dict[str, Any]]]) -> str:
+    blocks = [
+        f"[[{table}]]\n" + "".join(f"{key} = {_toml_value(v)}\n" for key, v in row.items())
+        for table, rows in tables.items()
+        for row in rows
+    ]
+    return "\n".join(blocks)
+
+
+def _csv(rows: list[dict[str, Any]]) -> str:
+    keys = list({key: None for row in rows for key in row})
+    lines = [",".join(keys)] + [",".join(str(row.get(key, "")) for key in keys) for row in rows]
+    return "\n".join(lines) + "\n"
+
+
+# One well-formed shipment per format: the file that is damaged, and the files beside it.
+VALID = {
+    "s.json": json.dumps({"itemTable": ITEMS, "binTable": BINS}, indent=1).encode(),
+    "s.toml": _toml({"itemTable": ITEMS, "binTable": BINS}).encode(),
+    "items.csv": _csv(ITEMS).encode(),
+    "containers.csv": _csv(BINS).encode(),
+}
+# The command's arguments for each damaged file: a CSV file needs its partner.
+ARGUMENTS = {
+    "s.json": ["s.json"],
+    "s.toml": ["s.toml"],
+    "items.csv": ["items.csv", "containers.csv"],
+    "containers.csv": ["items.csv", "containers.csv"],
+}
+# Pieces that reach the corners of the readers: huge and odd numbers, quotes, brackets, NULs.
+TOKENS = [
+    b"-1", b"0", b"1e309", b"-1e309", b"NaN", b"nan", b"inf", b"99999", b"2147483648",
+    b"9" * 5000, b"0x10", b"1_000", b'"', b"'", b",", b";", b"\t", b"[", b"]", b"{", b"}",
+    b"[[", b"[" * 3000, b"{" * 3000, b"\n", b"\r", b"\x00", b"\xef\xbb\xbf", b"\xff",
+    b"true", b"false", b"null", b"=", b":", b'"quantity": ', b"quantity = ", b"items = ",
+    b'"items": ', b'"id"', b"20GP", b"1.5",
+]  # fmt: skip
+
+
+@st.composite
+def damaged(draw: st.DrawFn, original: bytes) -> bytes:
+    """The bytes with a few spans cut, replaced by random bytes or by a token, or repeated."""
+    data = bytearray(original)
+    for _ in range(draw(st.integers(1, 4))):
+        start = draw(st.integers(0, len(data)))
+        end = draw(st.integers(start, min(len(data), start + 12)))
+        data[start:end] = draw(
+            st.binary(max_size=8) | st.sampled_from(TOKENS) | st.just(bytes(data[start:end]) * draw(st.integers(2, 4)))
+        )
+    return bytes(data)
+
+
+JSON_VALUES = st.recursive(
+    st.none()
+    | st.booleans()
+    | st.integers(-(2**70), 2**70)
+    | st.floats()
+    | st.text(max_size=8)
+    | st.sampled_from(["items.csv", "", ".", "s.json"]),
+    lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.text(max_size=6), inner, max_size=3),
+    max_leaves=6,
+)
+
+
+@st.composite
+def reshaped_json(draw: st.DrawFn) -> bytes:
+    """The JSON shipment with a top-level key, a row or a cell set to a value of any kind."""
+    document: dict[str, Any] = {"itemTable": [dict(row) for row in ITEMS], "binTable": [dict(row) for row in BINS]}
+    table = draw(st.sampled_from(["itemTable", "binTable"]))
+    rows, value = document[table], draw(JSON_VALUES)
+    index = draw(st.integers(0, len(rows) - 1))
+    where = draw(st.sampled_from(["top", "row", "cell"]))
+    if where == "top":
+        document[draw(st.sampled_from([table, "items", "containers", "extra"]))] = value
+    elif where == "row":
+        rows[index] = value
+    else:
+        rows[index][draw(st.sampled_from([*COLUMNS[table], "quantity"]))] = value
+    return json.dumps(document).encode()
+
+
+def run_pack(folder: Path, target: str, data: bytes) -> tuple[int, list[str]]:
+    for name, original in VALID.items():
+        (folder / name).write_bytes(data if name == target else original)
+    (folder / "plan.json").unlink(missing_ok=True)
+    err = io.StringIO()
+    with contextlib.chdir(folder), contextlib.redirect_stderr(err), contextlib.redirect_stdout(io.StringIO()):
+        status = cli.main(["pack", *ARGUMENTS[target], "-o", "plan.json", *TINY])
+    return status, err.getvalue().splitlines()
+
+
+def check_outcome(folder: Path, target: str, data: bytes) -> None:
+    status, lines = run_pack(folder, target, data)
+    if status == 0:
+        with contextlib.chdir(folder):
+            problem = load_shipment(ARGUMENTS[target]).input
+        check_plan(problem, json.loads((folder / "plan.json").read_text()))
+        assert not any(line.startswith("stowra: error") for line in lines), lines
+        return
+    assert status == 2, (status, lines)
+    # Warnings about the file may come first; the error is the last line and names the file.
+    *before, last = lines
+    assert all(line.startswith(("stowra: warning: ", "stowra: note: ")) for line in before), lines
+    assert last.startswith("stowra: error: ") and any(name in last for name in ARGUMENTS[target]), last
+    assert not (folder / "plan.json").exists()
+
+
+FUZZ = settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+
+@pytest.mark.parametrize("target", list(VALID))
+@pytest.mark.parametrize(
+    "make",
+    [
+        pytest.param(lambda original: st.binary(max_size=400), id="random"),
+        pytest.param(damaged, id="damaged"),
+    ],
+)
+def test_random_and_damaged_bytes(target: str, make: Callable[[bytes], st.SearchStrategy[bytes]]) -> None:
+    @FUZZ
+    @given(data=make(VALID[target]))
+    def attempt(data: bytes) -> None:
+        with tempfile.TemporaryDirectory() as folder:
+            check_outcome(Path(folder), target, data)
+
+    attempt()
+
+
+@FUZZ
+@given(data=reshaped_json())
+def test_json_with_values_of_every_kind(data: bytes) -> None:
+    with tempfile.TemporaryDirectory() as folder:
+        check_outcome(Path(folder), "s.json", data)

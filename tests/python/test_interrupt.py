@@ -1,0 +1,143 @@
+"""Ctrl-C on the command line: a real SIGINT to a real ``stowra`` process ends it with status
+130 and one line, and every output file is either whole or not there (an old one untouched)."""
+
+from __future__ import annotations
+
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+from cli_plans import shelf_pack
+from plan_checks import check_plan
+
+from stowra import atomic_write, cli
+from stowra.examples import example_json
+from stowra.files import parse_json_shipment
+
+OUTPUTS = ["-o", "plan.json", "--png", "plan.png", "--html", "plan.html", "--instructions", "load.csv"]
+OLD = {"plan.json": b"old plan\n", "plan.png": b"old picture", "stowra-demo-plan.json": b"old demo plan\n"}
+# Long enough that a search is certainly still running when the signal comes.
+LONG_SEARCH = ["--pop-size", "200", "--generations", "100000", "--threads", "1"]
+SHORT_SEARCH = ["--pop-size", "4", "--generations", "2", "--threads", "1"]
+
+
+def start(folder: Path, *argv: str) -> subprocess.Popen[str]:
+    """Starts the command in ``folder`` beside the example shipment (also on its stdin) and
+    old copies of some output files."""
+    (folder / "shipment.json").write_text(example_json())
+    for name, data in OLD.items():
+        (folder / name).write_bytes(data)
+    command = [sys.executable, "-m", "stowra", *argv]
+    environment = {**os.environ, "PYTHONUNBUFFERED": "1"}  # report lines arrive as printed
+    with (folder / "shipment.json").open() as shipment:
+        return subprocess.Popen(
+            command,
+            cwd=folder,
+            env=environment,
+            text=True,
+            stdin=shipment,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+        )
+
+
+def interrupt_after(process: subprocess.Popen[str], marker: str, delay: float) -> tuple[int, str, str]:
+    """Sends SIGINT ``delay`` seconds after a line starting with ``marker`` on stdout, or on
+    stderr when stdout carries the plan ("-o -"); returns the status and the rest of the output."""
+    try:
+        stream = process.stderr if "-" in process.args else process.stdout  # type: ignore[operator]
+        assert stream is not None
+        if not any(line.startswith(marker) for line in stream):
+            pytest.fail(f"no line starting {marker!r}")
+        time.sleep(delay)
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=120)
+        return process.returncode, out, err
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.communicate()
+
+
+def whole(folder: Path, name: str) -> bool:
+    """Whether the output file is complete (or is still the old file)."""
+    data = (folder / name).read_bytes()
+    if data == OLD.get(name):
+        return True
+    if name.endswith(".json"):
+        plan = json.loads(data)
+        return bool(check_plan(parse_json_shipment(example_json(), "-").input, plan))
+    if name.endswith(".png"):
+        return data.startswith(b"\x89PNG") and data.endswith(b"IEND\xaeB`\x82")
+    if name.endswith(".html"):
+        return data.rstrip().endswith(b"</html>")
+    return data.endswith(b"\n") and data.count(b"\n") > 100  # the loading list, one row per item
+
+
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["pack", "shipment.json", *OUTPUTS, *LONG_SEARCH],
+        ["demo", "--html", "plan.html", *LONG_SEARCH],
+        ["pack", "-", "-o", "-", *LONG_SEARCH],  # the plan on stdout, progress on stderr
+    ],
+    ids=["pack", "demo", "stdout"],
+)
+def test_ctrl_c_during_the_search(tmp_path: Path, argv: list[str]) -> None:
+    process = start(tmp_path, *argv)
+    status, out, err = interrupt_after(process, "GA: ", 0.5)
+    assert (status, err.splitlines()[-1]) == (130, "stowra: interrupted")
+    if "-" in argv:
+        assert out == ""  # not the start of a plan
+    else:
+        assert err == "stowra: interrupted\n"
+    # Nothing new was written, and the old files are untouched.
+    assert sorted(path.name for path in tmp_path.iterdir()) == sorted(["shipment.json", *OLD])
+    assert all((tmp_path / name).read_bytes() == data for name, data in OLD.items())
+
+
+@pytest.mark.parametrize(
+    ("marker", "delay"),
+    # The last: the files are done and the interpreter is shutting down, its handler gone.
+    [("Plan written", 0.0), ("Plan written", 0.3), ("Plan written", 1.0), ("Loading list", 0.0)],
+)
+def test_ctrl_c_while_the_files_are_written(tmp_path: Path, marker: str, delay: float) -> None:
+    process = start(tmp_path, "pack", "shipment.json", *OUTPUTS, *SHORT_SEARCH)
+    status, _, err = interrupt_after(process, marker, delay)
+    # The signal may come after the last file is done; either way no file is cut short.
+    assert (status, err) in [(130, "stowra: interrupted\n"), (0, "")], err
+    names = {path.name for path in tmp_path.iterdir()}
+    assert not [name for name in names if name.startswith(".")], names  # no temporary left over
+    assert all(whole(tmp_path, name) for name in names - {"shipment.json"})
+    assert (tmp_path / "plan.json").read_bytes() != OLD["plan.json"]  # written before the signal
+    if status == 0:
+        assert {"plan.png", "plan.html", "load.csv"} <= names
+
+
+@pytest.mark.parametrize("name", ["plan.json", "plan.png", "plan.html", "load.csv"])
+def test_a_file_interrupted_before_its_rename_leaves_the_old_one(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str], name: str
+) -> None:
+    """The signal lands when one file is written but not yet in place. A writer that wrote
+    straight to its file would have replaced the old one by then."""
+    rename = os.replace
+
+    def interrupted(source: str | Path, target: str | Path) -> None:
+        if Path(target).name == name:
+            raise KeyboardInterrupt
+        rename(source, target)
+
+    monkeypatch.setattr(atomic_write.os, "replace", interrupted)
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "shipment.json").write_text(example_json())
+    for output in ("plan.json", "plan.png", "plan.html", "load.csv"):
+        (tmp_path / output).write_bytes(b"old " + output.encode())
+    assert cli.main(["pack", "shipment.json", *OUTPUTS], search_fn=shelf_pack) == 130
+    assert capsys.readouterr().err == "stowra: interrupted\n"
+    assert (tmp_path / name).read_bytes() == b"old " + name.encode()
+    assert not [path.name for path in tmp_path.iterdir() if path.name.startswith(".")]
