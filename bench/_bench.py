@@ -28,16 +28,23 @@ ENV_BASELINE_PYTHON = "STOWRA_BENCH_BASELINE_PYTHON"  # interpreter with the bas
 ENV_BASELINE_BUILD = "STOWRA_BENCH_BASELINE_BUILD"  # C++ benchmark build of the baseline
 ENV_BASELINE_COMMIT = "STOWRA_BENCH_BASELINE_COMMIT"
 ENV_BUILD = "STOWRA_BENCH_BUILD"  # C++ benchmark build of this tree
+# Set to 1 by `run_all.py --no-baseline`: an environment variable rather than a flag, since not
+# every script compares with a baseline.
+ENV_NO_BASELINE = "STOWRA_BENCH_NO_BASELINE"
 
 # cmake and ninja may come from this interpreter's environment (the test extra) without it
 # being activated.
 os.environ["PATH"] = os.pathsep.join([str(Path(sys.executable).parent), os.environ["PATH"]])
 
 
-def arguments(description: str) -> argparse.ArgumentParser:
+def arguments(description: str, compares: bool = True) -> argparse.ArgumentParser:
+    """The options every script takes; those of runs and a baseline when it `compares` timings
+    of this tree with a baseline commit."""
     parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--out", type=Path, help="write the markdown section to this file")
     parser.add_argument("--quick", action="store_true", help="a short smoke run")
+    if not compares:
+        return parser
     parser.add_argument("--runs", type=int, help="runs per figure (default 5, quick 1)")
     parser.add_argument(
         "--baseline",
@@ -45,7 +52,10 @@ def arguments(description: str) -> argparse.ArgumentParser:
         help=f"commit to compare with (default {DEFAULT_BASELINE})",
     )
     parser.add_argument(
-        "--no-baseline", action="store_true", help="measure this tree only, no comparison"
+        "--no-baseline",
+        action="store_true",
+        default=os.environ.get(ENV_NO_BASELINE) == "1",
+        help="measure this tree only, no comparison",
     )
     return parser
 

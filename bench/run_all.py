@@ -8,8 +8,8 @@ Run from any virtual environment with Python 3.11 (the package is installed into
 The baseline commit is exported to build/bench-baseline/ with its own virtual environment and
 C++ build (reused on later runs); nothing else on the machine is touched. Every bench/*.py
 except this one and the helper modules (names starting with "_") runs as a subprocess with
-`--out` (and `--quick`); a benchmark that fails gets a section saying so, and the exit status
-is then 1.
+`--out` (and `--quick`; the baseline, or that there is none, goes through the environment);
+a benchmark that fails gets a section saying so, and the exit status is then 1.
 """
 
 from __future__ import annotations
@@ -29,6 +29,7 @@ from _bench import (
     ENV_BASELINE_COMMIT,
     ENV_BASELINE_PYTHON,
     ENV_BUILD,
+    ENV_NO_BASELINE,
     ROOT,
     build_cpp,
     load_average,
@@ -57,6 +58,7 @@ def main() -> int:
     options = parser.parse_args()
     started = time.monotonic()
 
+    # The test extra holds everything the scripts use: cmake and ninja, dask, the service.
     print("Installing this tree and building its C++ benchmarks...", flush=True)
     run(
         [
@@ -66,12 +68,14 @@ def main() -> int:
             "install",
             "--quiet",
             "--disable-pip-version-check",
-            str(ROOT),
+            f"{ROOT}[test]",
         ]
     )
     env = dict(os.environ, **{ENV_BUILD: str(build_cpp(ROOT, ROOT / "build" / "bench"))})
     compared = "none"
-    if not options.no_baseline:
+    if options.no_baseline:
+        env[ENV_NO_BASELINE] = "1"
+    else:
         print(f"Building the baseline {options.baseline}...", flush=True)
         baseline = prepare_baseline(options.baseline)
         compared = baseline.commit
@@ -94,8 +98,6 @@ def main() -> int:
             command = [sys.executable, str(script), "--out", str(section)]
             if options.quick:
                 command.append("--quick")
-            if options.no_baseline:
-                command.append("--no-baseline")
             done = subprocess.run(command, cwd=ROOT, env=env, capture_output=True, text=True)
             if done.returncode == 0 and section.exists():
                 sections.append(section.read_text())

@@ -6,20 +6,20 @@
    the other on one connection, first with no search running (a done demo plan), then for a
    running plan while two searches run on the two workers.
 
-Run: python bench/service_latency.py [--repeat 3] [--requests 200]
+Run: python bench/service_latency.py [--repeat 3] [--requests 200] [--out FILE.md] [--quick]
 """
 
 from __future__ import annotations
 
-import argparse
 import http.client
 import json
-import statistics
 import subprocess
 import sys
 import tempfile
 import time
 from typing import Any
+
+from _bench import arguments, cell, load_average, write_section
 
 from stowra.examples import DEMO_SEARCH, EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.searches import SEARCHES
@@ -49,23 +49,26 @@ class Client:
         return payload
 
 
-def timed_gets(client: Client, path: str, requests: int) -> str:
-    seconds = []
+def timed_gets(client: Client, path: str, requests: int) -> list[float]:
+    """Milliseconds of each of `requests` GETs of `path`."""
+    milliseconds = []
     for _ in range(requests):
         start = time.perf_counter()
         client.call("GET", path)
-        seconds.append(time.perf_counter() - start)
-    seconds.sort()
-    p95 = seconds[int(0.95 * (len(seconds) - 1))]
-    return (
-        f"median {statistics.median(seconds) * 1000:.1f} ms, 95th percentile {p95 * 1000:.1f} ms, "
-        f"worst {seconds[-1] * 1000:.1f} ms"
-    )
+        milliseconds.append((time.perf_counter() - start) * 1000)
+    return milliseconds
 
 
-def demo_timings(client: Client, search: str, repeat: int) -> str:
+def percentile_row(label: str, values: list[float]) -> list[str]:
+    ordered = sorted(values)
+    return [label, cell(values, 1), f"{ordered[int(0.95 * (len(ordered) - 1))]:.1f}"]
+
+
+def demo_timings(client: Client, search: str, repeat: int) -> tuple[str, list[list[str]]]:
+    """The id of the last demo plan with `search`, and a table row per figure over the runs."""
     options = {**DEMO_SEARCH, "search": search}
-    for run in range(1, repeat + 1):
+    figures: dict[str, list[float]] = {}
+    for _ in range(repeat):
         start = time.perf_counter()
         job = client.call("POST", "/api/plans", {"shipment": SHIPMENT, "options": options})
         posted = time.perf_counter() - start
@@ -78,38 +81,46 @@ def demo_timings(client: Client, search: str, repeat: int) -> str:
             if plan["status"] in ("done", "failed", "cancelled"):
                 break
             time.sleep(0.01)
-        took = plan["plan"]["elapsedSeconds"] if plan["plan"] else float("nan")
-        print(
-            f"demo, {search} search, run {run}: POST answered {posted:.3f} s, first progress {first:.3f} s, "
-            f"{plan['status']} {now:.3f} s (search itself {took:.3f} s)"
-        )
-    return str(job["id"])
+        if plan["status"] != "done" or first is None:
+            raise RuntimeError(f"the demo plan ended {plan['status']}: {plan['error']}")
+        for label, seconds in (
+            ("POST answered", posted),
+            ("first progress line seen", first),
+            ("done", now),
+            ("search time the plan reports", plan["plan"]["elapsedSeconds"]),
+        ):
+            figures.setdefault(f"demo shipment, {search} search: {label} (s)", []).append(seconds)
+    return str(job["id"]), [[label, cell(values, 3), "-"] for label, values in figures.items()]
 
 
-def latency_under_load(client: Client, requests: int) -> None:
+def latency_under_load(client: Client, requests: int) -> list[str]:
+    """The row of GET latencies for a running plan while two searches run."""
     jobs = [
         client.call("POST", "/api/plans", {"shipment": SHIPMENT, "options": LONG_SEARCH})["id"]
         for _ in range(2)
     ]
     while not all(client.call("GET", f"/api/plans/{job}")["progress"] is not None for job in jobs):
         time.sleep(0.05)
-    timings = timed_gets(client, f"/api/plans/{jobs[0]}", requests)
+    milliseconds = timed_gets(client, f"/api/plans/{jobs[0]}", requests)
     plans = [client.call("GET", f"/api/plans/{job}") for job in jobs]
     for job in jobs:
         client.call("DELETE", f"/api/plans/{job}")
-    assert all(plan["status"] == "running" for plan in plans)
-    generations = [plan["progress"]["generation"] for plan in plans]
-    print(
-        f"GET /api/plans/ID while two searches run ({requests} requests): {timings} "
-        f"(searches at generations {generations})"
+    if not all(plan["status"] == "running" for plan in plans):
+        raise RuntimeError("a long search ended before its latencies were measured")
+    return percentile_row(
+        f"GET /api/plans/ID of a running plan while two searches run, {requests} requests (ms)",
+        milliseconds,
     )
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--requests", type=int, default=200)
-    args = parser.parse_args()
+    parser = arguments(__doc__.splitlines()[0], compares=False)
+    parser.add_argument("--repeat", type=int, help="demo plans (default 3, quick 1)")
+    parser.add_argument("--requests", type=int, help="GETs per figure (default 200, quick 20)")
+    options = parser.parse_args()
+    repeat = options.repeat or (1 if options.quick else 3)
+    requests = options.requests or (20 if options.quick else 200)
+    load_before = load_average()
     with tempfile.TemporaryDirectory() as data:
         command = [sys.executable, "-m", "stowra", "serve", "--port", "0", "--workers", "2"]
         with subprocess.Popen(
@@ -120,13 +131,26 @@ def main() -> None:
             port = int(line.split()[3].rsplit(":", 1)[1].rstrip("/"))
             try:
                 client = Client(port)
-                done = [demo_timings(client, search, args.repeat) for search in SEARCHES][-1]
-                idle = timed_gets(client, f"/api/plans/{done}", args.requests)
-                print(f"GET /api/plans/ID of a done plan, no search running: {idle}")
-                latency_under_load(client, args.requests)
+                table = []
+                for search in SEARCHES:
+                    done, rows = demo_timings(client, search, repeat)
+                    table += rows
+                idle = timed_gets(client, f"/api/plans/{done}", requests)
+                label = f"GET /api/plans/ID of a done plan, no search running, {requests} requests"
+                table.append(percentile_row(f"{label} (ms)", idle))
+                table.append(latency_under_load(client, requests))
             finally:
                 server.terminate()
                 server.wait(30)
+
+    method = (
+        f"A real `stowra serve` with 2 workers. The demo shipment with the demo's search options "
+        f"{repeat} time(s) per search, polled every 10 ms: median (min-max). Then GETs one after the other "
+        f"on one connection: median (min-max) and 95th percentile."
+    )
+    header = ["Figure", "Median (min-max)", "95th percentile"]
+    conditions = (load_before, None)
+    write_section(options, "Planning service latency", method, conditions, [header, *table], [])
 
 
 if __name__ == "__main__":
