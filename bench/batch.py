@@ -1,8 +1,10 @@
-"""Batch planning: a plain loop of pack calls against pack_many on a local Dask cluster.
+"""Batch planning: a plain loop of searches against pack_many on a local Dask cluster.
 
-24 generated shipments of 100 to 400 items, searched at pack's defaults with threads=1, first
-one after the other in this process, then through pack_many's exact search (pack's) with one
-worker process per core; the plans must be identical. A second round with generations=0 makes each search short, so
+24 generated shipments of 100 to 400 items, searched at the defaults with threads=1, first
+one after the other in this process, then through pack_many with one worker process per core;
+the plans must be identical. The exact search (pack's) is measured first, then the default
+optimize search, with a time limit long enough never to cut a search short, so its plans stay
+comparable. A round of the exact search with generations=0 makes each search short, so
 what is left of pack_many's time beyond the loop's share per worker is the cost of
 scheduling: shipping inputs and results, and, once per batch, starting and closing the
 cluster (reported apart).
@@ -25,6 +27,7 @@ from _loads import mixed_load
 import stowra
 from stowra.batch import connect, gather
 from stowra.native_output import silenced_native_stdout
+from stowra.searches import run_search
 
 SPEEDUP_TARGET = 1.7
 OVERHEAD_TARGET_MS = 50.0
@@ -40,10 +43,10 @@ def comparable(plan: dict[str, Any]) -> str:
 
 
 def loop(loads: list[dict[str, Any]], options: dict[str, Any]) -> tuple[float, float, list[str]]:
-    """Wall seconds, CPU seconds and plans of one pack call after the other."""
+    """Wall seconds, CPU seconds and plans of one search after the other."""
     start, cpu = time.perf_counter(), time.process_time()
     with silenced_native_stdout():
-        plans = [comparable(stowra.pack(load, threads=1, **options)) for load in loads]
+        plans = [comparable(run_search(load, threads=1, **options)) for load in loads]
     return time.perf_counter() - start, time.process_time() - cpu, plans
 
 
@@ -55,9 +58,7 @@ def many(loads: list[dict[str, Any]], options: dict[str, Any], workers: int) -> 
         client.run(lambda: None)  # every worker up before the packing clock starts
         before = client.run(time.process_time)
         packing, cpu = time.perf_counter(), time.process_time()
-        outcomes = gather(
-            stowra.pack_many(loads, scheduler=client, search="exact", threads=1, **options)
-        )
+        outcomes = gather(stowra.pack_many(loads, scheduler=client, threads=1, **options))
         packed, client_cpu = time.perf_counter() - packing, time.process_time() - cpu
         used = [spent - before[worker] for worker, spent in client.run(time.process_time).items()]
     total = time.perf_counter() - start
@@ -82,9 +83,15 @@ def main() -> None:
     workers = os.cpu_count() or 1
     count, smallest, largest = (4, 30, 60) if args.quick else (24, 100, 400)
     loads = shipments(count, smallest, largest)
-    rounds = {"defaults": {}, "generations=0": {"generations": 0}}
-    if args.quick:
-        rounds = {name: {**options, "pop_size": 10} for name, options in rounds.items()}
+    rounds = {
+        "exact": {"search": "exact"},
+        "exact, generations=0": {"search": "exact", "generations": 0},
+        "optimize": {"search": "optimize", "time_limit": 3600.0},
+    }
+    if args.quick:  # each search reads only its own option
+        rounds = {
+            name: {**options, "pop_size": 10, "effort": 0} for name, options in rounds.items()
+        }
 
     rows, figures = [], {}
     for name, options in rounds.items():
@@ -100,9 +107,10 @@ def main() -> None:
         )
         print(rows[-1], file=sys.stderr)
 
-    loop_seconds, loop_cpu, run = figures["defaults"]
+    loop_seconds, loop_cpu, run = figures["exact"]
     speedup, cpu_speedup = loop_seconds / run["total"], loop_cpu / run["busiest_cpu"]
-    short_loop, short_cpu, short = figures["generations=0"]
+    short_loop, short_cpu, short = figures["exact, generations=0"]
+    optimize_loop, optimize_cpu, optimize = figures["optimize"]
     overhead_ms = (short["packed"] - short_loop / workers) / count * 1000
     overhead_cpu_ms = (short["all_cpu"] - short_cpu) / count * 1000
     load = os.getloadavg()[0]
@@ -115,15 +123,18 @@ def main() -> None:
             f"load average {load:.1f} at the end (wall times stretch when other work shares "
             "the cores; CPU seconds do not).",
             "",
-            "| search | loop s | pack_many s (with cluster start) | packing alone s "
+            "| round | loop s | pack_many s (with cluster start) | packing alone s "
             "| speed-up | loop CPU s | busiest worker CPU s | CPU-bound speed-up | plans |",
             "|---|---|---|---|---|---|---|---|---|",
             *rows,
             "",
-            f"- pack_many at least {SPEEDUP_TARGET}x faster than the loop: {speedup:.2f}x wall, "
+            f"- pack_many at least {SPEEDUP_TARGET}x faster than the loop (exact search): "
+            f"{speedup:.2f}x wall, "
             f"{'met' if speedup >= SPEEDUP_TARGET else 'missed'}; {cpu_speedup:.2f}x from CPU "
             "seconds (loop / busiest worker: the wall speed-up on otherwise idle cores, less "
-            "the cluster's start).",
+            "the cluster's start). The optimize search, the default: "
+            f"{optimize_loop / optimize['total']:.2f}x wall, "
+            f"{optimize_cpu / optimize['busiest_cpu']:.2f}x from CPU seconds.",
             f"- scheduling overhead under {OVERHEAD_TARGET_MS:g} ms per shipment "
             f"(generations=0): {overhead_ms:.0f} ms wall (pack_many's packing time beyond the "
             f"loop's time / {workers}, per shipment), "
