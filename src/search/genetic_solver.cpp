@@ -31,15 +31,17 @@ ParentPair GeneticSolver::selectParents(const std::vector<double>& fitnessList) 
   return {population[first], population[second]};
 }
 
-void GeneticSolver::initPopulation() {
+void GeneticSolver::initPopulation(const std::function<bool()>& timeIsUp) {
   population.clear();
   population.push_back(buildSeedIndividual(items, binTypes, totalWeight, KeepBins::no));
-  std::vector<Individual> candidates =
-      buildCandidates(rng, popSize - 1, items, binTypes, itemFactories, checkInterrupt);
-  population.reserve(candidates.size() + 1);
-  for (Individual& candidate : candidates) population.push_back(std::move(candidate));
+  const auto keepBuilding = [&] {
+    interruptPoint();
+    return !(timeIsUp && timeIsUp());
+  };
+  buildCandidates(rng, popSize - 1, items, binTypes, itemFactories, keepBuilding, population);
 
-  evaluateInitialMembers();
+  evaluateInitialMembers(timeIsUp);
+  std::erase_if(population, [](const Individual& member) { return !member.evaluated; });
 }
 
 std::pair<Individual, Individual> GeneticSolver::crossover(const Individual& parentA,

@@ -57,8 +57,10 @@ class GeneticSolver : public SolverConfig {
   // the population) or of another new member is not decoded again. Members keep no bins.
   void evaluatePopulation(std::span<const Individual> alreadyDecoded = {});
   // The seed individual followed by 5 * (popSize - 1) candidates, all evaluated: built in
-  // order on this thread, then decoded on the OpenMP team.
-  void initPopulation();
+  // order on this thread, then decoded on the OpenMP team. Once `timeIsUp` (may be empty)
+  // says so, no more candidates are built or decoded and the undecoded ones are dropped; which
+  // of them were decoded then depends on timing.
+  void initPopulation(const std::function<bool()>& timeIsUp = {});
   std::pair<Individual, Individual> crossover(const Individual& parentA, const Individual& parentB);
   void mutate(Individual& individual);
 
@@ -70,8 +72,9 @@ class GeneticSolver : public SolverConfig {
   std::vector<Individual> population;
 
  private:
-  // Evaluates the initial population in chunks, checking for an interrupt between them.
-  void evaluateInitialMembers();
+  // Evaluates the initial population in chunks, checking for an interrupt between them; once
+  // `timeIsUp`, members not started yet stay unevaluated.
+  void evaluateInitialMembers(const std::function<bool()>& timeIsUp);
   void interruptPoint() const;
   void print(const std::string& line) const;
 };

@@ -69,21 +69,19 @@ CandidatePlan planCandidates(std::int32_t slots, const std::vector<ItemSpec>& it
   return plan;
 }
 
-std::vector<Individual> buildCandidates(std::mt19937& rng, std::int32_t slots,
-                                        const std::vector<ItemSpec>& items,
-                                        const std::vector<BinType>& binTypes,
-                                        const std::vector<std::int32_t>& itemFactories,
-                                        const std::function<void()>& checkInterrupt) {
+void buildCandidates(std::mt19937& rng, std::int32_t slots, const std::vector<ItemSpec>& items,
+                     const std::vector<BinType>& binTypes,
+                     const std::vector<std::int32_t>& itemFactories,
+                     const std::function<bool()>& keepBuilding, std::vector<Individual>& into) {
   const CandidatePlan plan = planCandidates(slots, items, binTypes);
-  std::vector<Individual> candidates;
   // A negative count wraps to a huge size here and fails with the length error.
-  candidates.reserve(static_cast<std::size_t>(plan.candidateCount));
+  into.reserve(into.size() + static_cast<std::size_t>(plan.candidateCount));
 
   std::vector<std::int32_t> baseOrder(items.size());
   std::iota(baseOrder.begin(), baseOrder.end(), 0);
 
   for (std::int32_t built = 0; built < plan.candidateCount; ++built) {
-    if (checkInterrupt && built % INTERRUPT_CHECK_INTERVAL == 0) checkInterrupt();
+    if (keepBuilding && built % INTERRUPT_CHECK_INTERVAL == 0 && !keepBuilding()) break;
     Individual candidate;
     candidate.order = baseOrder;
     if (built < plan.nearOrderCount) {
@@ -93,11 +91,9 @@ std::vector<Individual> buildCandidates(std::mt19937& rng, std::int32_t slots,
     }
     drawRotations(rng, items, candidate.rotations);
     drawBinGenes(rng, plan.binGeneCount, candidate.binTypeSequence);
-    candidates.push_back(std::move(candidate));
+    normalizeChromosome(candidate, itemFactories);  // draws nothing
+    into.push_back(std::move(candidate));
   }
-
-  for (Individual& candidate : candidates) normalizeChromosome(candidate, itemFactories);
-  return candidates;
 }
 
 }  // namespace stowra

@@ -137,7 +137,8 @@ TEST_CASE("initial population: M, H, k, G and the draw order") {
   std::mt19937 reference(42), rng(42);
   std::vector<std::int32_t> bit(40);
   for (auto& b : bit) b = static_cast<std::int32_t>(reference() >> 31);
-  const auto candidates = buildCandidates(rng, 1, {bar}, bins, {0}, {});
+  std::vector<Individual> candidates;
+  buildCandidates(rng, 1, {bar}, bins, {0}, {}, candidates);
   REQUIRE(candidates.size() == 5);
   CHECK(rawOutputsConsumed(rng, 42) == 2 * 5 + 3 * 4);
   CHECK(std::tie(candidates[0].rotations, candidates[0].binTypeSequence) ==
@@ -145,7 +146,13 @@ TEST_CASE("initial population: M, H, k, G and the draw order") {
   CHECK(std::tie(candidates[2].rotations, candidates[2].binTypeSequence) ==
         std::tuple(Genes{bit[10]}, Genes{bit[11], bit[12], bit[13]}));
 
-  int checks = 0;  // 100 candidates: an interrupt check per 32 started
-  buildCandidates(rng, 20, std::vector(6, bar), bins, Genes(6, 0), [&checks] { ++checks; });
-  CHECK(checks == 4);
+  // 100 candidates: a check per 32 started; one that says stop ends the build there.
+  for (const auto& [stopAt, expectedChecks, expectedBuilt] : {std::tuple{99, 4, 100}, {2, 2, 32}}) {
+    int checks = 0;
+    std::vector<Individual> built(1);  // appended after what is there
+    buildCandidates(
+        rng, 20, std::vector(6, bar), bins, Genes(6, 0),
+        [&checks, stopAt] { return ++checks < stopAt; }, built);
+    CHECK(std::tuple{checks, built.size()} == std::tuple{expectedChecks, expectedBuilt + 1});
+  }
 }
