@@ -69,6 +69,21 @@ CandidatePlan planCandidates(std::int32_t slots, const std::vector<ItemSpec>& it
   return plan;
 }
 
+std::uint64_t initialPopulationBytes(const CandidatePlan& plan, std::size_t itemCount) {
+  // A heap block holds its size plus 8 bytes, rounded up to 16, and is at least 32 bytes.
+  const auto block = [](std::uint64_t bytes) {
+    return std::max<std::uint64_t>(32, (bytes + 23) / 16 * 16);
+  };
+  const std::uint64_t geneBytes = sizeof(std::int32_t);
+  // The first generation's chromosome index entry and fitness for each member.
+  constexpr std::uint64_t BOOKKEEPING = 64;
+  const std::uint64_t perMember = sizeof(Individual) + 2 * block(itemCount * geneBytes) +
+                                  block(static_cast<std::uint64_t>(plan.binGeneCount) * geneBytes) +
+                                  BOOKKEEPING;
+  const auto members = static_cast<std::uint64_t>(std::max(plan.candidateCount, 0)) + 1;
+  return members * perMember;
+}
+
 void buildCandidates(std::mt19937& rng, std::int32_t slots, const std::vector<ItemSpec>& items,
                      const std::vector<BinType>& binTypes,
                      const std::vector<std::int32_t>& itemFactories,

@@ -24,6 +24,10 @@ struct CandidatePlan {
 CandidatePlan planCandidates(std::int32_t slots, const std::vector<ItemSpec>& items,
                              const std::vector<BinType>& binTypes);
 
+// About how many bytes a population of the seed and the planned candidates takes, with the
+// allocator's rounding of each chromosome and the first generation's bookkeeping per member.
+std::uint64_t initialPopulationBytes(const CandidatePlan& plan, std::size_t itemCount);
+
 // Appends 5 * slots random candidates to `into` in build order (near-order ones first, then
 // fully shuffled), normalised by factory and unevaluated. `keepBuilding` (may be empty) is
 // asked every few dozen candidates; it may throw, or return false to end the build there.

@@ -11,9 +11,11 @@
 
 #include "candidate/fitness.hpp"
 #include "problem/number_format.hpp"
+#include "problem/search_arguments.hpp"
 #include "search/genetic_solver.hpp"
 #include "search/parallel_evaluation.hpp"
 #include "test_support.hpp"
+#include "variation/initial_population.hpp"
 
 using namespace stowra;
 using namespace stowra::testing;
@@ -83,13 +85,20 @@ TEST_CASE("the initial population, decoded on the team, is what one-by-one decod
   const Genes factories = itemFactoriesOf(p.items);
   const double totalWeight = totalItemWeight(p.items);
   omp_set_num_threads(2);
-  const auto initialPopulation = [&](std::function<bool()> timeIsUp) {
+  const auto initialPopulation = [&](std::uint64_t memoryLimit, std::function<bool()> timeIsUp) {
     GeneticSolver solver(p.items, p.binTypes, factories, totalWeight, 42);
     solver.popSize = 12;
+    solver.memoryLimit = memoryLimit;
     solver.initPopulation(timeIsUp);
     return solver.population;
   };
-  const std::vector<Individual> population = initialPopulation({});
+  // The estimate as the limit still builds; a byte less refuses before anything is built.
+  const std::uint64_t estimate =
+      initialPopulationBytes(planCandidates(11, p.items, p.binTypes), p.items.size());
+  const std::string refusal = "pop_size 12 with " + std::to_string(p.items.size()) + " item";
+  CHECK_THROWS_WITH_AS(initialPopulation(estimate - 1, {}), doctest::Contains(refusal.c_str()),
+                       MemoryLimitExceeded);
+  const std::vector<Individual> population = initialPopulation(estimate, {});
   REQUIRE(population.size() == 56);
 
   // Time up at the first check keeps the seed alone; later, some decoded members, each the
@@ -97,7 +106,7 @@ TEST_CASE("the initial population, decoded on the team, is what one-by-one decod
   for (const int timeUpAt : {0, 10}) {
     CAPTURE(timeUpAt);
     std::atomic<int> checks{0};
-    const auto kept = initialPopulation([&] { return checks++ >= timeUpAt; });
+    const auto kept = initialPopulation(0, [&] { return checks++ >= timeUpAt; });
     CHECK((timeUpAt == 0 ? kept.size() == 1 : kept.size() > 1 && kept.size() < 56));
     std::size_t at = 0;
     for (const Individual& member : kept) {

@@ -1,5 +1,7 @@
 #include <doctest/doctest.h>
 
+#include <malloc.h>
+
 #include <array>
 #include <cstdint>
 #include <random>
@@ -156,3 +158,24 @@ TEST_CASE("initial population: M, H, k, G and the draw order") {
     CHECK(std::tuple{checks, built.size()} == std::tuple{expectedChecks, expectedBuilt + 1});
   }
 }
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's allocator keeps its own books
+TEST_CASE("the population's memory estimate covers what building it takes") {
+  const std::vector<BinType> bins{{"20GP", 10, 10, 10}, {"40GP", 20, 20, 20}};
+  const ItemSpec bar = makeItem(2, 1, 1);
+  std::mt19937 rng(3);
+  for (const std::size_t itemCount : {2, 50, 400}) {
+    CAPTURE(itemCount);
+    const std::vector<ItemSpec> items(itemCount, bar);
+    const CandidatePlan plan = planCandidates(500, items, bins);
+    std::vector<Individual> population;
+    const std::size_t before = mallinfo2().uordblks;
+    buildCandidates(rng, 500, items, bins, Genes(itemCount, 0), {}, population);
+    const auto taken = static_cast<double>(mallinfo2().uordblks - before);
+    // Beyond what building takes, the estimate holds the generation's bookkeeping.
+    const auto estimate = static_cast<double>(initialPopulationBytes(plan, itemCount));
+    CHECK(taken <= estimate);
+    CHECK(estimate < 1.3 * taken);
+  }
+}
+#endif

@@ -191,6 +191,41 @@ def test_ctrl_c_stops_a_long_search(wait: float) -> None:
     assert errors.rstrip().endswith("KeyboardInterrupt")
 
 
+MEMORY_HUNGRY = """
+import resource, stowra, sys
+sys.path.insert(0, {tests!r})
+from problems import item, problem
+if {address_space}:
+    resource.setrlimit(resource.RLIMIT_AS, ({address_space}, {address_space}))
+try:
+    result = stowra.pack(problem([item(0), item(1)]), pop_size={pop_size}, time_limit=5.0)
+except MemoryError as error:
+    print(f"MemoryError: {{error}}")
+else:
+    print(f"plan of {{result['totalBins']}} containers")
+"""
+REFUSED = r"MemoryError: pop_size \d+ with 2 items needs about [\d.]+ GB .*; lower pop_size"
+RAN_OUT = "MemoryError: memory ran out during the search"
+
+
+@pytest.mark.parametrize(
+    ("pop_size", "address_space", "outcomes"),
+    [
+        # Refused up front where its estimate is over half the memory, else cut off in time.
+        (10_000_000, 0, [REFUSED, r"plan of \d+ containers"]),
+        # Under the estimate's limit, but the allocation fails.
+        (5_000_000, 2 * 2**30, [REFUSED, RAN_OUT]),
+    ],
+)
+def test_a_population_too_large_for_memory(pop_size: int, address_space: int, outcomes: list[str]) -> None:
+    if address_space and "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("the sanitizer's runtime needs more address space than the cap")
+    script = MEMORY_HUNGRY.format(tests=os.path.dirname(__file__), pop_size=pop_size, address_space=address_space)
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert any(re.fullmatch(outcome, done.stdout.splitlines()[-1]) for outcome in outcomes), done.stdout
+
+
 dimension = st.integers(min_value=5, max_value=150).map(float)
 
 
