@@ -527,7 +527,8 @@ def main(argv: Sequence[str] | None = None, *, search_fn: SearchFn | None = None
         if search_fn is None:
             from stowra.searches import run_search as search_fn
         return _run(args, shipment, search_fn)
-    except (UsageError, ShipmentError, MissingExtraError, FileExistsError) as error:
+    # MemoryError: a population too large for the machine; its text says to lower pop_size.
+    except (UsageError, ShipmentError, MissingExtraError, FileExistsError, MemoryError) as error:
         _say(sys.stderr, f"error: {error}")
         return EXIT_USAGE
     except OSError as error:  # a file, or a closed standard output (no file name then)

@@ -1,6 +1,7 @@
 #include "module/entry_point.hpp"
 
 #include <omp.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -33,6 +34,17 @@ void setThreadCount(std::int32_t threads) {
 
 void runPythonSignalHandlers() {
   if (PyErr_CheckSignals() != 0) throw PythonSignalRaised{};
+}
+
+std::uint64_t searchMemoryLimit() {
+#ifdef _SC_PHYS_PAGES
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  if (pages > 0 && pageSize > 0) {
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize) / 2;
+  }
+#endif
+  return 0;
 }
 
 double secondsBetween(std::chrono::steady_clock::time_point start,

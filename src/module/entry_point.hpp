@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "module/result_builder.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
+#include "problem/search_arguments.hpp"
 
 namespace stowra {
 
@@ -38,6 +40,10 @@ void setThreadCount(std::int32_t threads);
 void runPythonSignalHandlers();
 struct PythonSignalRaised {};
 
+// Half the physical memory, the most a search's population may take by its estimate: the rest
+// is left to decoding, the caller and the machine. 0 (no limit) where it cannot be read.
+std::uint64_t searchMemoryLimit();
+
 double secondsBetween(std::chrono::steady_clock::time_point start,
                       std::chrono::steady_clock::time_point stop);
 
@@ -52,8 +58,8 @@ pybind11::dict timedResult(Search&& search) {
 [[noreturn]] void raisePython(PyObject* type, const std::string& message);
 std::string describe(pybind11::error_already_set& error);
 
-// Runs `body` and maps what it throws: invalid input to ValueError, runtime failures to
-// RuntimeError, interrupts and exits through unchanged.
+// Runs `body` and maps what it throws: invalid input to ValueError, too little memory to
+// MemoryError, runtime failures to RuntimeError, interrupts and exits through unchanged.
 template <typename Body>
 pybind11::dict callMappingErrors(Body&& body) {
   try {
@@ -67,6 +73,10 @@ pybind11::dict callMappingErrors(Body&& body) {
     throw pybind11::error_already_set();
   } catch (const std::invalid_argument& error) {
     raisePython(PyExc_ValueError, error.what());
+  } catch (const MemoryLimitExceeded& error) {
+    raisePython(PyExc_MemoryError, error.what());
+  } catch (const std::bad_alloc&) {
+    raisePython(PyExc_MemoryError, "memory ran out during the search");
   } catch (const std::runtime_error& error) {
     raisePython(PyExc_RuntimeError, error.what());
   } catch (const std::exception& error) {

@@ -33,6 +33,7 @@ const std::string OPTIMIZE_DOC =
     "\n"
     "Raises:\n"
     "  ValueError: invalid input (missing keys, negative dimensions, etc.)\n"
+    "  MemoryError: memory ran out\n"
     "  RuntimeError: solver failure or unexpected C++ error\n";
 
 }  // namespace

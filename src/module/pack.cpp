@@ -26,6 +26,8 @@ constexpr const char* PACK_DOC =
     "\n"
     "Raises:\n"
     "  ValueError: invalid input (missing keys, negative dimensions, etc.)\n"
+    "  MemoryError: the initial population would take more than half the machine's memory\n"
+    "    (by an estimate made before it is built), or memory ran out\n"
     "  RuntimeError: solver failure or unexpected C++ error\n";
 
 }  // namespace
@@ -41,6 +43,7 @@ py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t generati
     solver.popSize = popSize;
     solver.generations = generations;
     solver.timeLimit = timeLimit;
+    solver.memoryLimit = searchMemoryLimit();
     solver.checkInterrupt = runPythonSignalHandlers;
     return timedResult([&] { return solver.run(); });
   });

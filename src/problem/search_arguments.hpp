@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 
 namespace stowra {
 
@@ -13,6 +14,12 @@ void checkSearchArguments(std::int32_t popSize, double timeLimit);
 
 // The largest effort level of the plan search (each level adds a fixed number of rounds).
 inline constexpr std::int32_t MAX_EFFORT = 20;
+
+// The search's arguments would take more memory than it may use; thrown before allocating.
+class MemoryLimitExceeded : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // Rejects an effort outside [0, MAX_EFFORT] and a NaN time limit.
 void checkOptimizeArguments(std::int32_t effort, double timeLimit);

@@ -1,6 +1,10 @@
 #include "search/genetic_solver.hpp"
 
+#include <iomanip>
+#include <sstream>
+
 #include "candidate/fitness.hpp"
+#include "problem/search_arguments.hpp"
 #include "search/progress_line.hpp"
 #include "search/selection.hpp"
 #include "variation/crossover.hpp"
@@ -31,15 +35,31 @@ ParentPair GeneticSolver::selectParents(const std::vector<double>& fitnessList) 
   return {population[first], population[second]};
 }
 
-void GeneticSolver::initPopulation() {
+void GeneticSolver::initPopulation(const std::function<bool()>& timeIsUp) {
+  checkPopulationMemory();
   population.clear();
   population.push_back(buildSeedIndividual(items, binTypes, totalWeight, KeepBins::no));
-  std::vector<Individual> candidates =
-      buildCandidates(rng, popSize - 1, items, binTypes, itemFactories, checkInterrupt);
-  population.reserve(candidates.size() + 1);
-  for (Individual& candidate : candidates) population.push_back(std::move(candidate));
+  const auto keepBuilding = [&] {
+    interruptPoint();
+    return !(timeIsUp && timeIsUp());
+  };
+  buildCandidates(rng, popSize - 1, items, binTypes, itemFactories, keepBuilding, population);
 
-  evaluateInitialMembers();
+  evaluateInitialMembers(timeIsUp);
+  std::erase_if(population, [](const Individual& member) { return !member.evaluated; });
+}
+
+void GeneticSolver::checkPopulationMemory() const {
+  if (memoryLimit == 0) return;
+  const std::uint64_t needed =
+      initialPopulationBytes(planCandidates(popSize - 1, items, binTypes), items.size());
+  if (needed <= memoryLimit) return;
+  std::ostringstream message;
+  message << std::fixed << std::setprecision(1) << "pop_size " << popSize << " with "
+          << items.size() << (items.size() == 1 ? " item" : " items") << " needs about "
+          << static_cast<double>(needed) / 1e9 << " GB for the initial population (at most "
+          << static_cast<double>(memoryLimit) / 1e9 << " GB allowed); lower pop_size";
+  throw MemoryLimitExceeded(message.str());
 }
 
 std::pair<Individual, Individual> GeneticSolver::crossover(const Individual& parentA,

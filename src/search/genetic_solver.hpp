@@ -21,6 +21,8 @@ struct SolverConfig {
   double mutationRate = 0.1;
   double eliteRatio = 0.1;
   double timeLimit = 300.0;  // seconds; <= 0 switches the limit off
+  // Bytes the initial population may take by its estimate; 0 switches the check off.
+  std::uint64_t memoryLimit = 0;
 };
 
 // Two members of the current population chosen to breed; may be the same one.
@@ -57,8 +59,11 @@ class GeneticSolver : public SolverConfig {
   // the population) or of another new member is not decoded again. Members keep no bins.
   void evaluatePopulation(std::span<const Individual> alreadyDecoded = {});
   // The seed individual followed by 5 * (popSize - 1) candidates, all evaluated: built in
-  // order on this thread, then decoded on the OpenMP team.
-  void initPopulation();
+  // order on this thread, then decoded on the OpenMP team. Once `timeIsUp` (may be empty)
+  // says so, no more candidates are built or decoded and the undecoded ones are dropped; which
+  // of them were decoded then depends on timing. Fails with MemoryLimitExceeded, before
+  // building anything, when the population's estimate exceeds `memoryLimit`.
+  void initPopulation(const std::function<bool()>& timeIsUp = {});
   std::pair<Individual, Individual> crossover(const Individual& parentA, const Individual& parentB);
   void mutate(Individual& individual);
 
@@ -70,8 +75,10 @@ class GeneticSolver : public SolverConfig {
   std::vector<Individual> population;
 
  private:
-  // Evaluates the initial population in chunks, checking for an interrupt between them.
-  void evaluateInitialMembers();
+  // Evaluates the initial population in chunks, checking for an interrupt between them; once
+  // `timeIsUp`, members not started yet stay unevaluated.
+  void evaluateInitialMembers(const std::function<bool()>& timeIsUp);
+  void checkPopulationMemory() const;
   void interruptPoint() const;
   void print(const std::string& line) const;
 };

@@ -69,20 +69,29 @@ void GeneticSolver::evaluatePopulation(std::span<const Individual> alreadyDecode
   for (const auto& [repeat, first] : repeats) *repeat = *first;
 }
 
-void GeneticSolver::evaluateInitialMembers() {
+void GeneticSolver::evaluateInitialMembers(const std::function<bool()>& timeIsUp) {
   // Chunks of members on the OpenMP team, with an interrupt check on this thread between them.
   // A chunk that ends quickly makes the next one twice as long: small problems then pay for
   // few parallel regions, large ones still see an interrupt within a fraction of a second.
   constexpr auto QUICK_CHUNK = std::chrono::milliseconds(50);
   const auto count = static_cast<std::int32_t>(population.size());
   std::int32_t chunk = INTERRUPT_CHECK_INTERVAL;
-  for (std::int32_t start = 0; start < count;) {
+  // Once the time is up, the members not started yet are skipped: a chunk of large decodes
+  // would otherwise keep going for many times the limit.
+  std::atomic<bool> late{false};
+  const auto lateNow = [&] {
+    if (!late.load(std::memory_order_relaxed) && timeIsUp && timeIsUp()) late.store(true);
+    return late.load(std::memory_order_relaxed);
+  };
+  for (std::int32_t start = 0; start < count && !lateNow();) {
     interruptPoint();
     const std::int32_t size = std::min(chunk, count - start);
     const auto chunkStart = std::chrono::steady_clock::now();
     forEachIndexInParallel(size, [&](std::int32_t offset) {
       Individual& member = population[static_cast<std::size_t>(start + offset)];
-      if (!member.evaluated) evaluate(member, items, binTypes, totalWeight, KeepBins::no);
+      if (!member.evaluated && !lateNow()) {
+        evaluate(member, items, binTypes, totalWeight, KeepBins::no);
+      }
     });
     start += size;
     if (std::chrono::steady_clock::now() - chunkStart < QUICK_CHUNK && chunk < count) chunk *= 2;

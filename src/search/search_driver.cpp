@@ -21,8 +21,9 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 Individual GeneticSolver::run() {
   const auto start = std::chrono::steady_clock::now();
+  const auto timeIsUp = [&] { return timeLimit > 0.0 && secondsSince(start) > timeLimit; };
   print(INITIALIZING_LINE);
-  initPopulation();
+  initPopulation(timeIsUp);
 
   Individual best;
   double bestFitness = std::numeric_limits<double>::max();
@@ -48,7 +49,7 @@ Individual GeneticSolver::run() {
   const bool searchable = items.size() > 1;
   for (std::int32_t generation = 0; searchable && generation < generations; ++generation) {
     interruptPoint();
-    if (timeLimit > 0.0 && secondsSince(start) > timeLimit) {
+    if (timeIsUp()) {
       print(timeLimitLine(generation));
       break;
     }

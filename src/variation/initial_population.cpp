@@ -69,21 +69,34 @@ CandidatePlan planCandidates(std::int32_t slots, const std::vector<ItemSpec>& it
   return plan;
 }
 
-std::vector<Individual> buildCandidates(std::mt19937& rng, std::int32_t slots,
-                                        const std::vector<ItemSpec>& items,
-                                        const std::vector<BinType>& binTypes,
-                                        const std::vector<std::int32_t>& itemFactories,
-                                        const std::function<void()>& checkInterrupt) {
+std::uint64_t initialPopulationBytes(const CandidatePlan& plan, std::size_t itemCount) {
+  // A heap block holds its size plus 8 bytes, rounded up to 16, and is at least 32 bytes.
+  const auto block = [](std::uint64_t bytes) {
+    return std::max<std::uint64_t>(32, (bytes + 23) / 16 * 16);
+  };
+  const std::uint64_t geneBytes = sizeof(std::int32_t);
+  // The first generation's chromosome index entry and fitness for each member.
+  constexpr std::uint64_t BOOKKEEPING = 64;
+  const std::uint64_t perMember = sizeof(Individual) + 2 * block(itemCount * geneBytes) +
+                                  block(static_cast<std::uint64_t>(plan.binGeneCount) * geneBytes) +
+                                  BOOKKEEPING;
+  const auto members = static_cast<std::uint64_t>(std::max(plan.candidateCount, 0)) + 1;
+  return members * perMember;
+}
+
+void buildCandidates(std::mt19937& rng, std::int32_t slots, const std::vector<ItemSpec>& items,
+                     const std::vector<BinType>& binTypes,
+                     const std::vector<std::int32_t>& itemFactories,
+                     const std::function<bool()>& keepBuilding, std::vector<Individual>& into) {
   const CandidatePlan plan = planCandidates(slots, items, binTypes);
-  std::vector<Individual> candidates;
   // A negative count wraps to a huge size here and fails with the length error.
-  candidates.reserve(static_cast<std::size_t>(plan.candidateCount));
+  into.reserve(into.size() + static_cast<std::size_t>(plan.candidateCount));
 
   std::vector<std::int32_t> baseOrder(items.size());
   std::iota(baseOrder.begin(), baseOrder.end(), 0);
 
   for (std::int32_t built = 0; built < plan.candidateCount; ++built) {
-    if (checkInterrupt && built % INTERRUPT_CHECK_INTERVAL == 0) checkInterrupt();
+    if (keepBuilding && built % INTERRUPT_CHECK_INTERVAL == 0 && !keepBuilding()) break;
     Individual candidate;
     candidate.order = baseOrder;
     if (built < plan.nearOrderCount) {
@@ -93,11 +106,9 @@ std::vector<Individual> buildCandidates(std::mt19937& rng, std::int32_t slots,
     }
     drawRotations(rng, items, candidate.rotations);
     drawBinGenes(rng, plan.binGeneCount, candidate.binTypeSequence);
-    candidates.push_back(std::move(candidate));
+    normalizeChromosome(candidate, itemFactories);  // draws nothing
+    into.push_back(std::move(candidate));
   }
-
-  for (Individual& candidate : candidates) normalizeChromosome(candidate, itemFactories);
-  return candidates;
 }
 
 }  // namespace stowra

@@ -24,14 +24,18 @@ struct CandidatePlan {
 CandidatePlan planCandidates(std::int32_t slots, const std::vector<ItemSpec>& items,
                              const std::vector<BinType>& binTypes);
 
-// 5 * slots random candidates in build order (near-order ones first, then fully shuffled),
-// normalised by factory and unevaluated. `checkInterrupt` (may be empty) is called every few
-// dozen candidates and may throw to stop the build. Fails with a length error when slots < 0.
-std::vector<Individual> buildCandidates(std::mt19937& rng, std::int32_t slots,
-                                        const std::vector<ItemSpec>& items,
-                                        const std::vector<BinType>& binTypes,
-                                        const std::vector<std::int32_t>& itemFactories,
-                                        const std::function<void()>& checkInterrupt);
+// About how many bytes a population of the seed and the planned candidates takes, with the
+// allocator's rounding of each chromosome and the first generation's bookkeeping per member.
+std::uint64_t initialPopulationBytes(const CandidatePlan& plan, std::size_t itemCount);
+
+// Appends 5 * slots random candidates to `into` in build order (near-order ones first, then
+// fully shuffled), normalised by factory and unevaluated. `keepBuilding` (may be empty) is
+// asked every few dozen candidates; it may throw, or return false to end the build there.
+// Fails with a length error when slots < 0.
+void buildCandidates(std::mt19937& rng, std::int32_t slots, const std::vector<ItemSpec>& items,
+                     const std::vector<BinType>& binTypes,
+                     const std::vector<std::int32_t>& itemFactories,
+                     const std::function<bool()>& keepBuilding, std::vector<Individual>& into);
 
 // How many candidates are built or evaluated between two interrupt checks.
 inline constexpr std::int32_t INTERRUPT_CHECK_INTERVAL = 32;

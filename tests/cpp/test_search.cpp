@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 #include <omp.h>
 
+#include <atomic>
 #include <functional>
 #include <random>
 #include <stdexcept>
@@ -10,9 +11,11 @@
 
 #include "candidate/fitness.hpp"
 #include "problem/number_format.hpp"
+#include "problem/search_arguments.hpp"
 #include "search/genetic_solver.hpp"
 #include "search/parallel_evaluation.hpp"
 #include "test_support.hpp"
+#include "variation/initial_population.hpp"
 
 using namespace stowra;
 using namespace stowra::testing;
@@ -82,11 +85,40 @@ TEST_CASE("the initial population, decoded on the team, is what one-by-one decod
   const Genes factories = itemFactoriesOf(p.items);
   const double totalWeight = totalItemWeight(p.items);
   omp_set_num_threads(2);
-  GeneticSolver solver(p.items, p.binTypes, factories, totalWeight, 42);
-  solver.popSize = 12;
-  solver.initPopulation();
-  REQUIRE(solver.population.size() == 56);
-  for (const Individual& member : solver.population) {
+  const auto initialPopulation = [&](std::uint64_t memoryLimit, std::function<bool()> timeIsUp) {
+    GeneticSolver solver(p.items, p.binTypes, factories, totalWeight, 42);
+    solver.popSize = 12;
+    solver.memoryLimit = memoryLimit;
+    solver.initPopulation(timeIsUp);
+    return solver.population;
+  };
+  // The estimate as the limit still builds; a byte less refuses before anything is built.
+  const std::uint64_t estimate =
+      initialPopulationBytes(planCandidates(11, p.items, p.binTypes), p.items.size());
+  const std::string refusal = "pop_size 12 with " + std::to_string(p.items.size()) + " item";
+  CHECK_THROWS_WITH_AS(initialPopulation(estimate - 1, {}), doctest::Contains(refusal.c_str()),
+                       MemoryLimitExceeded);
+  const std::vector<Individual> population = initialPopulation(estimate, {});
+  REQUIRE(population.size() == 56);
+
+  // Time up at the first check keeps the seed alone; later, some decoded members, each the
+  // member at its place in the full population (nothing drawn differently, none undecoded).
+  for (const int timeUpAt : {0, 10}) {
+    CAPTURE(timeUpAt);
+    std::atomic<int> checks{0};
+    const auto kept = initialPopulation(0, [&] { return checks++ >= timeUpAt; });
+    CHECK((timeUpAt == 0 ? kept.size() == 1 : kept.size() > 1 && kept.size() < 56));
+    std::size_t at = 0;
+    for (const Individual& member : kept) {
+      const auto genes = [](const Individual& i) {
+        return std::tie(i.order, i.rotations, i.binTypeSequence);
+      };
+      while (at < population.size() && genes(population[at]) != genes(member)) ++at;
+      REQUIRE(at < population.size());
+      CHECK((member.evaluated && member.fitness == population[at].fitness));
+    }
+  }
+  for (const Individual& member : population) {
     Individual alone = member;
     alone.invalidate();
     evaluate(alone, p.items, p.binTypes, totalWeight);

@@ -1,5 +1,7 @@
 #include <doctest/doctest.h>
 
+#include <malloc.h>
+
 #include <array>
 #include <cstdint>
 #include <random>
@@ -137,7 +139,8 @@ TEST_CASE("initial population: M, H, k, G and the draw order") {
   std::mt19937 reference(42), rng(42);
   std::vector<std::int32_t> bit(40);
   for (auto& b : bit) b = static_cast<std::int32_t>(reference() >> 31);
-  const auto candidates = buildCandidates(rng, 1, {bar}, bins, {0}, {});
+  std::vector<Individual> candidates;
+  buildCandidates(rng, 1, {bar}, bins, {0}, {}, candidates);
   REQUIRE(candidates.size() == 5);
   CHECK(rawOutputsConsumed(rng, 42) == 2 * 5 + 3 * 4);
   CHECK(std::tie(candidates[0].rotations, candidates[0].binTypeSequence) ==
@@ -145,7 +148,34 @@ TEST_CASE("initial population: M, H, k, G and the draw order") {
   CHECK(std::tie(candidates[2].rotations, candidates[2].binTypeSequence) ==
         std::tuple(Genes{bit[10]}, Genes{bit[11], bit[12], bit[13]}));
 
-  int checks = 0;  // 100 candidates: an interrupt check per 32 started
-  buildCandidates(rng, 20, std::vector(6, bar), bins, Genes(6, 0), [&checks] { ++checks; });
-  CHECK(checks == 4);
+  // 100 candidates: a check per 32 started; one that says stop ends the build there.
+  for (const auto& [stopAt, expectedChecks, expectedBuilt] : {std::tuple{99, 4, 100}, {2, 2, 32}}) {
+    int checks = 0;
+    std::vector<Individual> built(1);  // appended after what is there
+    buildCandidates(
+        rng, 20, std::vector(6, bar), bins, Genes(6, 0),
+        [&checks, stopAt] { return ++checks < stopAt; }, built);
+    CHECK(std::tuple{checks, built.size()} == std::tuple{expectedChecks, expectedBuilt + 1});
+  }
 }
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's allocator keeps its own books
+TEST_CASE("the population's memory estimate covers what building it takes") {
+  const std::vector<BinType> bins{{"20GP", 10, 10, 10}, {"40GP", 20, 20, 20}};
+  const ItemSpec bar = makeItem(2, 1, 1);
+  std::mt19937 rng(3);
+  for (const std::size_t itemCount : {2, 50, 400}) {
+    CAPTURE(itemCount);
+    const std::vector<ItemSpec> items(itemCount, bar);
+    const CandidatePlan plan = planCandidates(500, items, bins);
+    std::vector<Individual> population;
+    const std::size_t before = mallinfo2().uordblks;
+    buildCandidates(rng, 500, items, bins, Genes(itemCount, 0), {}, population);
+    const auto taken = static_cast<double>(mallinfo2().uordblks - before);
+    // Beyond what building takes, the estimate holds the generation's bookkeeping.
+    const auto estimate = static_cast<double>(initialPopulationBytes(plan, itemCount));
+    CHECK(taken <= estimate);
+    CHECK(estimate < 1.3 * taken);
+  }
+}
+#endif

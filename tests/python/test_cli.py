@@ -102,6 +102,7 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
         (["pack", "shipment.json", "-o", "."], "--output: '.' is not a file name"),
         # The core's own messages, with the file row the expanded item came from.
         (["pack", "shipment.json", "--search", "exact", "--pop-size", "0"], "pop_size must be at least 1, got 0"),
+        (["pack", "shipment.json", "--search", "exact", "--pop-size", "400000000"], "pop_size 400000000 with 1 item"),
         (["pack", "shipment.json", "--effort", "21"], "effort must be between 0 and 20, got 21"),
         (["pack", "shipment.json", "--search", "fast"], "invalid choice: 'fast'"),
         (["pack", "negative.json"], "Item #3: w must be positive, got -5 (negative.json line 3)"),

@@ -318,6 +318,8 @@ Returns: dict with packing results
 
 Raises:
   ValueError: invalid input (missing keys, negative dimensions, etc.)
+  MemoryError: the initial population would take more than half the machine's memory
+    (by an estimate made before it is built), or memory ran out
   RuntimeError: solver failure or unexpected C++ error""".splitlines()
     start = lines.index("Args:")
     assert lines[start : start + len(expected)] == expected

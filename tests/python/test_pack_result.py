@@ -136,13 +136,16 @@ def test_without_generations_the_plan_is_the_input_order_one(load, arguments, ca
     assert [first[key] for key in ("itemIndex", "x", "y", "z", "rotation")] == [0, 0, 0, 0, 0]
 
 
-def test_time_limit_stops_at_generation_zero(capfd) -> None:
-    load = mixed_load(80, seed=4)
-    result = stowra.pack(load, pop_size=30, generations=1000, time_limit=1e-9)
+# Passed before the first candidate, and while the initial population is built or decoded.
+@pytest.mark.parametrize(("count", "time_limit"), [(80, 1e-9), (20_000, 2.0)])
+def test_time_limit_stops_at_generation_zero(capfd, count: int, time_limit: float) -> None:
+    load = mixed_load(count, seed=4)
+    result = stowra.pack(load, generations=1000, time_limit=time_limit)
     lines = capfd.readouterr().out.splitlines()
     assert lines[-1] == "GA: Time limit reached at generation 0"
-    assert check_plan(load, result) == set(range(80))
-    assert result["elapsedSeconds"] > 1e-9
+    assert check_plan(load, result) == set(range(count))
+    # Generous, for a loaded machine: the limit plus a few decodes, not the whole population.
+    assert time_limit < result["elapsedSeconds"] < time_limit + 60
 
 
 class Stop(Exception):
@@ -186,6 +189,41 @@ def test_ctrl_c_stops_a_long_search(wait: float) -> None:
         child.kill()
     assert child.returncode != 0
     assert errors.rstrip().endswith("KeyboardInterrupt")
+
+
+MEMORY_HUNGRY = """
+import resource, stowra, sys
+sys.path.insert(0, {tests!r})
+from problems import item, problem
+if {address_space}:
+    resource.setrlimit(resource.RLIMIT_AS, ({address_space}, {address_space}))
+try:
+    result = stowra.pack(problem([item(0), item(1)]), pop_size={pop_size}, time_limit=5.0)
+except MemoryError as error:
+    print(f"MemoryError: {{error}}")
+else:
+    print(f"plan of {{result['totalBins']}} containers")
+"""
+REFUSED = r"MemoryError: pop_size \d+ with 2 items needs about [\d.]+ GB .*; lower pop_size"
+RAN_OUT = "MemoryError: memory ran out during the search"
+
+
+@pytest.mark.parametrize(
+    ("pop_size", "address_space", "outcomes"),
+    [
+        # Refused up front where its estimate is over half the memory, else cut off in time.
+        (10_000_000, 0, [REFUSED, r"plan of \d+ containers"]),
+        # Under the estimate's limit, but the allocation fails.
+        (5_000_000, 2 * 2**30, [REFUSED, RAN_OUT]),
+    ],
+)
+def test_a_population_too_large_for_memory(pop_size: int, address_space: int, outcomes: list[str]) -> None:
+    if address_space and "asan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("the sanitizer's runtime needs more address space than the cap")
+    script = MEMORY_HUNGRY.format(tests=os.path.dirname(__file__), pop_size=pop_size, address_space=address_space)
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert any(re.fullmatch(outcome, done.stdout.splitlines()[-1]) for outcome in outcomes), done.stdout
 
 
 dimension = st.integers(min_value=5, max_value=150).map(float)
