@@ -7,6 +7,7 @@ import contextlib
 import io
 import json
 import tempfile
+import zipfile
 from collections.abc import Callable
 from pathlib import Path
 from typing import Any
@@ -18,6 +19,7 @@ from plan_checks import check_plan
 
 from stowra import cli
 from stowra.files import load_shipment
+from stowra.files.excel import workbook_bytes
 from stowra.files.rows import COLUMNS
 
 TINY = ["--pop-size", "2", "--generations", "1", "--threads", "1", "-q"]
@@ -51,12 +53,14 @@ def _csv(rows: list[dict[str, Any]]) -> str:
     return "\n".join(lines) + "\n"
 
 
+TABLES = {"itemTable": ITEMS, "binTable": BINS}
 # One well-formed shipment per format: the file that is damaged, and the files beside it.
 VALID = {
     "s.json": json.dumps({"itemTable": ITEMS, "binTable": BINS}, indent=1).encode(),
     "s.toml": _toml({"itemTable": ITEMS, "binTable": BINS}).encode(),
     "items.csv": _csv(ITEMS).encode(),
     "containers.csv": _csv(BINS).encode(),
+    "s.xlsx": workbook_bytes({table: (COLUMNS[table], rows) for table, rows in TABLES.items()}),
 }
 # The command's arguments for each damaged file: a CSV file needs its partner.
 ARGUMENTS = {
@@ -64,6 +68,7 @@ ARGUMENTS = {
     "s.toml": ["s.toml"],
     "items.csv": ["items.csv", "containers.csv"],
     "containers.csv": ["items.csv", "containers.csv"],
+    "s.xlsx": ["s.xlsx"],
 }
 # Pieces that reach the corners of the readers: huge and odd numbers, quotes, brackets, NULs.
 TOKENS = [
@@ -86,6 +91,20 @@ def damaged(draw: st.DrawFn, original: bytes) -> bytes:
             st.binary(max_size=8) | st.sampled_from(TOKENS) | st.just(bytes(data[start:end]) * draw(st.integers(2, 4)))
         )
     return bytes(data)
+
+
+@st.composite
+def damaged_workbook(draw: st.DrawFn) -> bytes:
+    """The workbook with one of its parts (a sheet, the workbook, its properties, ...) damaged."""
+    with zipfile.ZipFile(io.BytesIO(VALID["s.xlsx"])) as book:
+        parts = {info.filename: book.read(info) for info in book.infolist()}
+    name = draw(st.sampled_from(sorted(parts)))
+    parts[name] = draw(damaged(parts[name]))
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as book:
+        for part, data in parts.items():
+            book.writestr(part, data)
+    return out.getvalue()
 
 
 JSON_VALUES = st.recursive(
@@ -164,8 +183,12 @@ def test_random_and_damaged_bytes(target: str, make: Callable[[bytes], st.Search
     attempt()
 
 
-@FUZZ
-@given(data=reshaped_json())
-def test_json_with_values_of_every_kind(data: bytes) -> None:
-    with tempfile.TemporaryDirectory() as folder:
-        check_outcome(Path(folder), "s.json", data)
+@pytest.mark.parametrize(("target", "make"), [("s.json", reshaped_json()), ("s.xlsx", damaged_workbook())])
+def test_json_values_of_every_kind_and_damaged_workbook_parts(target: str, make: st.SearchStrategy[bytes]) -> None:
+    @FUZZ
+    @given(data=make)
+    def attempt(data: bytes) -> None:
+        with tempfile.TemporaryDirectory() as folder:
+            check_outcome(Path(folder), target, data)
+
+    attempt()

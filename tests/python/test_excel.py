@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import io
+import zipfile
 from pathlib import Path
 from typing import Any
 
@@ -11,7 +12,7 @@ import pytest
 
 from stowra import cli
 from stowra.atomic_write import TEMPORARY_MARK
-from stowra.examples import example_json
+from stowra.examples import example_json, example_workbook
 from stowra.files import ShipmentError, load_shipment, parse_json_shipment
 
 
@@ -85,3 +86,44 @@ def test_quantities_expand_and_whole_number_cells_stay_whole(tmp_path: Path) -> 
     row = {"id": 5, "l": 60.0, "w": 40.0, "h": 40.0, "weight": 18.5, "factory": 2, "stackable": False}
     assert shipment.input["itemTable"] == [row] * 3
     assert type(shipment.input["binTable"][0]["cost"]) is int
+
+
+def with_part(part: str, data: bytes) -> bytes:
+    """The example workbook with one part replaced; "" flips a byte inside the compressed file."""
+    original = example_workbook()
+    if not part:
+        damaged = bytearray(original)
+        damaged[len(damaged) // 2] ^= 0xFF
+        return bytes(damaged)
+    out = io.BytesIO()
+    with zipfile.ZipFile(io.BytesIO(original)) as book, zipfile.ZipFile(out, "w") as copy:
+        for info in book.infolist():
+            copy.writestr(info, data if info.filename == part else book.read(info))
+    return out.getvalue()
+
+
+BAD_DATE = (
+    b'<cp:coreProperties xmlns:cp="http://schemas.openxmlformats.org/package/2006/metadata/core-properties"'
+    b' xmlns:dcterms="http://purl.org/dc/terms/" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">'
+    b'<dcterms:modified xsi:type="dcterms:W3CDTF">W3CDTF</dcterms:modified></cp:coreProperties>'
+)
+
+
+@pytest.mark.parametrize(
+    "part, data",
+    [
+        ("", b""),  # a damaged compressed stream: the decompressor fails
+        ("xl/workbook.xml", b"<workbook"),  # XML cut short, read while opening
+        ("xl/worksheets/sheet1.xml", b"<worksheet><sheetData><row"),  # read lazily, after opening
+        # A date the library cannot read: its message runs over two lines.
+        ("docProps/core.xml", BAD_DATE),
+    ],
+)
+def test_a_damaged_workbook_is_one_line_naming_the_file(
+    tmp_path: Path, capsys: pytest.CaptureFixture[str], part: str, data: bytes
+) -> None:
+    path = tmp_path / "b.xlsx"
+    path.write_bytes(with_part(part, data))
+    assert cli.main(["pack", str(path)]) == 2
+    (line,) = capsys.readouterr().err.splitlines()
+    assert line.startswith(f"stowra: error: {path}: not an Excel workbook (.xlsx): ")

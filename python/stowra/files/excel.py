@@ -8,7 +8,6 @@ is read or written.
 from __future__ import annotations
 
 import io
-import zipfile
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from types import ModuleType
@@ -116,12 +115,17 @@ def parse_workbook(data: bytes, name: str) -> Shipment:
     openpyxl = _openpyxl()
     try:
         book = openpyxl.load_workbook(io.BytesIO(data), read_only=True, data_only=True)
-    except (zipfile.BadZipFile, KeyError, ValueError, OSError) as error:
-        raise ShipmentError(f"{name}: not an Excel workbook (.xlsx): {error}") from None
-    try:
-        parts = [_sheet_table(book, name, table) for table in SHEETS]
-    finally:
-        book.close()
+        try:
+            # The sheets are read lazily, so a damaged part can fail here too.
+            parts = [_sheet_table(book, name, table) for table in SHEETS]
+        finally:
+            book.close()
+    except ShipmentError:
+        raise
+    except Exception as error:  # the library fails in many ways on a damaged file
+        # Its messages may run over several lines; the error is one.
+        reason = " ".join(str(error).split())[:200] or type(error).__name__
+        raise ShipmentError(f"{name}: not an Excel workbook (.xlsx): {reason}") from None
     return build_shipment(name, parts)
 
 
