@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "optimize/item_orders.hpp"
+
 namespace stowra {
 
 namespace {
@@ -18,31 +20,63 @@ void renumber(std::vector<PackedBin>& bins) {
   for (std::size_t b = 0; b < bins.size(); ++b) bins[b].id = static_cast<std::int32_t>(b + 1);
 }
 
-}  // namespace
+double loadVolume(const PackedBin& bin, const std::vector<ItemSpec>& items) {
+  double volume = 0.0;
+  for (const Placement& placement : bin.placements) {
+    volume += items[static_cast<std::size_t>(placement.itemIndex)].volume;
+  }
+  return volume;
+}
 
-bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
-                const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes) {
+// Whether an empty bin of the type could hold this much, judged by volume and weight alone.
+bool mightHold(const BinType& type, double volume, double weight) {
+  return type.l * type.w * type.h >= volume &&
+         !(type.weight_limit > 0 && type.weight_limit < weight);
+}
+
+// Loads the items into an empty bin of the type: in the given order (grouped by factory) with
+// the packer's rule first, then in every starting order with every corner rule; the first
+// loading that takes them all, or nullopt.
+std::optional<PackedBin> repackAll(const std::vector<std::int32_t>& given, std::int32_t type,
+                                   std::int32_t binId, WallPacker& packer,
+                                   const std::vector<ItemSpec>& items) {
+  const WallRule own = packer.rule;
+  const auto keepOrder = [](const ItemSpec&, const ItemSpec&) { return false; };
+  std::optional<PackedBin> repacked =
+      packer.packAllInto(groupedOrder(items, given, keepOrder), type, binId);
+  for (std::int32_t rule = 0; !repacked && rule < WALL_RULE_COUNT; ++rule) {
+    packer.rule = static_cast<WallRule>(rule);
+    for (const ItemOrder& key : startingKeys()) {
+      repacked = packer.packAllInto(groupedOrder(items, given, key), type, binId);
+      if (repacked) break;
+    }
+  }
+  packer.rule = own;
+  return repacked;
+}
+
+std::vector<std::int32_t> typesByCost(const std::vector<BinType>& binTypes) {
   std::vector<std::int32_t> byCost(binTypes.size());
   std::iota(byCost.begin(), byCost.end(), 0);
   std::stable_sort(byCost.begin(), byCost.end(), [&](std::int32_t a, std::int32_t b) {
     return binTypes[a].cost < binTypes[b].cost;
   });
+  return byCost;
+}
 
+}  // namespace
+
+bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
+                const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes) {
+  const std::vector<std::int32_t> byCost = typesByCost(binTypes);
   bool changed = false;
   for (PackedBin& bin : bins) {
-    double volume = 0.0;
-    for (const Placement& placement : bin.placements) {
-      volume += items[static_cast<std::size_t>(placement.itemIndex)].volume;
-    }
-    std::vector<std::int32_t> order;
+    const double volume = loadVolume(bin, items);
     for (const std::int32_t type : byCost) {
       const BinType& candidate = binTypes[static_cast<std::size_t>(type)];
       if (!(candidate.cost < bin.cost)) break;
-      // Cheap refusals before packing: too small or too weak for the load as a whole.
-      if (candidate.l * candidate.w * candidate.h < volume) continue;
-      if (candidate.weight_limit > 0 && candidate.weight_limit < bin.currentWeight) continue;
-      if (order.empty()) order = loadingOrder(bin);
-      if (auto repacked = packer.packAllInto(order, type, bin.id)) {
+      if (!mightHold(candidate, volume, bin.currentWeight)) continue;
+      if (auto repacked = repackAll(loadingOrder(bin), type, bin.id, packer, items)) {
         bin = std::move(*repacked);
         changed = true;
         break;
@@ -50,6 +84,42 @@ bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
     }
   }
   return changed;
+}
+
+bool mergeBins(std::vector<PackedBin>& bins, WallPacker& packer, const std::vector<ItemSpec>& items,
+               const std::vector<BinType>& binTypes) {
+  std::vector<double> volumes;
+  for (const PackedBin& bin : bins) volumes.push_back(loadVolume(bin, items));
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  for (std::size_t a = 0; a < bins.size(); ++a) {
+    for (std::size_t b = a + 1; b < bins.size(); ++b) {
+      if (bins[a].cost >= 0 && bins[b].cost >= 0) pairs.emplace_back(a, b);
+    }
+  }
+  // The lightest loads first: they are the likeliest to share one bin.
+  std::stable_sort(pairs.begin(), pairs.end(), [&](const auto& p, const auto& q) {
+    return volumes[p.first] + volumes[p.second] < volumes[q.first] + volumes[q.second];
+  });
+  const std::vector<std::int32_t> byCost = typesByCost(binTypes);
+  for (const auto& [a, b] : pairs) {
+    const double volume = volumes[a] + volumes[b];
+    const double weight = bins[a].currentWeight + bins[b].currentWeight;
+    std::vector<std::int32_t> both = loadingOrder(bins[a]);
+    const std::vector<std::int32_t> second = loadingOrder(bins[b]);
+    both.insert(both.end(), second.begin(), second.end());
+    for (const std::int32_t type : byCost) {
+      const BinType& candidate = binTypes[static_cast<std::size_t>(type)];
+      if (!(candidate.cost < bins[a].cost + bins[b].cost)) break;
+      if (!mightHold(candidate, volume, weight)) continue;
+      if (auto merged = repackAll(both, type, bins[a].id, packer, items)) {
+        bins[a] = std::move(*merged);
+        bins.erase(bins.begin() + static_cast<std::ptrdiff_t>(b));
+        renumber(bins);
+        return true;
+      }
+    }
+  }
+  return false;
 }
 
 bool emptyBin(std::vector<PackedBin>& bins, std::size_t victim, WallPacker& packer,
@@ -81,6 +151,15 @@ void improvePlan(std::vector<PackedBin>& bins, WallPacker& packer,
                  const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes) {
   std::erase_if(bins, [](const PackedBin& bin) { return bin.placements.empty(); });
   renumber(bins);
+  do {
+    emptyBins(bins, packer, items);
+  } while (mergeBins(bins, packer, items, binTypes));
+  retypeBins(bins, packer, items, binTypes);
+  renumber(bins);
+}
+
+void emptyBins(std::vector<PackedBin>& bins, WallPacker& packer,
+               const std::vector<ItemSpec>& items) {
   for (bool emptied = true; emptied && bins.size() > 1;) {
     std::vector<std::size_t> byFill(bins.size());
     std::iota(byFill.begin(), byFill.end(), std::size_t{0});
@@ -96,8 +175,6 @@ void improvePlan(std::vector<PackedBin>& bins, WallPacker& packer,
       }
     }
   }
-  retypeBins(bins, packer, items, binTypes);
-  renumber(bins);
 }
 
 }  // namespace stowra

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "packing/packed_bin.hpp"
@@ -15,7 +16,8 @@ namespace stowra {
 // free spaces.
 
 // Replaces each bin by an empty bin of the cheapest cheaper type that holds all its items,
-// loaded again in the same order with the wall rule. True when any bin changed.
+// loaded again in the same order with the packer's rule, or else in a starting order with a
+// corner rule. True when any bin changed.
 bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
                 const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes);
 
@@ -24,8 +26,17 @@ bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
 bool emptyBin(std::vector<PackedBin>& bins, std::size_t victim, WallPacker& packer,
               const std::vector<ItemSpec>& items);
 
-// Drops empty bins, then empties the least filled bins into the others for as long as one
-// can be emptied, then retypes the bins; bins are numbered again from 1.
+// Replaces two bins by one cheaper bin that holds the items of both (loaded again as
+// retypeBins does), trying the pairs with the least load first; true when two were merged.
+bool mergeBins(std::vector<PackedBin>& bins, WallPacker& packer, const std::vector<ItemSpec>& items,
+               const std::vector<BinType>& binTypes);
+
+// Empties the least filled bins into the others for as long as one can be emptied.
+void emptyBins(std::vector<PackedBin>& bins, WallPacker& packer,
+               const std::vector<ItemSpec>& items);
+
+// Drops empty bins, then empties and merges bins while either saves one, then retypes the
+// bins; bins are numbered again from 1.
 void improvePlan(std::vector<PackedBin>& bins, WallPacker& packer,
                  const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes);
 

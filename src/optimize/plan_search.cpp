@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <numeric>
 
 #include "candidate/fitness.hpp"
 #include "candidate/random_draws.hpp"
+#include "optimize/item_orders.hpp"
 #include "optimize/plan_improvement.hpp"
 #include "optimize/type_choice.hpp"
 #include "packing/bin_packer.hpp"
@@ -16,36 +16,6 @@
 namespace stowra {
 
 namespace {
-
-using ItemOrder = std::function<bool(const ItemSpec&, const ItemSpec&)>;
-
-double baseArea(const ItemSpec& item) {
-  return item.l * item.w;
-}
-double longestSide(const ItemSpec& item) {
-  return std::max({item.l, item.w, item.h});
-}
-
-// The sort keys of the starting orders, each descending; the last keeps the input order.
-const std::vector<ItemOrder>& startingKeys() {
-  static const std::vector<ItemOrder> keys = {
-      [](const ItemSpec& a, const ItemSpec& b) { return a.volume > b.volume; },
-      [](const ItemSpec& a, const ItemSpec& b) {
-        if (baseArea(a) != baseArea(b)) return baseArea(a) > baseArea(b);
-        return a.h > b.h;
-      },
-      [](const ItemSpec& a, const ItemSpec& b) {
-        if (a.h != b.h) return a.h > b.h;
-        return baseArea(a) > baseArea(b);
-      },
-      [](const ItemSpec& a, const ItemSpec& b) {
-        if (longestSide(a) != longestSide(b)) return longestSide(a) > longestSide(b);
-        return a.volume > b.volume;
-      },
-      [](const ItemSpec&, const ItemSpec&) { return false; },
-  };
-  return keys;
-}
 
 bool sameScore(const PlanCandidate& a, const PlanCandidate& b) {
   return a.leftOut == b.leftOut && a.cost == b.cost && a.fillSpread == b.fillSpread;
@@ -74,19 +44,6 @@ bool betterPlan(const PlanCandidate& a, const PlanCandidate& b) {
   if (a.leftOut != b.leftOut) return a.leftOut < b.leftOut;
   if (a.cost != b.cost) return a.cost < b.cost;
   return a.fillSpread > b.fillSpread;
-}
-
-std::vector<std::int32_t> groupedOrder(const std::vector<ItemSpec>& items,
-                                       const ItemOrder& before) {
-  std::vector<std::int32_t> order(items.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
-    const ItemSpec& first = items[static_cast<std::size_t>(a)];
-    const ItemSpec& second = items[static_cast<std::size_t>(b)];
-    if (first.factory != second.factory) return first.factory < second.factory;
-    return before(first, second);
-  });
-  return order;
 }
 
 PlanSearch::PlanSearch(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,

@@ -30,12 +30,6 @@ struct PlanCandidate {
 // Fewer items left out first, then the lower cost, then the fuller bins.
 bool betterPlan(const PlanCandidate& a, const PlanCandidate& b);
 
-// Item indices grouped by ascending factory number; within a group by `before` (a strict weak
-// order), equal items in input order.
-std::vector<std::int32_t> groupedOrder(
-    const std::vector<ItemSpec>& items,
-    const std::function<bool(const ItemSpec&, const ItemSpec&)>& before);
-
 struct PlanSearchConfig {
   std::int32_t effort = 2;  // rounds = ROUNDS_PER_EFFORT * effort
   double timeLimit = 60.0;  // seconds; <= 0 switches the limit off

@@ -124,3 +124,30 @@ TEST_CASE("emptying a bin keeps each bin's factories in ascending order") {
   finishBins(bins, items);
   CHECK(planFaults(items, bins).empty());
 }
+
+TEST_CASE("two full bins merge into one cheaper bin, factories in order, only when it saves") {
+  // Each 60 x 20 bin is full with six 10 x 20 boxes, so neither can be emptied into the other;
+  // the 120 x 20 type holds both loads.
+  for (const double wholeCost : {8.0, 10.0}) {
+    auto items = flatItems(std::vector<std::pair<double, double>>(12, {10, 20}));
+    for (std::size_t k = 0; k < 6; ++k) items[k].factory = 2;
+    const std::vector<BinType> types{BinType{"half", 60, 20, 10, 5, 0, true},
+                                     BinType{"whole", 120, 20, 10, wholeCost, 0, true}};
+    WallPacker packer(items, types, {0, 1});
+    std::vector<PackedBin> bins = packer.pack(std::vector<std::int32_t>{0, 1, 2, 3, 4, 5}, {});
+    std::vector<PackedBin> second = packer.pack(std::vector<std::int32_t>{6, 7, 8, 9, 10, 11}, {});
+    bins.push_back(std::move(second.front()));
+    REQUIRE(bins.size() == 2);
+    CHECK_FALSE(emptyBin(bins, 0, packer, items));
+    const bool saves = wholeCost < 10.0;
+    CHECK(mergeBins(bins, packer, items, types) == saves);
+    REQUIRE(bins.size() == (saves ? 1U : 2U));
+    if (!saves) continue;
+    CHECK(bins[0].binType == "whole");
+    REQUIRE(bins[0].placements.size() == 12);
+    CHECK(items[bins[0].placements.front().itemIndex].factory == 1);
+    CHECK(items[bins[0].placements.back().itemIndex].factory == 2);
+    finishBins(bins, items);
+    CHECK(planFaults(items, bins).empty());
+  }
+}
