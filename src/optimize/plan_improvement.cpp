@@ -67,7 +67,8 @@ std::vector<std::int32_t> typesByCost(const std::vector<BinType>& binTypes) {
 }  // namespace
 
 bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
-                const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes) {
+                const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+                bool everyOrder) {
   const std::vector<std::int32_t> byCost = typesByCost(binTypes);
   bool changed = false;
   for (PackedBin& bin : bins) {
@@ -76,7 +77,9 @@ bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
       const BinType& candidate = binTypes[static_cast<std::size_t>(type)];
       if (!(candidate.cost < bin.cost)) break;
       if (!mightHold(candidate, volume, bin.currentWeight)) continue;
-      if (auto repacked = repackAll(loadingOrder(bin), type, bin.id, packer, items)) {
+      auto repacked = everyOrder ? repackAll(loadingOrder(bin), type, bin.id, packer, items)
+                                 : packer.packAllInto(loadingOrder(bin), type, bin.id);
+      if (repacked) {
         bin = std::move(*repacked);
         changed = true;
         break;
@@ -154,7 +157,7 @@ void improvePlan(std::vector<PackedBin>& bins, WallPacker& packer,
   do {
     emptyBins(bins, packer, items);
   } while (mergeBins(bins, packer, items, binTypes));
-  retypeBins(bins, packer, items, binTypes);
+  retypeBins(bins, packer, items, binTypes, true);
   renumber(bins);
 }
 

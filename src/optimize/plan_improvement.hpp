@@ -16,10 +16,12 @@ namespace stowra {
 // free spaces.
 
 // Replaces each bin by an empty bin of the cheapest cheaper type that holds all its items,
-// loaded again in the same order with the packer's rule, or else in a starting order with a
-// corner rule. True when any bin changed.
+// loaded again in the same order with the packer's rule, or else (with `everyOrder`, which
+// costs up to sixteen loadings a type) in a starting order with a corner rule. True when any
+// bin changed.
 bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
-                const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes);
+                const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+                bool everyOrder = false);
 
 // Moves every item of bin `victim` into the other bins (first fit, after what they hold) and
 // removes it; leaves the plan unchanged and returns false unless every item finds a place.

@@ -95,9 +95,9 @@ TEST_CASE("a bin moves to the cheapest type that holds its items") {
   std::vector<PackedBin> bins = packer.pack(order, {});
   REQUIRE(bins.size() == 1);
   CHECK(bins[0].binType == "big");
-  CHECK(retypeBins(bins, packer, items, types));
+  CHECK(retypeBins(bins, packer, items, types, true));
   CHECK(bins[0].binType == "exact");
-  CHECK_FALSE(retypeBins(bins, packer, items, types));
+  CHECK_FALSE(retypeBins(bins, packer, items, types, true));
   CHECK(bins[0].placements.size() == 12);
   finishBins(bins, items);
   CHECK(planFaults(items, bins).empty());
