@@ -547,10 +547,12 @@ def run() -> NoReturn:
     """The ``stowra`` program. A Ctrl-C while the command runs ends it with status 130 and one
     line, wherever it lands; once the command has returned, its files are in place and a
     Ctrl-C is ignored (the interpreter drops its handler while shutting down, and would die)."""
-    finished = dropped = False
+    finished = dropped = interrupted = False
 
     def interrupt(signum: int, frame: object) -> None:
+        nonlocal interrupted
         if not finished:
+            interrupted = True
             raise KeyboardInterrupt
 
     def unraisable(report: Any) -> None:
@@ -564,10 +566,18 @@ def run() -> NoReturn:
 
     signal.signal(signal.SIGINT, interrupt)
     sys.unraisablehook = unraisable
-    status = main()
+    try:
+        status = main()
+    except Exception:
+        # A library may turn the interrupt into an error of its own (a drawing call half
+        # done fails with a TypeError); after a Ctrl-C that is still the Ctrl-C.
+        if not interrupted:
+            raise
+        _say(sys.stderr, "interrupted")
+        status = 130
     finished = True
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    if dropped and status != 130:
+    if (dropped or interrupted) and status != 130:
         _say(sys.stderr, "interrupted")
         status = 130
     raise SystemExit(status)

@@ -141,3 +141,33 @@ def test_a_file_interrupted_before_its_rename_leaves_the_old_one(
     assert capsys.readouterr().err == "stowra: interrupted\n"
     assert (tmp_path / name).read_bytes() == b"old " + name.encode()
     assert not [path.name for path in tmp_path.iterdir() if path.name.startswith(".")]
+
+
+@pytest.mark.parametrize("ctrl_c", [True, False])
+def test_an_error_a_library_makes_of_the_interrupt_is_still_the_interrupt(
+    monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str], ctrl_c: bool
+) -> None:
+    """A drawing call cut short by the signal may fail with an error of its own; without a
+    Ctrl-C the same error is a fault and must not be hidden as one."""
+
+    def main() -> int:
+        try:
+            if ctrl_c:
+                os.kill(os.getpid(), signal.SIGINT)  # the handler runs as kill returns
+        except KeyboardInterrupt:
+            pass
+        raise TypeError("only length-1 arrays can be converted")
+
+    monkeypatch.setattr(cli, "main", main)
+    monkeypatch.setattr(sys, "unraisablehook", sys.unraisablehook)
+    previous = signal.getsignal(signal.SIGINT)
+    try:
+        if ctrl_c:
+            with pytest.raises(SystemExit) as done:
+                cli.run()
+            assert (done.value.code, capsys.readouterr().err) == (130, "stowra: interrupted\n")
+        else:
+            with pytest.raises(TypeError):
+                cli.run()
+    finally:
+        signal.signal(signal.SIGINT, previous)
