@@ -23,23 +23,6 @@ def without_time(result: dict) -> dict:
     return {key: value for key, value in result.items() if key != "elapsedSeconds"}
 
 
-KEY_TYPES = {
-    "result": "sum20:int sum40:int fitness:float cost:float utilization:float centerPenalty:float "
-    "weightPenalty:float elapsedSeconds:float totalBins:int packingTable:list",
-    "bin": "id:int binType:str cost:float spaceUtilization:float currentWeight:float "
-    "centerOfGravity:tuple itemCount:int items:list",
-    "placement": "itemIndex:int x:float y:float z:float rotation:int",
-}
-
-
-def test_result_keys_in_order_with_their_python_types() -> None:
-    result = stowra.pack(mixed_load(30), **QUICK)
-    row = result["packingTable"][0]
-    for name, record in [("result", result), ("bin", row), ("placement", row["items"][0])]:
-        assert [f"{key}:{type(value).__name__}" for key, value in record.items()] == KEY_TYPES[name].split()
-    assert [type(value) for value in row["centerOfGravity"]] == [float] * 3
-
-
 @pytest.mark.parametrize("pop_size", range(1, 10))
 def test_small_populations_give_an_evaluated_plan(pop_size: int) -> None:
     load = mixed_load(25, seed=pop_size)
@@ -180,7 +163,9 @@ def test_any_plan_is_physically_sound(load: dict, seed: int) -> None:
 
 def test_container_names_given_as_bytes_come_back_as_text() -> None:
     load = problem(items=[item()], bins=[container(id=b"K\xc3\xbchl")])
-    assert stowra.pack(load, pop_size=1, generations=0)["packingTable"][0]["binType"] == "Kühl"
+    row = stowra.pack(load, pop_size=1, generations=0)["packingTable"][0]
+    # The golden plans pin every other key and type; JSON cannot tell a tuple from a list.
+    assert row["binType"] == "Kühl" and type(row["centerOfGravity"]) is tuple
 
 
 BROKEN_STDOUT = """
