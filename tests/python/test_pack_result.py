@@ -12,7 +12,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from plan_checks import check_plan
-from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem
+from problems import CONTAINER_20GP, CONTAINER_40GP, container, drawn_items, item, mixed_load, problem
 
 import stowra
 
@@ -135,18 +135,7 @@ dimension = st.integers(min_value=5, max_value=150).map(float)
 @st.composite
 def small_problems(draw) -> dict:
     count = draw(st.integers(min_value=1, max_value=25))
-    items = [
-        item(
-            i,
-            l=draw(dimension),
-            w=draw(dimension),
-            h=draw(dimension),
-            weight=float(draw(st.integers(min_value=0, max_value=3000))),
-            factory=draw(st.integers(min_value=0, max_value=2)),
-            stackable=draw(st.booleans()),
-        )
-        for i in range(count)
-    ]
+    items = drawn_items(draw, count, dimension, st.integers(0, 3000), st.integers(0, 2))
     limit = float(draw(st.sampled_from([0, 2500, 28000])))
     bins = [container(CONTAINER_20GP, weight_limit=limit), container(CONTAINER_40GP)]
     return problem(items=items, bins=bins)
