@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -15,8 +16,6 @@ from plan_checks import check_plan
 from problems import CONTAINER_20GP, CONTAINER_40GP, container, drawn_items, item, mixed_load, problem
 
 import stowra
-
-QUICK = {"pop_size": 6, "generations": 3, "time_limit": 0.0}
 
 
 def without_time(result: dict) -> dict:
