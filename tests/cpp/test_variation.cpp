@@ -38,41 +38,6 @@ TEST_CASE("order and one-point crossover") {
   }
 }
 
-TEST_CASE("crossover: copies without recombination, otherwise x, y, t, d then normalisation") {
-  const Genes factories{3, 1, 3, 2, 1, 3, 2, 1};
-  Individual parentA =
-      individualWith({0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 0, 1, 0, 1, 0, 1}, {1, 1, 0, 1, 0});
-  const Individual parentB = individualWith({7, 5, 3, 1, 6, 4, 2, 0}, Genes(8, 1), {0, 0, 1});
-  parentA.fitness = 10.0;
-  parentA.evaluated = true;
-  parentA.bins.resize(1);
-
-  const std::uint32_t copySeed = seedWhere([](std::mt19937& g) { return unitDraw(g) >= 0.8; });
-  std::mt19937 rng(copySeed);
-  const auto [copy, other] = crossover(rng, parentA, parentB, 0.8, factories);
-  CHECK(rawOutputsConsumed(rng, copySeed) == 2);
-  // The parents come back as they were, with their figures but without their bins.
-  CHECK(std::tuple(copy.order, copy.fitness, copy.evaluated, copy.bins.empty(), other.rotations) ==
-        std::tuple(parentA.order, 10.0, true, true, parentB.rotations));
-
-  const std::uint32_t seed = seedWhere([](std::mt19937& g) { return unitDraw(g) < 0.8; });
-  std::mt19937 twin(seed);
-  unitDraw(twin);
-  const std::int32_t x = boundedDraw(twin, 1, 7), y = boundedDraw(twin, 1, 7);
-  const std::int32_t t = boundedDraw(twin, 1, 7), d = boundedDraw(twin, 1, 2);  // common length 3
-  rng.seed(seed);
-  const auto [first, second] = crossover(rng, parentA, parentB, 0.8, factories);
-  CHECK((rng == twin));
-  Individual expected = individualWith(
-      orderCrossover(parentB.order, parentA.order, std::min(x, y), std::max(x, y)), {}, {});
-  normalizeChromosome(expected, factories);
-  CHECK(second.order == expected.order);
-  CHECK(second.rotations == onePointCrossover(parentA.rotations, parentB.rotations, t).second);
-  CHECK(first.binTypeSequence ==
-        onePointCrossover(parentA.binTypeSequence, parentB.binTypeSequence, d).first);
-  CHECK(std::pair(first.evaluated, first.fitness) == std::pair(false, -1.0));
-}
-
 TEST_CASE("mutation: six raw outputs when no step fires; a pair always swaps") {
   const Genes factories{1, 2, 1, 2};
   const std::vector<ItemSpec> items(4, makeItem(1, 1, 1));
@@ -115,7 +80,7 @@ TEST_CASE("normalisation groups by factory in order of first appearance") {
   }
 }
 
-TEST_CASE("initial population: M, H, k, G and the draw order") {
+TEST_CASE("initial population: M, H, k, G and the interrupt checks") {
   const std::vector<BinType> bins{{"20GP", 10, 10, 10}, {"40GP", 20, 20, 20}};
   const ItemSpec cube = makeItem(4, 4, 4), bar = makeItem(2, 1, 1);  // volumes 64 and 2
   // clang-format off
@@ -134,21 +99,8 @@ TEST_CASE("initial population: M, H, k, G and the draw order") {
                      plan.binGeneCount} == expected);
   }
 
-  // One item, G = 3: a near-order candidate draws its pick, rotation and genes (2 + G outputs),
-  // a shuffled one its rotation and genes (1 + G), candidate after candidate.
-  std::mt19937 reference(42), rng(42);
-  std::vector<std::int32_t> bit(40);
-  for (auto& b : bit) b = static_cast<std::int32_t>(reference() >> 31);
-  std::vector<Individual> candidates;
-  buildCandidates(rng, 1, {bar}, bins, {0}, {}, candidates);
-  REQUIRE(candidates.size() == 5);
-  CHECK(rawOutputsConsumed(rng, 42) == 2 * 5 + 3 * 4);
-  CHECK(std::tie(candidates[0].rotations, candidates[0].binTypeSequence) ==
-        std::tuple(Genes{bit[1]}, Genes{bit[2], bit[3], bit[4]}));
-  CHECK(std::tie(candidates[2].rotations, candidates[2].binTypeSequence) ==
-        std::tuple(Genes{bit[10]}, Genes{bit[11], bit[12], bit[13]}));
-
   // 100 candidates: a check per 32 started; one that says stop ends the build there.
+  std::mt19937 rng(42);
   for (const auto& [stopAt, expectedChecks, expectedBuilt] : {std::tuple{99, 4, 100}, {2, 2, 32}}) {
     int checks = 0;
     std::vector<Individual> built(1);  // appended after what is there

@@ -90,7 +90,6 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
     "argv, expected",
     [
         ([], "choose a command"),
-        (["pack", "s.json", "--bogus"], "unrecognized arguments: --bogus"),
         (["pack", "s.json", "--pop-size", "many"], "expected a whole number"),
         (["pack", "s.json", "--seed", "4294967296"], "out of range"),
         (["example", "--format", "xml", "d"], "invalid choice: 'xml'"),
@@ -104,7 +103,6 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
         (["pack", "shipment.json", "--search", "exact", "--pop-size", "0"], "pop_size must be at least 1, got 0"),
         (["pack", "shipment.json", "--search", "exact", "--pop-size", "400000000"], "pop_size 400000000 with 1 item"),
         (["pack", "shipment.json", "--effort", "21"], "effort must be between 0 and 20, got 21"),
-        (["pack", "shipment.json", "--search", "fast"], "invalid choice: 'fast'"),
         (["pack", "negative.json"], "Item #3: w must be positive, got -5 (negative.json line 3)"),
         (["pack", "nokey.json"], "key 'weight' in itemTable[1] (nokey.json line 3)"),
         (["pack", "huge.json"], "does not fit in any available bin type (huge.json line 2)"),
@@ -177,17 +175,10 @@ def test_loading_order_respects_support_and_access(boxes: list[Any], expected: l
 
 
 @pytest.mark.parametrize(
-    "argv, expected",
-    [
-        (["--version"], "stowra 0.1.0\n"),
-        (["--help"], "usage: stowra"),
-        (["pack", "--help"], "usage: stowra pack"),
-        (["demo", "--help"], "usage: stowra demo"),
-    ],
+    "argv, expected", [(["--version"], "stowra 0.1.0\n"), (["pack", "--help"], "usage: stowra pack")]
 )
-def test_version_and_help(capsys: Capture, argv: list[str], expected: str) -> None:
-    assert cli.main(argv) == 0
-    assert capsys.readouterr().out.startswith(expected)
+def test_version_and_help_exit_0(capsys: Capture, argv: list[str], expected: str) -> None:
+    assert cli.main(argv) == 0 and capsys.readouterr().out.startswith(expected)
 
 
 @pytest.mark.parametrize("option, library", [("--png", "matplotlib"), ("--html", "plotly")])

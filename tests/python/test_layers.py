@@ -14,10 +14,6 @@ check_layers = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(check_layers)
 
 
-def test_the_real_tree_is_clean() -> None:
-    assert check_layers.offences(_SCRIPT.parent.parent / "src") == []
-
-
 @pytest.mark.parametrize(
     ("path", "text", "expected"),
     [

@@ -2,8 +2,6 @@
 
 from __future__ import annotations
 
-import contextlib
-import io
 import os
 import re
 import signal
@@ -15,63 +13,13 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from plan_checks import check_plan
-from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem
+from problems import CONTAINER_20GP, CONTAINER_40GP, container, drawn_items, item, mixed_load, problem
 
 import stowra
-
-QUICK = {"pop_size": 6, "generations": 3, "time_limit": 0.0}
 
 
 def without_time(result: dict) -> dict:
     return {key: value for key, value in result.items() if key != "elapsedSeconds"}
-
-
-KEY_TYPES = {
-    "result": "sum20:int sum40:int fitness:float cost:float utilization:float centerPenalty:float "
-    "weightPenalty:float elapsedSeconds:float totalBins:int packingTable:list",
-    "bin": "id:int binType:str cost:float spaceUtilization:float currentWeight:float "
-    "centerOfGravity:tuple itemCount:int items:list",
-    "placement": "itemIndex:int x:float y:float z:float rotation:int",
-}
-
-
-def test_result_keys_in_order_with_their_python_types() -> None:
-    result = stowra.pack(mixed_load(30), **QUICK)
-    row = result["packingTable"][0]
-    for name, record in [("result", result), ("bin", row), ("placement", row["items"][0])]:
-        assert [f"{key}:{type(value).__name__}" for key, value in record.items()] == KEY_TYPES[name].split()
-    assert [type(value) for value in row["centerOfGravity"]] == [float] * 3
-
-
-def test_two_items_forced_into_two_containers() -> None:
-    # Each box takes more than half of the only container's length, so two bins are needed;
-    # index, not id, names the items.
-    load = problem(
-        items=[item(0, id=100, l=400.0, w=200, h=200), item(1, id=200, l=400.0, w=200, h=200)],
-        bins=[container()],
-    )
-    result = stowra.pack(load, **QUICK)
-    assert (result["totalBins"], result["sum20"], result["sum40"], result["cost"]) == (
-        2,
-        2,
-        0,
-        2000,
-    )
-    assert sorted(p["itemIndex"] for row in result["packingTable"] for p in row["items"]) == [0, 1]
-
-
-def test_an_item_too_heavy_for_every_container_is_left_out() -> None:
-    # Weight does not enter the fit pre-check. The first container cannot take the item, so a
-    # second is opened for it; that one cannot either, the item is left out and both
-    # containers stay, empty, in the plan.
-    load = problem(items=[item(0, weight=50_000.0)], bins=[container()])
-    result = stowra.pack(load, pop_size=1, generations=0)
-    assert (result["cost"], result["utilization"]) == (2000.0, 0.0)
-    empty = {"itemCount": 0, "items": [], "currentWeight": 0.0, "spaceUtilization": 0.0}
-    for number, row in enumerate(result["packingTable"], start=1):
-        assert row["id"] == number and row["centerOfGravity"] == (295.0, 117.0, 115.0)
-        assert {key: row[key] for key in empty} == empty
-    assert number == 2
 
 
 @pytest.mark.parametrize("pop_size", range(1, 10))
@@ -83,15 +31,6 @@ def test_small_populations_give_an_evaluated_plan(pop_size: int) -> None:
     assert result["fitness"] == figures + result["weightPenalty"]
 
 
-def test_zero_cost_containers_still_search() -> None:
-    # Free containers make fitness values negative, below -1 even.
-    load = mixed_load(40, seed=5)
-    load["binTable"] = [container(cost=0), container(CONTAINER_40GP, cost=0)]
-    result = stowra.pack(load, pop_size=12, generations=3, time_limit=0.0)
-    assert result["fitness"] < -1
-    assert check_plan(load, result) == set(range(40))
-
-
 @pytest.mark.parametrize("threads", [1, 2, 0])
 def test_same_seed_same_plan_and_lines_for_any_thread_count(threads: int, capfd) -> None:
     load = mixed_load(60, seed=11)
@@ -100,23 +39,6 @@ def test_same_seed_same_plan_and_lines_for_any_thread_count(threads: int, capfd)
     result = stowra.pack(load, pop_size=12, generations=12, threads=threads, seed=7)
     assert without_time(result) == without_time(reference)
     assert capfd.readouterr().out == reference_lines
-
-
-IMPROVEMENT = re.compile(
-    r"GA: Generation \d+ best fitness = \S+ \(cost=\S+, 20GP=\d+, 40GP=\d+, util=\S+, cp=\S+, wp=\S+\)"
-)
-
-
-def test_progress_lines_go_to_the_process_stdout(capfd) -> None:
-    python_stdout = io.StringIO()
-    with contextlib.redirect_stdout(python_stdout):
-        stowra.pack(mixed_load(40, seed=2), pop_size=10, generations=20, time_limit=0.0)
-    assert python_stdout.getvalue() == ""
-    lines = capfd.readouterr().out.splitlines()
-    assert lines[0] == "GA: Initializing population..."
-    assert re.fullmatch(r"GA: Initial best fitness = \d+(\.\d+)?(e\+\d+)?", lines[1])
-    periodic = re.compile(r"GA: Generation (10|20) best fitness = \S+")
-    assert all(IMPROVEMENT.fullmatch(line) or periodic.fullmatch(line) for line in lines[2:])
 
 
 @pytest.mark.parametrize(
@@ -146,26 +68,6 @@ def test_time_limit_stops_at_generation_zero(capfd, count: int, time_limit: floa
     assert check_plan(load, result) == set(range(count))
     # Generous, for a loaded machine: the limit plus a few decodes, not the whole population.
     assert time_limit < result["elapsedSeconds"] < time_limit + 60
-
-
-class Stop(Exception):
-    pass
-
-
-def test_a_signal_handler_exception_stops_the_search_unchanged() -> None:
-    # The interval timer signals from the kernel: no Python thread needs the interpreter
-    # lock that pack holds.
-    def handler(signum, frame):
-        raise Stop("stopped by the user")
-
-    previous = signal.signal(signal.SIGALRM, handler)
-    try:
-        signal.setitimer(signal.ITIMER_REAL, 0.3)
-        with pytest.raises(Stop, match="stopped by the user"):
-            stowra.pack(mixed_load(150, seed=1), pop_size=200, generations=10_000, time_limit=120.0)
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, previous)
 
 
 LONG_SEARCH = """
@@ -232,18 +134,7 @@ dimension = st.integers(min_value=5, max_value=150).map(float)
 @st.composite
 def small_problems(draw) -> dict:
     count = draw(st.integers(min_value=1, max_value=25))
-    items = [
-        item(
-            i,
-            l=draw(dimension),
-            w=draw(dimension),
-            h=draw(dimension),
-            weight=float(draw(st.integers(min_value=0, max_value=3000))),
-            factory=draw(st.integers(min_value=0, max_value=2)),
-            stackable=draw(st.booleans()),
-        )
-        for i in range(count)
-    ]
+    items = drawn_items(draw, count, dimension, st.integers(0, 3000), st.integers(0, 2))
     limit = float(draw(st.sampled_from([0, 2500, 28000])))
     bins = [container(CONTAINER_20GP, weight_limit=limit), container(CONTAINER_40GP)]
     return problem(items=items, bins=bins)
@@ -260,7 +151,9 @@ def test_any_plan_is_physically_sound(load: dict, seed: int) -> None:
 
 def test_container_names_given_as_bytes_come_back_as_text() -> None:
     load = problem(items=[item()], bins=[container(id=b"K\xc3\xbchl")])
-    assert stowra.pack(load, pop_size=1, generations=0)["packingTable"][0]["binType"] == "Kühl"
+    row = stowra.pack(load, pop_size=1, generations=0)["packingTable"][0]
+    # The golden plans pin every other key and type; JSON cannot tell a tuple from a list.
+    assert row["binType"] == "Kühl" and type(row["centerOfGravity"]) is tuple
 
 
 BROKEN_STDOUT = """

@@ -257,7 +257,6 @@ BEFORE = {"generation": 9, "bestFitness": 5.0, "cost": 4800.0, "seconds": 1.0}
         ),
         ("GA: Generation 20 best fitness = 5", {"generation": 20, "bestFitness": 5.0, "cost": 4800.0}),
         ("GA: Time limit reached at generation 31", {"generation": 31, "bestFitness": 5.0, "cost": 4800.0}),
-        ("GA: Initializing population...", None),
         ("some other output", None),
     ],
 )

@@ -79,23 +79,17 @@ def test_malformed_files_are_reported_at_the_spot(tmp_path: Path, name: str, tex
     assert message.startswith(expected) and "\n" not in message
 
 
+CONVERTED = '{"itemTable": [{"id": 3.0, "quantity": 0}, {"id": 4.0, "weight": 2}], "binTable": [{"cost": 9}]}'
+SPREADSHEET = {"i.csv": "\ufeffid;l;stackable;weight\n7;10;NO;\n", "c.csv": "id;l\n20GP;590\n"}
+
+
 @pytest.mark.parametrize(
     "files, items, bins",
     [
         # Whole numbers stay whole, sizes become floats, a quantity of 0 drops the row.
-        (
-            {
-                "s.json": '{"itemTable": [{"id": 3.0, "quantity": 0}, {"id": 4.0, "weight": 2}], "binTable": [{"cost": 9}]}'
-            },
-            [{"id": 4, "weight": 2.0}],
-            [{"cost": 9}],
-        ),
+        ({"s.json": CONVERTED}, [{"id": 4, "weight": 2.0}], [{"cost": 9}]),
         # A spreadsheet's CSV: byte order mark, semicolons, "NO"; an empty cell is left for pack to report.
-        (
-            {"i.csv": "\ufeffid;l;stackable;weight\n7;10;NO;\n", "c.csv": "id;l\n20GP;590\n"},
-            [{"id": 7, "l": 10.0, "stackable": False}],
-            [{"id": "20GP", "l": 590.0}],
-        ),
+        (SPREADSHEET, [{"id": 7, "l": 10.0, "stackable": False}], [{"id": "20GP", "l": 590.0}]),
     ],
 )
 def test_values_are_converted_to_what_pack_takes(
