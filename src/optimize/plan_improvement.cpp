@@ -55,6 +55,10 @@ std::optional<PackedBin> repackAll(const std::vector<std::int32_t>& given, std::
   return repacked;
 }
 
+bool stopped(const StopCheck& stop) {
+  return stop && stop();
+}
+
 std::vector<std::int32_t> typesByCost(const std::vector<BinType>& binTypes) {
   std::vector<std::int32_t> byCost(binTypes.size());
   std::iota(byCost.begin(), byCost.end(), 0);
@@ -68,10 +72,11 @@ std::vector<std::int32_t> typesByCost(const std::vector<BinType>& binTypes) {
 
 bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
                 const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
-                bool everyOrder) {
+                bool everyOrder, const StopCheck& stop) {
   const std::vector<std::int32_t> byCost = typesByCost(binTypes);
   bool changed = false;
   for (PackedBin& bin : bins) {
+    if (stopped(stop)) break;
     const double volume = loadVolume(bin, items);
     for (const std::int32_t type : byCost) {
       const BinType& candidate = binTypes[static_cast<std::size_t>(type)];
@@ -90,7 +95,7 @@ bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
 }
 
 bool mergeBins(std::vector<PackedBin>& bins, WallPacker& packer, const std::vector<ItemSpec>& items,
-               const std::vector<BinType>& binTypes) {
+               const std::vector<BinType>& binTypes, const StopCheck& stop) {
   std::vector<double> volumes;
   for (const PackedBin& bin : bins) volumes.push_back(loadVolume(bin, items));
   std::vector<std::pair<std::size_t, std::size_t>> pairs;
@@ -105,6 +110,7 @@ bool mergeBins(std::vector<PackedBin>& bins, WallPacker& packer, const std::vect
   });
   const std::vector<std::int32_t> byCost = typesByCost(binTypes);
   for (const auto& [a, b] : pairs) {
+    if (stopped(stop)) break;
     const double volume = volumes[a] + volumes[b];
     const double weight = bins[a].currentWeight + bins[b].currentWeight;
     std::vector<std::int32_t> both = loadingOrder(bins[a]);
@@ -151,18 +157,19 @@ bool emptyBin(std::vector<PackedBin>& bins, std::size_t victim, WallPacker& pack
 }
 
 void improvePlan(std::vector<PackedBin>& bins, WallPacker& packer,
-                 const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes) {
+                 const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+                 const StopCheck& stop) {
   std::erase_if(bins, [](const PackedBin& bin) { return bin.placements.empty(); });
   renumber(bins);
   do {
-    emptyBins(bins, packer, items);
-  } while (mergeBins(bins, packer, items, binTypes));
-  retypeBins(bins, packer, items, binTypes, true);
+    emptyBins(bins, packer, items, stop);
+  } while (mergeBins(bins, packer, items, binTypes, stop));
+  retypeBins(bins, packer, items, binTypes, true, stop);
   renumber(bins);
 }
 
-void emptyBins(std::vector<PackedBin>& bins, WallPacker& packer,
-               const std::vector<ItemSpec>& items) {
+void emptyBins(std::vector<PackedBin>& bins, WallPacker& packer, const std::vector<ItemSpec>& items,
+               const StopCheck& stop) {
   for (bool emptied = true; emptied && bins.size() > 1;) {
     std::vector<std::size_t> byFill(bins.size());
     std::iota(byFill.begin(), byFill.end(), std::size_t{0});
@@ -171,6 +178,7 @@ void emptyBins(std::vector<PackedBin>& bins, WallPacker& packer,
     });
     emptied = false;
     for (const std::size_t victim : byFill) {
+      if (stopped(stop)) return;
       if (bins[victim].cost < 0) continue;  // a bin that pays for itself stays
       if (emptyBin(bins, victim, packer, items)) {
         emptied = true;

@@ -176,14 +176,21 @@ Individual PlanSearch::summary(const PlanCandidate& candidate, bool improve) con
 
 Individual PlanSearch::run() {
   const auto start = std::chrono::steady_clock::now();
+  const StopCheck timeUp = [&] { return timeLimit > 0.0 && secondsSince(start) > timeLimit; };
   print(INITIALIZING_LINE);
   std::vector<PlanCandidate> pool = startingCandidates();
-  const auto evaluateAll = [this](std::vector<PlanCandidate>& candidates) {
+  // Each candidate is started only while time is left, so a late one never holds the search up;
+  // the ones skipped stay unevaluated. `always` is scored whatever the clock says.
+  const auto evaluateAll = [&](std::vector<PlanCandidate>& candidates, std::size_t always) {
     forEachIndexInParallel(static_cast<std::int32_t>(candidates.size()), [&](std::int32_t index) {
-      evaluate(candidates[static_cast<std::size_t>(index)]);
+      const auto at = static_cast<std::size_t>(index);
+      if (at != always && timeUp()) return;
+      evaluate(candidates[at]);
     });
   };
-  evaluateAll(pool);
+  // pack's greedy plan comes last and is loaded already: there is always a complete plan.
+  evaluateAll(pool, pool.size() - 1);
+  std::erase_if(pool, [](const PlanCandidate& candidate) { return !candidate.evaluated; });
   std::stable_sort(pool.begin(), pool.end(), betterPlan);
   if (pool.size() > static_cast<std::size_t>(POOL_SIZE)) pool.resize(POOL_SIZE);
   double bestFitness = summary(pool.front(), false).fitness;
@@ -193,7 +200,7 @@ Individual PlanSearch::run() {
   const bool searchable = items.size() > 1;
   for (std::int32_t round = 0; searchable && round < rounds; ++round) {
     if (checkInterrupt) checkInterrupt();
-    if (timeLimit > 0.0 && secondsSince(start) > timeLimit) {
+    if (timeUp()) {
       print(timeLimitLine(round));
       break;
     }
@@ -205,7 +212,14 @@ Individual PlanSearch::run() {
       const std::int32_t parent = std::min(boundedDraw(rng, 0, last), boundedDraw(rng, 0, last));
       children.push_back(mutated(pool[static_cast<std::size_t>(parent)]));
     }
-    evaluateAll(children);
+    evaluateAll(children, children.size());
+    // A round cut short by the clock is dropped whole, so which children made it in time
+    // never shows in the plan.
+    if (std::any_of(children.begin(), children.end(),
+                    [](const PlanCandidate& child) { return !child.evaluated; })) {
+      print(timeLimitLine(round));
+      break;
+    }
 
     PlanCandidate previousBest;
     previousBest.leftOut = pool.front().leftOut;
@@ -230,13 +244,14 @@ Individual PlanSearch::run() {
       print(periodicLine(roundNumber, bestFitness));
     }
   }
-  // The improvement steps can reorder plans of one cost, so every kept plan gets them.
+  // The improvement steps can reorder plans of one cost, so every kept plan gets them, each
+  // until the clock runs out; a step is finished or not begun, so every plan stays complete.
   for (PlanCandidate& kept : pool) kept.evaluated = false;
   forEachIndexInParallel(static_cast<std::int32_t>(pool.size()), [&](std::int32_t index) {
     PlanCandidate& kept = pool[static_cast<std::size_t>(index)];
     WallPacker packer(items, binTypes, preference);
     packer.rule = kept.rule;
-    improvePlan(kept.bins, packer, items, binTypes);
+    improvePlan(kept.bins, packer, items, binTypes, timeUp);
     evaluate(kept);
   });
   std::stable_sort(pool.begin(), pool.end(), betterPlan);

@@ -62,6 +62,21 @@ def test_plans_keep_the_loading_rules_and_place_every_item_that_fits(load: dict[
     assert all(row["itemCount"] > 0 for row in result["packingTable"])
 
 
+# The clock is read while the starting plans are made, between rounds and between the steps
+# that improve the kept plans; whenever it stops the search, the plan is still complete.
+@pytest.mark.parametrize(("count", "time_limit"), [(80, 1e-9), (20_000, 2.0)])
+def test_the_time_limit_stops_every_stage_with_a_complete_plan(
+    capfd: pytest.CaptureFixture[str], count: int, time_limit: float
+) -> None:
+    load = mixed_load(count, seed=4)
+    result = stowra.optimize(load, time_limit=time_limit)
+    assert capfd.readouterr().out.splitlines()[-1].startswith("GA: Time limit reached at ")
+    assert check_plan(load, result) == set(range(count))
+    check_factory_order(load, result)
+    # Generous, for a loaded machine: it once took minutes here.
+    assert result["elapsedSeconds"] < time_limit + 28
+
+
 def test_the_plan_is_the_same_for_one_and_two_threads(capfd: pytest.CaptureFixture[str]) -> None:
     load = mixed_load(150, seed=5)
     one = stowra.optimize(load, threads=1, effort=1)
