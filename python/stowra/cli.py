@@ -577,7 +577,7 @@ def run() -> NoReturn:
         status = 130
     finished = True
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    if (dropped or interrupted) and status != 130:
+    if dropped and status != 130:
         _say(sys.stderr, "interrupted")
         status = 130
     raise SystemExit(status)
