@@ -1,6 +1,5 @@
 #include <doctest/doctest.h>
 
-#include <random>
 #include <vector>
 
 #include "candidate/fitness.hpp"
@@ -32,40 +31,6 @@ PlanSearch quietSearch(const std::vector<ItemSpec>& items, const std::vector<Bin
 }
 
 }  // namespace
-
-TEST_CASE("plan search plans keep every loading rule and place every item on random problems") {
-  std::mt19937 rng(2024);
-  for (int trial = 0; trial < 60; ++trial) {
-    const RandomProblem problem = randomProblem(rng, 30);
-    PlanSearch search = quietSearch(problem.items, problem.binTypes, trial);
-    search.effort = trial % 2;
-    const Individual best = search.run();
-    CHECK(planFaults(problem.items, best.bins).empty());
-    std::size_t placed = 0;
-    for (const PackedBin& bin : best.bins) {
-      placed += bin.placements.size();
-      for (std::size_t k = 1; k < bin.placements.size(); ++k) {
-        CHECK(problem.items[bin.placements[k - 1].itemIndex].factory <=
-              problem.items[bin.placements[k].itemIndex].factory);
-      }
-    }
-    // Items heavier than every limit may be left out, nothing else.
-    std::size_t placeable = 0;
-    for (const ItemSpec& item : problem.items) {
-      for (const BinType& type : problem.binTypes) {
-        const bool fits =
-            (type.l >= item.l && type.w >= item.w) ||
-            (item.allowedRotations.size() == 2 && type.l >= item.w && type.w >= item.l);
-        if (fits && type.h >= item.h &&
-            (type.weight_limit <= 0 || type.weight_limit >= item.weight)) {
-          ++placeable;
-          break;
-        }
-      }
-    }
-    CHECK(placed == placeable);
-  }
-}
 
 TEST_CASE("pack's decoder wins a small case that defeats the wall rule") {
   // One 100 x 100 layer: the five bases fill 79% of it. Whatever the order and the corner
