@@ -21,6 +21,12 @@ DEFAULT_EFFORT = 2
 DEFAULT_TIME_LIMITS = {"optimize": 60.0, "exact": 300.0}
 
 
+def check_search(search: str) -> None:
+    """Raises ``ValueError`` unless ``search`` names one of ``SEARCHES``."""
+    if search not in SEARCHES:
+        raise ValueError(f"unknown search {search!r}; choose one of: {', '.join(SEARCHES)}")
+
+
 def run_search(
     input: dict[str, Any],
     *,
@@ -37,8 +43,7 @@ def run_search(
     Options the chosen search does not read are ignored. Raises ``ValueError`` for an unknown
     search name and for bad input, with the same messages as ``pack``.
     """
-    if search not in SEARCHES:
-        raise ValueError(f"unknown search {search!r}; choose one of: {', '.join(SEARCHES)}")
+    check_search(search)
     limit = DEFAULT_TIME_LIMITS[search] if time_limit is None else time_limit
     if search == "exact":
         return pack(

@@ -16,7 +16,7 @@ from typing import Any
 
 from stowra.files import Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
-from stowra.searches import DEFAULT_SEARCH, SEARCHES
+from stowra.searches import DEFAULT_SEARCH, check_search
 
 __all__ = [
     "ALLOWED_FAILURES",
@@ -111,8 +111,7 @@ def pack_many(
         raise ValueError(f"workers must be at least 1, got {workers}")
     if workers is not None and scheduler is not None:
         raise ValueError("workers sets the size of the local cluster; a scheduler brings its own")
-    if search not in SEARCHES:
-        raise ValueError(f"unknown search {search!r}; choose one of: {', '.join(SEARCHES)}")
+    check_search(search)
     options = {
         "search": search,
         "effort": effort,
