@@ -47,12 +47,6 @@ std::uint64_t searchMemoryLimit() {
   return 0;
 }
 
-double secondsBetween(std::chrono::steady_clock::time_point start,
-                      std::chrono::steady_clock::time_point stop) {
-  const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(stop - start);
-  return static_cast<double>(nanoseconds.count()) / 1e9;
-}
-
 void raisePython(PyObject* type, const std::string& message) {
   PyErr_SetString(type, message.c_str());
   throw py::error_already_set();

@@ -15,6 +15,7 @@
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
 #include "problem/search_arguments.hpp"
+#include "search/elapsed_time.hpp"
 
 namespace stowra {
 
@@ -44,15 +45,12 @@ struct PythonSignalRaised {};
 // is left to decoding, the caller and the machine. 0 (no limit) where it cannot be read.
 std::uint64_t searchMemoryLimit();
 
-double secondsBetween(std::chrono::steady_clock::time_point start,
-                      std::chrono::steady_clock::time_point stop);
-
 // Runs the search on its own clock and builds the result dict from the plan it returns.
 template <typename Search>
 pybind11::dict timedResult(Search&& search) {
   const auto start = std::chrono::steady_clock::now();
   const Individual best = search();
-  return buildResult(best, secondsBetween(start, std::chrono::steady_clock::now()));
+  return buildResult(best, secondsSince(start));
 }
 
 [[noreturn]] void raisePython(PyObject* type, const std::string& message);

@@ -10,6 +10,7 @@
 #include "optimize/type_choice.hpp"
 #include "packing/bin_packer.hpp"
 #include "packing/wall_packer.hpp"
+#include "search/elapsed_time.hpp"
 #include "search/parallel_evaluation.hpp"
 #include "search/progress_line.hpp"
 
@@ -19,12 +20,6 @@ namespace {
 
 bool sameScore(const PlanCandidate& a, const PlanCandidate& b) {
   return a.leftOut == b.leftOut && a.cost == b.cost && a.fillSpread == b.fillSpread;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::steady_clock::now() - start);
-  return static_cast<double>(elapsed.count()) / 1e9;
 }
 
 std::int32_t typeIndexOf(const PackedBin& bin, const std::vector<BinType>& binTypes) {

@@ -3,21 +3,12 @@
 #include <limits>
 
 #include "candidate/fitness.hpp"
+#include "search/elapsed_time.hpp"
 #include "search/genetic_solver.hpp"
 #include "search/progress_line.hpp"
 #include "search/selection.hpp"
 
 namespace stowra {
-
-namespace {
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::chrono::steady_clock::now() - start);
-  return static_cast<double>(elapsed.count()) / 1e9;
-}
-
-}  // namespace
 
 Individual GeneticSolver::run() {
   const auto start = std::chrono::steady_clock::now();

@@ -1,0 +1,11 @@
+#include "search/elapsed_time.hpp"
+
+namespace stowra {
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::steady_clock::now() - start);
+  return static_cast<double>(elapsed.count()) / 1e9;
+}
+
+}  // namespace stowra
