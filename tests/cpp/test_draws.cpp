@@ -50,12 +50,6 @@ TEST_CASE("raw outputs: standard seeding, unit draws, bounded draws and shuffles
   CHECK((rng == reference));
 }
 
-TEST_CASE("elite count: a tenth of the population, raised to even") {
-  for (const auto& [popSize, elites] :
-       {std::pair(9, 0), {10, 2}, {29, 2}, {30, 4}, {99, 10}, {150, 16}})
-    CHECK(eliteCountFor(popSize, 0.1) == elites);
-}
-
 TEST_CASE("roulette: weights, the wheel and the parent draws") {
   using W = std::vector<double>;
   CHECK(rouletteWeights(W{0.0, 1.0, 3.0}) == W{1.0, 0.5, 0.25});

@@ -134,34 +134,6 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
     assert not leftovers(Path("out"))
 
 
-@pytest.mark.parametrize(
-    "argv, message",
-    [
-        (["nowhere", "-o", "out"], "nowhere: no such file or folder"),
-        (["empty", "-o", "out"], "no shipment files found"),
-        (["a/x.json", "b", "-o", "out"], "would all be written as x.plan.json"),
-        (["b", "-o", "out", "--workers", "2", "--scheduler", "tcp://127.0.0.1:9"], "--workers"),
-        (["b", "-o", "out", "--workers", "0"], "needs at least 1 worker"),
-    ],
-)
-def test_batch_usage_errors_are_one_line_and_status_2(
-    tmp_path: Path,
-    monkeypatch: pytest.MonkeyPatch,
-    capsys: pytest.CaptureFixture[str],
-    argv: list[str],
-    message: str,
-) -> None:
-    monkeypatch.chdir(tmp_path)
-    Path("empty").mkdir()
-    write_loads(Path("a"), ["x"])
-    Path("b").mkdir()
-    (Path("b") / "x.toml").write_text("[[itemTable]]\n")
-    assert cli.main(["batch", *argv]) == 2
-    error = capsys.readouterr().err
-    assert message in error and error.count("\n") == 1
-    assert not Path("out").exists()
-
-
 # --- pack_many and dying workers ----------------------------------------------------------
 
 

@@ -110,6 +110,15 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
         (["pack", "empty.json"], "error: itemTable is empty (empty.json)"),
         (["pack", "items.csv", "nobins.csv"], "error: No available bins in binTable (nobins.csv)"),
         (["pack", "items.csv", "noname.csv"], "key 'id' in binTable[0] (noname.csv line 2)"),
+        (["batch", "nowhere", "-o", "out"], "nowhere: no such file or folder"),
+        (["batch", "empty", "-o", "out"], "no shipment files found"),
+        (["batch", "shipment.json", "b", "-o", "out"], "would all be written as shipment.plan.json"),
+        (["batch", "b", "-o", "out", "--workers", "2", "--scheduler", "tcp://127.0.0.1:9"], "--workers"),
+        (["batch", "b", "-o", "out", "--workers", "0"], "needs at least 1 worker"),
+        (["serve", "--data", "d", "--workers", "0"], "error: workers must be at least 1"),
+        (["serve", "--data", "d", "--max-time-limit", "0"], "error: max-time-limit must be above 0 seconds"),
+        (["serve", "--data", "d", "--token", " "], "error: token must not be empty"),
+        (["serve", "--data", "d", "--port", "70000"], "argument --port: 70000 is not a port (0 to 65535)"),
     ],
 )
 def test_user_errors_exit_2_with_one_line(capsys: Capture, argv: list[str], expected: str) -> None:
@@ -122,9 +131,13 @@ def test_user_errors_exit_2_with_one_line(capsys: Capture, argv: list[str], expe
     Path("items.csv").write_text("id,l,w,h,weight,factory,stackable\n1,10,10,10,1,1,true\n")
     Path("nobins.csv").write_text("id,l,w,h,cost,weight_limit,available\n20GP,9,9,9,1,0,no\n")
     Path("noname.csv").write_text("l,w,h,cost,weight_limit,available\n9,9,9,1,0,yes\n")
+    Path("empty").mkdir()
+    Path("b").mkdir()
+    (Path("b") / "shipment.toml").write_text("[[itemTable]]\n")
     assert cli.main(argv) == 2
     (line,) = capsys.readouterr().err.splitlines()
     assert line.startswith("stowra") and expected in line
+    assert not Path("out").exists() and not Path("d").exists()  # refused before writing anything
 
 
 @pytest.mark.parametrize("flag, code, level", [("-q", 0, "warning"), ("--strict", 1, "error")])

@@ -84,9 +84,10 @@ def whole(folder: Path, name: str) -> bool:
     [
         ["pack", "shipment.json", *OUTPUTS, *LONG_SEARCH],
         ["demo", "--html", "plan.html", *LONG_SEARCH],
-        ["pack", "-", "-o", "-", *LONG_SEARCH],  # the plan on stdout, progress on stderr
+        # The plan on stdout, progress on stderr; the exact search's signal checks.
+        ["pack", "-", "-o", "-", "--search", "exact", *LONG_SEARCH],
     ],
-    ids=["pack", "demo", "stdout"],
+    ids=["pack", "demo", "stdout-exact"],
 )
 def test_ctrl_c_during_the_search(tmp_path: Path, argv: list[str]) -> None:
     process = start(tmp_path, *argv)

@@ -1,13 +1,11 @@
-"""The plan pack returns: its shape, its soundness and its reproducibility."""
+"""The plan pack returns: sound and whole for odd inputs, small populations and its limits."""
 
 from __future__ import annotations
 
 import os
 import re
-import signal
 import subprocess
 import sys
-import time
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -18,10 +16,6 @@ from problems import CONTAINER_20GP, CONTAINER_40GP, container, drawn_items, ite
 import stowra
 
 
-def without_time(result: dict) -> dict:
-    return {key: value for key, value in result.items() if key != "elapsedSeconds"}
-
-
 @pytest.mark.parametrize("pop_size", range(1, 10))
 def test_small_populations_give_an_evaluated_plan(pop_size: int) -> None:
     load = mixed_load(25, seed=pop_size)
@@ -29,16 +23,6 @@ def test_small_populations_give_an_evaluated_plan(pop_size: int) -> None:
     assert check_plan(load, result) == set(range(25))
     figures = result["cost"] * 100 - result["utilization"] * 1000 + result["centerPenalty"]
     assert result["fitness"] == figures + result["weightPenalty"]
-
-
-@pytest.mark.parametrize("threads", [1, 2, 0])
-def test_same_seed_same_plan_and_lines_for_any_thread_count(threads: int, capfd) -> None:
-    load = mixed_load(60, seed=11)
-    reference = stowra.pack(load, pop_size=12, generations=12, threads=1, seed=7)
-    reference_lines = capfd.readouterr().out
-    result = stowra.pack(load, pop_size=12, generations=12, threads=threads, seed=7)
-    assert without_time(result) == without_time(reference)
-    assert capfd.readouterr().out == reference_lines
 
 
 @pytest.mark.parametrize(
@@ -70,62 +54,27 @@ def test_time_limit_stops_at_generation_zero(capfd, count: int, time_limit: floa
     assert time_limit < result["elapsedSeconds"] < time_limit + 60
 
 
-LONG_SEARCH = """
-import stowra, sys
-sys.path.insert(0, {tests!r})
-from problems import mixed_load
-stowra.pack(mixed_load(150, seed=1), pop_size=200, generations=10_000, time_limit=120.0)
-"""
-
-
-@pytest.mark.parametrize("wait", [0.2, 2.0])  # early and later in the search
-def test_ctrl_c_stops_a_long_search(wait: float) -> None:
-    script = LONG_SEARCH.format(tests=os.path.dirname(__file__))
-    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        assert child.stdout.readline() == "GA: Initializing population...\n"
-        time.sleep(wait)
-        child.send_signal(signal.SIGINT)
-        _, errors = child.communicate(timeout=30)
-    finally:
-        child.kill()
-    assert child.returncode != 0
-    assert errors.rstrip().endswith("KeyboardInterrupt")
-
-
+# Refused up front only on a machine with less than twice the estimate; elsewhere the capped
+# address space makes the allocation fail.
 MEMORY_HUNGRY = """
 import resource, stowra, sys
 sys.path.insert(0, {tests!r})
 from problems import item, problem
-if {address_space}:
-    resource.setrlimit(resource.RLIMIT_AS, ({address_space}, {address_space}))
+resource.setrlimit(resource.RLIMIT_AS, (2 * 2**30, 2 * 2**30))
 try:
-    result = stowra.pack(problem([item(0), item(1)]), pop_size={pop_size}, time_limit=5.0)
+    stowra.pack(problem([item(0), item(1)]), pop_size=5_000_000, time_limit=5.0)
 except MemoryError as error:
     print(f"MemoryError: {{error}}")
-else:
-    print(f"plan of {{result['totalBins']}} containers")
 """
-REFUSED = r"MemoryError: pop_size \d+ with 2 items needs about [\d.]+ GB .*; lower pop_size"
-RAN_OUT = "MemoryError: memory ran out during the search"
 
 
-@pytest.mark.parametrize(
-    ("pop_size", "address_space", "outcomes"),
-    [
-        # Refused up front where its estimate is over half the memory, else cut off in time.
-        (10_000_000, 0, [REFUSED, r"plan of \d+ containers"]),
-        # Under the estimate's limit, but the allocation fails.
-        (5_000_000, 2 * 2**30, [REFUSED, RAN_OUT]),
-    ],
-)
-def test_a_population_too_large_for_memory(pop_size: int, address_space: int, outcomes: list[str]) -> None:
-    if address_space and "asan" in os.environ.get("LD_PRELOAD", ""):
-        pytest.skip("the sanitizer's runtime needs more address space than the cap")
-    script = MEMORY_HUNGRY.format(tests=os.path.dirname(__file__), pop_size=pop_size, address_space=address_space)
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer needs more address space")
+def test_memory_running_out_during_the_search_is_a_memory_error() -> None:
+    script = MEMORY_HUNGRY.format(tests=os.path.dirname(__file__))
     done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
-    assert any(re.fullmatch(outcome, done.stdout.splitlines()[-1]) for outcome in outcomes), done.stdout
+    ran_out, refused = "memory ran out during the search", r"pop_size \d+ with 2 items needs about .*; lower pop_size"
+    assert re.fullmatch(f"MemoryError: ({ran_out}|{refused})", done.stdout.splitlines()[-1]), done.stdout
 
 
 dimension = st.integers(min_value=5, max_value=150).map(float)

@@ -141,12 +141,18 @@ NOWHERE = {
         ({"files": [("files", ("a.csv", b"")), ("files", ("a.csv", b""))]}, 400, "two files have the same name"),
         ({"files": [("files", ("../up.json", b"{}"))]}, 422, "up.json:1:1: no items"),
         ({"files": [("files", ("s.json", b"{}"))], "data": {"options": "{"}}, 400, "options is not JSON"),
+        ({"method": "GET", "url": "/api/plans/nosuchplan"}, 404, "no plan with id 'nosuchplan'"),
+        ({"method": "DELETE", "url": "/api/plans/nosuchplan"}, 404, "no plan with id 'nosuchplan'"),
+        ({"method": "GET", "url": "/api/plans/nosuchplan/view.html"}, 404, "no plan with id 'nosuchplan'"),
+        ({"method": "GET", "url": "/api/plans?limit=0"}, 400, "limit: "),
+        ({"method": "GET", "url": "/api/nowhere"}, 404, "not found: /api/nowhere"),
+        ({"method": "PUT", "url": "/api/plans"}, 405, "PUT is not allowed on /api/plans"),
     ],
 )
 def test_refusals_are_json_with_words_a_client_can_act_on(
     client: TestClient, request_args: dict[str, Any], status: int, words: str
 ) -> None:
-    answer = client.post("/api/plans", **request_args)
+    answer = client.request(**{"method": "POST", "url": "/api/plans", **request_args})
     assert answer.status_code == status, answer.text
     assert answer.headers["content-type"] == "application/json"
     assert words in answer.json()["error"]
@@ -167,23 +173,6 @@ def test_a_search_left_to_its_own_time_limit_stays_within_the_services(
 ) -> None:
     options = check_options(given, Settings(max_time_limit=max_time_limit))
     assert (options["search"], options["time_limit"]) == (search, time_limit)
-
-
-@pytest.mark.parametrize(
-    "method, path, status",
-    [
-        ("get", "/api/plans/nosuchplan", 404),
-        ("delete", "/api/plans/nosuchplan", 404),
-        ("get", "/api/plans/nosuchplan/view.html", 404),
-        ("get", "/api/plans?limit=0", 400),
-        ("get", "/api/nowhere", 404),
-        ("put", "/api/plans", 405),
-    ],
-)
-def test_unknown_ids_and_paths(client: TestClient, method: str, path: str, status: int) -> None:
-    answer = getattr(client, method)(path)
-    assert answer.status_code == status
-    assert answer.json()["error"]
 
 
 def test_downloads_wait_until_a_plan_is_done_and_cancel_ends_its_worker(

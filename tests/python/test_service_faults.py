@@ -73,26 +73,13 @@ def test_stowra_serve_prints_its_url_warns_when_open_and_answers_over_http(tmp_p
         assert server.stdout.read() == "stowra: stopped\n"
 
 
-@pytest.mark.parametrize(
-    "options, words",
-    [
-        (["--workers", "0"], "error: workers must be at least 1"),
-        (["--max-time-limit", "0"], "error: max-time-limit must be above 0 seconds"),
-        (["--token", " "], "error: token must not be empty"),
-        (["--port", "70000"], "argument --port: 70000 is not a port (0 to 65535)"),
-        (["--port", "BUSY"], "error: cannot listen on 127.0.0.1:BUSY: Address already in use"),
-    ],
-)
-def test_stowra_serve_refuses_bad_settings_in_one_line(
-    tmp_path: Path, capsys: pytest.CaptureFixture[str], options: list[str], words: str
-) -> None:
+def test_stowra_serve_on_a_busy_port_is_one_line(tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
     from stowra import cli
 
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM, socket.IPPROTO_TCP) as busy:
         busy.bind(("127.0.0.1", 0))
         busy.listen(1)
         port = str(busy.getsockname()[1])
-        given = [port if option == "BUSY" else option for option in options]
-        assert cli.main(["serve", "--data", str(tmp_path), *given]) == 2
+        assert cli.main(["serve", "--data", str(tmp_path), "--port", port]) == 2
     error = capsys.readouterr().err
-    assert words.replace("BUSY", port) in error and error.count("\n") == 1
+    assert f"error: cannot listen on 127.0.0.1:{port}: Address already in use" in error and error.count("\n") == 1

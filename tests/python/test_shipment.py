@@ -1,4 +1,5 @@
-"""Shipment files: quantities expand with their origin, errors point at the spot."""
+"""Shipment files: values converted to what pack takes, rows traced to their file and line,
+errors pointing at the spot."""
 
 from __future__ import annotations
 
@@ -6,8 +7,7 @@ from pathlib import Path
 
 import pytest
 
-from stowra.examples import EXAMPLE_ITEMS, example_csv
-from stowra.files import Shipment, ShipmentError, load_shipment, parse_csv_tables
+from stowra.files import Shipment, ShipmentError, load_shipment
 
 BINS_CSV = "id,l,w,h,cost,weight_limit,available\n20GP,590,234,239,1500,28000,true\n"
 
@@ -18,16 +18,6 @@ def load(tmp_path: Path, files: dict[str, str | bytes]) -> Shipment:
         (tmp_path / name).parent.mkdir(exist_ok=True)
         (tmp_path / name).write_bytes(data if isinstance(data, bytes) else data.encode())
     return load_shipment(tmp_path / name for name in files if "/" not in name)
-
-
-def test_expanded_csv_rows_keep_the_id_and_line_of_their_row() -> None:
-    files = example_csv()
-    shipment = parse_csv_tables(files["items.csv"], "i.csv", files["containers.csv"], "c.csv")
-    rows = enumerate(EXAMPLE_ITEMS, 2)  # line 1 is the header
-    expected = [(row["id"], line) for line, row in rows for _ in range(row["quantity"])]
-    assert [(source.id, source.line) for source in shipment.item_sources] == expected
-    assert [row["id"] for row in shipment.input["itemTable"]] == [id_ for id_, _ in expected]
-    assert all("quantity" not in row for row in shipment.input["itemTable"])
 
 
 @pytest.mark.parametrize(
