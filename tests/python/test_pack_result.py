@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import os
 import re
 import subprocess
@@ -17,12 +18,16 @@ import stowra
 
 
 @pytest.mark.parametrize("pop_size", range(1, 10))
-def test_small_populations_give_an_evaluated_plan(pop_size: int) -> None:
+def test_small_populations_give_an_evaluated_plan(pop_size: int, capfd) -> None:
     load = mixed_load(25, seed=pop_size)
     result = stowra.pack(load, pop_size=pop_size, generations=4, time_limit=0.0)
     assert check_plan(load, result) == set(range(25))
     figures = result["cost"] * 100 - result["utilization"] * 1000 + result["centerPenalty"]
     assert result["fitness"] == figures + result["weightPenalty"]
+    # Below ten members no elite carries the best over: the best reported is the plan
+    # returned, never an offspring not yet evaluated.
+    last = capfd.readouterr().out.splitlines()[-1]
+    assert math.isclose(float(last.split(" = ")[1].split()[0]), result["fitness"], rel_tol=1e-5), last
 
 
 @pytest.mark.parametrize(
