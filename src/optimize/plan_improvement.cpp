@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "optimize/column_order.hpp"
 #include "optimize/item_orders.hpp"
 
 namespace stowra {
@@ -35,19 +36,23 @@ bool mightHold(const BinType& type, double volume, double weight) {
 }
 
 // Loads the items into an empty bin of the type: in the given order (grouped by factory) with
-// the packer's rule first, then in every starting order with every corner rule; the first
-// loading that takes them all, or nullopt.
+// the packer's rule first, then in every starting order and in columns as tall as the bin, with
+// every corner rule; the first loading that takes them all, or nullopt.
 std::optional<PackedBin> repackAll(const std::vector<std::int32_t>& given, std::int32_t type,
                                    std::int32_t binId, WallPacker& packer,
-                                   const std::vector<ItemSpec>& items) {
+                                   const std::vector<ItemSpec>& items,
+                                   const std::vector<BinType>& binTypes) {
   const WallRule own = packer.rule;
   const auto keepOrder = [](const ItemSpec&, const ItemSpec&) { return false; };
   std::optional<PackedBin> repacked =
       packer.packAllInto(groupedOrder(items, given, keepOrder), type, binId);
+  std::vector<std::vector<std::int32_t>> orders;
+  for (const ItemOrder& key : startingKeys()) orders.push_back(groupedOrder(items, given, key));
+  orders.push_back(columnOrder(items, given, binTypes[static_cast<std::size_t>(type)].h));
   for (std::int32_t rule = 0; !repacked && rule < WALL_RULE_COUNT; ++rule) {
     packer.rule = static_cast<WallRule>(rule);
-    for (const ItemOrder& key : startingKeys()) {
-      repacked = packer.packAllInto(groupedOrder(items, given, key), type, binId);
+    for (const std::vector<std::int32_t>& order : orders) {
+      repacked = packer.packAllInto(order, type, binId);
       if (repacked) break;
     }
   }
@@ -82,8 +87,9 @@ bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
       const BinType& candidate = binTypes[static_cast<std::size_t>(type)];
       if (!(candidate.cost < bin.cost)) break;
       if (!mightHold(candidate, volume, bin.currentWeight)) continue;
-      auto repacked = everyOrder ? repackAll(loadingOrder(bin), type, bin.id, packer, items)
-                                 : packer.packAllInto(loadingOrder(bin), type, bin.id);
+      auto repacked = everyOrder
+                          ? repackAll(loadingOrder(bin), type, bin.id, packer, items, binTypes)
+                          : packer.packAllInto(loadingOrder(bin), type, bin.id);
       if (repacked) {
         bin = std::move(*repacked);
         changed = true;
@@ -120,7 +126,7 @@ bool mergeBins(std::vector<PackedBin>& bins, WallPacker& packer, const std::vect
       const BinType& candidate = binTypes[static_cast<std::size_t>(type)];
       if (!(candidate.cost < bins[a].cost + bins[b].cost)) break;
       if (!mightHold(candidate, volume, weight)) continue;
-      if (auto merged = repackAll(both, type, bins[a].id, packer, items)) {
+      if (auto merged = repackAll(both, type, bins[a].id, packer, items, binTypes)) {
         bins[a] = std::move(*merged);
         bins.erase(bins.begin() + static_cast<std::ptrdiff_t>(b));
         renumber(bins);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <numeric>
 
 #include "candidate/fitness.hpp"
 #include "candidate/random_draws.hpp"
+#include "optimize/column_order.hpp"
 #include "optimize/item_orders.hpp"
 #include "optimize/plan_improvement.hpp"
 #include "optimize/type_choice.hpp"
@@ -87,11 +89,23 @@ void PlanSearch::evaluate(PlanCandidate& candidate) const {
 
 std::vector<PlanCandidate> PlanSearch::startingCandidates() const {
   const std::vector<std::int32_t> cover = cheapestCover(items, binTypes, preference);
+  std::vector<std::vector<std::int32_t>> orders;
+  for (const ItemOrder& key : startingKeys()) orders.push_back(groupedOrder(items, key));
+  // Columns as tall as each height of bin there is.
+  std::vector<std::int32_t> all(items.size());
+  std::iota(all.begin(), all.end(), 0);
+  std::vector<double> heights;
+  for (const BinType& type : binTypes) {
+    if (std::find(heights.begin(), heights.end(), type.h) == heights.end()) {
+      heights.push_back(type.h);
+      orders.push_back(columnOrder(items, all, type.h));
+    }
+  }
   std::vector<PlanCandidate> candidates;
-  for (const ItemOrder& key : startingKeys()) {
+  for (const std::vector<std::int32_t>& order : orders) {
     for (std::int32_t rule = 0; rule < WALL_RULE_COUNT; ++rule) {
       PlanCandidate candidate;
-      candidate.order = groupedOrder(items, key);
+      candidate.order = order;
       candidate.rule = static_cast<WallRule>(rule);
       candidates.push_back(candidate);
       if (!cover.empty()) {

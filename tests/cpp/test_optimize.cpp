@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "candidate/fitness.hpp"
+#include "optimize/column_order.hpp"
+#include "optimize/item_orders.hpp"
 #include "optimize/plan_improvement.hpp"
 #include "optimize/plan_search.hpp"
 #include "packing/wall_packer.hpp"
@@ -115,4 +117,30 @@ TEST_CASE("two full bins merge into one cheaper bin, factories in order, only wh
     finishBins(bins, items);
     CHECK(planFaults(items, bins).empty());
   }
+}
+
+TEST_CASE("boxes that carry nothing ride on columns instead of taking the floor") {
+  // The 20 x 10 x 30 bin holds two 10 x 10 x 10 boxes, each under a 10 x 10 x 20 box that
+  // carries nothing, exactly. By volume the tall boxes come first and take the whole floor, and
+  // nothing may stand on them: two bins. In columns each tall box tops a short one: one bin.
+  std::vector<ItemSpec> items = {makeItem(10, 10, 20, 1, false), makeItem(10, 10, 10),
+                                 makeItem(10, 10, 20, 1, false), makeItem(10, 10, 10)};
+  items[0].factory = items[1].factory = 2;
+  items[2].factory = items[3].factory = 1;
+  const std::vector<BinType> types{BinType{"B", 20, 10, 30, 1, 0, true}};
+  const std::vector<std::int32_t> all{0, 1, 2, 3};
+  const std::vector<std::int32_t> columns = columnOrder(items, all, 30);
+  // Factory 1's column first, each column from the bottom up.
+  CHECK(columns == std::vector<std::int32_t>{3, 2, 1, 0});
+  for (std::int32_t rule = 0; rule < WALL_RULE_COUNT; ++rule) {
+    WallPacker packer(items, types, {0});
+    packer.rule = static_cast<WallRule>(rule);
+    CHECK(packer.pack(groupedOrder(items, all, startingKeys().front()), {}).size() == 2);
+    CHECK(packer.pack(columns, {}).size() == 1);
+  }
+  PlanSearch search = quietSearch(items, types, 1);
+  search.effort = 0;
+  const Individual best = search.run();
+  CHECK(best.bins.size() == 1);
+  CHECK(planFaults(items, best.bins).empty());
 }
