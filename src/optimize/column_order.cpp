@@ -90,11 +90,16 @@ void appendColumns(const std::vector<ItemSpec>& items, const std::vector<std::in
     const ItemSpec& item = items[static_cast<std::size_t>(index)];
     const Base base = baseOf(item);
     bool topped = false;
-    // Groups come largest base first, so the smallest that holds the item is found from the end.
-    for (std::size_t g = groups.size(), tries = 0; g-- > 0 && tries < BASE_TRIES && !topped;) {
-      if (!groups[g].base.holds(base)) continue;
-      ++tries;
-      Column column = stackFrom(groups[g], items, height - item.h);
+    // Groups come largest base first: the smallest that holds the item is found going back
+    // from the last group with area enough.
+    const auto enough = std::partition_point(groups.begin(), groups.end(), [&](const BaseGroup& g) {
+      return g.base.area() >= base.area();
+    });
+    auto g = enough;
+    for (std::size_t tries = 0; g != groups.begin() && tries < BASE_TRIES && !topped; ++tries) {
+      --g;
+      if (!g->base.holds(base)) continue;
+      Column column = stackFrom(*g, items, height - item.h);
       if (column.members.empty()) continue;
       column.members.push_back(index);
       column.height += item.h;
