@@ -101,7 +101,8 @@ _SEARCH_OPTIONS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
         "effort",
         _int32,
         "N",
-        "optimize only: search rounds, 0 to 20, 30 rounds each (default 2)",
+        "optimize only: search effort, 0 to 20: up to 30 rounds each, ending after 10 each "
+        "without a better plan (default 2)",
     ),
     ("--pop-size", "pop_size", _int32, "N", "exact only: population size"),
     ("--generations", "generations", _int32, "N", "exact only: most generations to search"),

@@ -26,8 +26,10 @@ const std::string OPTIMIZE_DOC =
     "  threads: OpenMP threads, 0=all (default 0); the plan is the same for any count\n"
     "  seed: random seed (default 42)\n"
     "  effort: 0 to " +
-    std::to_string(MAX_EFFORT) + ", rounds of search (" + std::to_string(ROUNDS_PER_EFFORT) +
-    " per level); 0 keeps the best starting plan (default 2)\n"
+    std::to_string(MAX_EFFORT) + ", rounds of search (at most " +
+    std::to_string(ROUNDS_PER_EFFORT) + " per level, ending after " +
+    std::to_string(STALL_ROUNDS_PER_EFFORT) +
+    " per level without a better plan); 0 keeps the best starting plan (default 2)\n"
     "\n"
     "Returns: dict with packing results\n"
     "\n"

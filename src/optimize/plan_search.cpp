@@ -206,8 +206,12 @@ Individual PlanSearch::run() {
   print(initialBestLine(bestFitness));
 
   const std::int32_t rounds = ROUNDS_PER_EFFORT * effort;
+  // Better plans come early or not at all: a long run of rounds without one ends the search.
+  const std::int32_t stallRounds = STALL_ROUNDS_PER_EFFORT * effort;
+  std::int32_t lastBetter = 0;
   const bool searchable = items.size() > 1;
-  for (std::int32_t round = 0; searchable && round < rounds; ++round) {
+  for (std::int32_t round = 0; searchable && round < rounds && round - lastBetter < stallRounds;
+       ++round) {
     if (checkInterrupt) checkInterrupt();
     if (timeUp()) {
       print(timeLimitLine(round));
@@ -246,6 +250,7 @@ Individual PlanSearch::run() {
 
     const std::int32_t roundNumber = round + 1;
     if (betterPlan(pool.front(), previousBest)) {
+      lastBetter = roundNumber;
       const Individual best = summary(pool.front(), false);
       bestFitness = best.fitness;
       print(improvementLine(roundNumber, best));

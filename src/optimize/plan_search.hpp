@@ -31,11 +31,14 @@ struct PlanCandidate {
 bool betterPlan(const PlanCandidate& a, const PlanCandidate& b);
 
 struct PlanSearchConfig {
-  std::int32_t effort = 2;  // rounds = ROUNDS_PER_EFFORT * effort
+  // At most ROUNDS_PER_EFFORT * effort rounds, ended early once STALL_ROUNDS_PER_EFFORT * effort
+  // rounds in a row find no better plan.
+  std::int32_t effort = 2;
   double timeLimit = 60.0;  // seconds; <= 0 switches the limit off
 };
 
 inline constexpr std::int32_t ROUNDS_PER_EFFORT = 30;
+inline constexpr std::int32_t STALL_ROUNDS_PER_EFFORT = 10;
 inline constexpr std::int32_t CHILDREN_PER_ROUND = 32;
 inline constexpr std::int32_t POOL_SIZE = 12;
 
