@@ -8,11 +8,11 @@ namespace stowra {
 
 namespace {
 
-// Bounds on the scans below, so that the order stays near linear in the items whatever the
-// shipment: bases tried for a topper, items tried for one column, columns of a base kept open.
-constexpr std::size_t BASE_TRIES = 256;
-constexpr std::size_t ITEM_TRIES = 64;
-constexpr std::size_t OPEN_COLUMNS = 8;
+// Bounds on the search for a topper's column, so that the order stays near linear in the items
+// whatever the shipment: groups looked at, and among them groups whose base holds the topper.
+constexpr std::size_t GROUPS_LOOKED_AT = 4096;
+constexpr std::size_t HOLDING_GROUPS_TRIED = 256;
+constexpr std::size_t OPEN_COLUMNS = 8;  // columns of a base still open to the next box
 
 struct Base {
   double longer = 0.0;
@@ -27,12 +27,23 @@ Base baseOf(const ItemSpec& item) {
   return {std::max(item.l, item.w), std::min(item.l, item.w)};
 }
 
-// The stackable items of one base, tallest first, and which of them are in a column yet.
+// The stackable items of one base, tallest first. `next` leads from a position to the first
+// member at or after it not yet in a column (halving the paths it walks), so members already
+// used are stepped over in near constant time; an unused member leads to itself.
 struct BaseGroup {
   Base base;
   std::vector<std::int32_t> members;
-  std::vector<bool> used;
-  std::size_t firstFree = 0;
+  std::vector<double> heights;
+  std::vector<std::size_t> next;  // one more than the members: the end leads to itself
+
+  bool used(std::size_t k) const { return next[k] != k; }
+  std::size_t firstUnused(std::size_t k) {
+    while (next[k] != k) {
+      next[k] = next[next[k]];
+      k = next[k];
+    }
+    return k;
+  }
 };
 
 struct Column {
@@ -42,22 +53,23 @@ struct Column {
 };
 
 // Stacks unused members of the group, tallest first, as long as the column stays within
-// `room`; the column is empty when none fits.
-Column stackFrom(BaseGroup& group, const std::vector<ItemSpec>& items, double room) {
+// `room` (first fit); the column is empty when none fits. Members too tall for the room left
+// are never looked at: they come first.
+Column stackFrom(BaseGroup& group, double room) {
   Column column{group.base, 0.0, {}};
-  while (group.firstFree < group.used.size() && group.used[group.firstFree]) ++group.firstFree;
-  for (std::size_t k = group.firstFree, tries = 0; k < group.members.size() && tries < ITEM_TRIES;
-       ++k) {
-    if (group.used[k]) continue;
-    ++tries;
-    const double h = items[static_cast<std::size_t>(group.members[k])].h;
-    if (column.height + h <= room) {
-      column.members.push_back(group.members[k]);
-      column.height += h;
-      group.used[k] = true;
-    }
+  for (std::size_t k = 0;;) {
+    k = static_cast<std::size_t>(
+        std::partition_point(group.heights.begin() + static_cast<std::ptrdiff_t>(k),
+                             group.heights.end(),
+                             [&](double h) { return column.height + h > room; }) -
+        group.heights.begin());
+    k = group.firstUnused(k);
+    if (k == group.members.size()) return column;
+    column.members.push_back(group.members[k]);
+    column.height += group.heights[k];
+    group.next[k] = k + 1;
+    ++k;
   }
-  return column;
 }
 
 // The items of one factory's run (sorted by base, largest first, then tallest first), in
@@ -73,10 +85,14 @@ void appendColumns(const std::vector<ItemSpec>& items, const std::vector<std::in
       continue;
     }
     if (groups.empty() || !(groups.back().base == baseOf(item))) {
-      groups.push_back(BaseGroup{baseOf(item), {}, {}, 0});
+      groups.push_back(BaseGroup{baseOf(item), {}, {}, {}});
     }
     groups.back().members.push_back(index);
-    groups.back().used.push_back(false);
+    groups.back().heights.push_back(item.h);
+  }
+  for (BaseGroup& group : groups) {
+    group.next.resize(group.members.size() + 1);
+    std::iota(group.next.begin(), group.next.end(), std::size_t{0});
   }
 
   // First a column for each item that carries nothing, low enough to take it on top, on the
@@ -95,11 +111,15 @@ void appendColumns(const std::vector<ItemSpec>& items, const std::vector<std::in
     const auto enough = std::partition_point(groups.begin(), groups.end(), [&](const BaseGroup& g) {
       return g.base.area() >= base.area();
     });
-    auto g = enough;
-    for (std::size_t tries = 0; g != groups.begin() && tries < BASE_TRIES && !topped; ++tries) {
-      --g;
-      if (!g->base.holds(base)) continue;
-      Column column = stackFrom(*g, items, height - item.h);
+    const auto candidates = static_cast<std::size_t>(enough - groups.begin());
+    std::size_t holding = 0;
+    for (std::size_t looked = 0; looked < candidates && looked < GROUPS_LOOKED_AT &&
+                                 holding < HOLDING_GROUPS_TRIED && !topped;
+         ++looked) {
+      BaseGroup& group = groups[candidates - 1 - looked];
+      if (!group.base.holds(base)) continue;
+      ++holding;
+      Column column = stackFrom(group, height - item.h);
       if (column.members.empty()) continue;
       column.members.push_back(index);
       column.height += item.h;
@@ -112,7 +132,7 @@ void appendColumns(const std::vector<ItemSpec>& items, const std::vector<std::in
   for (BaseGroup& group : groups) {
     const std::size_t firstOwn = columns.size();
     for (std::size_t k = 0; k < group.members.size(); ++k) {
-      if (group.used[k]) continue;
+      if (group.used(k)) continue;
       const std::int32_t index = group.members[k];
       const double h = items[static_cast<std::size_t>(index)].h;
       Column* home = nullptr;

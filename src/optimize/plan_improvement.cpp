@@ -46,6 +46,7 @@ std::optional<PackedBin> repackAll(const std::vector<std::int32_t>& given, std::
   const auto keepOrder = [](const ItemSpec&, const ItemSpec&) { return false; };
   std::optional<PackedBin> repacked =
       packer.packAllInto(groupedOrder(items, given, keepOrder), type, binId);
+  if (repacked) return repacked;
   std::vector<std::vector<std::int32_t>> orders;
   for (const ItemOrder& key : startingKeys()) orders.push_back(groupedOrder(items, given, key));
   orders.push_back(columnOrder(items, given, binTypes[static_cast<std::size_t>(type)].h));

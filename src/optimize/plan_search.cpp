@@ -91,14 +91,17 @@ std::vector<PlanCandidate> PlanSearch::startingCandidates() const {
   const std::vector<std::int32_t> cover = cheapestCover(items, binTypes, preference);
   std::vector<std::vector<std::int32_t>> orders;
   for (const ItemOrder& key : startingKeys()) orders.push_back(groupedOrder(items, key));
-  // Columns as tall as each height of bin there is.
+  // Columns as tall as the bins of the first few heights, the most economical types first:
+  // each height costs six more starting plans.
   std::vector<std::int32_t> all(items.size());
   std::iota(all.begin(), all.end(), 0);
   std::vector<double> heights;
-  for (const BinType& type : binTypes) {
-    if (std::find(heights.begin(), heights.end(), type.h) == heights.end()) {
-      heights.push_back(type.h);
-      orders.push_back(columnOrder(items, all, type.h));
+  for (const std::int32_t type : preference) {
+    const double height = binTypes[static_cast<std::size_t>(type)].h;
+    if (heights.size() < MAX_COLUMN_HEIGHTS &&
+        std::find(heights.begin(), heights.end(), height) == heights.end()) {
+      heights.push_back(height);
+      orders.push_back(columnOrder(items, all, height));
     }
   }
   std::vector<PlanCandidate> candidates;

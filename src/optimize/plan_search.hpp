@@ -41,6 +41,7 @@ inline constexpr std::int32_t ROUNDS_PER_EFFORT = 30;
 inline constexpr std::int32_t STALL_ROUNDS_PER_EFFORT = 10;
 inline constexpr std::int32_t CHILDREN_PER_ROUND = 32;
 inline constexpr std::int32_t POOL_SIZE = 12;
+inline constexpr std::size_t MAX_COLUMN_HEIGHTS = 3;  // bin heights given column starting plans
 
 // The search behind optimize: good starting orders (several sort keys, each with every wall
 // rule and two type choices, and pack's own decoder on the volume order), then rounds of
