@@ -212,8 +212,21 @@ def connect(scheduler: Any = None, workers: int | None = None) -> Iterator[Any]:
             silence_logs=logging.CRITICAL,
             preload=["stowra.batch.worker"],
         )
-    with cluster, Client(cluster) as client:
-        yield client
+    try:
+        with Client(cluster) as client:
+            yield client
+    finally:
+        _close_local_cluster(cluster)
+
+
+def _close_local_cluster(cluster: Any) -> None:
+    """Closes the batch's own cluster. When a worker died late in the batch, its nanny may
+    still be starting the replacement as the cluster closes, and Dask's close then fails (it
+    waits on a process not started yet). By then every outcome is delivered (or the batch
+    was abandoned with an error of its own), so a failed close must not end a finished batch
+    with an error."""
+    with contextlib.suppress(Exception):
+        cluster.close()
 
 
 def _failure(error: BaseException) -> str:
