@@ -461,6 +461,8 @@ def _run(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn) -> i
     try:
         _write_outputs(args, result, shipment, report)
     except OSError as error:
+        if error.filename is None:  # standard output closed: said as everywhere else
+            raise
         raise UsageError(f"cannot write {error.filename}: {error.strerror}") from None
     report.flush()
 

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import csv
 import json
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -44,3 +45,16 @@ def test_native_lines_stay_off_stdout(tmp_path: Path, option: list[str]) -> None
         assert "Plan for <stdin>" in done.stdout and "GA: " not in done.stderr
     else:
         assert json.loads(done.stdout)["totalBins"] >= 1 and "GA: " in done.stderr
+
+
+@pytest.mark.parametrize("option", [[], ["--quiet"], ["-o", "-"]], ids=["report", "quiet", "plan"])
+def test_a_closed_standard_output_ends_with_one_line(tmp_path: Path, option: list[str]) -> None:
+    # Nothing reads standard output, as when a reader stops early (`stowra pack ... | head`).
+    reading, writing = os.pipe()
+    os.close(reading)
+    with open(writing, "wb") as closed:
+        command = [sys.executable, "-m", "stowra", "pack", "-", *option, *TINY]
+        done = subprocess.run(
+            command, cwd=tmp_path, input=example_json().encode(), stdout=closed, stderr=subprocess.PIPE, timeout=120
+        )
+    assert (done.returncode, done.stderr.decode().splitlines()[-1]) == (2, "stowra: error: Broken pipe")
