@@ -5,8 +5,6 @@ from __future__ import annotations
 import random
 from typing import Any
 
-from hypothesis import strategies as st
-
 CONTAINER_20GP = dict(id="20GP", l=590.0, w=234.0, h=230.0, cost=1000, weight_limit=28000.0, available=True)
 CONTAINER_40GP = {**CONTAINER_20GP, "id": "40GP", "l": 1203.0, "cost": 1800, "weight_limit": 26000.0}
 
@@ -35,13 +33,3 @@ def mixed_load(count: int, seed: int = 0) -> dict[str, Any]:
         return item(i, l=l, w=w, h=h, weight=weight, factory=rng.randint(1, 3), stackable=rng.random() > 0.15)
 
     return problem(items=[one(i) for i in range(count)])
-
-
-def drawn_items(draw: st.DrawFn, count: int, size: Any, weight: Any, factory: Any) -> list[dict[str, Any]]:
-    """Items for hypothesis: sizes drawn from ``size``, weight and factory from theirs."""
-
-    def one(i: int) -> dict[str, Any]:
-        l, w, h = (draw(size) for _ in range(3))
-        return item(i, l=l, w=w, h=h, weight=float(draw(weight)), factory=draw(factory), stackable=draw(st.booleans()))
-
-    return [one(i) for i in range(count)]
