@@ -45,7 +45,7 @@ TEST_CASE("failures stop the search and reach the caller") {
   }
 }
 
-TEST_CASE("the initial population, decoded on the team, is what one-by-one decoding gives") {
+TEST_CASE("the initial population: refused over the memory limit, cut short by the clock") {
   std::mt19937 rng(5);
   const RandomProblem p = randomProblem(rng, 60, 2.0);
   const Genes factories = itemFactoriesOf(p.items);
@@ -66,6 +66,8 @@ TEST_CASE("the initial population, decoded on the team, is what one-by-one decod
                        MemoryLimitExceeded);
   const std::vector<Individual> population = initialPopulation(estimate, {});
   REQUIRE(population.size() == 56);
+  // Members carry figures, not bins; the golden plans at two threads pin the figures.
+  for (const Individual& member : population) CHECK((member.evaluated && member.bins.empty()));
 
   // Time up at the first check keeps the seed alone; later, some decoded members, each the
   // member at its place in the full population (nothing drawn differently, none undecoded).
@@ -83,16 +85,6 @@ TEST_CASE("the initial population, decoded on the team, is what one-by-one decod
       REQUIRE(at < population.size());
       CHECK((member.evaluated && member.fitness == population[at].fitness));
     }
-  }
-  for (const Individual& member : population) {
-    Individual alone = member;
-    alone.invalidate();
-    evaluate(alone, p.items, p.binTypes, totalWeight);
-    CHECK((member.evaluated && member.bins.empty()));  // members carry figures, not bins
-    CHECK(std::tie(member.fitness, member.cost, member.utilization, member.centerPenalty,
-                   member.weightPenalty, member.sum20, member.sum40) ==
-          std::tie(alone.fitness, alone.cost, alone.utilization, alone.centerPenalty,
-                   alone.weightPenalty, alone.sum20, alone.sum40));
   }
 }
 

@@ -36,14 +36,6 @@ inline std::int64_t rawOutputsConsumed(const std::mt19937& used, std::uint32_t s
   return -1;
 }
 
-// The first seed whose first unit draws satisfy `accept`, for steering a single test.
-template <typename Accept>
-std::uint32_t seedWhere(Accept accept) {
-  for (std::uint32_t seed = 1;; ++seed) {
-    if (std::mt19937 probe(seed); accept(probe)) return seed;
-  }
-}
-
 // A problem together with one chromosome for it.
 struct RandomProblem {
   std::vector<ItemSpec> items;

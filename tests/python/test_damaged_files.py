@@ -52,20 +52,14 @@ def _csv(rows: list[dict[str, Any]]) -> str:
 TABLES = {"itemTable": ITEMS, "binTable": BINS}
 # One well-formed shipment per format: the file that is damaged, and the files beside it.
 VALID = {
-    "s.json": json.dumps({"itemTable": ITEMS, "binTable": BINS}, indent=1).encode(),
-    "s.toml": _toml({"itemTable": ITEMS, "binTable": BINS}).encode(),
+    "s.json": json.dumps(TABLES, indent=1).encode(),
+    "s.toml": _toml(TABLES).encode(),
     "items.csv": _csv(ITEMS).encode(),
     "containers.csv": _csv(BINS).encode(),
     "s.xlsx": workbook_bytes({table: (COLUMNS[table], rows) for table, rows in TABLES.items()}),
 }
 # The command's arguments for each damaged file: a CSV file needs its partner.
-ARGUMENTS = {
-    "s.json": ["s.json"],
-    "s.toml": ["s.toml"],
-    "items.csv": ["items.csv", "containers.csv"],
-    "containers.csv": ["items.csv", "containers.csv"],
-    "s.xlsx": ["s.xlsx"],
-}
+ARGUMENTS = {name: [name] if name.startswith("s.") else ["items.csv", "containers.csv"] for name in VALID}
 # Pieces that reach the corners of the readers: huge and odd numbers, quotes, brackets, NULs.
 TOKENS = [
     b"-1", b"0", b"1e309", b"-1e309", b"NaN", b"nan", b"inf", b"99999", b"2147483648",
@@ -118,7 +112,7 @@ JSON_VALUES = st.recursive(
 @st.composite
 def reshaped_json(draw: st.DrawFn) -> bytes:
     """The JSON shipment with a top-level key, a row or a cell set to a value of any kind."""
-    document: dict[str, Any] = {"itemTable": [dict(row) for row in ITEMS], "binTable": [dict(row) for row in BINS]}
+    document: dict[str, Any] = {table: [dict(row) for row in rows] for table, rows in TABLES.items()}
     table = draw(st.sampled_from(["itemTable", "binTable"]))
     rows, value = document[table], draw(JSON_VALUES)
     index = draw(st.integers(0, len(rows) - 1))

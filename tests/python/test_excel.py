@@ -88,20 +88,8 @@ def test_quantities_expand_and_whole_number_cells_stay_whole(tmp_path: Path) -> 
     assert type(shipment.input["binTable"][0]["cost"]) is int
 
 
-def with_part(part: str, data: bytes) -> bytes:
-    """The example workbook with one part replaced; "" flips a byte inside the compressed file."""
-    original = example_workbook()
-    if not part:
-        damaged = bytearray(original)
-        damaged[len(damaged) // 2] ^= 0xFF
-        return bytes(damaged)
-    out = io.BytesIO()
-    with zipfile.ZipFile(io.BytesIO(original)) as book, zipfile.ZipFile(out, "w") as copy:
-        for info in book.infolist():
-            copy.writestr(info, data if info.filename == part else book.read(info))
-    return out.getvalue()
-
-
+# A date the library cannot read: its message runs over two lines. (Damaged archives and
+# damaged XML, which random damage reaches often, are in test_damaged_files.)
 BAD_DATE = (
     b'<cp:coreProperties xmlns:cp="http://schemas.openxmlformats.org/package/2006/metadata/core-properties"'
     b' xmlns:dcterms="http://purl.org/dc/terms/" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">'
@@ -109,20 +97,11 @@ BAD_DATE = (
 )
 
 
-@pytest.mark.parametrize(
-    "part, data",
-    [
-        # What random damage seldom reaches (damaged XML it reaches often, see test_damaged_files).
-        ("", b""),  # a damaged compressed stream: the decompressor fails
-        # A date the library cannot read: its message runs over two lines.
-        ("docProps/core.xml", BAD_DATE),
-    ],
-)
-def test_a_damaged_workbook_is_one_line_naming_the_file(
-    tmp_path: Path, capsys: pytest.CaptureFixture[str], part: str, data: bytes
-) -> None:
+def test_an_unreadable_workbook_is_one_line_naming_the_file(tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
     path = tmp_path / "b.xlsx"
-    path.write_bytes(with_part(part, data))
+    with zipfile.ZipFile(io.BytesIO(example_workbook())) as book, zipfile.ZipFile(path, "w") as copy:
+        for info in book.infolist():
+            copy.writestr(info, BAD_DATE if info.filename == "docProps/core.xml" else book.read(info))
     assert cli.main(["pack", str(path)]) == 2
     (line,) = capsys.readouterr().err.splitlines()
     assert line.startswith(f"stowra: error: {path}: not an Excel workbook (.xlsx): ")

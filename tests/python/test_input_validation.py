@@ -44,7 +44,6 @@ def without(row: dict, *keys: str) -> dict:
         ([item(h=-1, l=0)], "Item #0: l must be positive, got 0"),
         ([item(), item(w=-5)], "Item #1: w must be positive, got -5"),
         ([item(l=NAN)], "Item #0: l must be positive, got nan"),
-        ([item(l=-INF)], "Item #0: l must be positive, got -inf"),
         ([item(l=INF, w=0)], "Item #0: l must be finite, got inf"),
         ([item(weight=NAN)], "Item #0: weight must be finite, got nan"),
         ([item(w=-1234567)], "Item #0: w must be positive, got -1.23457e+06"),
@@ -61,8 +60,6 @@ def test_item_table_errors(items: list, message: str) -> None:
         ([], "No available bins in binTable"),
         ([container(available=False)], "No available bins in binTable"),
         ([container(), without(container(), "cost")], "Missing required key 'cost' in binTable[1]"),
-        # An unavailable row is skipped unread, but still needs every key.
-        ([container(), container(available=False, l=-1)], None),
         (
             [container(id="P"), container(id="Q", available=False), container(id="R", w=0)],
             "Bin #2 ('R'): dimensions must be positive",
@@ -76,15 +73,10 @@ def test_item_table_errors(items: list, message: str) -> None:
         ([container(id=b"\xc0\xaf")], "Bin #0: id is not valid UTF-8"),  # overlong "/"
         ([container(id=b"\xed\xa0\x80")], "Bin #0: id is not valid UTF-8"),  # surrogate
         ([container(id=b"\xf4\x90\x80\x80")], "Bin #0: id is not valid UTF-8"),  # past U+10FFFF
-        ([container(id=bytearray(b"K\xc3\xbchl \xe2\x82\xac \xf0\x9f\x93\xa6"))], None),
     ],
 )
-def test_bin_table_errors(bins: list, message: str | None) -> None:
-    if message is None:
-        # Reaching the argument check proves both tables were accepted.
-        assert fail(problem(bins=bins), ValueError, pop_size=0) == "pop_size must be at least 1, got 0"
-    else:
-        assert fail_alike(problem(bins=bins)) == message
+def test_bin_table_errors(bins: list, message: str) -> None:
+    assert fail_alike(problem(bins=bins)) == message
 
 
 def test_items_are_read_and_reported_before_bins() -> None:
@@ -135,7 +127,6 @@ HUGE_CONTAINERS = [container(id=name, l=1e102, w=1e102, h=1e102, weight_limit=0)
     ("input_", "arguments", "message"),
     [
         (problem(), {"pop_size": 0}, "pop_size must be at least 1, got 0"),
-        (problem(), {"pop_size": -7}, "pop_size must be at least 1, got -7"),
         (problem(), {"pop_size": 429496731}, "pop_size must be at most 429496730, got 429496731"),
         (problem(), {"time_limit": NAN}, "time_limit must not be NaN"),
         (problem(items=[item(i, weight=1.5e308) for i in range(2)]), {}, "Total item weight must be finite, got inf"),
@@ -150,21 +141,6 @@ HUGE_CONTAINERS = [container(id=name, l=1e102, w=1e102, h=1e102, weight_limit=0)
 )
 def test_problems_that_cannot_be_searched(input_: dict, arguments: dict, message: str) -> None:
     assert fail(input_, ValueError, **{"pop_size": 4, "generations": 2, **arguments}) == message
-
-
-@pytest.mark.parametrize(
-    ("items", "bins"),
-    [
-        ([item(stackable="yes")], None),
-        ([item(id=2**31)], None),
-        ([item(factory=1.0)], None),
-        ([item(l="60")], None),
-        (None, [container(id=20)]),
-    ],
-)
-def test_values_of_a_refused_kind_are_runtime_errors(items: list | None, bins: list | None) -> None:
-    message = fail(problem(items=items, bins=bins), RuntimeError)
-    assert message.startswith("Unable to cast Python instance of type ")
 
 
 class Index:
@@ -195,6 +171,7 @@ def shrinking_table() -> list:
     return table
 
 
+# Reaching the argument check proves both tables were accepted.
 @pytest.mark.parametrize(
     ("input_", "threads"),
     [
@@ -205,7 +182,9 @@ def shrinking_table() -> list:
         ({"itemTable": (item(), item(1)), "binTable": [container()]}, 0),
         ({"itemTable": (item(i) for i in range(2)), "binTable": [container()]}, 0),
         ({"itemTable": [list(item().items())], "binTable": (container(),), "comment": "ignored"}, 0),
-        ({"itemTable": [item()], "binTable": [container(id=bytearray(b"20GP"))]}, 0),
+        (problem(bins=[container(id=bytearray(b"K\xc3\xbchl \xe2\x82\xac \xf0\x9f\x93\xa6"))]), 0),
+        # An unavailable row is skipped unread, but still needs every key.
+        (problem(bins=[container(), container(available=False, l=-1)]), 0),
         ({"itemTable": shrinking_table(), "binTable": [container()]}, 0),  # must not crash
         (problem(), 2**31 - 1),  # a huge count used to end the process in the threading runtime
         (problem(), -3),
@@ -215,18 +194,31 @@ def test_accepted_inputs_reach_the_argument_check(input_: dict, threads: int) ->
     assert fail(input_, ValueError, pop_size=0, threads=threads) == "pop_size must be at least 1, got 0"
 
 
+CAST = "Unable to cast Python instance of type "
+
+
 @pytest.mark.parametrize(
     ("input_", "message"),
     [
-        ({"binTable": [container()]}, "KeyError: 'itemTable'"),
-        ({"itemTable": 5}, "TypeError: 'int' object is not iterable"),
-        ({"itemTable": [item()], "binTable": None}, "TypeError: 'NoneType' object is not iterable"),
-        ({"itemTable": [42]}, "TypeError: 'int' object is not iterable"),
-        ({"itemTable": [["ab", "c"]]}, "ValueError: dictionary update sequence element #1 has length 1; 2 is required"),
+        # Values of a refused kind.
+        (problem(items=[item(stackable="yes")]), CAST),
+        (problem(items=[item(id=2**31)]), CAST),
+        (problem(items=[item(factory=1.0)]), CAST),
+        (problem(items=[item(l="60")]), CAST),
+        (problem(bins=[container(id=20)]), CAST),
+        # Python's own errors while reading, wrapped.
+        ({"binTable": [container()]}, "C++ exception: KeyError: 'itemTable'"),
+        ({"itemTable": 5}, "C++ exception: TypeError: 'int' object is not iterable"),
+        ({"itemTable": [item()], "binTable": None}, "C++ exception: TypeError: 'NoneType' object is not iterable"),
+        ({"itemTable": [42]}, "C++ exception: TypeError: 'int' object is not iterable"),
+        (
+            {"itemTable": [["ab", "c"]]},
+            "C++ exception: ValueError: dictionary update sequence element #1 has length 1; 2 is required",
+        ),
     ],
 )
-def test_python_errors_while_reading_are_wrapped(input_: dict, message: str) -> None:
-    assert fail(input_, RuntimeError) == f"C++ exception: {message}"
+def test_unreadable_tables_are_runtime_errors(input_: dict, message: str) -> None:
+    assert fail(input_, RuntimeError).startswith(message)
 
 
 def raising_rows(error: BaseException):

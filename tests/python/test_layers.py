@@ -2,16 +2,12 @@
 
 from __future__ import annotations
 
-import importlib.util
+import runpy
 from pathlib import Path
 
 import pytest
 
-_SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "check_layers.py"
-_spec = importlib.util.spec_from_file_location("check_layers", _SCRIPT)
-assert _spec is not None and _spec.loader is not None
-check_layers = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(check_layers)
+offences = runpy.run_path(str(Path(__file__).resolve().parents[2] / "scripts" / "check_layers.py"))["offences"]
 
 
 @pytest.mark.parametrize(
@@ -30,7 +26,7 @@ def test_offences_name_file_and_line(tmp_path: Path, path: str, text: str, expec
     source = tmp_path / "src" / path
     source.parent.mkdir(parents=True)
     source.write_text(text)
-    found = check_layers.offences(tmp_path / "src")
+    found = offences(tmp_path / "src")
     if expected is None:
         assert found == []
     else:

@@ -28,18 +28,9 @@ def test_stub_signatures_match_the_binding() -> None:
         first_line = inspect.getdoc(getattr(_core, name)).splitlines()[0]
         parameters = first_line[first_line.index("(") + 1 : first_line.rindex(") ->")].split(", ")
         bound = [(part.split(":")[0], part.partition(" = ")[2]) for part in parameters]
-        stubbed = [
-            (arg.arg, ast.unparse(default) if default is not None else "")
-            for arg, default in zip(
-                node.args.args,
-                [None] * (len(node.args.args) - len(node.args.defaults)) + node.args.defaults,
-                strict=True,
-            )
-        ]
-        if node.args.kwonlyargs:  # the binding marks keyword-only arguments with a bare *
-            stubbed.append(("*", ""))
-            stubbed += [
-                (arg.arg, ast.unparse(default) if default is not None else "")
-                for arg, default in zip(node.args.kwonlyargs, node.args.kw_defaults, strict=True)
-            ]
-        assert bound == stubbed
+        args = node.args
+        defaults = [None] * (len(args.args) - len(args.defaults)) + args.defaults
+        # The binding marks keyword-only arguments with a bare *.
+        named = [*zip(args.args, defaults, strict=True)] + [(ast.arg("*"), None)] * bool(args.kwonlyargs)
+        named += zip(args.kwonlyargs, args.kw_defaults, strict=True)
+        assert bound == [(arg.arg, "" if default is None else ast.unparse(default)) for arg, default in named]
