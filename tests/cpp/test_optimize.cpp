@@ -72,9 +72,7 @@ TEST_CASE("a bin moves to the cheapest type that holds its items") {
 
 TEST_CASE("emptying a bin keeps each bin's factories in ascending order") {
   auto items = flatItems({{50, 50}, {50, 50}, {50, 50}});
-  items[0].factory = 1;
-  items[1].factory = 2;
-  items[2].factory = 1;
+  items[1].factory = 2;  // the others are of factory 1
   const std::vector<BinType> types{BinType{"B", 100, 100, 10, 1, 0, true}};
   WallPacker packer(items, types, {0});
   // Bin 1 already loads factory 2, so factory 1's box cannot follow it there...

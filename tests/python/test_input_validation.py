@@ -143,12 +143,9 @@ def test_problems_that_cannot_be_searched(input_: dict, arguments: dict, message
     assert fail(input_, ValueError, **{"pop_size": 4, "generations": 2, **arguments}) == message
 
 
-class Index:
-    def __init__(self, value: int) -> None:
-        self.value = value
-
-    def __index__(self) -> int:
-        return self.value
+def index(value: int) -> object:
+    """Not an int, but usable as one."""
+    return type("Index", (), {"__index__": lambda _: value})()
 
 
 class ShrinkingRow:
@@ -175,8 +172,8 @@ def shrinking_table() -> list:
 @pytest.mark.parametrize(
     ("input_", "threads"),
     [
-        (problem(items=[item(id=Index(5), factory=True, stackable=None)]), 0),
-        (problem(items=[item(l=60, w=Index(40), stackable=0.0)]), 0),
+        (problem(items=[item(id=index(5), factory=True, stackable=None)]), 0),
+        (problem(items=[item(l=60, w=index(40), stackable=0.0)]), 0),
         (problem(items=[item(id=-(2**31), factory=2**31 - 1, stackable=2)]), 0),
         (problem(items=[item(weight=-3, stackable=False)]), 0),
         ({"itemTable": (item(), item(1)), "binTable": [container()]}, 0),

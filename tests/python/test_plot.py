@@ -56,11 +56,8 @@ def test_an_empty_plan_still_draws() -> None:
 def test_interactive_view_has_a_mesh_per_factory_in_each_container() -> None:
     figure = plan_view(shelf_pack(PROBLEM), PROBLEM)
     meshes = [(t.scene, t.name, len(t.x)) for t in figure.data if t.type == "mesh3d"]
-    assert meshes == [  # 8 corners per box
-        ("scene", "factory 1", 8),
-        ("scene", "factory 2", 16),
-        ("scene2", "factory 1", 8),
-    ]
+    # 8 corners per box
+    assert meshes == [("scene", "factory 1", 8), ("scene", "factory 2", 16), ("scene2", "factory 1", 8)]
     assert [t.name for t in figure.data].count("not stackable") == 1
 
 
