@@ -1,7 +1,7 @@
 """Many shipments at once: pack_many and `stowra batch` on real Dask clusters.
 
-Every cluster here is real: a LocalCluster of worker processes, or a scheduler and a worker
-started with Dask's own commands. Searches are kept tiny so the batches take seconds.
+Every cluster here is real: a LocalCluster of worker processes, started by the command or
+running before it. Searches are kept tiny so the batches take seconds.
 """
 
 from __future__ import annotations
@@ -38,12 +38,9 @@ BIN_DIR = Path(sys.executable).parent
 
 def write_loads(folder: Path, names: list[str], size: int = 12) -> list[Path]:
     folder.mkdir(parents=True, exist_ok=True)
-    paths = []
     for seed, name in enumerate(names):
-        path = folder / f"{name}.json"
-        path.write_text(json.dumps(mixed_load(size, seed=seed)))
-        paths.append(path)
-    return paths
+        (folder / f"{name}.json").write_text(json.dumps(mixed_load(size, seed=seed)))
+    return [folder / f"{name}.json" for name in names]
 
 
 def comparable(plan: dict[str, Any]) -> dict[str, Any]:
@@ -102,19 +99,12 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
     assert "broken.json: failed: orders/broken.json:3:1: " in output.err
     assert "6/6 [" in output.err and "ok 4, failed 2, skipped 0, left 0]" in output.err  # the bar
 
-    header = (Path("out") / "summary.csv").read_text().splitlines()[0]
-    assert header == (
-        "shipment,status,containers_by_type,cost,utilization,items_placed,items_left_out,search_seconds,error"
-    )
     rows = summary(Path("out"))
-    assert {name: row["status"] for name, row in rows.items()} == {
-        "broken.json": "failed",
-        "toobig.json": "failed",
-        "north.json": "ok",
-        "south.json": "ok",
-        "shipment.toml": "ok",
-        "east.json": "ok",
-    }
+    columns = "shipment,status,containers_by_type,cost,utilization,items_placed,items_left_out,search_seconds,error"
+    assert all(list(row) == columns.split(",") for row in rows.values())
+    ok, failed = ["north.json", "south.json", "shipment.toml", "east.json"], ["broken.json", "toobig.json"]
+    statuses = {name: row["status"] for name, row in rows.items()}
+    assert statuses == dict.fromkeys(ok, "ok") | dict.fromkeys(failed, "failed")
     assert "does not fit" in rows["toobig.json"]["error"] and "toobig.json line" in rows["toobig.json"]["error"]
     for name in ("north", "south", "shipment", "east"):
         row = rows[next(key for key in rows if key.startswith(name))]
@@ -143,29 +133,12 @@ def test_pack_many_yields_every_outcome_and_gather_restores_input_order(tmp_path
     outcomes = list(pack_many(shipments, workers=2, **TINY))
     assert sorted(outcome.position for outcome in outcomes) == [0, 1, 2, 3]
     ordered = gather(outcomes)
-    assert [(o.name, o.ok) for o in ordered] == [
-        ("shipments[0]", True),
-        (str(path), True),
-        ("shipments[2]", False),
-        ("shipments[3]", False),
-    ]
+    names = ["shipments[0]", str(path), "shipments[2]", "shipments[3]"]
+    assert [(o.name, o.ok) for o in ordered] == list(zip(names, [True, True, False, False], strict=True))
     for outcome, given in zip(ordered[:2], [shipments[0], json.loads(path.read_text())], strict=True):
         assert comparable(outcome.result) == comparable(run_search(given, **TINY))
     assert ordered[2].error == "Item #0: h must be positive, got -1"
     assert ordered[3].error == "expected a dict or a file, got int"
-
-
-def kill_stalled_workers(folder: Path, tries: int) -> threading.Thread:
-    """Kill the worker process of each stalled try as it shows up, in the background."""
-
-    def kill() -> None:
-        for attempt in range(1, tries + 1):
-            pid = int(wait_for(folder / f"try-{attempt}.pid").read_text())
-            os.kill(pid, signal.SIGKILL)
-
-    killer = threading.Thread(target=kill, daemon=True)
-    killer.start()
-    return killer
 
 
 @pytest.mark.parametrize("kills, ends_ok", [(1, True), (ALLOWED_FAILURES + 1, False)], ids=["retried", "given-up"])
@@ -178,7 +151,13 @@ def test_a_worker_killed_mid_shipment_is_retried_then_given_up(
     monkeypatch.setenv(STALL_SHIPMENT_VARIABLE, "slow")
     monkeypatch.setenv(STALL_FOLDER_VARIABLE, str(stalls))
     monkeypatch.setenv(STALL_TRIES_VARIABLE, str(kills))
-    killer = kill_stalled_workers(stalls, kills)
+
+    def kill() -> None:  # the worker process of each stalled try, as it shows up
+        for attempt in range(1, kills + 1):
+            os.kill(int(wait_for(stalls / f"try-{attempt}.pid").read_text()), signal.SIGKILL)
+
+    killer = threading.Thread(target=kill, daemon=True)
+    killer.start()
     outcomes = gather(pack_many(paths, workers=2, **TINY))
     killer.join(timeout=5)
     assert sorted(path.name for path in stalls.iterdir()) == [f"try-{n}.pid" for n in range(1, kills + 1)]
@@ -235,47 +214,15 @@ def test_resume_after_a_stopped_batch_packs_only_what_is_missing_or_changed(
 # --- an existing cluster -----------------------------------------------------------------
 
 
-def free_port() -> int:
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return int(probe.getsockname()[1])
+def test_batch_on_a_running_cluster_gives_the_same_plans(tmp_path: Path) -> None:
+    from distributed import LocalCluster
 
-
-@pytest.fixture
-def dask_cluster(tmp_path: Path) -> Iterator[str]:
-    """A scheduler and one worker, started with Dask's own commands on free local ports."""
-    address = f"tcp://127.0.0.1:{free_port()}"
-    dask_command = str(BIN_DIR / "dask")
-    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "cwd": tmp_path}
-    scheduler = subprocess.Popen(
-        [dask_command, "scheduler", "--host", "127.0.0.1", "--port", address.rsplit(":", 1)[1], "--no-dashboard"],
-        **quiet,
-    )
-    worker = subprocess.Popen(
-        [dask_command, "worker", address, "--nthreads", "1", "--nworkers", "1", "--no-dashboard"],
-        **quiet,
-    )
-    try:
-        from distributed import Client
-
-        with Client(address, timeout=60) as client:
-            client.wait_for_workers(1, timeout=120)
-        yield address
-    finally:
-        for process in (worker, scheduler):
-            process.terminate()
-            try:
-                process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-
-
-def test_batch_on_a_running_cluster_gives_the_same_plans(tmp_path: Path, dask_cluster: str) -> None:
     paths = write_loads(tmp_path / "orders", ["p", "q", "r"])
     out = tmp_path / "out"
-    batch = stowra_command("batch", str(tmp_path / "orders"), "-o", str(out), "--scheduler", dask_cluster, *TINY_ARGS)
-    stdout, err = batch.communicate(timeout=120)
+    with LocalCluster(n_workers=1, threads_per_worker=1, host="127.0.0.1", dashboard_address=None) as cluster:
+        argv = ["batch", str(tmp_path / "orders"), "-o", str(out), "--scheduler", cluster.scheduler_address]
+        batch = stowra_command(*argv, *TINY_ARGS)
+        stdout, err = batch.communicate(timeout=120)
     assert batch.returncode == 0, err
     assert "3 shipments: 3 ok, 0 failed, 0 skipped" in stdout
     for path in paths:
@@ -292,12 +239,10 @@ skip_under_sanitizer = pytest.mark.skipif(
 def not_a_scheduler(kind: str) -> Iterator[str]:
     """An address where no Dask scheduler answers: a closed port, a server that accepts and
     never replies, or one that greets in another protocol (as a mail server does)."""
-    if kind == "closed":
-        yield f"tcp://127.0.0.1:{free_port()}"
-        return
     with socket.socket() as server:
-        server.bind(("127.0.0.1", 0))
-        server.listen()  # connections complete in the backlog; the silent one never reads them
+        server.bind(("127.0.0.1", 0))  # bound but not listening, a port refuses connections
+        if kind != "closed":
+            server.listen()  # connections complete in the backlog; the silent one never reads them
         if kind == "greeting":
 
             def greet() -> None:

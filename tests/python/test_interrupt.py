@@ -20,6 +20,7 @@ from stowra.examples import example_json
 from stowra.files import parse_json_shipment
 
 OUTPUTS = ["-o", "plan.json", "--png", "plan.png", "--html", "plan.html", "--instructions", "load.csv"]
+NAMES = OUTPUTS[1::2]
 OLD = {"plan.json": b"old plan\n", "plan.png": b"old picture", "stowra-demo-plan.json": b"old demo plan\n"}
 # Long enough that a search is certainly still running when the signal comes: optimize at its
 # greatest effort (it stops only after 200 rounds without a better plan), the exact search
@@ -37,15 +38,8 @@ def start(folder: Path, *argv: str) -> subprocess.Popen[str]:
     command = [sys.executable, "-m", "stowra", *argv]
     environment = {**os.environ, "PYTHONUNBUFFERED": "1"}  # report lines arrive as printed
     with (folder / "shipment.json").open() as shipment:
-        return subprocess.Popen(
-            command,
-            cwd=folder,
-            env=environment,
-            text=True,
-            stdin=shipment,
-            stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE,
-        )
+        pipes = {"stdin": shipment, "stdout": subprocess.PIPE, "stderr": subprocess.PIPE}
+        return subprocess.Popen(command, cwd=folder, env=environment, text=True, **pipes)
 
 
 def interrupt_after(process: subprocess.Popen[str], marker: str, delay: float) -> tuple[int, str, str]:
@@ -122,7 +116,7 @@ def test_ctrl_c_while_the_files_are_written(tmp_path: Path, marker: str, delay: 
         assert {"plan.png", "plan.html", "load.csv"} <= names
 
 
-@pytest.mark.parametrize("name", ["plan.json", "plan.png", "plan.html", "load.csv"])
+@pytest.mark.parametrize("name", NAMES)
 def test_a_file_interrupted_before_its_rename_leaves_the_old_one(
     tmp_path: Path, monkeypatch: pytest.MonkeyPatch, capsys: pytest.CaptureFixture[str], name: str
 ) -> None:
@@ -138,7 +132,7 @@ def test_a_file_interrupted_before_its_rename_leaves_the_old_one(
     monkeypatch.setattr(atomic_write.os, "replace", interrupted)
     monkeypatch.chdir(tmp_path)
     (tmp_path / "shipment.json").write_text(example_json())
-    for output in ("plan.json", "plan.png", "plan.html", "load.csv"):
+    for output in NAMES:
         (tmp_path / output).write_bytes(b"old " + output.encode())
     assert cli.main(["pack", "shipment.json", *OUTPUTS], search_fn=shelf_pack) == 130
     assert capsys.readouterr().err == "stowra: interrupted\n"
@@ -165,12 +159,9 @@ def test_an_error_a_library_makes_of_the_interrupt_is_still_the_interrupt(
     monkeypatch.setattr(sys, "unraisablehook", sys.unraisablehook)
     previous = signal.getsignal(signal.SIGINT)
     try:
-        if ctrl_c:
-            with pytest.raises(SystemExit) as done:
-                cli.run()
-            assert (done.value.code, capsys.readouterr().err) == (130, "stowra: interrupted\n")
-        else:
-            with pytest.raises(TypeError):
-                cli.run()
+        with pytest.raises(SystemExit if ctrl_c else TypeError) as done:
+            cli.run()
     finally:
         signal.signal(signal.SIGINT, previous)
+    if ctrl_c:
+        assert (done.value.code, capsys.readouterr().err) == (130, "stowra: interrupted\n")

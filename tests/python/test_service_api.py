@@ -58,9 +58,6 @@ def test_a_plan_is_exactly_what_its_search_returns_and_comes_with_its_downloads(
 
     rows = list(csv.DictReader(io.StringIO(client.get(f"/api/plans/{job}/loading-list.csv").text)))
     assert len(rows) == placed and rows[0]["step"] == "1"
-    view = client.get(f"/api/plans/{job}/view.json").json()
-    scenes = [key for key in view["layout"] if key.startswith("scene")]
-    assert len(scenes) == got["totalBins"]
     page = client.get(f"/api/plans/{job}/view.html")
     assert page.headers["content-type"].startswith("text/html") and "Plotly" in page.text
     assert client.get(f"/api/plans/{job}/picture.png").content.startswith(b"\x89PNG")
@@ -77,14 +74,6 @@ def example_input() -> dict[str, Any]:
     return parse_shipment_object(example(), "shipment").input
 
 
-def upload(files: dict[str, str | bytes]) -> list[Any]:
-    sent = []
-    for name, content in files.items():
-        data = content.encode() if isinstance(content, str) else content
-        sent.append(("files", (name, data)))
-    return sent
-
-
 @pytest.mark.parametrize(
     "files",
     [
@@ -96,7 +85,8 @@ def upload(files: dict[str, str | bytes]) -> list[Any]:
     ids=["json", "xlsx", "toml+csv", "csv pair"],
 )
 def test_every_shipment_file_format_can_be_uploaded(client: TestClient, files: dict[str, Any]) -> None:
-    answer = client.post("/api/plans", files=upload(files), data={"options": json.dumps(QUICK)})
+    sent = [("files", (name, data.encode() if isinstance(data, str) else data)) for name, data in files.items()]
+    answer = client.post("/api/plans", files=sent, data={"options": json.dumps(QUICK)})
     assert answer.status_code == 202, answer.text
     plan = wait_for(client, answer.json()["id"])
     assert plan["status"] == "done"
@@ -127,19 +117,11 @@ NOWHERE = {
         ({"json": {"shipment": {"items": "/etc/passwd"}}}, 422, "give the tables inline"),
         ({"content": b"x" * 200_001, "headers": {"content-type": "application/json"}}, 413, "200,000 bytes"),
         ({"content": b"a=b", "headers": {"content-type": "text/plain"}}, 415, "JSON or as a multipart"),
-        (
-            {"files": [("files", ("s.json", b'{"itemTable": [{"id": 1, "l": true}]}'))]},
-            422,
-            "s.json:1:31: l: expected a number, got True",
-        ),
+        ({"files": [("files", ("s.json", b'{"itemTable": [{"id": 1, "l": true}]}'))]}, 422, "s.json:1:31: l: expected"),
         ({"files": [("files", ("s.toml", b'items = "../secret.csv"'))]}, 422, "must name one of the uploaded files"),
         ({"files": [("files", ("s.xlsx", b"not a zip"))]}, 422, "s.xlsx: not an Excel workbook"),
         ({"files": [("files", ("notes.txt", b"{}"))]}, 400, "shipment files end in"),
-        (
-            {"files": [("files", ("a.json", b"{}")), ("files", ("b.toml", b""))]},
-            400,
-            "give one shipment file, not a.json, b.toml",
-        ),
+        ({"files": [("files", ("a.json", b"{}")), ("files", ("b.toml", b""))]}, 400, "not a.json, b.toml"),
         ({"files": [("files", ("a.csv", b"")), ("files", ("a.csv", b""))]}, 400, "two files have the same name"),
         ({"files": [("files", ("../up.json", b"{}"))]}, 422, "up.json:1:1: no items"),
         ({"files": [("files", ("s.json", b"{}"))], "data": {"options": "{"}}, 400, "options is not JSON"),
@@ -177,24 +159,6 @@ def test_a_search_left_to_its_own_time_limit_stays_within_the_services(
     assert (options["search"], options["time_limit"]) == (search, time_limit)
 
 
-def test_downloads_wait_until_a_plan_is_done_and_cancel_ends_its_worker(
-    client: TestClient,
-) -> None:
-    job = submit(client, ENDLESS)
-    wait_for(client, job, searching)
-    pool = client.app.state.service.pool  # type: ignore[attr-defined]
-    pid = pool.running()[job]
-    answer = client.get(f"/api/plans/{job}/loading-list.csv")
-    assert answer.status_code == 409 and "running, not done" in answer.json()["error"]
-
-    assert client.delete(f"/api/plans/{job}").json() == {"id": job, "status": "cancelled"}
-    assert wait_for(client, job)["status"] == "cancelled"
-    next_job = submit(client, QUICK)
-    assert wait_for(client, next_job)["status"] == "done"
-    assert not Path(f"/proc/{pid}").exists()  # ended and reaped
-    assert client.get("/healthz").json()["running"] == 0
-
-
 def test_a_token_guards_every_api_call_but_not_the_page(tmp_path: Path) -> None:
     with running_service(tmp_path, token="s3cret") as client:
         assert client.get("/api/plans").status_code == 401
@@ -229,10 +193,8 @@ def test_plans_survive_a_restart_and_a_search_cut_short_is_marked(tmp_path: Path
         assert plan["status"] == "done" and plan["plan"]["totalBins"] > 0
         cut = client.get(f"/api/plans/{cut_short}").json()
         assert (cut["status"], cut["error"], cut["plan"]) == ("failed", INTERRUPTED, None)
-        assert [entry["id"] for entry in client.get("/api/plans").json()["plans"]] == [
-            cut_short,
-            finished,
-        ]
+        listed = client.get("/api/plans").json()["plans"]
+        assert [entry["id"] for entry in listed] == [cut_short, finished]
 
 
 BEFORE = {"generation": 9, "bestFitness": 5.0, "cost": 4800.0, "seconds": 1.0}
@@ -242,10 +204,7 @@ BEFORE = {"generation": 9, "bestFitness": 5.0, "cost": 4800.0, "seconds": 1.0}
     "line, expected",
     [
         ("GA: Initial best fitness = 1.79769e+308", {"generation": 0, "bestFitness": 1.79769e308, "cost": None}),
-        (
-            "GA: Generation 12 best fitness = 2.5e+06 (cost=2400, 20GP=0, 40GP=1, util=0.5, cp=1, wp=2)",
-            {"generation": 12, "bestFitness": 2.5e6, "cost": 2400.0},
-        ),
+        ("GA: Generation 12 best fitness = 7 (cost=24, cp=1)", {"generation": 12, "bestFitness": 7.0, "cost": 24.0}),
         ("GA: Generation 20 best fitness = 5", {"generation": 20, "bestFitness": 5.0, "cost": 4800.0}),
         ("GA: Time limit reached at generation 31", {"generation": 31, "bestFitness": 5.0, "cost": 4800.0}),
         ("some other output", None),

@@ -43,21 +43,13 @@ def browser() -> Iterator[Any]:
     assert CHROMIUM.exists(), "scripts/test.sh installs Debian's chromium package"
     with sync_playwright() as playwright:
         # SwiftShader gives the headless browser the WebGL the 3D views need.
-        launched = playwright.chromium.launch(
-            executable_path=str(CHROMIUM),
-            args=["--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader"],
-        )
+        args = ["--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader"]
+        launched = playwright.chromium.launch(executable_path=str(CHROMIUM), args=args)
         yield launched
         launched.close()
 
 
-def get(url: str) -> dict[str, Any]:
-    with urllib.request.urlopen(url, timeout=30) as answer:
-        result: dict[str, Any] = json.load(answer)
-        return result
-
-
-def test_a_planner_edits_the_example_plans_it_and_sees_the_result(server: str, browser: Any, tmp_path: Path) -> None:
+def test_a_planner_edits_the_example_plans_it_and_sees_the_result(server: str, browser: Any) -> None:
     page = browser.new_page(viewport={"width": 1280, "height": 900})
     page.goto(server)
     items = page.locator("#items tbody tr")
@@ -76,7 +68,8 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(server: str, b
     page.click("#plan")
     page.wait_for_function("document.getElementById('status').textContent === 'done'", timeout=60_000)
 
-    plan = get(f"{server}api/plans/{page.text_content('#plan-id')}")
+    with urllib.request.urlopen(f"{server}api/plans/{page.text_content('#plan-id')}", timeout=30) as answer:
+        plan = json.load(answer)
     assert (plan["options"]["search"], plan["options"]["effort"]) == ("optimize", 1)
     expected_items = 10 + sum(row["quantity"] for row in EXAMPLE_ITEMS[1:-1])
     placed = sum(row["items"] for row in plan["report"])
@@ -95,8 +88,6 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(server: str, b
     assert scenes.count() == page.locator('#view div[id^="scene"] canvas').count()
     assert scenes.count() == plan["plan"]["totalBins"]
     assert page.locator("#plans tbody tr").count() >= 1
-    page.screenshot(path=str(tmp_path / "plan.png"), full_page=True)
-    assert (tmp_path / "plan.png").stat().st_size > 10_000
 
 
 def test_an_uploaded_broken_file_shows_the_readers_words(server: str, browser: Any, tmp_path: Path) -> None:
@@ -110,4 +101,3 @@ def test_an_uploaded_broken_file_shows_the_readers_words(server: str, browser: A
     error = page.locator("#error")
     error.wait_for(state="visible")
     assert error.text_content() == "broken.json:2:18: l: expected a number, got 'wide'"
-    page.screenshot(path=str(tmp_path / "error.png"))

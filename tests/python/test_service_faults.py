@@ -16,19 +16,29 @@ from pathlib import Path
 import pytest
 from service_helpers import ENDLESS, QUICK, example, running_service, searching, submit, wait_for
 
+KILLED = "the search stopped unexpectedly: its worker process was ended by signal SIGKILL"
 
-def test_a_killed_worker_fails_its_plan_and_is_replaced(tmp_path: Path) -> None:
+
+@pytest.mark.parametrize("how, ended", [("cancel", ("cancelled", "cancelled")), ("kill", ("failed", KILLED))])
+def test_a_search_cancelled_or_killed_ends_its_worker_and_the_next_plan_runs(
+    tmp_path: Path, how: str, ended: tuple[str, str]
+) -> None:
     with running_service(tmp_path) as client:
-        doomed = submit(client, ENDLESS)
-        waiting = submit(client, QUICK)
-        wait_for(client, doomed, searching)
-        os.kill(client.app.state.service.pool.running()[doomed], signal.SIGKILL)  # type: ignore[attr-defined]
-
-        failed = wait_for(client, doomed)
-        assert failed["status"] == "failed"
-        assert failed["error"] == ("the search stopped unexpectedly: its worker process was ended by signal SIGKILL")
+        job, waiting = submit(client, ENDLESS), submit(client, QUICK)
+        wait_for(client, job, searching)
+        pid = client.app.state.service.pool.running()[job]  # type: ignore[attr-defined]
+        answer = client.get(f"/api/plans/{job}/loading-list.csv")  # no downloads until it is done
+        assert answer.status_code == 409 and "running, not done" in answer.json()["error"]
+        if how == "cancel":
+            assert client.delete(f"/api/plans/{job}").json() == {"id": job, "status": "cancelled"}
+        else:
+            os.kill(pid, signal.SIGKILL)
+        plan = wait_for(client, job)
+        assert (plan["status"], plan["error"]) == ended
         assert wait_for(client, waiting)["status"] == "done"
-        assert client.get("/healthz").json()["status"] == "ok"
+        assert not Path(f"/proc/{pid}").exists()  # ended and reaped
+        health = client.get("/healthz").json()
+        assert (health["status"], health["running"]) == ("ok", 0)
 
 
 def test_a_burst_of_plans_loses_none_and_runs_none_twice(tmp_path: Path) -> None:
@@ -51,12 +61,9 @@ def test_a_burst_of_plans_loses_none_and_runs_none_twice(tmp_path: Path) -> None
 
 
 def test_stowra_serve_prints_its_url_warns_when_open_and_answers_over_http(tmp_path: Path) -> None:
-    command = [sys.executable, "-m", "stowra", "serve", "--host", "0.0.0.0", "--port", "0"]
+    command = [sys.executable, "-m", "stowra", "serve", "--host", "0.0.0.0", "--port", "0", "--data", str(tmp_path)]
     with subprocess.Popen(
-        [*command, "--data", str(tmp_path), "--workers", "1"],
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-        text=True,
+        [*command, "--workers", "1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
     ) as server:
         assert server.stdout is not None and server.stderr is not None
         try:
@@ -76,7 +83,7 @@ def test_stowra_serve_prints_its_url_warns_when_open_and_answers_over_http(tmp_p
 def test_stowra_serve_on_a_busy_port_is_one_line(tmp_path: Path, capsys: pytest.CaptureFixture[str]) -> None:
     from stowra import cli
 
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM, socket.IPPROTO_TCP) as busy:
+    with socket.socket() as busy:
         busy.bind(("127.0.0.1", 0))
         busy.listen(1)
         port = str(busy.getsockname()[1])

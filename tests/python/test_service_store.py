@@ -12,22 +12,17 @@ JOB = NewJob("s", {}, {"itemTable": [], "binTable": []}, [], {}, [])
 PLAN = {"plan": {"cost": 1.0}, "report": [], "leftOut": [], "summary": {"cost": 1.0}}
 
 
-def job_in(store: JobStore, status: str) -> str:
-    """A job brought to ``status`` the way the service brings it there."""
-    job = store.submit(JOB, max_queue=10)
-    if status != "queued":
-        assert store.claim_next() is not None
-    if status in ("done", "failed", "cancelled"):
-        {
-            "done": lambda: store.finish(job, PLAN),
-            "failed": lambda: store.fail(job, "x"),
-            "cancelled": lambda: store.cancel_or_delete(job),
-        }[status]()
-    return job
+def change(store: JobStore, job: str, how: str) -> None:
+    {
+        "finish": lambda: store.finish(job, PLAN),
+        "fail": lambda: store.fail(job, "late"),
+        "cancel": lambda: store.cancel_or_delete(job),
+        "restart": lambda: JobStore(store.path.parent).mark_interrupted(),
+    }[how]()
 
 
 @pytest.mark.parametrize(
-    "status, change, after",
+    "status, how, after",
     [
         # A search's report counts only while its job is running.
         ("running", "finish", "done"),
@@ -48,18 +43,17 @@ def job_in(store: JobStore, status: str) -> str:
         ("done", "restart", "done"),
     ],
 )
-def test_a_status_changes_only_from_where_it_may(tmp_path: Path, status: str, change: str, after: str | None) -> None:
+def test_a_status_changes_only_from_where_it_may(tmp_path: Path, status: str, how: str, after: str | None) -> None:
     store = JobStore(tmp_path)
-    job = job_in(store, status)
-    {
-        "finish": lambda: store.finish(job, PLAN),
-        "fail": lambda: store.fail(job, "late"),
-        "cancel": lambda: store.cancel_or_delete(job),
-        "restart": lambda: JobStore(tmp_path).mark_interrupted(),
-    }[change]()
+    job = store.submit(JOB, max_queue=10)  # brought to ``status`` the way the service brings it there
+    if status != "queued":
+        assert store.claim_next() is not None
+    if status in ("done", "failed", "cancelled"):
+        change(store, job, {"done": "finish", "failed": "fail", "cancelled": "cancel"}[status])
+    change(store, job, how)
     row = store.get(job)
     assert (row["status"] if row else None) == after
-    if change == "restart" and after == "failed":
+    if how == "restart" and after == "failed":
         assert row is not None and row["error"] == INTERRUPTED
 
 
