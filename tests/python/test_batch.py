@@ -1,6 +1,6 @@
 """Many shipments at once: pack_many and `stowra batch` on real Dask clusters.
 
-Every cluster here is real: a LocalCluster of worker processes, started by the command or
+Every cluster here is real: a LocalCluster of worker processes, started by the batch or
 running before it. Searches are kept tiny so the batches take seconds.
 """
 
@@ -127,10 +127,13 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
 # --- pack_many and dying workers ----------------------------------------------------------
 
 
-def test_pack_many_yields_every_outcome_and_gather_restores_input_order(tmp_path: Path) -> None:
+def test_pack_many_on_a_running_cluster_yields_every_outcome_and_gather_restores_input_order(tmp_path: Path) -> None:
+    from distributed import LocalCluster
+
     path = write_loads(tmp_path, ["filed"])[0]
     shipments: list[Any] = [mixed_load(10, seed=7), str(path), problem(items=[item(0, h=-1.0)]), 5]
-    outcomes = list(pack_many(shipments, workers=2, **TINY))
+    with LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None) as cluster:
+        outcomes = list(pack_many(shipments, scheduler=cluster.scheduler_address, **TINY))
     assert sorted(outcome.position for outcome in outcomes) == [0, 1, 2, 3]
     ordered = gather(outcomes)
     names = ["shipments[0]", str(path), "shipments[2]", "shipments[3]"]
@@ -212,22 +215,6 @@ def test_resume_after_a_stopped_batch_packs_only_what_is_missing_or_changed(
 
 
 # --- an existing cluster -----------------------------------------------------------------
-
-
-def test_batch_on_a_running_cluster_gives_the_same_plans(tmp_path: Path) -> None:
-    from distributed import LocalCluster
-
-    paths = write_loads(tmp_path / "orders", ["p", "q", "r"])
-    out = tmp_path / "out"
-    with LocalCluster(n_workers=1, threads_per_worker=1, host="127.0.0.1", dashboard_address=None) as cluster:
-        argv = ["batch", str(tmp_path / "orders"), "-o", str(out), "--scheduler", cluster.scheduler_address]
-        batch = stowra_command(*argv, *TINY_ARGS)
-        stdout, err = batch.communicate(timeout=120)
-    assert batch.returncode == 0, err
-    assert "3 shipments: 3 ok, 0 failed, 0 skipped" in stdout
-    for path in paths:
-        plan = json.loads((out / f"{path.stem}.plan.json").read_text())
-        assert comparable(plan) == comparable(run_search(json.loads(path.read_text()), **TINY))
 
 
 skip_under_sanitizer = pytest.mark.skipif(

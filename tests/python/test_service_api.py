@@ -95,10 +95,7 @@ def test_every_shipment_file_format_can_be_uploaded(client: TestClient, files: d
 
 
 TOO_MANY = {"itemTable": [{**ITEM, "quantity": 501}], "binTable": example()["binTable"]}
-NOWHERE = {
-    "itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}],
-    "binTable": example()["binTable"],
-}
+NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "binTable": example()["binTable"]}
 
 
 @pytest.mark.parametrize(

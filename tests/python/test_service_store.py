@@ -6,7 +6,7 @@ from pathlib import Path
 
 import pytest
 
-from stowra.service.store import INTERRUPTED, JobStore, NewJob, QueueFull
+from stowra.service.store import JobStore, NewJob, QueueFull
 
 JOB = NewJob("s", {}, {"itemTable": [], "binTable": []}, [], {}, [])
 PLAN = {"plan": {"cost": 1.0}, "report": [], "leftOut": [], "summary": {"cost": 1.0}}
@@ -37,10 +37,9 @@ def change(store: JobStore, job: str, how: str) -> None:
         ("running", "cancel", "cancelled"),
         ("done", "cancel", None),
         ("cancelled", "cancel", None),
-        # A restart fails only the jobs that were running.
-        ("running", "restart", "failed"),
+        # A restart fails only the jobs that were running (test_service_api restarts a service
+        # with a running and a done plan); a queued one waits on.
         ("queued", "restart", "queued"),
-        ("done", "restart", "done"),
     ],
 )
 def test_a_status_changes_only_from_where_it_may(tmp_path: Path, status: str, how: str, after: str | None) -> None:
@@ -53,8 +52,6 @@ def test_a_status_changes_only_from_where_it_may(tmp_path: Path, status: str, ho
     change(store, job, how)
     row = store.get(job)
     assert (row["status"] if row else None) == after
-    if how == "restart" and after == "failed":
-        assert row is not None and row["error"] == INTERRUPTED
 
 
 def test_queued_jobs_are_claimed_oldest_first_and_the_queue_bound_counts_only_waiting(
