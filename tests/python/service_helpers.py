@@ -13,7 +13,6 @@ from fastapi.testclient import TestClient
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.service import Settings, create_app
 
-ENDED = ("done", "failed", "cancelled")
 # Small enough that a plan of the example takes well under a second.
 QUICK = {"search": "exact", "pop_size": 8, "generations": 10, "time_limit": 30, "threads": 1, "seed": 7}
 # A search that runs until it is cancelled, killed or the service stops.
@@ -37,9 +36,9 @@ def submit(client: TestClient, options: dict[str, Any], shipment: Any = None) ->
     return str(answer.json()["id"])
 
 
-def wait_for(client: TestClient, job: str, until: Any = ENDED, seconds: float = 60.0) -> dict[str, Any]:
+def wait_for(client: TestClient, job: str, until: Any = None, seconds: float = 60.0) -> dict[str, Any]:
     """Poll a plan until ``until(plan)`` holds (by default: until it has ended)."""
-    check = until if callable(until) else lambda plan: plan["status"] in until
+    check = until or (lambda plan: plan["status"] in ("done", "failed", "cancelled"))
     deadline = time.monotonic() + seconds
     while True:
         plan: dict[str, Any] = client.get(f"/api/plans/{job}").json()

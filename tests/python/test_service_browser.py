@@ -25,7 +25,6 @@ def server(tmp_path_factory: pytest.TempPathFactory) -> Iterator[str]:
     data = tmp_path_factory.mktemp("served")
     command = [sys.executable, "-m", "stowra", "serve", "--port", "0", "--workers", "1"]
     with subprocess.Popen([*command, "--data", str(data)], stdout=subprocess.PIPE, text=True) as process:
-        assert process.stdout is not None
         line = process.stdout.readline()
         assert line.startswith("stowra: serving on http://127.0.0.1:"), line
         try:

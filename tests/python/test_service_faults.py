@@ -65,7 +65,6 @@ def test_stowra_serve_prints_its_url_warns_when_open_and_answers_over_http(tmp_p
     with subprocess.Popen(
         [*command, "--workers", "1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
     ) as server:
-        assert server.stdout is not None and server.stderr is not None
         try:
             line = server.stdout.readline()
             assert line.startswith("stowra: serving on http://0.0.0.0:"), line
