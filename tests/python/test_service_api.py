@@ -14,6 +14,7 @@ from fastapi.testclient import TestClient
 from service_helpers import ENDLESS, QUICK, example, running_service, searching, submit, wait_for
 
 from stowra.examples import example_csv, example_json, example_workbook
+from stowra.files import parse_shipment_object
 from stowra.searches import run_search
 from stowra.service.plans import check_options
 from stowra.service.settings import Settings
@@ -42,7 +43,8 @@ def test_a_plan_is_exactly_what_its_search_returns_and_comes_with_its_downloads(
     assert plan["status"] == "done", plan["error"]
 
     capfd.readouterr()
-    expected = json.loads(json.dumps(run_search(example_input(), **options)))
+    given = parse_shipment_object(example(), "shipment").input
+    expected = json.loads(json.dumps(run_search(given, **options)))
     lines = capfd.readouterr().out.splitlines()
     # The progress shown is the search's own last generation line.
     generations = [int(line.split()[2]) for line in lines if line.startswith("GA: Generation ")]
@@ -54,7 +56,7 @@ def test_a_plan_is_exactly_what_its_search_returns_and_comes_with_its_downloads(
     assert got == expected
     assert [row["items"] for row in plan["report"]] == [row["itemCount"] for row in got["packingTable"]]
     placed = sum(row["itemCount"] for row in got["packingTable"])
-    assert len(plan["leftOut"]) == len(example_input()["itemTable"]) - placed
+    assert len(plan["leftOut"]) == len(given["itemTable"]) - placed
 
     rows = list(csv.DictReader(io.StringIO(client.get(f"/api/plans/{job}/loading-list.csv").text)))
     assert len(rows) == placed and rows[0]["step"] == "1"
@@ -66,12 +68,6 @@ def test_a_plan_is_exactly_what_its_search_returns_and_comes_with_its_downloads(
     assert any(entry["id"] == job and entry["summary"]["totalBins"] for entry in listed)
     assert client.delete(f"/api/plans/{job}").json() == {"id": job, "deleted": True}
     assert client.get(f"/api/plans/{job}").status_code == 404
-
-
-def example_input() -> dict[str, Any]:
-    from stowra.files import parse_shipment_object
-
-    return parse_shipment_object(example(), "shipment").input
 
 
 @pytest.mark.parametrize(
@@ -116,7 +112,6 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
         ({"content": b"a=b", "headers": {"content-type": "text/plain"}}, 415, "JSON or as a multipart"),
         ({"files": [("files", ("s.json", b'{"itemTable": [{"id": 1, "l": true}]}'))]}, 422, "s.json:1:31: l: expected"),
         ({"files": [("files", ("s.toml", b'items = "../secret.csv"'))]}, 422, "must name one of the uploaded files"),
-        ({"files": [("files", ("s.xlsx", b"not a zip"))]}, 422, "s.xlsx: not an Excel workbook"),
         ({"files": [("files", ("notes.txt", b"{}"))]}, 400, "shipment files end in"),
         ({"files": [("files", ("a.json", b"{}")), ("files", ("b.toml", b""))]}, 400, "not a.json, b.toml"),
         ({"files": [("files", ("a.csv", b"")), ("files", ("a.csv", b""))]}, 400, "two files have the same name"),

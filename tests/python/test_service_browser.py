@@ -23,8 +23,8 @@ HOSTILE = '<img src=x onerror="window.pwned=1">'
 @pytest.fixture(scope="module")
 def server(tmp_path_factory: pytest.TempPathFactory) -> Iterator[str]:
     data = tmp_path_factory.mktemp("served")
-    command = [sys.executable, "-m", "stowra", "serve", "--port", "0", "--workers", "1"]
-    with subprocess.Popen([*command, "--data", str(data)], stdout=subprocess.PIPE, text=True) as process:
+    command = [sys.executable, "-m", "stowra", "serve", "--port", "0", "--workers", "1", "--data", str(data)]
+    with subprocess.Popen(command, stdout=subprocess.PIPE, text=True) as process:
         line = process.stdout.readline()
         assert line.startswith("stowra: serving on http://127.0.0.1:"), line
         try:
