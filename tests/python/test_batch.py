@@ -118,8 +118,7 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
         assert row["cost"] == f"{reference['cost']:g}" and row["error"] == ""
         placed = sum(container["itemCount"] for container in reference["packingTable"])
         assert int(row["items_placed"]) == placed
-        with open(Path("out") / f"{name}.loading.csv", newline="") as handle:
-            assert len(list(csv.DictReader(handle))) == placed
+        assert len((Path("out") / f"{name}.loading.csv").read_text().splitlines()) == placed + 1  # and a header
         assert (Path("out") / f"{name}.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     assert not leftovers(Path("out"))
 

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import csv
 import json
 import os
 import subprocess
@@ -31,8 +30,7 @@ def test_demo_writes_a_sound_plan_its_pictures_and_loading_list(tmp_path: Path) 
     assert "GA: " in done.stdout  # the native progress lines pass through by default
     plan = json.loads((tmp_path / "stowra-demo-plan.json").read_text())
     placed = check_plan(parse_json_shipment(example_json(), "demo").input, plan)
-    with open(tmp_path / "load.csv", newline="") as handle:
-        assert len(list(csv.DictReader(handle))) == len(placed) > 0
+    assert len((tmp_path / "load.csv").read_text().splitlines()) == len(placed) + 1 > 1  # a header, a row per item
     assert (tmp_path / "stowra-demo.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
     page = (tmp_path / "demo.html").read_text(encoding="utf-8")
     # Works offline: the plotting script is inside the page, nothing is fetched.
