@@ -43,18 +43,18 @@ std::optional<PackedBin> repackAll(const std::vector<std::int32_t>& given, std::
                                    const std::vector<ItemSpec>& items,
                                    const std::vector<BinType>& binTypes) {
   const WallRule own = packer.rule;
-  const auto keepOrder = [](const ItemSpec&, const ItemSpec&) { return false; };
-  std::optional<PackedBin> repacked =
-      packer.packAllInto(groupedOrder(items, given, keepOrder), type, binId);
-  if (repacked) return repacked;
+  // The last starting key keeps the given order: that order is tried first, with the own rule.
   std::vector<std::vector<std::int32_t>> orders;
   for (const ItemOrder& key : startingKeys()) orders.push_back(groupedOrder(items, given, key));
+  const std::size_t givenOrder = orders.size() - 1;
+  std::optional<PackedBin> repacked = packer.packAllInto(orders[givenOrder], type, binId);
+  if (repacked) return repacked;
   orders.push_back(columnOrder(items, given, binTypes[static_cast<std::size_t>(type)].h));
   for (std::int32_t rule = 0; !repacked && rule < WALL_RULE_COUNT; ++rule) {
     packer.rule = static_cast<WallRule>(rule);
-    for (const std::vector<std::int32_t>& order : orders) {
-      repacked = packer.packAllInto(order, type, binId);
-      if (repacked) break;
+    for (std::size_t k = 0; !repacked && k < orders.size(); ++k) {
+      if (k == givenOrder && packer.rule == own) continue;  // failed above
+      repacked = packer.packAllInto(orders[k], type, binId);
     }
   }
   packer.rule = own;
@@ -84,13 +84,14 @@ bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
   for (PackedBin& bin : bins) {
     if (stopped(stop)) break;
     const double volume = loadVolume(bin, items);
+    std::vector<std::int32_t> order;  // taken only when some cheaper type might hold the load
     for (const std::int32_t type : byCost) {
       const BinType& candidate = binTypes[static_cast<std::size_t>(type)];
       if (!(candidate.cost < bin.cost)) break;
       if (!mightHold(candidate, volume, bin.currentWeight)) continue;
-      auto repacked = everyOrder
-                          ? repackAll(loadingOrder(bin), type, bin.id, packer, items, binTypes)
-                          : packer.packAllInto(loadingOrder(bin), type, bin.id);
+      if (order.empty()) order = loadingOrder(bin);
+      auto repacked = everyOrder ? repackAll(order, type, bin.id, packer, items, binTypes)
+                                 : packer.packAllInto(order, type, bin.id);
       if (repacked) {
         bin = std::move(*repacked);
         changed = true;

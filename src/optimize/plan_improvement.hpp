@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -8,11 +7,9 @@
 #include "packing/wall_packer.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
+#include "search/elapsed_time.hpp"
 
 namespace stowra {
-
-// True once the caller's time is up; an empty one never is.
-using StopCheck = std::function<bool()>;
 
 // Steps that make a finished plan cheaper without losing an item. Each keeps a change only when
 // it lowers the cost, or keeps the cost and leaves the other containers fuller; each keeps the

@@ -188,7 +188,7 @@ Individual PlanSearch::summary(const PlanCandidate& candidate, bool improve) con
 
 Individual PlanSearch::run() {
   const auto start = std::chrono::steady_clock::now();
-  const StopCheck timeUp = [&] { return timeLimit > 0.0 && secondsSince(start) > timeLimit; };
+  const StopCheck timeUp = timeLimitCheck(start, timeLimit);
   print(INITIALIZING_LINE);
   std::vector<PlanCandidate> pool = startingCandidates();
   // Each candidate is started only while time is left, so a late one never holds the search up;

@@ -8,4 +8,8 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
   return static_cast<double>(elapsed.count()) / 1e9;
 }
 
+StopCheck timeLimitCheck(std::chrono::steady_clock::time_point start, double limit) {
+  return [start, limit] { return limit > 0.0 && secondsSince(start) > limit; };
+}
+
 }  // namespace stowra

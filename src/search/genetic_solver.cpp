@@ -35,7 +35,7 @@ ParentPair GeneticSolver::selectParents(const std::vector<double>& fitnessList) 
   return {population[first], population[second]};
 }
 
-void GeneticSolver::initPopulation(const std::function<bool()>& timeIsUp) {
+void GeneticSolver::initPopulation(const StopCheck& timeIsUp) {
   checkPopulationMemory();
   population.clear();
   population.push_back(buildSeedIndividual(items, binTypes, totalWeight, KeepBins::no));

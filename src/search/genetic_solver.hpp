@@ -11,6 +11,7 @@
 #include "candidate/individual.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
+#include "search/elapsed_time.hpp"
 
 namespace stowra {
 
@@ -63,7 +64,7 @@ class GeneticSolver : public SolverConfig {
   // says so, no more candidates are built or decoded and the undecoded ones are dropped; which
   // of them were decoded then depends on timing. Fails with MemoryLimitExceeded, before
   // building anything, when the population's estimate exceeds `memoryLimit`.
-  void initPopulation(const std::function<bool()>& timeIsUp = {});
+  void initPopulation(const StopCheck& timeIsUp = {});
   std::pair<Individual, Individual> crossover(const Individual& parentA, const Individual& parentB);
   void mutate(Individual& individual);
 
@@ -77,7 +78,7 @@ class GeneticSolver : public SolverConfig {
  private:
   // Evaluates the initial population in chunks, checking for an interrupt between them; once
   // `timeIsUp`, members not started yet stay unevaluated.
-  void evaluateInitialMembers(const std::function<bool()>& timeIsUp);
+  void evaluateInitialMembers(const StopCheck& timeIsUp);
   void checkPopulationMemory() const;
   void interruptPoint() const;
   void print(const std::string& line) const;

@@ -69,7 +69,7 @@ void GeneticSolver::evaluatePopulation(std::span<const Individual> alreadyDecode
   for (const auto& [repeat, first] : repeats) *repeat = *first;
 }
 
-void GeneticSolver::evaluateInitialMembers(const std::function<bool()>& timeIsUp) {
+void GeneticSolver::evaluateInitialMembers(const StopCheck& timeIsUp) {
   // Chunks of members on the OpenMP team, with an interrupt check on this thread between them.
   // A chunk that ends quickly makes the next one twice as long: small problems then pay for
   // few parallel regions, large ones still see an interrupt within a fraction of a second.

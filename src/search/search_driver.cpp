@@ -12,7 +12,7 @@ namespace stowra {
 
 Individual GeneticSolver::run() {
   const auto start = std::chrono::steady_clock::now();
-  const auto timeIsUp = [&] { return timeLimit > 0.0 && secondsSince(start) > timeLimit; };
+  const StopCheck timeIsUp = timeLimitCheck(start, timeLimit);
   print(INITIALIZING_LINE);
   initPopulation(timeIsUp);
 
