@@ -82,6 +82,7 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
         (["example", "."], "shipment.json exists (use --force to overwrite)"),
         (["pack", "missing.json"], "missing.json: no such file"),
         (["pack", "shipment.json", "shipment.json"], "CSV shipments are two files"),
+        (["pack", "bad.json"], "bad.json:2:9: Expecting value"),
         (["pack", "shipment.json", "--png", "nodir/p.png"], "directory 'nodir' does not exist"),
         (["pack", "shipment.json", "-o", "."], "--output: '.' is not a file name"),
         # The core's own messages, with the file row the expanded item came from.
@@ -111,6 +112,7 @@ def test_user_errors_exit_2_with_one_line(capsys: Capture, argv: list[str], expe
     shipment("negative.json", [item_row(1, quantity=3), item_row(2, w=-5)])
     shipment("nokey.json", [item_row(1), {"id": 2, "l": 1, "w": 1, "h": 1}])
     shipment("huge.json", [item_row(9, l=900)])
+    Path("bad.json").write_text('{"itemTable":\n  [1, 2,,]}')
     shipment("empty.json", [])
     Path("items.csv").write_text("id,l,w,h,weight,factory,stackable\n1,10,10,10,1,1,true\n")
     Path("nobins.csv").write_text("id,l,w,h,cost,weight_limit,available\n20GP,9,9,9,1,0,no\n")
