@@ -29,6 +29,7 @@ from stowra.cli.common import (
     workers,
 )
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
+from stowra.item_rows import explain
 from stowra.plotting import require
 from stowra.report import container_mix, left_out
 
@@ -293,8 +294,9 @@ def _finish(
         _row(job, "ok", outcome.result)
         progress.count("ok")
         return
-    hint = job.shipment.where_from(error)
-    error = f"{error} ({hint})" if hint else error
+    shipment = job.shipment
+    text, hint = explain(error, shipment.input, shipment.item_sources, shipment.bin_sources)
+    error = f"{text} ({hint})" if hint else text
     _row(job, "failed", error=error)
     progress.say(f"{job.path}: failed: {error}")
     progress.count("failed")

@@ -31,7 +31,7 @@ PACK_DEFAULTS: dict[str, Any] = {
 SHIPMENT_HELP = (
     "A shipment is a JSON file shaped like pack's input ({'itemTable': [...], 'binTable': "
     "[...]}), a TOML file with [[itemTable]] and [[binTable]] tables, an Excel workbook with "
-    "sheets 'items' and 'containers', or two CSV files (items, then containers) whose columns "
+    "sheets 'items' and 'containers', or two CSV files (items and containers, in either order) whose columns "
     "are the same keys. A JSON or TOML file may instead name the "
     "CSV files: items = 'items.csv', containers = 'containers.csv'. Item rows may carry a "
     "quantity. Exit status: 0 done, 1 items left out with --strict (or the core failed), "

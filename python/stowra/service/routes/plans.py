@@ -13,6 +13,7 @@ from starlette.concurrency import run_in_threadpool
 from starlette.datastructures import UploadFile
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
+from stowra.item_rows import explain
 from stowra.report import unused_types_note
 from stowra.searches import SEARCHES
 from stowra.service.plans import (
@@ -146,8 +147,8 @@ async def submit_plan(request: Request, running: Running) -> JSONResponse:
     except CheckUnavailable as error:
         raise ClientError(503, str(error), {"Retry-After": "5"}) from None
     if refusal is not None:
-        where = shipment.where_from(refusal)
-        raise ClientError(422, f"{refusal} ({where})" if where else refusal)
+        text, where = explain(refusal, shipment.input, shipment.item_sources, shipment.bin_sources)
+        raise ClientError(422, f"{text} ({where})" if where else text)
     note = unused_types_note(shipment.input)
     job = NewJob(
         name=shipment.name,
