@@ -5,7 +5,7 @@ from __future__ import annotations
 import contextlib
 import importlib.util
 import json
-from typing import Annotated, Any
+from typing import Annotated, Any, Literal
 
 from fastapi import APIRouter, Depends, Query, Request
 from fastapi.responses import JSONResponse, Response
@@ -285,6 +285,28 @@ def picture(job: str, running: Running) -> Response:
             save_png(plot(result, problem), partial)
             partial.replace(path)
     return Response(path.read_bytes(), media_type="image/png")
+
+
+@router.get("/plans/{job}/loading-sheet.pdf")
+def loading_sheet_pdf(
+    job: str, running: Running, paper: Annotated[Literal["a4", "letter"], Query()] = "a4"
+) -> Response:
+    """The loading sheet for the warehouse crew: a summary page, then each container's
+    pictures, loading steps in stages, weight and centre of gravity (PDF, A4 or Letter)."""
+    for module, name in (("fpdf", "fpdf2"), ("matplotlib", "matplotlib")):
+        if importlib.util.find_spec(module) is None:
+            raise ClientError(501, f"the loading sheet needs {name}: pip install 'stowra[pdf]'")
+    from stowra.loading_sheet import loading_sheet
+
+    result, problem, sources = running.finished(job)
+    title = str(running.job(job)["name"])
+    with running.picture_lock:  # drawing is slow and holds the interpreter: one at a time
+        data = loading_sheet(result, problem, sources, title=title, paper=paper)
+    return Response(
+        data,
+        media_type="application/pdf",
+        headers={"Content-Disposition": f'attachment; filename="plan-{job}-loading-sheet.pdf"'},
+    )
 
 
 @router.get("/example")
