@@ -144,7 +144,7 @@ def test_pack_many_on_a_running_cluster_yields_every_outcome_and_gather_restores
     assert [(o.name, o.ok) for o in ordered] == list(zip(names, [True, True, False, False], strict=True))
     for outcome, given in zip(ordered[:2], [shipments[0], json.loads(path.read_text())], strict=True):
         assert comparable(outcome.result) == comparable(run_search(given, **TINY))
-    assert ordered[2].error == "Item #0: h must be positive, got -1"
+    assert ordered[2].error == "item 100 (row 1): h must be positive, got -1"
     assert ordered[3].error == "expected a dict or a file, got int"
 
 

@@ -30,7 +30,6 @@ from stowra.cli.common import (
     workers,
 )
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
-from stowra.item_rows import explain
 from stowra.plotting import require
 from stowra.report import container_mix, left_out
 
@@ -308,9 +307,6 @@ def _finish(
         _row(job, "ok", outcome.result)
         progress.count("ok")
         return
-    shipment = job.shipment
-    text, hint = explain(error, shipment.input, shipment.item_sources, shipment.bin_sources)
-    error = f"{text} ({hint})" if hint else text
     _row(job, "failed", error=error)
     progress.say(f"{job.path}: failed: {error}")
     progress.count("failed")
