@@ -277,8 +277,9 @@ def _needs(module: str, what: str) -> None:
 
 
 def _for_plotly(job: str, running: Running) -> tuple[dict[str, Any], dict[str, Any]]:
-    """A done plan with container names escaped: plotly reads its titles as markup."""
-    result, problem, _ = running.finished(job)
+    """A done plan with container names and item ids (as the shipment gave them) escaped:
+    plotly reads its titles and hover texts as markup."""
+    result, problem, sources = running.finished(job)
 
     def escaped(name: Any) -> Any:
         text = str(name)
@@ -288,6 +289,9 @@ def _for_plotly(job: str, running: Running) -> tuple[dict[str, Any], dict[str, A
         row["binType"] = escaped(row["binType"])
     for row in problem["binTable"]:
         row["id"] = escaped(row.get("id"))
+    for index, item in enumerate(problem["itemTable"]):
+        given = sources[index].id if index < len(sources) else None
+        item["id"] = escaped(item.get("id") if given is None else given)
     return result, problem
 
 
