@@ -20,12 +20,26 @@ from typing import Any
 
 from stowra.atomic_write import write_text
 from stowra.batch import ClusterError, Outcome, connect, pack_many
-from stowra.cli import EXIT_FAILED, EXIT_OK, UsageError
+from stowra.cli.common import (
+    EXIT_FAILED,
+    EXIT_OK,
+    PACK_DEFAULTS,
+    UsageError,
+    add_search_options,
+    workers,
+)
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
 from stowra.report import container_mix, left_out
 
-__all__ = ["PLAN_SUFFIX", "SUMMARY_COLUMNS", "find_shipments", "input_digest", "run_batch"]
+__all__ = [
+    "PLAN_SUFFIX",
+    "SUMMARY_COLUMNS",
+    "add_parser",
+    "find_shipments",
+    "input_digest",
+    "run_batch",
+]
 
 PLAN_SUFFIX = ".plan.json"
 SUMMARY_COLUMNS = (
@@ -41,6 +55,56 @@ SUMMARY_COLUMNS = (
 )
 # Options that change a plan; the thread count does not, so a resumed run may change it.
 _PLAN_OPTIONS = ("search", "effort", "pop_size", "generations", "time_limit", "seed")
+
+
+def add_parser(commands: Any) -> None:
+    batch = commands.add_parser(
+        "batch",
+        help="pack many shipment files at once, on every core or on a Dask cluster",
+        description="Pack every shipment and write OUTDIR/NAME.plan.json for each (NAME is "
+        "the file name without its suffix) and OUTDIR/summary.csv with one row per shipment. "
+        "Each plan is the one 'stowra pack' gives for the same file and search options. "
+        "Exit status: 0 all packed, 1 some shipments failed (the others are still written), "
+        "2 bad usage.",
+        epilog="To spread a batch over several machines, start a Dask cluster on them "
+        "('dask scheduler' on one, 'dask worker tcp://HOST:8786' on each, all with stowra "
+        "installed) and pass --scheduler tcp://HOST:8786.",
+    )
+    batch.add_argument(
+        "shipments",
+        nargs="+",
+        metavar="SHIPMENT",
+        help="a shipment file (.json, .toml or .xlsx), or a folder: its shipment files are packed",
+    )
+    batch.add_argument(
+        "-o", "--output-dir", required=True, metavar="OUTDIR", help="folder for the plans"
+    )
+    add_search_options(batch, {**PACK_DEFAULTS, "threads": 1})
+    cluster = batch.add_argument_group("cluster")
+    cluster.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="a running Dask scheduler, e.g. tcp://HOST:8786 (default: a cluster on this machine)",
+    )
+    cluster.add_argument(
+        "--workers",
+        type=workers,
+        metavar="N",
+        help="worker processes of the cluster on this machine (default: one per core)",
+    )
+    output = batch.add_argument_group("output")
+    output.add_argument("--png", action="store_true", help="draw each plan into NAME.png")
+    output.add_argument(
+        "--instructions", action="store_true", help="write each loading list as NAME.loading.csv"
+    )
+    output.add_argument(
+        "--resume",
+        action="store_true",
+        help="skip shipments whose plan file was made from the same input and search options",
+    )
+    output.add_argument(
+        "-q", "--quiet", action="store_true", help="no progress bar and no closing line"
+    )
 
 
 @dataclass
