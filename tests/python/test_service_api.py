@@ -109,7 +109,7 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
         ({"json": {"shipment": {"itemTable": [{**ITEM, "l": "x"}]}}}, 422, "itemTable[0] l: expected a number"),
         ({"json": {"shipment": {"items": "/etc/passwd"}}}, 422, "give the tables inline"),
         ({"content": b"x" * 200_001, "headers": {"content-type": "application/json"}}, 413, "200,000 bytes"),
-        ({"content": b"a=b", "headers": {"content-type": "text/plain"}}, 415, "JSON or as a multipart"),
+        ({"content": b"a=b", "headers": {"content-type": "text/plain"}}, 415, "or as a multipart upload"),
         ({"files": [("files", ("s.json", b'{"itemTable": [{"id": 1, "l": true}]}'))]}, 422, "s.json:1:31: l: expected"),
         ({"files": [("files", ("s.toml", b'items = "../secret.csv"'))]}, 422, "must name one of the uploaded files"),
         ({"files": [("files", ("notes.txt", b"{}"))]}, 400, "shipment files end in"),
@@ -123,6 +123,20 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
         ({"method": "GET", "url": "/api/plans?limit=0"}, 400, "limit: "),
         ({"method": "GET", "url": "/api/nowhere"}, 404, "not found: /api/nowhere"),
         ({"method": "PUT", "url": "/api/plans"}, 405, "PUT is not allowed on /api/plans"),
+        # What another site's page can make the planner's browser send.
+        ({"content": json.dumps({"shipment": example()}).encode()}, 415, "(Content-Type: application/json)"),
+        ({"files": [("files", ("s.json", b"{}"))], "headers": {"origin": "http://evil.example"}}, 403, "another site"),
+        ({"method": "DELETE", "url": "/api/plans/x", "headers": {"sec-fetch-site": "cross-site"}}, 403, "another site"),
+        (
+            {"method": "GET", "url": "/api/plans", "headers": {"host": "evil.example:8000"}},
+            400,
+            "'evil.example:8000'; start it with --allow-host",
+        ),
+        (
+            {"method": "DELETE", "url": "/api/plans/x", "headers": {"origin": "http://127.0.0.1"}},
+            404,
+            "no plan with id 'x'",
+        ),
     ],
 )
 def test_refusals_are_json_with_words_a_client_can_act_on(

@@ -124,8 +124,13 @@ async def _read_submission(request: Request, running: Service) -> tuple[Any, Any
         options = _json(options_text, "options") if options_text else None
         shipment = await run_in_threadpool(shipment_from_files, files, settings)
         return shipment, options, {"files": [name for name, _ in files]}
-    if kind not in ("application/json", ""):
-        raise ClientError(415, "send the plan as JSON or as a multipart upload of shipment files")
+    # A plain form or a body with no type is what another site's page can send unasked.
+    if kind != "application/json":
+        raise ClientError(
+            415,
+            "send the plan as JSON (Content-Type: application/json) or as a multipart upload "
+            "of shipment files",
+        )
     document = _json(body, "the request body")
     if not isinstance(document, dict) or "shipment" not in document:
         raise ClientError(400, 'the request body must be {"shipment": {...}, "options": {...}}')
