@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import csv
+import gzip
 import io
 import json
 from collections.abc import Iterator
@@ -221,3 +222,20 @@ def test_progress_lines_carry_over_what_they_do_not_say(line: str, expected: dic
 
     found = parse_progress(line, BEFORE, 2.0)
     assert found == (None if expected is None else {**expected, "seconds": 2.0})
+
+
+def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp_path: Path) -> None:
+    with running_service(tmp_path) as client:
+        job = submit(client, QUICK)
+        assert wait_for(client, job)["status"] == "done"
+        for name in ("loading-list.csv", "view.json"):
+            first = client.get(f"/api/plans/{job}/{name}")
+            kept = tmp_path / "artefacts" / f"{job}.{name}.gz"
+            assert first.headers["content-encoding"] == "gzip" and kept.exists()
+            plain = client.get(f"/api/plans/{job}/{name}", headers={"accept-encoding": "identity"})
+            assert "content-encoding" not in plain.headers and plain.content == first.content
+            # The kept file is what is sent: the plan is not read again.
+            kept.write_bytes(gzip.compress(b"kept"))
+            assert client.get(f"/api/plans/{job}/{name}").content == b"kept"
+        assert client.delete(f"/api/plans/{job}").json() == {"id": job, "deleted": True}
+        assert list((tmp_path / "artefacts").iterdir()) == []
