@@ -180,7 +180,8 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
         axes.view_init(elev=_ELEVATION, azim=_AZIMUTH)
         # Draw far boxes first and the centre of gravity last, so it is never hidden.
         axes.computed_zorder = False
-        axes.set_title(container_title(container, kind), fontsize=11)
+        # Ids are the user's text: a "$" in one is a character, never the start of a formula.
+        axes.set_title(container_title(container, kind), fontsize=11, parse_math=False)
 
         corners = box_corners(outline)
         walls = art3d.Line3DCollection(
@@ -225,7 +226,9 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
             [], [], marker="X", color="black", linestyle="", ms=9, label="centre of gravity"
         )
     )
-    figure.legend(handles=handles, loc="upper center", ncol=len(handles), frameon=False)
+    legend = figure.legend(handles=handles, loc="upper center", ncol=len(handles), frameon=False)
+    for text in legend.get_texts():
+        text.set_parse_math(False)
     figure.subplots_adjust(left=0.0, right=1.0, bottom=0.02, top=1 - 0.6 / figure.get_figheight())
     return figure
 

@@ -4,16 +4,18 @@ from __future__ import annotations
 
 import subprocess
 import sys
+from pathlib import Path
 from typing import Any
 
 import matplotlib
 import pytest
 from cli_plans import shelf_pack
+from matplotlib.backends.backend_agg import FigureCanvasAgg
 from matplotlib.colors import to_hex
 
 import stowra
 from stowra.html_view import plan_view
-from stowra.plotting import NOT_STACKABLE_EDGE, MissingExtraError
+from stowra.plotting import NOT_STACKABLE_EDGE, MissingExtraError, save_png
 
 matplotlib.use("Agg")
 
@@ -86,3 +88,18 @@ def test_importing_stowra_loads_no_plotting_library() -> None:
     code += "print(sorted(m for m in ('matplotlib', 'plotly') if m in sys.modules))"
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert done.stdout.strip() == "[]"
+
+
+@pytest.mark.parametrize("name", ["$x^{2$", "$\\undefinedmacro$", "a$b$c"])
+def test_a_container_id_is_drawn_as_written_never_as_a_formula(tmp_path: Path, name: str) -> None:
+    problem = {**PROBLEM, "binTable": [{**BIN, "id": name}]}
+    figure = stowra.plot(shelf_pack(problem), problem)
+    save_png(figure, tmp_path / "plan.png")
+    assert (tmp_path / "plan.png").read_bytes()[:4] == b"\x89PNG"
+    title = figure.axes[0].title
+    assert title.get_text().startswith(f"Container 1 · {name} · ")
+    # Drawn as math, "a$b$c" would lose its dollar signs and be narrower than the same text with
+    # the dollars as letters.
+    renderer = FigureCanvasAgg(figure).get_renderer()
+    plain = figure.text(0, 0, title.get_text().replace("$", "S"), fontsize=11)
+    assert title.get_window_extent(renderer).width == pytest.approx(plain.get_window_extent(renderer).width, rel=0.01)

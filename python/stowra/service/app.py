@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import contextlib
 import logging
+import sqlite3
 from collections.abc import AsyncIterator
 
 from fastapi import FastAPI, Request
@@ -67,6 +68,11 @@ def create_app(settings: Settings | None = None) -> FastAPI:
             where = ".".join(str(part) for part in problem.get("loc", ()) if part != "query")
             problems.append(f"{where}: {problem.get('msg', 'invalid')}")
         return _error(400, "; ".join(problems) or "invalid request")
+
+    @app.exception_handler(sqlite3.Error)
+    async def store_error(request: Request, error: sqlite3.Error) -> JSONResponse:
+        _log.error("error answering %s %s: %s", request.method, request.url.path, error)
+        return _error(503, f"the service cannot use its plan store: {error}")
 
     @app.exception_handler(Exception)
     async def unexpected(request: Request, error: Exception) -> JSONResponse:

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import json
+import os
 import secrets
 import threading
 from typing import Annotated, Any
@@ -12,7 +13,7 @@ from fastapi import Depends, Request
 from stowra.files import RowSource
 from stowra.service.plans import ClientError, outcome, sources_from_json
 from stowra.service.settings import Settings
-from stowra.service.store import JobStore
+from stowra.service.store import JobStore, lock_folder
 from stowra.service.workers import WorkerPool
 
 __all__ = ["Finished", "Running", "Service", "require_token", "service"]
@@ -23,12 +24,28 @@ Finished = tuple[dict[str, Any], dict[str, Any], list[RowSource]]
 class Service:
     def __init__(self, settings: Settings) -> None:
         self.settings = settings
-        self.store = JobStore(settings.data)
         self.pictures = settings.data / "pictures"
         self.picture_lock = threading.Lock()
+        self._store: JobStore | None = None
+        self._lock: int | None = None
         self._pool: WorkerPool | None = None
 
+    def open(self) -> None:
+        """Hold the data folder and open its store, so a folder that cannot be used is found
+        before the service says it is serving. Raises ``DataFolderBusy``, ``OSError`` or
+        ``sqlite3.Error``."""
+        if self._store is not None:
+            return
+        lock = lock_folder(self.settings.data)
+        try:
+            self._store = JobStore(self.settings.data)
+        except BaseException:
+            os.close(lock)
+            raise
+        self._lock = lock
+
     def start(self) -> None:
+        self.open()
         self.store.mark_interrupted()
         self._pool = WorkerPool(self.store, self.settings.workers, self._outcome)
         self._pool.start()
@@ -37,6 +54,15 @@ class Service:
         if self._pool is not None:
             self._pool.stop()
             self._pool = None
+        if self._lock is not None:
+            os.close(self._lock)
+            self._lock, self._store = None, None
+
+    @property
+    def store(self) -> JobStore:
+        if self._store is None:
+            raise ClientError(503, "the service has not opened its data folder")
+        return self._store
 
     @property
     def pool(self) -> WorkerPool:
