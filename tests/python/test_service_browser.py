@@ -153,10 +153,19 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> 
         assert sheet.startswith(b"%PDF") and len(pages) >= 1 + plan["plan"]["totalBins"]
 
 
-def test_a_refused_row_is_marked_at_its_cell_and_the_old_result_goes(page: Any) -> None:
+def test_left_out_rows_are_grouped_and_a_refused_row_is_marked_at_its_cell(page: Any) -> None:
     for key, value in QUICK.items():
         page.fill(f"#opt-{key}", str(value))
+    # A row of items too heavy for any container is left out as one line with its count.
+    heavy = next(n for n, row in enumerate(EXAMPLE_ITEMS) if row["quantity"] > 1)
+    cell(page, "items", heavy, "weight").fill("30000")
     plan_and_wait(page)
+    left = page.locator("#left-out-table tbody tr")
+    assert left.count() == 1
+    texts = [left.locator("td").nth(n).text_content() for n in range(3)]
+    assert (texts[0], texts[2]) == (str(EXAMPLE_ITEMS[heavy]["id"]), str(EXAMPLE_ITEMS[heavy]["quantity"]))
+    assert f"row {heavy + 1}" in texts[1] or f"itemTable[{heavy}]" in texts[1]
+    assert "generation" not in page.text_content("#progress-box") and "round" in page.text_content("#stage")
     # The page itself refuses what is not a number, before anything is sent.
     cell(page, "items", 1, "weight").fill("45,5")
     page.click("#plan")
