@@ -186,11 +186,14 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
         cx, cy, cz = (float(value) for value in container["centerOfGravity"])
         figure.add_trace(
             graph.Scatter3d(
-                x=[cx, cx],
-                y=[cy, cy],
-                z=[0.0, cz],
-                mode="lines+markers",
-                marker={"symbol": ["circle", "x"], "size": [2, 7], "color": "black"},
+                # The line goes up through the roof, so the mark shows above the boxes too.
+                x=[cx, cx, cx],
+                y=[cy, cy, cy],
+                z=[0.0, cz, height * 1.08],
+                mode="lines+markers+text",
+                text=["", "", "CG"],
+                textposition="top center",
+                marker={"symbol": ["circle", "x", "diamond"], "size": [2, 7, 5], "color": "black"},
                 line={"color": "black", "dash": "dash", "width": 3},
                 name="centre of gravity",
                 legendgroup="centre of gravity",
@@ -222,10 +225,10 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
             },
             yaxis={**axis, "title_text": "", "range": [0, width], "tickvals": [0, width]},
             zaxis={**axis, "title_text": "", "range": [0, height * 1.15], "tickvals": [0, height]},
-            camera={"eye": {"x": -0.3, "y": -1.3, "z": 0.6}},
+            camera={"eye": {"x": -0.25, "y": -1.0, "z": 0.42}},
         )
     figure.update_layout(
-        height=120 + 480 * panels,
+        height=120 + 400 * panels,
         margin={"l": 10, "r": 10, "t": 90, "b": 10},
         legend={"orientation": "h", "y": 1.0, "yanchor": "top", "yref": "container"},
     )

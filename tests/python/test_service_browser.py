@@ -3,8 +3,10 @@
 from __future__ import annotations
 
 import json
+import re
 import subprocess
 import sys
+import urllib.error
 import urllib.request
 from collections.abc import Iterator
 from pathlib import Path
@@ -134,11 +136,36 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> 
         assert first_bytes.lower() in data[:200].lower(), (button, data[:60])
     assert page.text_content("#download-error") == ""
 
+    # The loading sheet: one page of summary, then at least one per container. A service
+    # without the sheet answers 404, and the page says so beside the button.
+    try:
+        urllib.request.urlopen(f"{page.url}api/plans/{plan['id']}/loading-sheet.pdf", timeout=60).close()
+    except urllib.error.HTTPError as error:
+        assert error.code == 404
+        page.click("#get-pdf")
+        page.wait_for_function("document.getElementById('download-error').textContent !== ''")
+        assert page.text_content("#download-error") == "This service does not make loading sheets yet."
+    else:
+        with page.expect_download() as waiting:
+            page.click("#get-pdf")
+        sheet = Path(waiting.value.path()).read_bytes()
+        pages = re.findall(rb"/Type\s*/Page\b(?!s)", sheet)
+        assert sheet.startswith(b"%PDF") and len(pages) >= 1 + plan["plan"]["totalBins"]
 
-def test_a_refused_row_is_marked_at_its_cell_and_the_old_result_goes(page: Any) -> None:
+
+def test_left_out_rows_are_grouped_and_a_refused_row_is_marked_at_its_cell(page: Any) -> None:
     for key, value in QUICK.items():
         page.fill(f"#opt-{key}", str(value))
+    # A row of items too heavy for any container is left out as one line with its count.
+    heavy = next(n for n, row in enumerate(EXAMPLE_ITEMS) if row["quantity"] > 1)
+    cell(page, "items", heavy, "weight").fill("30000")
     plan_and_wait(page)
+    left = page.locator("#left-out-table tbody tr")
+    assert left.count() == 1
+    texts = [left.locator("td").nth(n).text_content() for n in range(3)]
+    assert (texts[0], texts[2]) == (str(EXAMPLE_ITEMS[heavy]["id"]), str(EXAMPLE_ITEMS[heavy]["quantity"]))
+    assert f"row {heavy + 1}" in texts[1] or f"itemTable[{heavy}]" in texts[1]
+    assert "generation" not in page.text_content("#progress-box") and "round" in page.text_content("#stage")
     # The page itself refuses what is not a number, before anything is sent.
     cell(page, "items", 1, "weight").fill("45,5")
     page.click("#plan")
