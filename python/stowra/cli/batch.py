@@ -13,7 +13,8 @@ import hashlib
 import io
 import json
 import sys
-from collections.abc import Iterator, Sequence
+import tempfile
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
@@ -29,6 +30,7 @@ from stowra.cli.common import (
     add_search_options,
     workers,
 )
+from stowra.csv_cells import safe_rows
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
 from stowra.report import container_mix, left_out
@@ -127,11 +129,13 @@ class _Job:
 
 def _is_shipment_file(path: Path) -> bool:
     name = path.name
+    # A link to a file that is gone is kept, so the batch reports it instead of passing over
+    # it in silence.
     return (
         path.suffix.lower() in SINGLE_FILE_SUFFIXES
         and not name.startswith(".")
         and not name.endswith(PLAN_SUFFIX)
-        and path.is_file()
+        and (path.is_file() or (path.is_symlink() and not path.exists()))
     )
 
 
@@ -199,6 +203,20 @@ def _stored_plan(path: Path, digest: str, options: dict[str, Any]) -> dict[str, 
         return None  # missing, half-written by some other tool, or not ours: pack it again
 
 
+class _WriteError(Exception):
+    """One of a shipment's files could not be made; the message names it."""
+
+
+def _making(path: Path, make: Callable[[], None]) -> None:
+    # Any error drawing or writing one shipment's file is that shipment's failure alone.
+    try:
+        make()
+    except OSError as error:
+        raise _WriteError(f"cannot write {path}: {error.strerror or error}") from None
+    except Exception as error:
+        raise _WriteError(f"cannot make {path}: {type(error).__name__}: {error}") from None
+
+
 def _write_files(
     job: _Job, outdir: Path, plan: dict[str, Any], args: argparse.Namespace, *, fresh: bool
 ) -> None:
@@ -213,23 +231,24 @@ def _write_files(
     if args.png and (fresh or not png.exists()):
         from stowra.plotting import plot, save_png
 
-        save_png(plot(plan, problem), png)
+        _making(png, lambda: save_png(plot(plan, problem), png))
     if args.instructions and (fresh or not loading.exists()):
         from stowra.loading_list import write_loading_list
 
-        write_loading_list(loading, plan, problem, sources)
+        _making(loading, lambda: write_loading_list(loading, plan, problem, sources))
     if args.pdf and (fresh or not sheet.exists()):
         from stowra.loading_sheet import write_loading_sheet
 
-        write_loading_sheet(
-            sheet, plan, problem, sources, title=job.shipment.name, paper=args.paper
+        title, paper = job.shipment.name, args.paper
+        _making(
+            sheet,
+            lambda: write_loading_sheet(sheet, plan, problem, sources, title=title, paper=paper),
         )
     if fresh:
         record = {"shipment": str(job.path), "inputDigest": job.digest, "options": _options(args)}
-        write_text(
-            outdir / f"{job.name}{PLAN_SUFFIX}",
-            json.dumps({**plan, "batch": record}, indent=2) + "\n",
-        )
+        target = outdir / f"{job.name}{PLAN_SUFFIX}"
+        text = json.dumps({**plan, "batch": record}, indent=2) + "\n"
+        _making(target, lambda: write_text(target, text))
 
 
 def _options(args: argparse.Namespace) -> dict[str, Any]:
@@ -240,8 +259,23 @@ def _write_summary(path: Path, jobs: list[_Job]) -> None:
     text = io.StringIO()
     writer = csv.DictWriter(text, fieldnames=SUMMARY_COLUMNS, lineterminator="\n")
     writer.writeheader()
-    writer.writerows(job.row for job in jobs)
-    write_text(path, text.getvalue())
+    writer.writerows(safe_rows(job.row for job in jobs))
+    try:
+        write_text(path, text.getvalue())
+    except OSError as error:
+        raise UsageError(f"cannot write {path}: {error.strerror or error}") from None
+
+
+def _check_writable(outdir: Path) -> None:
+    """Refuse an output folder that cannot be written before any search runs."""
+    try:
+        outdir.mkdir(parents=True, exist_ok=True)
+        with tempfile.TemporaryFile(dir=outdir):
+            pass
+    except OSError as error:
+        raise UsageError(
+            f"cannot write in the output folder {outdir}: {error.strerror or error}"
+        ) from None
 
 
 class _Progress:
@@ -287,7 +321,13 @@ def _prepare(job: _Job, outdir: Path, args: argparse.Namespace, progress: _Progr
     if not stored:
         return True
     stored.pop("batch")
-    _write_files(job, outdir, stored, args, fresh=False)
+    try:
+        _write_files(job, outdir, stored, args, fresh=False)
+    except _WriteError as error:
+        _row(job, "failed", error=str(error))
+        progress.say(f"{job.path}: failed: {error}")
+        progress.count("failed")
+        return False
     _row(job, "skipped", stored)
     progress.count("skipped")
     return False
@@ -301,8 +341,8 @@ def _finish(
     if outcome.result is not None:
         try:
             _write_files(job, outdir, outcome.result, args, fresh=True)
-        except OSError as failure:
-            error = f"cannot write {failure.filename}: {failure.strerror}"
+        except _WriteError as failure:
+            error = str(failure)
     if error is None:
         _row(job, "ok", outcome.result)
         progress.count("ok")
@@ -329,10 +369,7 @@ def run_batch(args: argparse.Namespace) -> int:
         )
     outdir = Path(args.output_dir)
     paths = find_shipments(args.shipments, outdir)
-    try:
-        outdir.mkdir(parents=True, exist_ok=True)
-    except OSError as error:
-        raise UsageError(f"cannot make the output folder {outdir}: {error.strerror}") from None
+    _check_writable(outdir)
 
     jobs = [_Job(path, path.stem) for path in paths]
     with contextlib.ExitStack() as stack:
