@@ -69,10 +69,12 @@ bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex) {
                      (factoryAt(bin.placements.front()) != item.factory ||
                       factoryAt(bin.placements.back()) != item.factory);
   FitFilter allowed;
+  // Gathered at the first place asked about: most bins of a long plan are full and are
+  // passed over before any.
   std::optional<PickupGuard> guard;
   if (mixed) {
-    guard.emplace(bin, items_, item.factory);
     allowed = [&](const WallFit& fit) {
+      if (!guard) guard.emplace(bin, items_, item.factory);
       const Placement at{itemIndex, fit.space.x, fit.space.y, fit.space.z, fit.rotation};
       return guard->allows(boxOf(at, item));
     };
