@@ -21,6 +21,7 @@ if TYPE_CHECKING:
 
 __all__ = [
     "NOT_STACKABLE_EDGE",
+    "PALETTE",
     "MissingExtraError",
     "container_outline",
     "container_title",
@@ -32,7 +33,7 @@ __all__ = [
 
 # Edge colour of boxes nothing may stand on, in every picture.
 NOT_STACKABLE_EDGE = "#d62728"
-_PALETTE = (
+PALETTE = (
     "#4c78a8",
     "#f58518",
     "#54a24b",
@@ -63,7 +64,7 @@ def require(module: str, what: str, extra: str = "plot") -> ModuleType:
 def factory_colours(items: Sequence[Mapping[str, Any]]) -> dict[Any, str]:
     """A fixed colour per factory number, in ascending factory order."""
     factories = sorted({item.get("factory") for item in items}, key=lambda f: (str(type(f)), f))
-    return {factory: _PALETTE[n % len(_PALETTE)] for n, factory in enumerate(factories)}
+    return {factory: PALETTE[n % len(PALETTE)] for n, factory in enumerate(factories)}
 
 
 def container_title(container: Mapping[str, Any], kind: Mapping[str, Any]) -> str:
@@ -179,7 +180,8 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
         axes.view_init(elev=_ELEVATION, azim=_AZIMUTH)
         # Draw far boxes first and the centre of gravity last, so it is never hidden.
         axes.computed_zorder = False
-        axes.set_title(container_title(container, kind), fontsize=11)
+        # Ids are the user's text: a "$" in one is a character, never the start of a formula.
+        axes.set_title(container_title(container, kind), fontsize=11, parse_math=False)
 
         corners = box_corners(outline)
         walls = art3d.Line3DCollection(
@@ -224,7 +226,9 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
             [], [], marker="X", color="black", linestyle="", ms=9, label="centre of gravity"
         )
     )
-    figure.legend(handles=handles, loc="upper center", ncol=len(handles), frameon=False)
+    legend = figure.legend(handles=handles, loc="upper center", ncol=len(handles), frameon=False)
+    for text in legend.get_texts():
+        text.set_parse_math(False)
     figure.subplots_adjust(left=0.0, right=1.0, bottom=0.02, top=1 - 0.6 / figure.get_figheight())
     return figure
 

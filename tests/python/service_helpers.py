@@ -2,12 +2,14 @@
 
 from __future__ import annotations
 
+import subprocess
 import time
 from collections.abc import Iterator
 from contextlib import contextmanager
 from pathlib import Path
 from typing import Any
 
+import pytest
 from fastapi.testclient import TestClient
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
@@ -26,7 +28,7 @@ def example() -> dict[str, Any]:
 @contextmanager
 def running_service(data: Path, **settings: Any) -> Iterator[TestClient]:
     app = create_app(Settings(data=data, **{"workers": 1, **settings}))
-    with TestClient(app, raise_server_exceptions=False) as client:
+    with TestClient(app, base_url="http://127.0.0.1", raise_server_exceptions=False) as client:
         yield client
 
 
@@ -51,3 +53,33 @@ def wait_for(client: TestClient, job: str, until: Any = None, seconds: float = 6
 def searching(plan: dict[str, Any]) -> bool:
     """Running, and its search has reported progress (so it is inside the core)."""
     return plan["status"] == "running" and plan["progress"] is not None
+
+
+@contextmanager
+def small_disk(path: Path, size: str = "4m", read_only: bool = False) -> Iterator[Path]:
+    """A filesystem of ``size`` mounted at ``path``: a disk that fills up, or cannot be written."""
+    path.mkdir()
+    options = f"size={size}" + (",ro" if read_only else "")
+    try:
+        subprocess.run(
+            ["mount", "-t", "tmpfs", "-o", options, "tmpfs", str(path)], check=True, capture_output=True, timeout=30
+        )
+    except (OSError, subprocess.CalledProcessError) as error:
+        pytest.skip(f"cannot mount a small filesystem here: {error}")
+    try:
+        yield path
+    finally:
+        subprocess.run(["umount", "-l", str(path)], capture_output=True, timeout=30)
+
+
+def fill(disk: Path) -> Path:
+    """Take every free byte of ``disk``; removing the file returned frees them."""
+    filler = disk / "filler"
+    with filler.open("wb", buffering=0) as out:
+        for size in (1 << 16, 1 << 12, 1):
+            try:
+                while True:
+                    out.write(b"\0" * size)
+            except OSError:
+                pass
+    return filler

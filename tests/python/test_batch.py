@@ -21,7 +21,8 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-from problems import item, mixed_load, problem
+from problems import container, item, mixed_load, problem
+from service_helpers import small_disk
 
 from stowra import cli
 from stowra.atomic_write import TEMPORARY_MARK
@@ -262,3 +263,39 @@ def test_a_scheduler_that_does_not_answer_is_status_2_within_seconds(tmp_path: P
     assert err.startswith("stowra: error: ") and message in err and address in err
     assert err.count("\n") == 1
     assert waited < 30  # a generous bound on a busy machine; the wait is 5 s
+
+
+def test_a_shipment_that_cannot_be_drawn_written_or_found_fails_alone(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, capfd: pytest.CaptureFixture[str]
+) -> None:
+    monkeypatch.chdir(tmp_path)
+    orders = Path("orders")
+    write_loads(orders, ["plain", "blocked"], size=4)
+    formula = problem(items=[item(0)], bins=[container(id="$x^{2$")])
+    (orders / "formula.json").write_text(json.dumps(formula))
+    (orders / "gone.json").symlink_to(tmp_path / "nowhere.json")
+    (Path("out") / "blocked.png").mkdir(parents=True)  # where its picture should go
+
+    status = cli.main(["batch", "orders", "-o", "out", "--workers", "1", *TINY_ARGS, "--png", "-q"])
+    assert status == 1, capfd.readouterr().err
+    rows = summary(Path("out"))
+    assert {name: row["status"] for name, row in rows.items()} == {
+        "plain.json": "ok",
+        "formula.json": "ok",
+        "blocked.json": "failed",
+        "gone.json": "failed",
+    }
+    assert rows["blocked.json"]["error"].startswith("cannot write out/blocked.png: ")
+    assert rows["gone.json"]["error"] == "orders/gone.json: no such file"
+    assert sorted(path.name for path in Path("out").glob("*.plan.json")) == ["formula.plan.json", "plain.plan.json"]
+
+
+def test_an_output_folder_that_cannot_be_written_is_refused_before_any_search(
+    tmp_path: Path, capfd: pytest.CaptureFixture[str]
+) -> None:
+    orders = write_loads(tmp_path / "orders", ["north"], size=4)
+    with small_disk(tmp_path / "out", read_only=True) as outdir:
+        status = cli.main(["batch", str(orders[0]), "-o", str(outdir), *TINY_ARGS, "-q"])
+    output = capfd.readouterr()
+    assert status == 2 and output.out == ""
+    assert output.err == f"stowra: error: cannot write in the output folder {outdir}: Read-only file system\n"

@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import runpy
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -31,3 +33,10 @@ def test_offences_name_file_and_line(tmp_path: Path, path: str, text: str, expec
         assert found == []
     else:
         assert len(found) == 1 and expected in found[0]
+
+
+@pytest.mark.parametrize("module", ["stowra.batch", "stowra.batch.worker", "stowra.service.app", "stowra.report"])
+def test_the_packages_below_do_not_import_the_command_line(module: str) -> None:
+    code = f"import sys, {module}; print('stowra.cli' in sys.modules)"
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert done.stdout.strip() == "False"

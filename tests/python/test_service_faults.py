@@ -8,12 +8,13 @@ import signal
 import sqlite3
 import subprocess
 import sys
+import time
 import urllib.request
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import pytest
-from service_helpers import ENDLESS, QUICK, example, running_service, searching, submit, wait_for
+from service_helpers import ENDLESS, QUICK, example, fill, running_service, searching, small_disk, submit, wait_for
 
 from stowra import cli
 
@@ -83,3 +84,37 @@ def test_stowra_serve_prints_its_url_warns_when_open_answers_over_http_and_holds
             server.send_signal(signal.SIGINT)
         assert server.wait(30) == 0
         assert server.stdout.read() == "stowra: stopped\n"
+
+
+def test_a_full_disk_loses_no_plan_and_stops_no_planning(tmp_path: Path) -> None:
+    ends_soon = {**ENDLESS, "time_limit": 2}
+    with small_disk(tmp_path / "disk") as disk, running_service(disk) as client:
+        job = submit(client, ends_soon)
+        wait_for(client, job, searching)
+        filler = fill(disk)
+        # The search ends with nowhere to store its plan: kept, and the service says so.
+        deadline = time.monotonic() + 60
+        while (health := client.get("/healthz")).json().get("error") != "1 finished plan waits to be stored":
+            assert time.monotonic() < deadline, f"the service never said its plan waits: {health.text}"
+            time.sleep(0.1)
+        assert health.status_code == 503 and health.json()["status"] == "unhealthy"
+        filler.unlink()
+        assert wait_for(client, job)["status"] == "done"
+        assert wait_for(client, submit(client, QUICK))["status"] == "done"
+        assert client.get("/healthz").json()["status"] == "ok"
+
+
+def test_a_data_folder_in_use_or_read_only_is_refused_before_serving(tmp_path: Path) -> None:
+    def serve(folder: Path) -> subprocess.CompletedProcess[str]:
+        command = [sys.executable, "-m", "stowra", "serve", "--port", "0", "--workers", "1", "--data", str(folder)]
+        return subprocess.run(command, capture_output=True, text=True, timeout=60)
+
+    with running_service(tmp_path / "busy"):
+        busy = serve(tmp_path / "busy")
+    with small_disk(tmp_path / "ro", read_only=True) as folder:
+        read_only = serve(folder)
+    assert (busy.returncode, read_only.returncode) == (2, 2)
+    assert busy.stdout == read_only.stdout == ""
+    holder = f"in use by another stowra service (process {os.getpid()})"
+    assert busy.stderr == f"stowra: error: the data folder {tmp_path / 'busy'} is {holder}\n"
+    assert read_only.stderr == f"stowra: error: cannot use {folder / 'service.lock'}: Read-only file system\n"

@@ -24,7 +24,7 @@ from stowra.files.rows import (
     build_shipment,
     fail,
 )
-from stowra.files.text import line_col, read_text
+from stowra.files.text import LineIndex, read_text
 
 __all__ = ["parse_json_shipment", "parse_shipment_object", "parse_toml_shipment"]
 
@@ -89,10 +89,11 @@ def parse_json_shipment(
     if not isinstance(document, dict):
         raise fail(name, (1, 1), "expected an object with itemTable and binTable")
     top = spans[id(document)]
+    lines = LineIndex(text)
 
     def at(span: tuple[int, int], key: str | None) -> tuple[int, int]:
         offset = _key_offset(text, span, key) if key is not None else None
-        return line_col(text, span[0] if offset is None else offset)
+        return lines.line_col(span[0] if offset is None else offset)
 
     def rows_of(table: TableName) -> list[tuple[Mapping[str, Any], int | None]]:
         value = document[table]

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import contextlib
 import logging
+import sqlite3
 from collections.abc import AsyncIterator
 
 from fastapi import FastAPI, Request
@@ -12,6 +13,7 @@ from fastapi.responses import JSONResponse
 from starlette.exceptions import HTTPException
 
 from stowra import __version__
+from stowra.service.guard import SameSiteGuard
 from stowra.service.plans import ClientError
 from stowra.service.routes import health, page, plans
 from stowra.service.runtime import Service
@@ -68,6 +70,11 @@ def create_app(settings: Settings | None = None) -> FastAPI:
             problems.append(f"{where}: {problem.get('msg', 'invalid')}")
         return _error(400, "; ".join(problems) or "invalid request")
 
+    @app.exception_handler(sqlite3.Error)
+    async def store_error(request: Request, error: sqlite3.Error) -> JSONResponse:
+        _log.error("error answering %s %s: %s", request.method, request.url.path, error)
+        return _error(503, f"the service cannot use its plan store: {error}")
+
     @app.exception_handler(Exception)
     async def unexpected(request: Request, error: Exception) -> JSONResponse:
         # The details go to the service's log; a client never sees a traceback.
@@ -76,4 +83,5 @@ def create_app(settings: Settings | None = None) -> FastAPI:
 
     for router in (health.router, plans.router, page.router):
         app.include_router(router)
+    app.add_middleware(SameSiteGuard, allowed_hosts=service.settings.allowed_hosts)
     return app

@@ -2,33 +2,62 @@
 
 from __future__ import annotations
 
+import contextlib
+import gzip
 import json
+import logging
+import os
 import secrets
 import threading
+from collections.abc import Callable
 from typing import Annotated, Any
 
 from fastapi import Depends, Request
 
+from stowra.atomic_write import replacing
 from stowra.files import RowSource
 from stowra.service.plans import ClientError, outcome, sources_from_json
 from stowra.service.settings import Settings
-from stowra.service.store import JobStore
+from stowra.service.store import JobStore, lock_folder
 from stowra.service.workers import WorkerPool
 
 __all__ = ["Finished", "Running", "Service", "require_token", "service"]
 
 Finished = tuple[dict[str, Any], dict[str, Any], list[RowSource]]
 
+_log = logging.getLogger("stowra.service")
+_LOCKS = 64
+
 
 class Service:
     def __init__(self, settings: Settings) -> None:
         self.settings = settings
-        self.store = JobStore(settings.data)
         self.pictures = settings.data / "pictures"
         self.picture_lock = threading.Lock()
+        self.artefacts = settings.data / "artefacts"
+        # Requests for one plan's download wait for the one making it instead of each making
+        # their own; other plans' downloads go on alongside.
+        self._making = [threading.Lock() for _ in range(_LOCKS)]
+        self._store: JobStore | None = None
+        self._lock: int | None = None
         self._pool: WorkerPool | None = None
 
+    def open(self) -> None:
+        """Hold the data folder and open its store, so a folder that cannot be used is found
+        before the service says it is serving. Raises ``DataFolderBusy``, ``OSError`` or
+        ``sqlite3.Error``."""
+        if self._store is not None:
+            return
+        lock = lock_folder(self.settings.data)
+        try:
+            self._store = JobStore(self.settings.data)
+        except BaseException:
+            os.close(lock)
+            raise
+        self._lock = lock
+
     def start(self) -> None:
+        self.open()
         self.store.mark_interrupted()
         self._pool = WorkerPool(self.store, self.settings.workers, self._outcome)
         self._pool.start()
@@ -37,6 +66,15 @@ class Service:
         if self._pool is not None:
             self._pool.stop()
             self._pool = None
+        if self._lock is not None:
+            os.close(self._lock)
+            self._lock, self._store = None, None
+
+    @property
+    def store(self) -> JobStore:
+        if self._store is None:
+            raise ClientError(503, "the service has not opened its data folder")
+        return self._store
 
     @property
     def pool(self) -> WorkerPool:
@@ -57,6 +95,31 @@ class Service:
         if row is None:
             raise ClientError(404, f"no plan with id {job!r}")
         return row
+
+    def artefact(self, job: str, name: str, make: Callable[[], bytes]) -> bytes:
+        """A done plan's download, gzip-compressed: made on the first request, then kept."""
+        path = self.artefacts / f"{job}.{name}.gz"
+        with self._making[hash((job, name)) % _LOCKS]:
+            try:
+                return path.read_bytes()
+            except FileNotFoundError:
+                pass
+            data = gzip.compress(make(), compresslevel=6, mtime=0)
+            if self.store.get(job) is None:
+                return data  # deleted while it was made: keep nothing
+            try:
+                self.artefacts.mkdir(parents=True, exist_ok=True)
+                with replacing(path) as temporary:
+                    temporary.write_bytes(data)
+            except OSError as error:  # a full disk costs the next request time, nothing else
+                _log.warning("cannot keep %s: %s", path, error.strerror or error)
+            return data
+
+    def forget(self, job: str) -> None:
+        """Remove what was kept for a deleted plan."""
+        for path in [*self.artefacts.glob(f"{job}.*"), self.pictures / f"{job}.png"]:
+            with contextlib.suppress(OSError):
+                path.unlink()
 
     def finished(self, job: str) -> Finished:
         """A done plan's result, input and row sources; 409 while it is not done."""
@@ -82,11 +145,12 @@ def require_token(request: Request) -> None:
     if scheme.lower() != "bearer" or not secrets.compare_digest(
         value.strip().encode(), token.encode()
     ):
-        raise ClientError(
-            401,
-            "this service needs a token: send the header 'Authorization: Bearer TOKEN'",
-            {"WWW-Authenticate": "Bearer"},
+        message = (
+            "wrong token: the service refused the token sent"
+            if value.strip()
+            else "this service needs a token: send the header 'Authorization: Bearer TOKEN'"
         )
+        raise ClientError(401, message, {"WWW-Authenticate": "Bearer"})
 
 
 # A handler's parameter for the app's shared state.

@@ -5,12 +5,14 @@ from __future__ import annotations
 import contextlib
 import ipaddress
 import socket
+import sqlite3
 import sys
 
 import uvicorn
 
 from stowra.service.app import create_app
 from stowra.service.settings import Settings
+from stowra.service.store import DataFolderBusy
 
 __all__ = ["serve"]
 
@@ -26,6 +28,22 @@ def _loopback(host: str) -> bool:
 
 def serve(settings: Settings, host: str, port: int) -> int:
     """Serve until interrupted; returns the exit status."""
+    app = create_app(settings)
+    service = app.state.service
+    # The data folder is held and written once before anything says the service is up.
+    try:
+        service.open()
+    except DataFolderBusy as error:
+        print(f"stowra: error: {error}", file=sys.stderr)
+        return 2
+    except OSError as error:
+        where = error.filename or settings.data
+        print(f"stowra: error: cannot use {where}: {error.strerror}", file=sys.stderr)
+        return 2
+    except sqlite3.Error as error:
+        where = settings.data / "plans.sqlite3"
+        print(f"stowra: error: cannot use {where}: {error}", file=sys.stderr)
+        return 2
     family = socket.AF_INET6 if ":" in host else socket.AF_INET
     # The protocol named, not left 0: the event loop sets TCP_NODELAY on accepted connections
     # only then, and without it a kept-alive client waits ~40 ms per answer (Nagle's delay).
@@ -35,6 +53,7 @@ def serve(settings: Settings, host: str, port: int) -> int:
         sock.bind((host, port))
     except OSError as error:
         sock.close()
+        service.stop()
         print(f"stowra: error: cannot listen on {host}:{port}: {error.strerror}", file=sys.stderr)
         return 2
     # Listening before the URL is printed: a client that connects at once waits in the
@@ -53,7 +72,7 @@ def serve(settings: Settings, host: str, port: int) -> int:
         f"{settings.workers} worker{'s' if settings.workers != 1 else ''})",
         flush=True,
     )
-    config = uvicorn.Config(create_app(settings), log_level="warning", timeout_graceful_shutdown=5)
+    config = uvicorn.Config(app, log_level="warning", timeout_graceful_shutdown=5)
     # Ctrl-C is how the server is meant to stop: it has shut down cleanly when this returns.
     with contextlib.suppress(KeyboardInterrupt):
         uvicorn.Server(config).run(sockets=[sock])

@@ -10,8 +10,10 @@ reports).
 from __future__ import annotations
 
 import contextlib
+import fcntl
 import json
 import math
+import os
 import secrets
 import sqlite3
 import time
@@ -20,7 +22,16 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import Any
 
-__all__ = ["INTERRUPTED", "STATUSES", "JobStore", "NewJob", "QueueFull", "to_json"]
+__all__ = [
+    "INTERRUPTED",
+    "STATUSES",
+    "DataFolderBusy",
+    "JobStore",
+    "NewJob",
+    "QueueFull",
+    "lock_folder",
+    "to_json",
+]
 
 STATUSES = ("queued", "running", "done", "failed", "cancelled")
 INTERRUPTED = "interrupted: the service stopped while this plan was being searched"
@@ -48,11 +59,41 @@ CREATE TABLE IF NOT EXISTS jobs (
     error TEXT
 );
 CREATE INDEX IF NOT EXISTS jobs_by_status ON jobs (status, seq);
+CREATE TABLE IF NOT EXISTS opened (at REAL NOT NULL);
 """
 
 
 class QueueFull(Exception):
     """As many plans are waiting as the service allows."""
+
+
+class DataFolderBusy(Exception):
+    """Another running service holds the data folder."""
+
+
+def lock_folder(folder: Path) -> int:
+    """Hold ``folder`` for this process: the open descriptor of its lock file.
+
+    Two services on one folder would each take the other's running plans for interrupted
+    ones; the lock goes when the descriptor is closed or the process ends, however it ends.
+    """
+    folder.mkdir(parents=True, exist_ok=True)
+    descriptor = os.open(folder / "service.lock", os.O_RDWR | os.O_CREAT, 0o644)
+    try:
+        fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        holder = os.read(descriptor, 32).decode("ascii", "replace").strip()
+        os.close(descriptor)
+        by = f" (process {holder})" if holder.isdigit() else ""
+        raise DataFolderBusy(
+            f"the data folder {folder} is in use by another stowra service{by}"
+        ) from None
+    except BaseException:
+        os.close(descriptor)
+        raise
+    os.ftruncate(descriptor, 0)
+    os.pwrite(descriptor, str(os.getpid()).encode(), 0)
+    return descriptor
 
 
 def _finite(value: Any) -> Any:
@@ -87,9 +128,17 @@ class JobStore:
     def __init__(self, folder: Path) -> None:
         folder.mkdir(parents=True, exist_ok=True)
         self.path = folder / "plans.sqlite3"
+        # The last write's error, None once a write succeeds: the service is unhealthy while
+        # it cannot store what its workers find.
+        self.write_error: str | None = None
         with self._connect() as db:
             db.execute("PRAGMA journal_mode=WAL")
             db.executescript(_SCHEMA)
+        # A real write, so a folder that can be read but not written is found now, not when
+        # the first plan is finished.
+        with self._write() as db:
+            db.execute("DELETE FROM opened")
+            db.execute("INSERT INTO opened (at) VALUES (?)", (time.time(),))
 
     @contextlib.contextmanager
     def _connect(self) -> Iterator[sqlite3.Connection]:
@@ -103,14 +152,20 @@ class JobStore:
 
     @contextlib.contextmanager
     def _write(self) -> Iterator[sqlite3.Connection]:
-        with self._connect() as db:
-            db.execute("BEGIN IMMEDIATE")
-            try:
-                yield db
-            except BaseException:
-                db.execute("ROLLBACK")
-                raise
-            db.execute("COMMIT")
+        try:
+            with self._connect() as db:
+                db.execute("BEGIN IMMEDIATE")
+                try:
+                    yield db
+                except BaseException:
+                    with contextlib.suppress(sqlite3.Error):
+                        db.execute("ROLLBACK")
+                    raise
+                db.execute("COMMIT")
+        except sqlite3.Error as error:
+            self.write_error = str(error)
+            raise
+        self.write_error = None
 
     def mark_interrupted(self) -> int:
         """Fail the jobs a previous run left running; returns how many."""

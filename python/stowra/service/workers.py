@@ -12,10 +12,12 @@ queued.
 from __future__ import annotations
 
 import contextlib
+import logging
 import multiprocessing
 import os
 import re
 import signal
+import sqlite3
 import threading
 import time
 from collections.abc import Callable
@@ -30,6 +32,15 @@ _GENERATION = re.compile(r"^GA: Generation (\d+) best fitness = (\S+?)(?: \(cost
 _INITIAL = re.compile(r"^GA: Initial best fitness = (\S+)$")
 _TIME_UP = re.compile(r"^GA: Time limit reached at generation (\d+)$")
 _CHECK_SECONDS = 120.0
+# How long a finished plan that cannot be stored (a full disk, no file descriptors left) is
+# kept and tried again before its job is failed instead; and how often it is tried.
+STORE_RETRY_SECONDS = 120.0
+_RETRY_EVERY = 1.0
+# Seconds between two log lines about the same trouble: a fault that repeats must not flood
+# the log (and fill the disk further).
+_LOG_EVERY = 30.0
+
+_log = logging.getLogger("stowra.service")
 
 
 def parse_progress(
@@ -130,6 +141,7 @@ class _Worker:
         self.job: str | None = None
         self.started = 0.0
         self.progress: dict[str, Any] | None = None
+        self.ended = False
         self._partial = b""
 
     def start_job(self, job: str) -> None:
@@ -156,6 +168,9 @@ class _Worker:
         return found
 
     def end(self) -> None:
+        if self.ended:
+            return
+        self.ended = True
         with contextlib.suppress(OSError, ValueError):
             self.process.kill()
         self.process.join(10.0)
@@ -169,6 +184,28 @@ class _Worker:
             with contextlib.suppress(ValueError):
                 return f"ended by signal {signal.Signals(-code).name}"
         return f"exited with status {code}"
+
+
+class _Unsaved:
+    """A worker's last word about a job that could not be stored yet."""
+
+    def __init__(self, kind: str, payload: Any) -> None:
+        self.kind, self.payload = kind, payload
+        self.since = time.monotonic()
+        self.error = ""
+
+
+class _QuietLog:
+    """Logs one line per kind of trouble at most every ``_LOG_EVERY`` seconds."""
+
+    def __init__(self) -> None:
+        self._last: dict[str, float] = {}
+
+    def error(self, kind: str, message: str, *args: Any, exc_info: Any = None) -> None:
+        now = time.monotonic()
+        if now - self._last.get(kind, -_LOG_EVERY) >= _LOG_EVERY:
+            self._last[kind] = now
+            _log.error(message, *args, exc_info=exc_info)
 
 
 class WorkerPool:
@@ -189,6 +226,8 @@ class WorkerPool:
         self._workers: list[_Worker] = []
         self._checker: _Worker | None = None
         self._stopping = False
+        self._unsaved: dict[str, _Unsaved] = {}
+        self._quiet = _QuietLog()
         self._wake_read, self._wake_write = os.pipe()
         self._thread = threading.Thread(target=self._dispatch, name="stowra-dispatch", daemon=True)
 
@@ -219,6 +258,11 @@ class WorkerPool:
         """Tell the dispatcher something changed (a job was queued, or it should stop)."""
         with contextlib.suppress(OSError):
             os.write(self._wake_write, b"!")
+
+    def unsaved(self) -> int:
+        """How many ended jobs wait to be stored (the store could not be written)."""
+        with self._lock:
+            return len(self._unsaved)
 
     def running(self) -> dict[str, int]:
         """Process id of the worker searching each running job."""
@@ -258,24 +302,39 @@ class WorkerPool:
             raise CheckUnavailable("the shipment could not be checked; try again")
 
     def _dispatch(self) -> None:
+        # Nothing may end this loop but a stop: every plan queued later would wait forever.
         while not self._stopping:
-            with self._lock:
-                self._assign()
-                watched: list[Any] = [self._wake_read]
-                for worker in self._workers:
+            try:
+                self._round()
+            except Exception as error:
+                self._quiet.error("dispatch", "the dispatcher met an error", exc_info=error)
+                # Out of file descriptors, say: a moment for them to come back, no busy loop.
+                with contextlib.suppress(OSError, ValueError):
+                    wait([self._wake_read], timeout=_RETRY_EVERY)
+
+    def _round(self) -> None:
+        with self._lock:
+            self._save_unsaved()
+            self._assign()
+            watched: list[Any] = [self._wake_read]
+            for worker in self._workers:
+                if not worker.ended:
                     watched += [worker.conn, worker.stdout, worker.process.sentinel]
-            ready = wait(watched, timeout=5.0)
-            if self._wake_read in ready:
-                os.read(self._wake_read, 4096)
-            with self._lock:
-                if self._stopping:
-                    return
-                for index, worker in enumerate(self._workers):
+        ready = wait(watched, timeout=_RETRY_EVERY if self._unsaved else 5.0)
+        if self._wake_read in ready:
+            os.read(self._wake_read, 4096)
+        with self._lock:
+            if self._stopping:
+                return
+            for index, worker in enumerate(self._workers):
+                if not worker.ended:
                     self._drain(worker)
-                    if not worker.process.is_alive():
-                        self._replace(index, worker)
+                if worker.ended or not worker.process.is_alive():
+                    self._replace(index, worker)
 
     def _assign(self) -> None:
+        if self._store.write_error is not None:
+            return  # a store that cannot take a finished plan gets no new search
         for worker in self._workers:
             if worker.job is None and worker.process.is_alive():
                 claimed = self._store.claim_next()
@@ -298,7 +357,14 @@ class WorkerPool:
     def _report_progress(self, worker: _Worker) -> None:
         found = worker.read_progress()
         if found and worker.job is not None:
-            self._store.set_progress(worker.job, found[-1])
+            self._set_progress(worker.job, found[-1])
+
+    def _set_progress(self, job: str, progress: dict[str, Any]) -> None:
+        # Progress is a courtesy: a store that cannot take it loses nothing that matters.
+        try:
+            self._store.set_progress(job, progress)
+        except sqlite3.Error as error:
+            self._quiet.error("progress", "cannot store a plan's progress: %s", error)
 
     def _handle(self, worker: _Worker, message: tuple[Any, ...]) -> None:
         kind, job = message[0], message[1]
@@ -307,26 +373,48 @@ class WorkerPool:
         # The worker wrote its last lines before it answered: they are in the pipe by now.
         self._report_progress(worker)
         worker.job = None
-        if kind == "failed":
-            self._store.fail(job, message[2])
-            return
-        result = message[2]
-        if worker.progress is not None and worker.progress["cost"] != result.get("cost"):
-            # The best plan so far is now the plan: no line may have named its cost (none
-            # improved on the first), and a search may improve its plan after its last line.
-            self._store.set_progress(job, {**worker.progress, "cost": result.get("cost")})
+        if kind == "done":
+            result = message[2]
+            if worker.progress is not None and worker.progress["cost"] != result.get("cost"):
+                # The best plan so far is now the plan: no line may have named its cost (none
+                # improved on the first), and a search may improve its plan after its last line.
+                self._set_progress(job, {**worker.progress, "cost": result.get("cost")})
+        self._save(job, _Unsaved(kind, message[2]))
+
+    def _save(self, job: str, ended: _Unsaved) -> None:
+        """Store how a job ended; kept to be tried again while the store cannot be written."""
         try:
-            outcome = self._outcome(job, result)
-        except Exception as error:  # a report that cannot be built must not stop the pool
-            self._store.fail(job, f"the plan was found but could not be stored: {error}")
+            if ended.kind == "failed":
+                self._store.fail(job, ended.payload)
+            else:
+                try:
+                    outcome = self._outcome(job, ended.payload)
+                except sqlite3.Error:
+                    raise
+                except Exception as error:  # a report that cannot be built fails its job only
+                    self._store.fail(job, f"the plan was found but could not be stored: {error}")
+                else:
+                    self._store.finish(job, outcome)
+        except sqlite3.Error as error:
+            ended.error = str(error)
+            self._unsaved[job] = ended
+            self._quiet.error("store", "cannot store how plan %s ended: %s", job, error)
             return
-        self._store.finish(job, outcome)
+        self._unsaved.pop(job, None)
+
+    def _save_unsaved(self) -> None:
+        for job, ended in list(self._unsaved.items()):
+            if ended.kind == "done" and time.monotonic() - ended.since > STORE_RETRY_SECONDS:
+                # Given up: failing the job needs far less room than its plan.
+                ended = _Unsaved(
+                    "failed", f"the plan was found but could not be stored: {ended.error}"
+                )
+            self._save(job, ended)
 
     def _replace(self, index: int, worker: _Worker) -> None:
         worker.end()
         if worker.job is not None:
-            self._store.fail(
-                worker.job,
-                f"the search stopped unexpectedly: its worker process was {worker.death()}",
-            )
+            job, worker.job = worker.job, None
+            message = f"the search stopped unexpectedly: its worker process was {worker.death()}"
+            self._save(job, _Unsaved("failed", message))
         self._workers[index] = self._spawn(index)

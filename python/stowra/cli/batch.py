@@ -13,20 +13,36 @@ import hashlib
 import io
 import json
 import sys
-from collections.abc import Iterator, Sequence
+import tempfile
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
 from stowra.atomic_write import write_text
 from stowra.batch import ClusterError, Outcome, connect, pack_many
-from stowra.cli import EXIT_FAILED, EXIT_OK, UsageError
+from stowra.cli.common import (
+    EXIT_FAILED,
+    EXIT_OK,
+    PACK_DEFAULTS,
+    UsageError,
+    add_search_options,
+    workers,
+)
+from stowra.csv_cells import safe_rows
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
 from stowra.report import container_mix, left_out
 from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_PICKUP_ORDER
 
-__all__ = ["PLAN_SUFFIX", "SUMMARY_COLUMNS", "find_shipments", "input_digest", "run_batch"]
+__all__ = [
+    "PLAN_SUFFIX",
+    "SUMMARY_COLUMNS",
+    "add_parser",
+    "find_shipments",
+    "input_digest",
+    "run_batch",
+]
 
 PLAN_SUFFIX = ".plan.json"
 SUMMARY_COLUMNS = (
@@ -55,6 +71,56 @@ _PLAN_OPTIONS = (
 _OPTION_DEFAULTS = {"balance_limit": DEFAULT_BALANCE_LIMIT, "pickup_order": DEFAULT_PICKUP_ORDER}
 
 
+def add_parser(commands: Any) -> None:
+    batch = commands.add_parser(
+        "batch",
+        help="pack many shipment files at once, on every core or on a Dask cluster",
+        description="Pack every shipment and write OUTDIR/NAME.plan.json for each (NAME is "
+        "the file name without its suffix) and OUTDIR/summary.csv with one row per shipment. "
+        "Each plan is the one 'stowra pack' gives for the same file and search options. "
+        "Exit status: 0 all packed, 1 some shipments failed (the others are still written), "
+        "2 bad usage.",
+        epilog="To spread a batch over several machines, start a Dask cluster on them "
+        "('dask scheduler' on one, 'dask worker tcp://HOST:8786' on each, all with stowra "
+        "installed) and pass --scheduler tcp://HOST:8786.",
+    )
+    batch.add_argument(
+        "shipments",
+        nargs="+",
+        metavar="SHIPMENT",
+        help="a shipment file (.json, .toml or .xlsx), or a folder: its shipment files are packed",
+    )
+    batch.add_argument(
+        "-o", "--output-dir", required=True, metavar="OUTDIR", help="folder for the plans"
+    )
+    add_search_options(batch, {**PACK_DEFAULTS, "threads": 1})
+    cluster = batch.add_argument_group("cluster")
+    cluster.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="a running Dask scheduler, e.g. tcp://HOST:8786 (default: a cluster on this machine)",
+    )
+    cluster.add_argument(
+        "--workers",
+        type=workers,
+        metavar="N",
+        help="worker processes of the cluster on this machine (default: one per core)",
+    )
+    output = batch.add_argument_group("output")
+    output.add_argument("--png", action="store_true", help="draw each plan into NAME.png")
+    output.add_argument(
+        "--instructions", action="store_true", help="write each loading list as NAME.loading.csv"
+    )
+    output.add_argument(
+        "--resume",
+        action="store_true",
+        help="skip shipments whose plan file was made from the same input and search options",
+    )
+    output.add_argument(
+        "-q", "--quiet", action="store_true", help="no progress bar and no closing line"
+    )
+
+
 @dataclass
 class _Job:
     """One shipment file of the batch and, once known, its summary row."""
@@ -68,11 +134,13 @@ class _Job:
 
 def _is_shipment_file(path: Path) -> bool:
     name = path.name
+    # A link to a file that is gone is kept, so the batch reports it instead of passing over
+    # it in silence.
     return (
         path.suffix.lower() in SINGLE_FILE_SUFFIXES
         and not name.startswith(".")
         and not name.endswith(PLAN_SUFFIX)
-        and path.is_file()
+        and (path.is_file() or (path.is_symlink() and not path.exists()))
     )
 
 
@@ -140,6 +208,20 @@ def _stored_plan(path: Path, digest: str, options: dict[str, Any]) -> dict[str, 
         return None  # missing, half-written by some other tool, or not ours: pack it again
 
 
+class _WriteError(Exception):
+    """One of a shipment's files could not be made; the message names it."""
+
+
+def _making(path: Path, make: Callable[[], None]) -> None:
+    # Any error drawing or writing one shipment's file is that shipment's failure alone.
+    try:
+        make()
+    except OSError as error:
+        raise _WriteError(f"cannot write {path}: {error.strerror or error}") from None
+    except Exception as error:
+        raise _WriteError(f"cannot make {path}: {type(error).__name__}: {error}") from None
+
+
 def _write_files(
     job: _Job, outdir: Path, plan: dict[str, Any], args: argparse.Namespace, *, fresh: bool
 ) -> None:
@@ -153,17 +235,16 @@ def _write_files(
     if args.png and (fresh or not png.exists()):
         from stowra.plotting import plot, save_png
 
-        save_png(plot(plan, problem), png)
+        _making(png, lambda: save_png(plot(plan, problem), png))
     if args.instructions and (fresh or not loading.exists()):
         from stowra.loading_list import write_loading_list
 
-        write_loading_list(loading, plan, problem, sources)
+        _making(loading, lambda: write_loading_list(loading, plan, problem, sources))
     if fresh:
         record = {"shipment": str(job.path), "inputDigest": job.digest, "options": _options(args)}
-        write_text(
-            outdir / f"{job.name}{PLAN_SUFFIX}",
-            json.dumps({**plan, "batch": record}, indent=2) + "\n",
-        )
+        target = outdir / f"{job.name}{PLAN_SUFFIX}"
+        text = json.dumps({**plan, "batch": record}, indent=2) + "\n"
+        _making(target, lambda: write_text(target, text))
 
 
 def _options(args: argparse.Namespace) -> dict[str, Any]:
@@ -176,8 +257,23 @@ def _write_summary(path: Path, jobs: list[_Job]) -> None:
     text = io.StringIO()
     writer = csv.DictWriter(text, fieldnames=SUMMARY_COLUMNS, lineterminator="\n")
     writer.writeheader()
-    writer.writerows(job.row for job in jobs)
-    write_text(path, text.getvalue())
+    writer.writerows(safe_rows(job.row for job in jobs))
+    try:
+        write_text(path, text.getvalue())
+    except OSError as error:
+        raise UsageError(f"cannot write {path}: {error.strerror or error}") from None
+
+
+def _check_writable(outdir: Path) -> None:
+    """Refuse an output folder that cannot be written before any search runs."""
+    try:
+        outdir.mkdir(parents=True, exist_ok=True)
+        with tempfile.TemporaryFile(dir=outdir):
+            pass
+    except OSError as error:
+        raise UsageError(
+            f"cannot write in the output folder {outdir}: {error.strerror or error}"
+        ) from None
 
 
 class _Progress:
@@ -223,7 +319,13 @@ def _prepare(job: _Job, outdir: Path, args: argparse.Namespace, progress: _Progr
     if not stored:
         return True
     stored.pop("batch")
-    _write_files(job, outdir, stored, args, fresh=False)
+    try:
+        _write_files(job, outdir, stored, args, fresh=False)
+    except _WriteError as error:
+        _row(job, "failed", error=str(error))
+        progress.say(f"{job.path}: failed: {error}")
+        progress.count("failed")
+        return False
     _row(job, "skipped", stored)
     progress.count("skipped")
     return False
@@ -237,8 +339,8 @@ def _finish(
     if outcome.result is not None:
         try:
             _write_files(job, outdir, outcome.result, args, fresh=True)
-        except OSError as failure:
-            error = f"cannot write {failure.filename}: {failure.strerror}"
+        except _WriteError as failure:
+            error = str(failure)
     if error is None:
         _row(job, "ok", outcome.result)
         progress.count("ok")
@@ -263,10 +365,7 @@ def run_batch(args: argparse.Namespace) -> int:
         )
     outdir = Path(args.output_dir)
     paths = find_shipments(args.shipments, outdir)
-    try:
-        outdir.mkdir(parents=True, exist_ok=True)
-    except OSError as error:
-        raise UsageError(f"cannot make the output folder {outdir}: {error.strerror}") from None
+    _check_writable(outdir)
 
     jobs = [_Job(path, path.stem) for path in paths]
     with contextlib.ExitStack() as stack:

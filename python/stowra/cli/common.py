@@ -1,0 +1,219 @@
+"""What the commands share: exit statuses, the usage error, the parser and its common options,
+and writing a plan's output files."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import sys
+from collections.abc import Callable
+from pathlib import Path
+from typing import Any, NoReturn, TextIO
+
+from stowra.atomic_write import write_text
+from stowra.files import Shipment
+from stowra.plotting import require
+from stowra.searches import DEFAULT_SEARCH, SEARCHES
+
+SearchFn = Callable[..., dict[str, Any]]
+
+EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
+_INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+PACK_DEFAULTS: dict[str, Any] = {
+    "search": DEFAULT_SEARCH,
+    "effort": None,
+    "pop_size": 100,
+    "generations": 50,
+    "time_limit": None,
+    "threads": 0,
+    "seed": 42,
+}
+SHIPMENT_HELP = (
+    "A shipment is a JSON file shaped like pack's input ({'itemTable': [...], 'binTable': "
+    "[...]}), a TOML file with [[itemTable]] and [[binTable]] tables, an Excel workbook with "
+    "sheets 'items' and 'containers', or two CSV files (items, then containers) whose columns "
+    "are the same keys. A JSON or TOML file may instead name the "
+    "CSV files: items = 'items.csv', containers = 'containers.csv'. Item rows may carry a "
+    "quantity. Exit status: 0 done, 1 items left out with --strict (or the core failed), "
+    "2 bad usage or bad input."
+)
+
+
+class UsageError(Exception):
+    """A mistake by the user: reported as one line on stderr, exit status 2."""
+
+
+class Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        # One line, not the usage block: the usage is one --help away.
+        self.exit(EXIT_USAGE, f"{self.prog}: error: {message} (see '{self.prog} --help')\n")
+
+
+def int32(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a whole number, got {text!r}") from None
+    if not _INT32_MIN <= value <= _INT32_MAX:
+        raise argparse.ArgumentTypeError(f"{value} is out of range")
+    return value
+
+
+def port(text: str) -> int:
+    number = int32(text)
+    if not 0 <= number <= 65535:
+        raise argparse.ArgumentTypeError(f"{number} is not a port (0 to 65535)")
+    return number
+
+
+def seconds(text: str) -> float:
+    try:
+        return float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected seconds, got {text!r}") from None
+
+
+# Option, key of run_search's arguments, converter, metavar, help: one search option each.
+_SEARCH_OPTIONS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
+    (
+        "--effort",
+        "effort",
+        int32,
+        "N",
+        "optimize only: search effort, 0 to 20: up to 30 rounds each, ending after 10 each "
+        "without a better plan (default 2)",
+    ),
+    ("--pop-size", "pop_size", int32, "N", "exact only: population size"),
+    ("--generations", "generations", int32, "N", "exact only: most generations to search"),
+    (
+        "--time-limit",
+        "time_limit",
+        seconds,
+        "SECONDS",
+        "stop searching after this long (default 60 for optimize, 300 for exact)",
+    ),
+    ("--threads", "threads", int32, "N", "threads for the search, 0 for all cores"),
+    ("--seed", "seed", int32, "N", "random seed; the same seed gives the same plan"),
+]
+
+# Flags, metavar, help: one output file each; a command's defaults may name any of them.
+_OUTPUT_FILES: list[tuple[tuple[str, ...], str, str]] = [
+    (
+        ("-o", "--output"),
+        "FILE.json",
+        "write the plan as JSON ('-' for stdout; the report then goes to stderr)",
+    ),
+    (("--png",), "FILE.png", "draw every container in 3D into a PNG picture (needs stowra[plot])"),
+    (
+        ("--html",),
+        "FILE.html",
+        "write an interactive 3D view that works offline (needs stowra[plot])",
+    ),
+    (
+        ("--instructions",),
+        "FILE.csv",
+        "write the loading list: one row per item in loading order, per container",
+    ),
+]
+
+
+def add_search_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
+    search = parser.add_argument_group("search")
+    search.add_argument(
+        "--search",
+        choices=SEARCHES,
+        default=defaults["search"],
+        help="optimize: the cheapest plan over every container type; exact: pack's genetic "
+        "search, whose plans are fixed for a seed (default %(default)s)",
+    )
+    for flag, key, convert, metavar, text in _SEARCH_OPTIONS:
+        default = defaults[key]
+        search.add_argument(
+            flag,
+            type=convert,
+            default=default,
+            metavar=metavar,
+            help=text if default is None else f"{text} (default %(default)s)",
+        )
+
+
+def add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
+    add_search_options(parser, defaults)
+    output = parser.add_argument_group("output")
+    for flags, metavar, text in _OUTPUT_FILES:
+        default = defaults.get(flags[-1].lstrip("-"))
+        output.add_argument(
+            *flags,
+            metavar=metavar,
+            default=default,
+            help=text + (" (default %(default)s)" if default else ""),
+        )
+    output.add_argument(
+        "-q", "--quiet", action="store_true", help="do not print the search's progress lines"
+    )
+    output.add_argument(
+        "--strict",
+        action="store_true",
+        help="exit with status 1 when the plan leaves items out",
+    )
+
+
+def workers(text: str) -> int:
+    value = int32(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"needs at least 1 worker, got {value}")
+    return value
+
+
+def say(stream: TextIO, message: str) -> None:
+    print(f"stowra: {message}", file=stream)
+
+
+def check_outputs(args: argparse.Namespace) -> None:
+    """Refuse unwritable outputs and missing extras before a long search, not after."""
+    for option, value in (
+        ("--output", args.output),
+        ("--png", args.png),
+        ("--html", args.html),
+        ("--instructions", args.instructions),
+    ):
+        if value is None or (option == "--output" and value == "-"):
+            continue
+        path = Path(value)
+        if not value or path.is_dir():
+            raise UsageError(f"{option}: {value!r} is not a file name")
+        if not path.parent.is_dir():
+            raise UsageError(f"{option}: directory {str(path.parent)!r} does not exist")
+    if args.png:
+        require("matplotlib", "--png")
+        require("mpl_toolkits.mplot3d", "--png")
+    if args.html:
+        require("plotly", "--html")
+
+
+def write_outputs(
+    args: argparse.Namespace, result: dict[str, Any], shipment: Shipment, report: TextIO
+) -> None:
+    problem = shipment.input
+    if args.output == "-":
+        json.dump(result, sys.stdout, indent=2)
+        sys.stdout.write("\n")
+        sys.stdout.flush()
+    elif args.output:
+        write_text(Path(args.output), json.dumps(result, indent=2) + "\n")
+        print(f"Plan written to {args.output}", file=report)
+    if args.png:
+        from stowra.plotting import plot, save_png
+
+        save_png(plot(result, problem), Path(args.png))
+        print(f"Picture written to {args.png}", file=report)
+    if args.html:
+        from stowra.html_view import write_html
+
+        write_html(Path(args.html), result, problem)
+        print(f"Interactive view written to {args.html}", file=report)
+    if args.instructions:
+        from stowra.loading_list import write_loading_list
+
+        rows = write_loading_list(Path(args.instructions), result, problem, shipment.item_sources)
+        print(f"Loading list ({rows} rows) written to {args.instructions}", file=report)

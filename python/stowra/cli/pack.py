@@ -1,0 +1,125 @@
+"""``stowra pack``: pack a shipment file, report the plan and write its files."""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+from typing import IO, Any, TextIO
+
+from stowra.cli.common import (
+    EXIT_FAILED,
+    EXIT_OK,
+    PACK_DEFAULTS,
+    SHIPMENT_HELP,
+    SearchFn,
+    UsageError,
+    add_run_options,
+    check_outputs,
+    say,
+    write_outputs,
+)
+from stowra.files import Shipment, load_shipment
+from stowra.native_output import native_stdout_to
+from stowra.report import format_left_out, format_report, left_out, unused_types_note
+
+
+def add_parser(commands: Any) -> None:
+    pack = commands.add_parser(
+        "pack",
+        help="pack a shipment file and write the plan",
+        description="Pack a shipment and report the plan. " + SHIPMENT_HELP,
+    )
+    pack.add_argument(
+        "shipment",
+        metavar="SHIPMENT",
+        help="shipment .json, .toml or .xlsx, or the items CSV ('-' reads JSON from stdin)",
+    )
+    pack.add_argument(
+        "containers",
+        nargs="?",
+        metavar="CONTAINERS.csv",
+        help="the containers CSV, when SHIPMENT is the items CSV",
+    )
+    add_run_options(pack, PACK_DEFAULTS)
+
+
+def command(args: argparse.Namespace, search_fn: SearchFn | None) -> int:
+    check_outputs(args)
+    shipment = load_shipment([args.shipment, *([args.containers] if args.containers else [])])
+    return plan(args, shipment, search_fn)
+
+
+def _input_hint(message: str, shipment: Shipment) -> str:
+    """Where the input behind a refusal of ``pack`` is: its row, or else the file of the table
+    the message is about ("itemTable is empty"); empty for a message about a search option."""
+    if message.split(" ", 1)[0] in PACK_DEFAULTS:
+        return ""
+    about_bins = message.startswith(("Bin #", "No available bins")) or "binTable" in message
+    table = "binTable" if about_bins else "itemTable"
+    return shipment.where_from(message) or shipment.table_files.get(table, shipment.name)
+
+
+def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | None) -> int:
+    """Search a plan for the shipment as the options say, report it and write its files."""
+    if search_fn is None:
+        from stowra.searches import run_search as search_fn
+    report: TextIO = sys.stderr if args.output == "-" else sys.stdout
+    for warning in shipment.warnings:
+        say(sys.stderr, f"warning: {warning}")
+    note = unused_types_note(shipment.input) if args.search == "exact" else None
+    if note:
+        say(sys.stderr, f"note: {note}")
+
+    devnull: IO[bytes] | None = None
+    target: int | None = None
+    if args.quiet:
+        devnull = open(os.devnull, "wb")  # noqa: SIM115 - closed below, after the call
+        target = devnull.fileno()
+    elif args.output == "-":
+        sys.stderr.flush()
+        target = 2
+    try:
+        with native_stdout_to(target):
+            result = search_fn(
+                shipment.input,
+                search=args.search,
+                effort=args.effort,
+                pop_size=args.pop_size,
+                generations=args.generations,
+                time_limit=args.time_limit,
+                threads=args.threads,
+                seed=args.seed,
+            )
+    except ValueError as error:
+        hint = _input_hint(str(error), shipment)
+        raise UsageError(f"{error} ({hint})" if hint else str(error)) from None
+    finally:
+        if devnull is not None:
+            devnull.close()
+
+    text = format_report(
+        result,
+        shipment.input,
+        shipment.item_sources,
+        title=f"Plan for {shipment.name} ({args.search} search)",
+        show_left_out=False,
+    )
+    print(text, end="", file=report)
+    try:
+        write_outputs(args, result, shipment, report)
+    except OSError as error:
+        if error.filename is None:  # standard output closed: said as everywhere else
+            raise
+        raise UsageError(f"cannot write {error.filename}: {error.strerror}") from None
+    report.flush()
+
+    missing = left_out(result, len(shipment.input["itemTable"]))
+    if missing:
+        listed = format_left_out(missing, shipment.input["itemTable"], shipment.item_sources)
+        level = "error" if args.strict else "warning"
+        total = len(shipment.input["itemTable"])
+        say(sys.stderr, f"{level}: {len(missing)} of {total} items left out: {listed}")
+        if args.strict:
+            return EXIT_FAILED
+    return EXIT_OK
