@@ -49,8 +49,9 @@ _SUBMIT_DOC: dict[str, Any] = {
                         "options": {
                             "type": "object",
                             "description": "search: optimize (the default) or exact, which "
-                            "runs pack; effort is read by optimize, pop_size and generations by "
-                            "exact",
+                            "runs pack; effort, balance_limit (0.5 to 1, default 0.6; 1 turns "
+                            "the weight balance rule off) and pickup_order (default true) are "
+                            "read by optimize, pop_size and generations by exact",
                             "properties": {
                                 "search": {"type": "string", "enum": list(SEARCHES)},
                                 **{
@@ -62,6 +63,8 @@ _SUBMIT_DOC: dict[str, Any] = {
                                         ("time_limit", "number"),
                                         ("threads", "integer"),
                                         ("seed", "integer"),
+                                        ("balance_limit", "number"),
+                                        ("pickup_order", "boolean"),
                                     )
                                 },
                             },
