@@ -14,10 +14,10 @@ from stowra.plotting import (
     EDGES,
     FACES,
     NOT_STACKABLE_EDGE,
+    PALETTE,
     box_corners,
     container_outline,
     container_title,
-    factory_colours,
     require,
 )
 from stowra.report import PlacedBox, bin_types, placed_boxes
@@ -49,15 +49,43 @@ def _edge_lines(boxes: list[PlacedBox]) -> tuple[list[float | None], ...]:
     return xs, ys, zs
 
 
+def _kind_colours(items: list[Mapping[str, Any]]) -> dict[str, str]:
+    """A colour per item kind (its id), in the order the kinds first appear."""
+    kinds = dict.fromkeys(str(item.get("id")) for item in items)
+    return {kind: PALETTE[n % len(PALETTE)] for n, kind in enumerate(kinds)}
+
+
+def _door(length: float, width: float, height: float) -> dict[str, Any]:
+    """The door's frame at the far end of the length, labelled."""
+    return {
+        "x": [length] * 5 + [length],
+        "y": [0, width, width, 0, 0, width / 2],
+        "z": [0, 0, height, height, 0, height * 1.08],
+        "mode": "lines+text",
+        "text": ["", "", "", "", "", "door"],
+        "textposition": "top center",
+        "line": {"color": "#b45309", "width": 6},
+        "name": "door",
+        "legendgroup": "door",
+        "hoverinfo": "skip",
+    }
+
+
 def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figure:
-    """A plotly figure with one 3D scene per container, boxes coloured by factory."""
+    """A plotly figure with one 3D scene per container, drawn to one scale: boxes coloured by
+    item kind, the door and the centre of gravity marked."""
     graph = require("plotly.graph_objects", "--html")
     subplots = require("plotly.subplots", "--html")
 
     items = problem["itemTable"]
     types = bin_types(problem)
-    colours = factory_colours(items)
+    colours = _kind_colours(items)
     containers = list(result["packingTable"])
+    outlines = [
+        container_outline(types.get(c["binType"], {}), placed_boxes(c, items)) for c in containers
+    ]
+    # One scale for every container: a 20-foot container looks half as long as a 40-foot one.
+    longest = max((max(o.dx, o.dy, o.dz) for o in outlines), default=1.0) or 1.0
     panels = max(len(containers), 1)
     titles = [
         container_title(container, types.get(container["binType"], {})) for container in containers
@@ -71,13 +99,12 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
     )
     shown: set[Any] = set()
     for number, container in enumerate(containers, 1):
-        kind = types.get(container["binType"], {})
         boxes = placed_boxes(container, items)
-        outline = container_outline(kind, boxes)
+        outline = outlines[number - 1]
         length, width, height = outline.dx, outline.dy, outline.dz
 
-        for rank, (factory, colour) in enumerate(colours.items()):
-            group = [box for box in boxes if box.item.get("factory") == factory]
+        for rank, (kind_id, colour) in enumerate(colours.items()):
+            group = [box for box in boxes if str(box.item.get("id")) == kind_id]
             if not group:
                 continue
             x: list[float] = []
@@ -94,7 +121,7 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
                     y.append(corner[1])
                     z.append(corner[2])
                 label = (
-                    f"item {box.item.get('id')} (row {box.index})<br>"
+                    f"item {box.item.get('id')}<br>"
                     f"at {box.x:g}, {box.y:g}, {box.z:g}<br>"
                     f"size {box.dx:g} x {box.dy:g} x {box.dz:g}, weight {box.item.get('weight')}"
                     + ("" if box.item.get("stackable", True) else "<br>not stackable")
@@ -114,9 +141,9 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
                     k=k,
                     color=colour,
                     flatshading=True,
-                    name=f"factory {factory}",
-                    legendgroup=f"factory {factory}",
-                    showlegend=factory not in shown,
+                    name=f"item {kind_id}",
+                    legendgroup=f"item {kind_id}",
+                    showlegend=("item", kind_id) not in shown,
                     legendrank=rank,
                     hovertext=text,
                     hoverinfo="text",
@@ -124,7 +151,7 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
                 row=number,
                 col=1,
             )
-            shown.add(factory)
+            shown.add(("item", kind_id))
 
         for name, group, colour, line_width in (
             ("edges", [b for b in boxes if b.item.get("stackable", True)], "#333333", 1),
@@ -159,11 +186,14 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
         cx, cy, cz = (float(value) for value in container["centerOfGravity"])
         figure.add_trace(
             graph.Scatter3d(
-                x=[cx, cx],
-                y=[cy, cy],
-                z=[0.0, cz],
-                mode="lines+markers",
-                marker={"symbol": ["circle", "x"], "size": [2, 7], "color": "black"},
+                # The line goes up through the roof, so the mark shows above the boxes too.
+                x=[cx, cx, cx],
+                y=[cy, cy, cy],
+                z=[0.0, cz, height * 1.08],
+                mode="lines+markers+text",
+                text=["", "", "CG"],
+                textposition="top center",
+                marker={"symbol": ["circle", "x", "diamond"], "size": [2, 7, 5], "color": "black"},
                 line={"color": "black", "dash": "dash", "width": 3},
                 name="centre of gravity",
                 legendgroup="centre of gravity",
@@ -175,18 +205,30 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
             col=1,
         )
         shown.add("cog")
-        longest = max(length, width, height)
+        figure.add_trace(
+            graph.Scatter3d(**_door(length, width, height), showlegend="door" not in shown),
+            row=number,
+            col=1,
+        )
+        shown.add("door")
         scene = "scene" if number == 1 else f"scene{number}"
+        # Few ticks and short titles: the width and height axes are short on screen.
+        axis = {"title": {"font": {"size": 11}}, "tickfont": {"size": 9}}
         figure.layout[scene].update(
             aspectmode="manual",
             aspectratio={"x": length / longest, "y": width / longest, "z": height / longest},
-            xaxis={"title": "length", "range": [0, length]},
-            yaxis={"title": "width", "range": [0, width]},
-            zaxis={"title": "height", "range": [0, height]},
-            camera={"eye": {"x": -0.25, "y": -1.05, "z": 0.45}},
+            xaxis={
+                **axis,
+                "title_text": "length (door at the end)",
+                "range": [0, length],
+                "nticks": 5,
+            },
+            yaxis={**axis, "title_text": "", "range": [0, width], "tickvals": [0, width]},
+            zaxis={**axis, "title_text": "", "range": [0, height * 1.15], "tickvals": [0, height]},
+            camera={"eye": {"x": -0.25, "y": -1.0, "z": 0.42}},
         )
     figure.update_layout(
-        height=120 + 480 * panels,
+        height=120 + 400 * panels,
         margin={"l": 10, "r": 10, "t": 90, "b": 10},
         legend={"orientation": "h", "y": 1.0, "yanchor": "top", "yref": "container"},
     )

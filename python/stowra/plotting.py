@@ -21,6 +21,7 @@ if TYPE_CHECKING:
 
 __all__ = [
     "NOT_STACKABLE_EDGE",
+    "PALETTE",
     "MissingExtraError",
     "container_outline",
     "container_title",
@@ -32,7 +33,7 @@ __all__ = [
 
 # Edge colour of boxes nothing may stand on, in every picture.
 NOT_STACKABLE_EDGE = "#d62728"
-_PALETTE = (
+PALETTE = (
     "#4c78a8",
     "#f58518",
     "#54a24b",
@@ -63,7 +64,7 @@ def require(module: str, what: str, extra: str = "plot") -> ModuleType:
 def factory_colours(items: Sequence[Mapping[str, Any]]) -> dict[Any, str]:
     """A fixed colour per factory number, in ascending factory order."""
     factories = sorted({item.get("factory") for item in items}, key=lambda f: (str(type(f)), f))
-    return {factory: _PALETTE[n % len(_PALETTE)] for n, factory in enumerate(factories)}
+    return {factory: PALETTE[n % len(PALETTE)] for n, factory in enumerate(factories)}
 
 
 def container_title(container: Mapping[str, Any], kind: Mapping[str, Any]) -> str:

@@ -55,12 +55,25 @@ def test_an_empty_plan_still_draws() -> None:
     assert figure.axes == [] and texts == ["No containers were loaded."]
 
 
-def test_interactive_view_has_a_mesh_per_factory_in_each_container() -> None:
-    figure = plan_view(shelf_pack(PROBLEM), PROBLEM)
-    meshes = [(t.scene, t.name, len(t.x)) for t in figure.data if t.type == "mesh3d"]
-    # 8 corners per box
-    assert meshes == [("scene", "factory 1", 8), ("scene", "factory 2", 16), ("scene2", "factory 1", 8)]
+def test_interactive_view_colours_each_item_kind_and_marks_door_and_centre_on_one_scale() -> None:
+    two_types = {**PROBLEM, "binTable": [BIN, {**BIN, "id": "10ft", "l": 100, "cost": 900}]}
+    result = shelf_pack(PROBLEM)
+    result["packingTable"][1]["binType"] = "10ft"
+    figure = plan_view(result, two_types)
+    meshes = [(t.scene, t.name, len(t.x), t.color) for t in figure.data if t.type == "mesh3d"]
+    # 8 corners per box, one colour per item id
+    assert [m[:3] for m in meshes] == [("scene", f"item {n}", 8) for n in (1, 2, 3)] + [("scene2", "item 4", 8)]
+    assert len({m[3] for m in meshes}) == 4
     assert [t.name for t in figure.data].count("not stackable") == 1
+    for name in ("door", "centre of gravity"):
+        marks = [t for t in figure.data if t.name == name]
+        assert [t.scene for t in marks] == ["scene", "scene2"]
+        assert [t.showlegend for t in marks] == [True, False]
+    doors = [t for t in figure.data if t.name == "door"]
+    assert [set(t.x) for t in doors] == [{200}, {100}]
+    # Both drawn to one scale: the 100 cm container is half as long as the 200 cm one.
+    ratios = [figure.layout[s].aspectratio for s in ("scene", "scene2")]
+    assert ratios[1].x * 2 == pytest.approx(ratios[0].x) and ratios[1].z == ratios[0].z
 
 
 @pytest.mark.parametrize("blocked, draw", [("matplotlib.figure", stowra.plot), ("plotly.graph_objects", plan_view)])

@@ -170,7 +170,9 @@ def test_a_token_guards_every_api_call_but_not_the_page(tmp_path: Path) -> None:
     with running_service(tmp_path, token="s3cret") as client:
         assert client.get("/api/plans").status_code == 401
         wrong = client.get("/api/plans", headers={"Authorization": "Bearer nope"})
-        assert wrong.status_code == 401 and "Authorization: Bearer" in wrong.json()["error"]
+        assert wrong.status_code == 401 and wrong.json()["error"].startswith("wrong token")
+        missing = client.get("/api/plans").json()["error"]
+        assert "Authorization: Bearer" in missing and "wrong" not in missing
         assert client.get("/api/plans", headers={"Authorization": "Bearer s3cret"}).status_code == 200
         assert client.get("/").status_code == client.get("/healthz").status_code == 200
 
@@ -222,6 +224,34 @@ def test_progress_lines_carry_over_what_they_do_not_say(line: str, expected: dic
 
     found = parse_progress(line, BEFORE, 2.0)
     assert found == (None if expected is None else {**expected, "seconds": 2.0})
+
+
+def test_a_plan_keeps_its_name_units_and_rows_to_be_edited_and_planned_again(
+    client: TestClient,
+) -> None:
+    units = {"length": "in", "weight": "lb"}
+    shipment = {**example(), "units": units}
+    answer = client.post("/api/plans", json={"shipment": shipment, "options": QUICK, "name": "Order 17 <b>"})
+    assert answer.status_code == 202, answer.text
+    job = answer.json()["id"]
+    assert wait_for(client, job)["name"] == "Order 17 <b>"
+    again = client.get(f"/api/plans/{job}/shipment").json()
+    assert (again["itemTable"], again["binTable"]) == (example()["itemTable"], example()["binTable"])
+    assert (again["units"], again["name"]) == (units, "Order 17 <b>")
+    assert again["options"]["seed"] == QUICK["seed"]
+    # Uploaded files read back as the rows they hold, quantities folded again.
+    files = [("files", ("shipment.json", example_json().encode(), "application/json"))]
+    read = client.post("/api/shipment", files=files).json()
+    assert read["name"] == "shipment.json"
+    assert read["itemTable"] == example()["itemTable"]
+    uploaded = client.post("/api/plans", files=files, data={"options": json.dumps(QUICK)}).json()
+    from_files = client.get(f"/api/plans/{uploaded['id']}/shipment").json()
+    assert from_files["itemTable"] == read["itemTable"]
+    for bad in ({"name": ""}, {"name": "x" * 121}, {"shipment": {**example(), "units": "cm"}}):
+        refused = client.post("/api/plans", json={"shipment": example(), **bad})
+        assert refused.status_code == 400, refused.text
+    defaults = client.get("/api/options").json()["defaults"]
+    assert defaults == {**check_options(None, Settings(data=Path("."))), "threads": defaults["threads"]}
 
 
 def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp_path: Path) -> None:

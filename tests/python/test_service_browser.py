@@ -3,8 +3,10 @@
 from __future__ import annotations
 
 import json
+import re
 import subprocess
 import sys
+import urllib.error
 import urllib.request
 from collections.abc import Iterator
 from pathlib import Path
@@ -12,12 +14,13 @@ from typing import Any
 
 import pytest
 
-from stowra.examples import EXAMPLE_ITEMS
+from stowra.examples import EXAMPLE_ITEMS, example_csv
 
 pytestmark = pytest.mark.browser
 CHROMIUM = Path("/usr/bin/chromium")
 # Text a planner might type that would run as markup if the page ever inserted it as such.
 HOSTILE = '<img src=x onerror="window.pwned=1">'
+WAIT = 60_000  # milliseconds: the longest any step may take
 
 
 @pytest.fixture(scope="module")
@@ -48,27 +51,60 @@ def browser() -> Iterator[Any]:
         launched.close()
 
 
-def test_a_planner_edits_the_example_plans_it_and_sees_the_result(server: str, browser: Any) -> None:
-    page = browser.new_page(viewport={"width": 1280, "height": 900})
-    page.goto(server)
-    items = page.locator("#items tbody tr")
-    items.nth(len(EXAMPLE_ITEMS) - 1).wait_for()
-    assert items.count() == len(EXAMPLE_ITEMS)
+@pytest.fixture
+def page(browser: Any, server: str) -> Iterator[Any]:
+    """A fresh browser profile on the page; the test fails on any console error, and every
+    confirmation is accepted."""
+    context = browser.new_context(viewport={"width": 1280, "height": 900}, accept_downloads=True)
+    context.set_default_timeout(WAIT)
+    opened = context.new_page()
+    errors: list[str] = []
+    opened.on("console", lambda message: errors.append(message.text) if message.type == "error" else None)
+    opened.on("pageerror", lambda error: errors.append(str(error)))
+    opened.on("dialog", lambda dialog: dialog.accept())
+    opened.goto(server)
+    opened.locator("#items tbody tr").nth(len(EXAMPLE_ITEMS) - 1).wait_for()
+    yield opened
+    context.close()
+    # A refused request (the API's 4xx) is logged by the browser itself; anything else is ours.
+    assert [text for text in errors if "the server responded with a status of 4" not in text] == []
 
+
+def plan_and_wait(page: Any) -> dict[str, Any]:
+    before = page.text_content("#plan-id")
+    page.click("#plan")
+    page.wait_for_function(
+        "id => document.getElementById('plan-id').textContent !== id && "
+        "document.getElementById('status').textContent === 'done'",
+        arg=before,
+        timeout=WAIT,
+    )
+    page.locator("#view.js-plotly-plot").wait_for()
+    url = page.url + "api/plans/" + page.text_content("#plan-id")
+    with urllib.request.urlopen(url, timeout=30) as answer:
+        plan: dict[str, Any] = json.load(answer)
+    return plan
+
+
+def cell(page: Any, table: str, row: int, key: str) -> Any:
+    return page.locator(f"#{table} tbody tr").nth(row).locator(f"input[data-key={key}]")
+
+
+QUICK = {"effort": 1, "time_limit": 30, "threads": 1}
+
+
+def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> None:
+    items = page.locator("#items tbody tr")
     # Edit the rows: drop the last item row, take 10 of the first, rename the 40-foot type.
     items.nth(len(EXAMPLE_ITEMS) - 1).get_by_role("button", name="remove").click()
-    items.nth(0).locator("input[data-key=quantity]").fill("10")
-    page.locator("#containers tbody tr").nth(1).locator("input[data-key=id]").fill(HOSTILE)
-    # The default search; the exact search's options are hidden while it is chosen.
+    cell(page, "items", 0, "quantity").fill("10")
+    cell(page, "containers", 1, "id").fill(HOSTILE)
     assert page.input_value("#opt-search") == "optimize"
     assert page.locator("#opt-generations").is_hidden()
-    for key, value in {"effort": 1, "time_limit": 30, "threads": 1}.items():
+    for key, value in QUICK.items():
         page.fill(f"#opt-{key}", str(value))
-    page.click("#plan")
-    page.wait_for_function("document.getElementById('status').textContent === 'done'", timeout=60_000)
+    plan = plan_and_wait(page)
 
-    with urllib.request.urlopen(f"{server}api/plans/{page.text_content('#plan-id')}", timeout=30) as answer:
-        plan = json.load(answer)
     assert (plan["options"]["search"], plan["options"]["effort"]) == ("optimize", 1)
     expected_items = 10 + sum(row["quantity"] for row in EXAMPLE_ITEMS[1:-1])
     placed = sum(row["items"] for row in plan["report"])
@@ -80,23 +116,200 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(server: str, b
     # The hostile name shows as text wherever it appears, and never runs.
     assert page.evaluate("window.pwned") is None
     assert page.locator("#report img, #plans img, #view img").count() == 0
-
-    page.locator("#view.js-plotly-plot").wait_for()
     # One 3D scene per container, each drawn on its own WebGL canvas.
     scenes = page.locator('#view div[id^="scene"]')
     assert scenes.count() == page.locator('#view div[id^="scene"] canvas').count()
     assert scenes.count() == plan["plan"]["totalBins"]
-    assert page.locator("#plans tbody tr").count() >= 1
+
+    # The print layout leaves the editors out and shows a still picture of the 3D view.
+    page.locator("#print-view img").wait_for(state="attached")
+    page.emulate_media(media="print")
+    assert page.locator("#shipment").is_hidden() and page.locator("#history").is_hidden()
+    assert page.locator("#print-view img").is_visible() and page.locator("#view").is_hidden()
+    page.emulate_media(media="screen")
+
+    # Every download the page offers arrives (the loading sheet only where the service has it).
+    for button, first_bytes in (("#get-csv", b"container"), ("#get-png", b"\x89PNG"), ("#get-html", b"<html")):
+        with page.expect_download() as waiting:
+            page.click(button)
+        data = Path(waiting.value.path()).read_bytes()
+        assert first_bytes.lower() in data[:200].lower(), (button, data[:60])
+    assert page.text_content("#download-error") == ""
+
+    # The loading sheet: one page of summary, then at least one per container. A service
+    # without the sheet answers 404, and the page says so beside the button.
+    try:
+        urllib.request.urlopen(f"{page.url}api/plans/{plan['id']}/loading-sheet.pdf", timeout=60).close()
+    except urllib.error.HTTPError as error:
+        assert error.code == 404
+        page.click("#get-pdf")
+        page.wait_for_function("document.getElementById('download-error').textContent !== ''")
+        assert page.text_content("#download-error") == "This service does not make loading sheets yet."
+    else:
+        with page.expect_download() as waiting:
+            page.click("#get-pdf")
+        sheet = Path(waiting.value.path()).read_bytes()
+        pages = re.findall(rb"/Type\s*/Page\b(?!s)", sheet)
+        assert sheet.startswith(b"%PDF") and len(pages) >= 1 + plan["plan"]["totalBins"]
 
 
-def test_an_uploaded_broken_file_shows_the_readers_words(server: str, browser: Any, tmp_path: Path) -> None:
+def test_left_out_rows_are_grouped_and_a_refused_row_is_marked_at_its_cell(page: Any) -> None:
+    for key, value in QUICK.items():
+        page.fill(f"#opt-{key}", str(value))
+    # A row of items too heavy for any container is left out as one line with its count.
+    heavy = next(n for n, row in enumerate(EXAMPLE_ITEMS) if row["quantity"] > 1)
+    cell(page, "items", heavy, "weight").fill("30000")
+    plan_and_wait(page)
+    left = page.locator("#left-out-table tbody tr")
+    assert left.count() == 1
+    texts = [left.locator("td").nth(n).text_content() for n in range(3)]
+    assert (texts[0], texts[2]) == (str(EXAMPLE_ITEMS[heavy]["id"]), str(EXAMPLE_ITEMS[heavy]["quantity"]))
+    assert f"row {heavy + 1}" in texts[1] or f"itemTable[{heavy}]" in texts[1]
+    assert "generation" not in page.text_content("#progress-box") and "round" in page.text_content("#stage")
+    # The page itself refuses what is not a number, before anything is sent.
+    cell(page, "items", 1, "weight").fill("45,5")
+    page.click("#plan")
+    assert "decimal comma" in page.text_content("#rows-error")
+    assert cell(page, "items", 1, "weight").get_attribute("aria-invalid") == "true"
+    cell(page, "items", 1, "weight").fill("45.5")
+    # What only the service can judge comes back with its words, at the row as submitted.
+    cell(page, "items", 2, "l").fill("-70")
+    page.click("#plan")
+    page.locator("#result").wait_for(state="hidden")
+    bad = page.locator("#items input.bad")
+    bad.wait_for()
+    assert (bad.count(), bad.get_attribute("data-key")) == (1, "l")
+    assert bad.evaluate("input => input.closest('tr').sectionRowIndex") == 2
+    message = page.text_content("#rows-error")
+    assert "l" in message and ("row 3" in message or "itemTable[2]" in message), message
+
+
+def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planned_again(
+    page: Any,
+) -> None:
+    cell(page, "items", 0, "id").fill("SKU-101")
+    page.fill("#plan-name", "Order 17")
+    page.select_option("#units", "in,lb")
+    page.reload()
+    assert cell(page, "items", 0, "id").input_value() == "SKU-101"
+    assert page.input_value("#plan-name") == "Order 17"
+    assert "(lb)" in page.text_content("#items thead")
+    # Plan it (a text id where the service takes them), then change the table completely.
+    for key, value in QUICK.items():
+        page.fill(f"#opt-{key}", str(value))
+    page.click("#plan")
+    page.locator("#progress-box:visible, #rows-error:visible").first.wait_for()
+    if page.locator("#rows-error").is_visible():  # a service that takes only whole-number ids
+        assert page.locator("#items input.bad").get_attribute("data-key") == "id"
+        cell(page, "items", 0, "id").fill("101")
+    page.fill("#opt-seed", "11")
+    plan = plan_and_wait(page)
+    page.click("#clear-rows")
+    assert page.locator("#items tbody tr").count() == 0
+    page.fill("#opt-seed", "5")
+    # Edit brings its rows, name, units and options back; Plan makes a new plan of them.
+    history = page.locator("#plans tbody tr", has_text="Order 17").first
+    history.locator("button[data-action=edit]").click()
+    page.locator("#items tbody tr").nth(len(EXAMPLE_ITEMS) - 1).wait_for()
+    assert page.input_value("#opt-seed") == "11" and page.input_value("#plan-name") == "Order 17"
+    assert page.input_value("#units") == "in,lb"
+    cell(page, "items", 0, "quantity").fill("3")
+    again = plan_and_wait(page)
+    assert again["id"] != plan["id"] and again["name"] == "Order 17"
+    placed = sum(row["items"] for row in again["report"]) + len(again["leftOut"])
+    assert placed == sum(row["quantity"] for row in EXAMPLE_ITEMS) - EXAMPLE_ITEMS[0]["quantity"] + 3
+    # Delete asks first (accepted here) and the plan leaves the list.
+    before = page.locator("#plans tbody tr").count()
+    page.locator("#plans tbody tr").first.locator("button[data-action=delete]").click()
+    page.wait_for_function(f"document.querySelectorAll('#plans tbody tr').length === {before - 1}")
+
+
+@pytest.mark.parametrize(
+    "order",
+    [
+        ["items.csv", "containers.csv"],
+        pytest.param(
+            ["containers.csv", "items.csv"],
+            marks=pytest.mark.xfail(reason="the CSV reader still takes the items file first"),
+        ),
+    ],
+)
+def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Path, order: list[str]) -> None:
+    files = example_csv()
+    for name in order:
+        (tmp_path / name).write_text(files[name])
+    page.click("#tab-files")
+    page.set_input_files("#files", [str(tmp_path / name) for name in order])
+    page.locator("#pane-rows:visible, #files-error:visible").first.wait_for()
+    assert page.text_content("#files-error") == ""
+    assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
+    assert cell(page, "items", 0, "quantity").input_value() == str(EXAMPLE_ITEMS[0]["quantity"])
+    assert page.input_value("#plan-name").endswith(".csv")
+
+
+def test_an_uploaded_broken_file_shows_the_readers_words(page: Any, tmp_path: Path) -> None:
     broken = tmp_path / "broken.json"
     broken.write_text('{"itemTable": [\n  {"id": 1, "l": "wide"}\n]}')
-    page = browser.new_page()
-    page.goto(server)
     page.click("#tab-files")
     page.set_input_files("#files", str(broken))
-    page.click("#plan")
-    error = page.locator("#error")
+    error = page.locator("#files-error")
     error.wait_for(state="visible")
     assert error.text_content() == "broken.json:2:18: l: expected a number, got 'wide'"
+    # The table the planner had is untouched.
+    assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
+
+
+def test_the_page_fits_a_phone(browser: Any, server: str) -> None:
+    context = browser.new_context(viewport={"width": 390, "height": 844}, is_mobile=True, has_touch=True)
+    context.set_default_timeout(WAIT)
+    phone = context.new_page()
+    phone.goto(server)
+    phone.locator("#items tbody tr").nth(len(EXAMPLE_ITEMS) - 1).wait_for()
+    for key, value in QUICK.items():
+        phone.fill(f"#opt-{key}", str(value))
+    plan_and_wait(phone)
+    width = phone.evaluate("document.documentElement.scrollWidth")
+    assert width <= 390, width
+    context.close()
+
+
+def test_the_token_is_asked_once_and_a_wrong_one_is_named(browser: Any, tmp_path: Path) -> None:
+    command = [
+        sys.executable,
+        "-m",
+        "stowra",
+        "serve",
+        "--port",
+        "0",
+        "--workers",
+        "1",
+        "--data",
+        str(tmp_path),
+        "--token",
+        "s3cret",
+    ]
+    with subprocess.Popen(command, stdout=subprocess.PIPE, text=True) as process:
+        try:
+            url = process.stdout.readline().split()[3]
+            context = browser.new_context()
+            context.set_default_timeout(WAIT)
+            page = context.new_page()
+            page.goto(url)
+            page.locator("#token-form").wait_for()
+            page.fill("#token", "nope")
+            page.click("#token-form button")
+            page.wait_for_function("document.getElementById('token-message').textContent.startsWith('Wrong token')")
+            page.fill("#token", "s3cret")
+            page.click("#token-form button")
+            page.locator("#items tbody tr").nth(len(EXAMPLE_ITEMS) - 1).wait_for()
+            # Another tab of the same browser session does not ask again.
+            second = context.new_page()
+            second.goto(url)
+            second.locator("#plans tbody").wait_for(state="attached")
+            second.wait_for_function("document.getElementById('health').textContent !== ''")
+            assert second.locator("#token-box").is_hidden()
+            context.close()
+        finally:
+            process.terminate()
+            process.wait(30)
+            process.stdout.close()

@@ -30,6 +30,7 @@ __all__ = [
     "shipment_from_object",
     "sources_from_json",
     "sources_to_json",
+    "table_rows",
 ]
 
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
@@ -205,3 +206,24 @@ def outcome(
             "types": sorted({str(row["binType"]) for row in result["packingTable"]}),
         },
     }
+
+
+def table_rows(problem: Mapping[str, Any], sources: Sequence[RowSource]) -> dict[str, Any]:
+    """The shipment as the rows it was read from: the items of one source row (quantities
+    expanded) become that row again with its quantity, named by the id the row gave."""
+    items: list[dict[str, Any]] = []
+    last: tuple[Any, ...] | None = None
+    for index, item in enumerate(problem["itemTable"]):
+        source = sources[index] if index < len(sources) else None
+        fields = {key: value for key, value in item.items() if key != "id"}
+        key = (
+            (source.file, source.line, source.row, source.id) if source else (index,),
+            sorted(fields.items()),
+        )
+        if key == last:
+            items[-1]["quantity"] += 1
+            continue
+        given_id = source.id if source is not None and source.id is not None else item.get("id")
+        items.append({"id": given_id, **fields, "quantity": 1})
+        last = key
+    return {"itemTable": items, "binTable": [dict(row) for row in problem["binTable"]]}

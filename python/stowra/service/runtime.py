@@ -144,11 +144,12 @@ def require_token(request: Request) -> None:
     if scheme.lower() != "bearer" or not secrets.compare_digest(
         value.strip().encode(), token.encode()
     ):
-        raise ClientError(
-            401,
-            "this service needs a token: send the header 'Authorization: Bearer TOKEN'",
-            {"WWW-Authenticate": "Bearer"},
+        message = (
+            "wrong token: the service refused the token sent"
+            if value.strip()
+            else "this service needs a token: send the header 'Authorization: Bearer TOKEN'"
         )
+        raise ClientError(401, message, {"WWW-Authenticate": "Bearer"})
 
 
 # A handler's parameter for the app's shared state.

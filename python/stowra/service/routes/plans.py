@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import dataclasses
 import gzip
 import importlib.util
 import json
@@ -21,13 +22,16 @@ from stowra.service.plans import (
     check_options,
     shipment_from_files,
     shipment_from_object,
+    sources_from_json,
     sources_to_json,
+    table_rows,
 )
 from stowra.service.runtime import Running, Service, require_token
 from stowra.service.store import NewJob, QueueFull
 from stowra.service.workers import CheckUnavailable
 
 router = APIRouter(prefix="/api", tags=["plans"], dependencies=[Depends(require_token)])
+_MAX_NAME = 120
 
 _SUBMIT_DOC: dict[str, Any] = {
     "requestBody": {
@@ -110,24 +114,56 @@ def _json(text: bytes | str, what: str) -> Any:
         raise ClientError(400, f"{what} is not JSON: {error}") from None
 
 
-async def _read_submission(request: Request, running: Service) -> tuple[Any, Any, Any]:
-    """(shipment, options as sent, what was submitted) from a JSON body or an upload."""
+def _plan_name(value: Any) -> str | None:
+    if value is None:
+        return None
+    if not isinstance(value, str) or not value.strip() or len(value) > _MAX_NAME:
+        raise ClientError(400, f"name must be a text of 1 to {_MAX_NAME} characters")
+    return value.strip()
+
+
+def _units(value: Any) -> dict[str, str] | None:
+    """The units a shipment's numbers are in: only said, never converted."""
+    if value is None:
+        return None
+    if (
+        not isinstance(value, dict)
+        or set(value) != {"length", "weight"}
+        or not all(isinstance(unit, str) and 0 < len(unit) <= 10 for unit in value.values())
+    ):
+        raise ClientError(
+            400, 'shipment: units must be {"length": "cm", "weight": "kg"} or the like'
+        )
+    return {"length": value["length"], "weight": value["weight"]}
+
+
+async def _read_upload(request: Request, running: Service) -> tuple[Any, Any, list[str], Any]:
+    """(shipment, options, file names, name field) of a multipart upload."""
     settings = running.settings
     body = await _body(request, settings.max_body)
+    request._body = body  # the form parser reads the body already taken in
+    async with request.form(max_files=20, max_fields=20, max_part_size=settings.max_body) as form:
+        uploads = [item for item in form.getlist("files") if isinstance(item, UploadFile)]
+        files = [(item.filename, await item.read()) for item in uploads]
+        options_text = form.get("options")
+        name = form.get("name")
+    for field, value in (("options", options_text), ("name", name)):
+        if value is not None and not isinstance(value, str):
+            raise ClientError(400, f"{field} must be a form field, not a file")
+    options = _json(options_text, "options") if options_text else None
+    shipment = await run_in_threadpool(shipment_from_files, files, settings)
+    return shipment, options, [name for name, _ in files], name
+
+
+async def _read_submission(request: Request, running: Service) -> tuple[Any, Any, Any]:
+    """(shipment, options as sent, what was submitted) from a JSON body or an upload."""
     kind = request.headers.get("content-type", "").split(";")[0].strip().lower()
     if kind == "multipart/form-data":
-        request._body = body  # the form parser reads the body already taken in
-        async with request.form(
-            max_files=20, max_fields=20, max_part_size=settings.max_body
-        ) as form:
-            uploads = [item for item in form.getlist("files") if isinstance(item, UploadFile)]
-            files = [(item.filename, await item.read()) for item in uploads]
-            options_text = form.get("options")
-        if options_text is not None and not isinstance(options_text, str):
-            raise ClientError(400, "options must be a form field holding JSON, not a file")
-        options = _json(options_text, "options") if options_text else None
-        shipment = await run_in_threadpool(shipment_from_files, files, settings)
-        return shipment, options, {"files": [name for name, _ in files]}
+        shipment, options, names, name = await _read_upload(request, running)
+        named = _plan_name(name)
+        if named:
+            shipment = dataclasses.replace(shipment, name=named)
+        return shipment, options, {"files": names}
     # A plain form or a body with no type is what another site's page can send unasked.
     if kind != "application/json":
         raise ClientError(
@@ -135,14 +171,20 @@ async def _read_submission(request: Request, running: Service) -> tuple[Any, Any
             "send the plan as JSON (Content-Type: application/json) or as a multipart upload "
             "of shipment files",
         )
+    body = await _body(request, running.settings.max_body)
     document = _json(body, "the request body")
     if not isinstance(document, dict) or "shipment" not in document:
         raise ClientError(400, 'the request body must be {"shipment": {...}, "options": {...}}')
-    extra = [key for key in document if key not in ("shipment", "options")]
+    extra = [key for key in document if key not in ("shipment", "options", "name")]
     if extra:
         raise ClientError(400, f"the request body has an unknown key {extra[0]!r}")
-    shipment = await run_in_threadpool(shipment_from_object, document["shipment"], settings)
-    return shipment, document.get("options"), document["shipment"]
+    given = document["shipment"]
+    units = _units(given.pop("units", None)) if isinstance(given, dict) else None
+    shipment = await run_in_threadpool(shipment_from_object, given, running.settings)
+    name = _plan_name(document.get("name"))
+    if name:
+        shipment = dataclasses.replace(shipment, name=name)
+    return shipment, document.get("options"), {**given, **({"units": units} if units else {})}
 
 
 @router.post("/plans", status_code=202, openapi_extra=_SUBMIT_DOC)
@@ -257,8 +299,9 @@ def _needs(module: str, what: str) -> None:
 
 
 def _for_plotly(job: str, running: Running) -> tuple[dict[str, Any], dict[str, Any]]:
-    """A done plan with container names escaped: plotly reads its titles as markup."""
-    result, problem, _ = running.finished(job)
+    """A done plan with container names and item ids (as the shipment gave them) escaped:
+    plotly reads its titles and hover texts as markup."""
+    result, problem, sources = running.finished(job)
 
     def escaped(name: Any) -> Any:
         text = str(name)
@@ -268,6 +311,9 @@ def _for_plotly(job: str, running: Running) -> tuple[dict[str, Any], dict[str, A
         row["binType"] = escaped(row["binType"])
     for row in problem["binTable"]:
         row["id"] = escaped(row.get("id"))
+    for index, item in enumerate(problem["itemTable"]):
+        given = sources[index].id if index < len(sources) else None
+        item["id"] = escaped(item.get("id") if given is None else given)
     return result, problem
 
 
@@ -315,6 +361,43 @@ def picture(job: str, running: Running) -> Response:
                 running.forget(job)
                 raise ClientError(404, f"no plan with id {job!r}")
     return Response(path.read_bytes(), media_type="image/png")
+
+
+@router.get("/plans/{job}/shipment")
+def plan_shipment(job: str, running: Running) -> dict[str, Any]:
+    """A plan's shipment as table rows (quantities kept), its name and options: to edit and
+    plan again."""
+    row = running.job(job)
+    submitted = json.loads(row["submitted"])
+    if isinstance(submitted, dict) and "itemTable" in submitted:
+        shipment = {
+            key: submitted[key] for key in ("itemTable", "binTable", "units") if key in submitted
+        }
+    else:  # uploaded files: their rows as read
+        shipment = table_rows(
+            json.loads(row["input"]), sources_from_json(json.loads(row["sources"]))
+        )
+    return {**shipment, "name": row["name"], "options": json.loads(row["options"])}
+
+
+@router.post("/shipment")
+async def read_shipment(request: Request, running: Running) -> dict[str, Any]:
+    """Uploaded shipment files read into table rows, without planning them."""
+    kind = request.headers.get("content-type", "").split(";")[0].strip().lower()
+    if kind != "multipart/form-data":
+        raise ClientError(415, "send shipment files as a multipart upload in the field 'files'")
+    shipment, _, _, _ = await _read_upload(request, running)
+    return {
+        **table_rows(shipment.input, shipment.item_sources),
+        "name": shipment.name,
+        "warnings": shipment.warnings,
+    }
+
+
+@router.get("/options")
+def option_defaults(running: Running) -> dict[str, Any]:
+    """The search options this service takes, with their defaults."""
+    return {"defaults": check_options(None, running.settings)}
 
 
 @router.get("/example")
