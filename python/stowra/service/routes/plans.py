@@ -12,6 +12,7 @@ from fastapi import APIRouter, Depends, Query, Request
 from fastapi.responses import JSONResponse, Response
 from starlette.concurrency import run_in_threadpool
 from starlette.datastructures import UploadFile
+from starlette.requests import ClientDisconnect
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.item_rows import explain
@@ -99,11 +100,14 @@ async def _body(request: Request, limit: int) -> bytes:
     if declared.isdigit() and int(declared) > limit:
         raise too_big
     chunks, size = [], 0
-    async for chunk in request.stream():
-        size += len(chunk)
-        if size > limit:
-            raise too_big
-        chunks.append(chunk)
+    try:
+        async for chunk in request.stream():
+            size += len(chunk)
+            if size > limit:
+                raise too_big
+            chunks.append(chunk)
+    except ClientDisconnect:  # gone, or closed for sending too slowly: no one to answer
+        raise ClientError(400, "the request body did not arrive in full") from None
     return b"".join(chunks)
 
 
