@@ -16,6 +16,7 @@ from pathlib import Path
 from typing import Any
 
 from stowra.atomic_write import replacing
+from stowra.csv_cells import safe_rows
 from stowra.files import RowSource
 from stowra.report import PlacedBox, placed_boxes
 
@@ -136,7 +137,7 @@ def loading_list_text(
     out = io.StringIO(newline="")
     writer = csv.DictWriter(out, fieldnames=LOADING_LIST_COLUMNS)
     writer.writeheader()
-    writer.writerows(rows)
+    writer.writerows(safe_rows(rows))
     return out.getvalue(), len(rows)
 
 

@@ -28,7 +28,7 @@ def example() -> dict[str, Any]:
 @contextmanager
 def running_service(data: Path, **settings: Any) -> Iterator[TestClient]:
     app = create_app(Settings(data=data, **{"workers": 1, **settings}))
-    with TestClient(app, raise_server_exceptions=False) as client:
+    with TestClient(app, base_url="http://127.0.0.1", raise_server_exceptions=False) as client:
         yield client
 
 

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import io
+import re
 import zipfile
 from pathlib import Path
 from typing import Any
@@ -13,7 +14,7 @@ import pytest
 from stowra import cli
 from stowra.atomic_write import TEMPORARY_MARK
 from stowra.examples import example_json, example_workbook
-from stowra.files import ShipmentError, load_shipment, parse_json_shipment
+from stowra.files import ShipmentError, load_shipment, parse_json_shipment, parse_workbook
 
 
 def workbook(items: list[list[Any]], containers: list[list[Any]] | None = None) -> bytes:
@@ -93,3 +94,55 @@ def test_an_unreadable_workbook_is_one_line_naming_the_file(tmp_path: Path, caps
     assert cli.main(["pack", str(path)]) == 2
     (line,) = capsys.readouterr().err.splitlines()
     assert line.startswith(f"stowra: error: {path}: not an Excel workbook (.xlsx): ")
+
+
+def with_part(data: bytes, part: str, change: Any) -> bytes:
+    """The workbook with one of its zip parts changed, compressed as a spreadsheet program would."""
+    source, out = zipfile.ZipFile(io.BytesIO(data)), io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as target:
+        for info in source.infolist():
+            body = source.read(info)
+            target.writestr(info.filename, change(body) if info.filename == part else body)
+        if part not in source.namelist():
+            target.writestr(part, change(b""))
+    return out.getvalue()
+
+
+def far_row(sheet: bytes) -> bytes:
+    sheet = re.sub(rb'<dimension ref="[^"]*"', b'<dimension ref="A1:XFD1048576"', sheet)
+    return sheet.replace(b"</sheetData>", b'<row r="1048576"><c r="A1048576" t="n"><v>1</v></c></row></sheetData>')
+
+
+def many_strings(_: bytes) -> bytes:
+    return (
+        b'<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+        + b"<si><t>x</t></si>" * 2_000_000
+        + b"</sst>"
+    )
+
+
+@pytest.mark.parametrize(
+    "part, change, message",
+    [
+        (
+            "xl/worksheets/sheet1.xml",
+            far_row,
+            " sheet items: more than 100,001 rows; a shipment has at most 100,000 items: split it",
+        ),
+        (
+            "xl/sharedStrings.xml",
+            many_strings,
+            ": its part xl/sharedStrings.xml unpacks to 34,000,077 bytes, more than a shipment workbook needs (16,777,216)",
+        ),
+    ],
+    ids=["a far row", "unpacks huge"],
+)
+def test_a_workbook_claiming_more_than_a_shipment_needs_is_refused_before_it_is_unpacked(
+    part: str, change: Any, message: str
+) -> None:
+    data = workbook([HEADER, [1, 60, 40, 40, 10, 1, "yes", 2]], BINS)
+    bomb = with_part(data, part, change)
+    assert len(bomb) < 200_000
+    with pytest.raises(ShipmentError) as refused:
+        parse_workbook(bomb, "bomb.xlsx")
+    assert str(refused.value) == f"bomb.xlsx{message}"

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import csv
+import gzip
 import io
 import json
 from collections.abc import Iterator
@@ -109,7 +110,7 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
         ({"json": {"shipment": {"itemTable": [{**ITEM, "l": "x"}]}}}, 422, "itemTable[0] l: expected a number"),
         ({"json": {"shipment": {"items": "/etc/passwd"}}}, 422, "give the tables inline"),
         ({"content": b"x" * 200_001, "headers": {"content-type": "application/json"}}, 413, "200,000 bytes"),
-        ({"content": b"a=b", "headers": {"content-type": "text/plain"}}, 415, "JSON or as a multipart"),
+        ({"content": b"a=b", "headers": {"content-type": "text/plain"}}, 415, "or as a multipart upload"),
         ({"files": [("files", ("s.json", b'{"itemTable": [{"id": 1, "l": true}]}'))]}, 422, "s.json:1:31: l: expected"),
         ({"files": [("files", ("s.toml", b'items = "../secret.csv"'))]}, 422, "must name one of the uploaded files"),
         ({"files": [("files", ("notes.txt", b"{}"))]}, 400, "shipment files end in"),
@@ -123,6 +124,20 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
         ({"method": "GET", "url": "/api/plans?limit=0"}, 400, "limit: "),
         ({"method": "GET", "url": "/api/nowhere"}, 404, "not found: /api/nowhere"),
         ({"method": "PUT", "url": "/api/plans"}, 405, "PUT is not allowed on /api/plans"),
+        # What another site's page can make the planner's browser send.
+        ({"content": json.dumps({"shipment": example()}).encode()}, 415, "(Content-Type: application/json)"),
+        ({"files": [("files", ("s.json", b"{}"))], "headers": {"origin": "http://evil.example"}}, 403, "another site"),
+        ({"method": "DELETE", "url": "/api/plans/x", "headers": {"sec-fetch-site": "cross-site"}}, 403, "another site"),
+        (
+            {"method": "GET", "url": "/api/plans", "headers": {"host": "evil.example:8000"}},
+            400,
+            "'evil.example:8000'; start it with --allow-host",
+        ),
+        (
+            {"method": "DELETE", "url": "/api/plans/x", "headers": {"origin": "http://127.0.0.1"}},
+            404,
+            "no plan with id 'x'",
+        ),
     ],
 )
 def test_refusals_are_json_with_words_a_client_can_act_on(
@@ -237,3 +252,20 @@ def test_a_plan_keeps_its_name_units_and_rows_to_be_edited_and_planned_again(
         assert refused.status_code == 400, refused.text
     defaults = client.get("/api/options").json()["defaults"]
     assert defaults == {**check_options(None, Settings(data=Path("."))), "threads": defaults["threads"]}
+
+
+def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp_path: Path) -> None:
+    with running_service(tmp_path) as client:
+        job = submit(client, QUICK)
+        assert wait_for(client, job)["status"] == "done"
+        for name in ("loading-list.csv", "view.json"):
+            first = client.get(f"/api/plans/{job}/{name}")
+            kept = tmp_path / "artefacts" / f"{job}.{name}.gz"
+            assert first.headers["content-encoding"] == "gzip" and kept.exists()
+            plain = client.get(f"/api/plans/{job}/{name}", headers={"accept-encoding": "identity"})
+            assert "content-encoding" not in plain.headers and plain.content == first.content
+            # The kept file is what is sent: the plan is not read again.
+            kept.write_bytes(gzip.compress(b"kept"))
+            assert client.get(f"/api/plans/{job}/{name}").content == b"kept"
+        assert client.delete(f"/api/plans/{job}").json() == {"id": job, "deleted": True}
+        assert list((tmp_path / "artefacts").iterdir()) == []

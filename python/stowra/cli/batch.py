@@ -29,6 +29,7 @@ from stowra.cli.common import (
     add_search_options,
     workers,
 )
+from stowra.csv_cells import safe_rows
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
 from stowra.report import container_mix, left_out
@@ -242,7 +243,7 @@ def _write_summary(path: Path, jobs: list[_Job]) -> None:
     text = io.StringIO()
     writer = csv.DictWriter(text, fieldnames=SUMMARY_COLUMNS, lineterminator="\n")
     writer.writeheader()
-    writer.writerows(job.row for job in jobs)
+    writer.writerows(safe_rows(job.row for job in jobs))
     try:
         write_text(path, text.getvalue())
     except OSError as error:

@@ -51,6 +51,14 @@ def add_parser(commands: Any) -> None:
         default=os.environ.get("STOWRA_TOKEN") or None,
         help="require 'Authorization: Bearer TOKEN' on every /api call (default $STOWRA_TOKEN)",
     )
+    serve.add_argument(
+        "--allow-host",
+        action="append",
+        default=[],
+        metavar="NAME",
+        help="a host name clients reach the service by, besides localhost and its addresses "
+        "(repeat for more); requests naming any other are refused",
+    )
     for flag, key, convert, metavar, text in _SERVE_LIMITS:
         serve.add_argument(
             flag,
@@ -69,6 +77,7 @@ def command(args: argparse.Namespace) -> int:
             data=Path(args.data),
             workers=args.workers,
             token=args.token,
+            allowed_hosts=tuple(args.allow_host),
             **{key: getattr(args, key) for _, key, *_ in _SERVE_LIMITS},
         )
     except ValueError as error:

@@ -8,6 +8,7 @@ is read or written.
 from __future__ import annotations
 
 import io
+import zipfile
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from types import ModuleType
@@ -16,6 +17,7 @@ from typing import Any
 from stowra.files.rows import (
     COLUMNS,
     CSV_KEYS,
+    MAX_ITEMS,
     RawTable,
     Shipment,
     ShipmentError,
@@ -27,6 +29,34 @@ __all__ = ["SHEETS", "parse_workbook", "workbook_bytes"]
 
 # Sheet name per table: the same words a TOML or JSON shipment uses to name its CSV files.
 SHEETS: dict[TableName, str] = dict(CSV_KEYS)
+
+# A workbook is a zip of XML parts, and a few kilobytes can claim gigabytes: the parts' sizes
+# are checked before anything is unpacked. A sheet of the largest shipment (one row per item,
+# nine columns) unpacks to about 30 MB; its shared strings are ids and words, far smaller.
+_MAX_PART_BYTES = 64 * 1024 * 1024
+_MAX_STRINGS_BYTES = 16 * 1024 * 1024
+_MAX_PARTS = 500
+# Rows read per sheet (each row is at least one item) and columns searched for the header.
+_MAX_ROWS = MAX_ITEMS + 1
+_HEADER_COLUMNS = 64
+
+
+def _check_parts(data: bytes, name: str) -> None:
+    """Refuse a workbook whose parts would unpack to more than a shipment could need."""
+    try:
+        parts = zipfile.ZipFile(io.BytesIO(data)).infolist()
+    except (zipfile.BadZipFile, ValueError, OSError):
+        return  # not a zip at all: the workbook reader says so in its own words
+    if len(parts) > _MAX_PARTS:
+        raise ShipmentError(f"{name}: {len(parts):,} parts; a shipment workbook has far fewer")
+    for part in parts:
+        strings = part.filename.lower().endswith("sharedstrings.xml")
+        limit = _MAX_STRINGS_BYTES if strings else _MAX_PART_BYTES
+        if part.file_size > limit:
+            raise ShipmentError(
+                f"{name}: its part {part.filename} unpacks to {part.file_size:,} bytes, "
+                f"more than a shipment workbook needs ({limit:,})"
+            )
 
 
 def _openpyxl() -> ModuleType:
@@ -75,22 +105,36 @@ def _sheet_table(book: Any, name: str, table: TableName) -> _SheetTable:
         found = ", ".join(book.sheetnames)
         raise ShipmentError(f"{name}: no sheet {sheet_name!r} (the workbook has: {found})")
     label = f"{name} sheet {sheet_name}"
+    sheet = book[sheet_name]
     header: list[str] = []
+    header_row = 0
+    # The header is looked for in the first columns only; the data rows are then read to one
+    # column past it, whatever range the sheet claims, and no further than the row cap.
+    for number, cells in enumerate(
+        sheet.iter_rows(max_col=_HEADER_COLUMNS, max_row=_MAX_ROWS, values_only=True), 1
+    ):
+        texts = [_as_text(cell).strip() for cell in cells]
+        if any(texts):
+            header, header_row = texts, number
+            break
+    while header and not header[-1]:
+        header.pop()
+    for position, column in enumerate(header):
+        if not column or column in header[:position]:
+            problem = "empty column name" if not column else f"{column!r} repeated"
+            letter = _column_letter(position + 1)
+            raise ShipmentError(f"{label} row {header_row} column {letter}: header: {problem}")
     rows: list[tuple[Mapping[str, Any], int | None]] = []
     starts: list[int] = []
-    for number, cells in enumerate(book[sheet_name].iter_rows(values_only=True), 1):
+    data_rows = sheet.iter_rows(min_row=header_row + 1, max_col=len(header) + 1, values_only=True)
+    for number, cells in enumerate(data_rows if header else (), header_row + 1):
+        if number > _MAX_ROWS:  # rows the sheet has or claims to have, empty or not
+            raise ShipmentError(
+                f"{label}: more than {_MAX_ROWS:,} rows; a shipment has at most "
+                f"{MAX_ITEMS:,} items: split it"
+            )
         texts = [_as_text(cell).strip() for cell in cells]
         if not any(texts):
-            continue
-        if not header:
-            header = texts
-            while header and not header[-1]:
-                header.pop()
-            for position, column in enumerate(header):
-                if not column or column in header[:position]:
-                    problem = "empty column name" if not column else f"{column!r} repeated"
-                    letter = _column_letter(position + 1)
-                    raise ShipmentError(f"{label} row {number} column {letter}: header: {problem}")
             continue
         extra = [text for text in texts[len(header) :] if text]
         if extra:
@@ -113,6 +157,7 @@ def _sheet_table(book: Any, name: str, table: TableName) -> _SheetTable:
 def parse_workbook(data: bytes, name: str) -> Shipment:
     """Read a shipment workbook (``.xlsx``) from its bytes."""
     openpyxl = _openpyxl()
+    _check_parts(data, name)
     try:
         book = openpyxl.load_workbook(io.BytesIO(data), read_only=True, data_only=True)
         try:

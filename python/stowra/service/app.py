@@ -13,6 +13,7 @@ from fastapi.responses import JSONResponse
 from starlette.exceptions import HTTPException
 
 from stowra import __version__
+from stowra.service.guard import SameSiteGuard
 from stowra.service.plans import ClientError
 from stowra.service.routes import health, page, plans
 from stowra.service.runtime import Service
@@ -82,4 +83,5 @@ def create_app(settings: Settings | None = None) -> FastAPI:
 
     for router in (health.router, plans.router, page.router):
         app.include_router(router)
+    app.add_middleware(SameSiteGuard, allowed_hosts=service.settings.allowed_hosts)
     return app

@@ -2,14 +2,19 @@
 
 from __future__ import annotations
 
+import contextlib
+import gzip
 import json
+import logging
 import os
 import secrets
 import threading
+from collections.abc import Callable
 from typing import Annotated, Any
 
 from fastapi import Depends, Request
 
+from stowra.atomic_write import replacing
 from stowra.files import RowSource
 from stowra.service.plans import ClientError, outcome, sources_from_json
 from stowra.service.settings import Settings
@@ -20,12 +25,19 @@ __all__ = ["Finished", "Running", "Service", "require_token", "service"]
 
 Finished = tuple[dict[str, Any], dict[str, Any], list[RowSource]]
 
+_log = logging.getLogger("stowra.service")
+_LOCKS = 64
+
 
 class Service:
     def __init__(self, settings: Settings) -> None:
         self.settings = settings
         self.pictures = settings.data / "pictures"
         self.picture_lock = threading.Lock()
+        self.artefacts = settings.data / "artefacts"
+        # Requests for one plan's download wait for the one making it instead of each making
+        # their own; other plans' downloads go on alongside.
+        self._making = [threading.Lock() for _ in range(_LOCKS)]
         self._store: JobStore | None = None
         self._lock: int | None = None
         self._pool: WorkerPool | None = None
@@ -82,6 +94,31 @@ class Service:
         if row is None:
             raise ClientError(404, f"no plan with id {job!r}")
         return row
+
+    def artefact(self, job: str, name: str, make: Callable[[], bytes]) -> bytes:
+        """A done plan's download, gzip-compressed: made on the first request, then kept."""
+        path = self.artefacts / f"{job}.{name}.gz"
+        with self._making[hash((job, name)) % _LOCKS]:
+            try:
+                return path.read_bytes()
+            except FileNotFoundError:
+                pass
+            data = gzip.compress(make(), compresslevel=6, mtime=0)
+            if self.store.get(job) is None:
+                return data  # deleted while it was made: keep nothing
+            try:
+                self.artefacts.mkdir(parents=True, exist_ok=True)
+                with replacing(path) as temporary:
+                    temporary.write_bytes(data)
+            except OSError as error:  # a full disk costs the next request time, nothing else
+                _log.warning("cannot keep %s: %s", path, error.strerror or error)
+            return data
+
+    def forget(self, job: str) -> None:
+        """Remove what was kept for a deleted plan."""
+        for path in [*self.artefacts.glob(f"{job}.*"), self.pictures / f"{job}.png"]:
+            with contextlib.suppress(OSError):
+                path.unlink()
 
     def finished(self, job: str) -> Finished:
         """A done plan's result, input and row sources; 409 while it is not done."""

@@ -26,9 +26,12 @@ class Settings:
     max_queue: int = 100
     # Seconds a client is told to wait when the queue is full.
     retry_after: int = 10
+    # Host names, besides localhost and any address, the service may be reached by.
+    allowed_hosts: tuple[str, ...] = ()
 
     def __post_init__(self) -> None:
         object.__setattr__(self, "data", Path(self.data))
+        object.__setattr__(self, "allowed_hosts", tuple(self.allowed_hosts))
         for name in ("workers", "max_body", "max_items", "max_queue"):
             if getattr(self, name) < 1:
                 raise ValueError(f"{name.replace('_', '-')} must be at least 1")

@@ -2,8 +2,8 @@
 
 from __future__ import annotations
 
-import contextlib
 import dataclasses
+import gzip
 import importlib.util
 import json
 from typing import Annotated, Any
@@ -160,8 +160,13 @@ async def _read_submission(request: Request, running: Service) -> tuple[Any, Any
         if named:
             shipment = dataclasses.replace(shipment, name=named)
         return shipment, options, {"files": names}
-    if kind not in ("application/json", ""):
-        raise ClientError(415, "send the plan as JSON or as a multipart upload of shipment files")
+    # A plain form or a body with no type is what another site's page can send unasked.
+    if kind != "application/json":
+        raise ClientError(
+            415,
+            "send the plan as JSON (Content-Type: application/json) or as a multipart upload "
+            "of shipment files",
+        )
     body = await _body(request, running.settings.max_body)
     document = _json(body, "the request body")
     if not isinstance(document, dict) or "shipment" not in document:
@@ -253,22 +258,35 @@ def delete_plan(job: str, running: Running) -> dict[str, Any]:
         running.pool.cancel(job)
     if before in ("queued", "running"):
         return {"id": job, "status": "cancelled"}
-    with contextlib.suppress(OSError):
-        (running.pictures / f"{job}.png").unlink(missing_ok=True)
+    running.forget(job)
     return {"id": job, "deleted": True}
 
 
-@router.get("/plans/{job}/loading-list.csv")
-def loading_list(job: str, running: Running) -> Response:
-    from stowra.loading_list import loading_list_text
+def _download(
+    request: Request, running: Service, job: str, name: str, make: Any, media_type: str
+) -> Response:
+    """A done plan's download, made once and kept; sent compressed to a client that takes it."""
+    running.job(job)  # 404 before anything is made
+    data = running.artefact(job, name, make)
+    headers = {"Vary": "Accept-Encoding"}
+    if name.endswith(".csv"):
+        headers["Content-Disposition"] = f'attachment; filename="plan-{job}-{name}"'
+    if "gzip" in request.headers.get("accept-encoding", "").lower():
+        return Response(
+            data, media_type=media_type, headers={**headers, "Content-Encoding": "gzip"}
+        )
+    return Response(gzip.decompress(data), media_type=media_type, headers=headers)
 
-    result, problem, sources = running.finished(job)
-    text, _ = loading_list_text(result, problem, sources)
-    return Response(
-        text,
-        media_type="text/csv; charset=utf-8",
-        headers={"Content-Disposition": f'attachment; filename="plan-{job}-loading-list.csv"'},
-    )
+
+@router.get("/plans/{job}/loading-list.csv")
+def loading_list(job: str, request: Request, running: Running) -> Response:
+    def make() -> bytes:
+        from stowra.loading_list import loading_list_text
+
+        result, problem, sources = running.finished(job)
+        return loading_list_text(result, problem, sources)[0].encode("utf-8")
+
+    return _download(request, running, job, "loading-list.csv", make, "text/csv; charset=utf-8")
 
 
 def _needs(module: str, what: str) -> None:
@@ -296,23 +314,29 @@ def _for_plotly(job: str, running: Running) -> tuple[dict[str, Any], dict[str, A
 
 
 @router.get("/plans/{job}/view.html")
-def view_html(job: str, running: Running) -> Response:
+def view_html(job: str, request: Request, running: Running) -> Response:
     """The interactive 3D view the command line writes with --html."""
     _needs("plotly", "the 3D view")
-    from stowra.html_view import view_page
 
-    result, problem = _for_plotly(job, running)
-    return Response(view_page(result, problem), media_type="text/html; charset=utf-8")
+    def make() -> bytes:
+        from stowra.html_view import view_page
+
+        return view_page(*_for_plotly(job, running)).encode("utf-8")
+
+    return _download(request, running, job, "view.html", make, "text/html; charset=utf-8")
 
 
 @router.get("/plans/{job}/view.json", include_in_schema=False)
-def view_json(job: str, running: Running) -> Response:
+def view_json(job: str, request: Request, running: Running) -> Response:
     """The same view as a plotly figure, for the web page to draw with its own script."""
     _needs("plotly", "the 3D view")
-    from stowra.html_view import plan_view
 
-    result, problem = _for_plotly(job, running)
-    return Response(plan_view(result, problem).to_json(), media_type="application/json")
+    def make() -> bytes:
+        from stowra.html_view import plan_view
+
+        return plan_view(*_for_plotly(job, running)).to_json().encode("utf-8")
+
+    return _download(request, running, job, "view.json", make, "application/json")
 
 
 @router.get("/plans/{job}/picture.png")
@@ -329,6 +353,9 @@ def picture(job: str, running: Running) -> Response:
             partial = path.with_suffix(".partial.png")
             save_png(plot(result, problem), partial)
             partial.replace(path)
+            if running.store.get(job) is None:  # deleted while it was drawn
+                running.forget(job)
+                raise ClientError(404, f"no plan with id {job!r}")
     return Response(path.read_bytes(), media_type="image/png")
 
 
