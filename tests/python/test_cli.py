@@ -62,13 +62,13 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
     items = [item_row(11, quantity=2), item_row(12, l=60, w=70, h=40), item_row(13, quantity=2)]
     argv = ["pack", shipment("s.json", items), "--instructions", "load.csv"]
     assert cli.main(argv, search_fn=shelf_pack) == 0
-    # container, type, step, id, line, x, y, z, size along x, y, z, rotation
+    # container, type, step, id, line, x, y, z, size along x, y, z, rotation, factory, note
     assert Path("load.csv").read_text().splitlines()[1:] == [
-        "1,20GP,1,11,2,0,0,0,80,100,50,1",
-        "1,20GP,2,11,2,80,0,0,80,100,50,1",
-        "1,20GP,3,12,3,160,0,0,60,70,40,0",
-        "1,20GP,4,13,4,220,0,0,80,100,50,1",
-        "1,20GP,5,13,4,300,0,0,80,100,50,1",
+        "1,20GP,1,11,2,0,0,0,80,100,50,1,1,",
+        "1,20GP,2,11,2,80,0,0,80,100,50,1,1,",
+        "1,20GP,3,12,3,160,0,0,60,70,40,0,1,",
+        "1,20GP,4,13,4,220,0,0,80,100,50,1,1,",
+        "1,20GP,5,13,4,300,0,0,80,100,50,1,1,",
     ]
 
 

@@ -17,7 +17,12 @@ from typing import Any
 from stowra.files import Shipment, ShipmentError, load_shipment
 from stowra.item_rows import explain
 from stowra.plotting import require
-from stowra.searches import DEFAULT_SEARCH, check_search
+from stowra.searches import (
+    DEFAULT_BALANCE_LIMIT,
+    DEFAULT_PICKUP_ORDER,
+    DEFAULT_SEARCH,
+    check_search,
+)
 
 __all__ = [
     "ALLOWED_FAILURES",
@@ -91,6 +96,8 @@ def pack_many(
     threads: int = 1,
     seed: int = 42,
     effort: int | None = None,
+    balance_limit: float = DEFAULT_BALANCE_LIMIT,
+    pickup_order: bool = DEFAULT_PICKUP_ORDER,
 ) -> Iterator[Outcome]:
     """Pack every shipment, yielding one ``Outcome`` per shipment as it finishes.
 
@@ -121,6 +128,8 @@ def pack_many(
         "time_limit": time_limit,
         "threads": threads,
         "seed": seed,
+        "balance_limit": balance_limit,
+        "pickup_order": pickup_order,
     }
     read = [_read(position, shipment) for position, shipment in enumerate(shipments)]
     return _outcomes(read, options, scheduler, workers)

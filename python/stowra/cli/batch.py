@@ -34,6 +34,7 @@ from stowra.csv_cells import safe_rows
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
 from stowra.report import container_mix, left_out
+from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_PICKUP_ORDER
 
 __all__ = [
     "PLAN_SUFFIX",
@@ -57,7 +58,18 @@ SUMMARY_COLUMNS = (
     "error",
 )
 # Options that change a plan; the thread count does not, so a resumed run may change it.
-_PLAN_OPTIONS = ("search", "effort", "pop_size", "generations", "time_limit", "seed")
+_PLAN_OPTIONS = (
+    "search",
+    "effort",
+    "pop_size",
+    "generations",
+    "time_limit",
+    "seed",
+    "balance_limit",
+    "pickup_order",
+)
+# Options a command line may leave out: their defaults.
+_OPTION_DEFAULTS = {"balance_limit": DEFAULT_BALANCE_LIMIT, "pickup_order": DEFAULT_PICKUP_ORDER}
 
 
 def add_parser(commands: Any) -> None:
@@ -252,7 +264,9 @@ def _write_files(
 
 
 def _options(args: argparse.Namespace) -> dict[str, Any]:
-    return {key: getattr(args, key) for key in (*_PLAN_OPTIONS, "threads")}
+    return {
+        key: getattr(args, key, _OPTION_DEFAULTS.get(key)) for key in (*_PLAN_OPTIONS, "threads")
+    }
 
 
 def _write_summary(path: Path, jobs: list[_Job]) -> None:

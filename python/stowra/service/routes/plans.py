@@ -12,6 +12,7 @@ from fastapi import APIRouter, Depends, Query, Request
 from fastapi.responses import JSONResponse, Response
 from starlette.concurrency import run_in_threadpool
 from starlette.datastructures import UploadFile
+from starlette.requests import ClientDisconnect
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.item_rows import explain
@@ -49,8 +50,9 @@ _SUBMIT_DOC: dict[str, Any] = {
                         "options": {
                             "type": "object",
                             "description": "search: optimize (the default) or exact, which "
-                            "runs pack; effort is read by optimize, pop_size and generations by "
-                            "exact",
+                            "runs pack; effort, balance_limit (0.5 to 1, default 0.6; 1 turns "
+                            "the weight balance rule off) and pickup_order (default true) are "
+                            "read by optimize, pop_size and generations by exact",
                             "properties": {
                                 "search": {"type": "string", "enum": list(SEARCHES)},
                                 **{
@@ -62,6 +64,8 @@ _SUBMIT_DOC: dict[str, Any] = {
                                         ("time_limit", "number"),
                                         ("threads", "integer"),
                                         ("seed", "integer"),
+                                        ("balance_limit", "number"),
+                                        ("pickup_order", "boolean"),
                                     )
                                 },
                             },
@@ -96,11 +100,14 @@ async def _body(request: Request, limit: int) -> bytes:
     if declared.isdigit() and int(declared) > limit:
         raise too_big
     chunks, size = [], 0
-    async for chunk in request.stream():
-        size += len(chunk)
-        if size > limit:
-            raise too_big
-        chunks.append(chunk)
+    try:
+        async for chunk in request.stream():
+            size += len(chunk)
+            if size > limit:
+                raise too_big
+            chunks.append(chunk)
+    except ClientDisconnect:  # gone, or closed for sending too slowly: no one to answer
+        raise ClientError(400, "the request body did not arrive in full") from None
     return b"".join(chunks)
 
 
