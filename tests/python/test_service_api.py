@@ -21,6 +21,7 @@ from stowra.service.plans import check_options
 from stowra.service.settings import Settings
 from stowra.service.store import INTERRUPTED
 
+JSON = {"content-type": "application/json"}
 ITEM = {"id": 7, "l": 60, "w": 40, "h": 40, "weight": 18, "factory": 1, "stackable": True}
 
 
@@ -124,6 +125,43 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
         ({"method": "GET", "url": "/api/plans?limit=0"}, 400, "limit: "),
         ({"method": "GET", "url": "/api/nowhere"}, 404, "not found: /api/nowhere"),
         ({"method": "PUT", "url": "/api/plans"}, 405, "PUT is not allowed on /api/plans"),
+        # Numbers JSON does not have, numbers too large for any option, and a body too deep.
+        (
+            {"content": b'{"shipment": {}, "options": {"seed": Infinity}}', "headers": JSON},
+            400,
+            "Infinity is not a number JSON allows",
+        ),
+        (
+            {"content": b'{"shipment": {}, "options": {"seed": NaN}}', "headers": JSON},
+            400,
+            "NaN is not a number JSON allows",
+        ),
+        (
+            {
+                "content": json.dumps({"shipment": example(), "options": {"seed": 7}})
+                .replace('"seed": 7', '"seed": 1e400')
+                .encode(),
+                "headers": JSON,
+            },
+            400,
+            "seed must be a whole number, got inf",
+        ),
+        ({"json": {"shipment": {"binTable": []}}}, 422, "shipment: no items: give itemTable"),
+        (
+            {"json": {"shipment": example(), "options": {"time_limit": 10**400}}},
+            400,
+            "at most 300 seconds on this service, got more",
+        ),
+        (
+            {"content": b'{"shipment": ' + b"[" * 50_000 + b"]" * 50_000 + b"}", "headers": JSON},
+            400,
+            "the request body is nested too deeply",
+        ),
+        (
+            {"content": json.dumps({"shipment": example()}).replace("28000", "1e400").encode(), "headers": JSON},
+            422,
+            "weight_limit: expected a finite number, got inf",
+        ),
         # What another site's page can make the planner's browser send.
         ({"content": json.dumps({"shipment": example()}).encode()}, 415, "(Content-Type: application/json)"),
         ({"files": [("files", ("s.json", b"{}"))], "headers": {"origin": "http://evil.example"}}, 403, "another site"),

@@ -91,6 +91,7 @@ class _SheetTable(RawTable):
     """A sheet's rows; errors name the sheet, the row and the column letter."""
 
     header: Sequence[str] = ()
+    row_word = "row"
 
     def fail(self, index: int, key: str, message: str, keyed: bool = True) -> ShipmentError:
         row, column = self.locate(self.name, index, key) or (0, 1)
