@@ -307,3 +307,15 @@ def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp
             assert client.get(f"/api/plans/{job}/{name}").content == b"kept"
         assert client.delete(f"/api/plans/{job}").json() == {"id": job, "deleted": True}
         assert list((tmp_path / "artefacts").iterdir()) == []
+
+
+def test_a_fast_search_stores_its_progress_a_few_times_a_second_and_its_last_line(tmp_path: Path) -> None:
+    with running_service(tmp_path) as client:
+        store = client.app.state.service.store  # type: ignore[attr-defined]
+        writes = []
+        real = store.set_progress
+        store.set_progress = lambda job, progress: (writes.append(progress), real(job, progress))
+        options = {"search": "exact", "pop_size": 2, "generations": 3000, "time_limit": 60, "threads": 1, "seed": 7}
+        plan = wait_for(client, submit(client, options))
+    assert plan["status"] == "done" and plan["progress"]["generation"] == 3000
+    assert len(writes) <= 4 * plan["plan"]["elapsedSeconds"] + 4, len(writes)
