@@ -98,3 +98,19 @@ def test_a_container_id_given_twice_is_refused_in_every_reader() -> None:
         match=r"^s.xlsx sheet containers row 3 column A \(id\): container 40GP \(row 3\): " + tail.format("row 2"),
     ):
         parse_workbook(book, "s.xlsx")
+
+
+@pytest.mark.parametrize("cell, where", [(["=30*2", 40], "B2"), ([60, "=SUM(A1:A1)"], "C2")])
+def test_a_formula_a_script_wrote_without_its_value_is_named_by_its_cell(cell: list[object], where: str) -> None:
+    item = [1, *cell, 40, 10, 1, True]
+    bins = [dict(id="20GP", l=590, w=234, h=239, cost=1500, weight_limit=28000, available=True)]
+    header = ["id", "l", "w", "h", "weight", "factory", "stackable"]
+    book = workbook_bytes(
+        {"itemTable": (header, [dict(zip(header, item, strict=True))]), "binTable": (list(bins[0]), bins)}
+    )
+    with pytest.raises(ShipmentError) as refused:
+        parse_workbook(book, "s.xlsx")
+    assert (
+        str(refused.value)
+        == f"s.xlsx sheet items: cell {where} holds a formula with no saved value; save the workbook in a spreadsheet program"
+    )
