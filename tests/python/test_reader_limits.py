@@ -54,17 +54,38 @@ ROW_40GP = "40GP,1203,234,239,1800,26000,true\n"
     "containers, message",
     [
         # Plain decimal numbers only.
-        ("40GP,6_0,234,239,1800,26000,true\n", "containers.csv:2:6: l: expected a number, got '6_0'"),
-        ("40GP,\uff16\uff10,234,239,1800,26000,true\n", "containers.csv:2:6: l: expected a number, got '\uff16\uff10'"),
-        ('40GP,"45,5",234,239,1800,26000,true\n', "containers.csv:2:6: l: expected a number, got '45,5'"),
-        ("40GP,1203,234,239,1_800,26000,true\n", "containers.csv:2:19: cost: expected a whole number, got '1_800'"),
-        ("40GP,1203,234,239,1800,inf,true\n", "containers.csv:2:24: weight_limit: expected a number, got 'inf'"),
-        ("40GP,1203,234,239,1800,1e400,true\n", "containers.csv:2:24: weight_limit: expected a finite number, got inf"),
-        ("40GP,1203,234,239,-4500,26000,true\n", "containers.csv:2:19: cost: expected 0 or more, got -4500"),
+        (
+            "40GP,6_0,234,239,1800,26000,true\n",
+            "containers.csv:2:6: container 40GP (row 1): l: expected a number, got '6_0'",
+        ),
+        (
+            "40GP,\uff16\uff10,234,239,1800,26000,true\n",
+            "containers.csv:2:6: container 40GP (row 1): l: expected a number, got '\uff16\uff10'",
+        ),
+        (
+            '40GP,"45,5",234,239,1800,26000,true\n',
+            "containers.csv:2:6: container 40GP (row 1): l: expected a number, got '45,5'",
+        ),
+        (
+            "40GP,1203,234,239,1_800,26000,true\n",
+            "containers.csv:2:19: container 40GP (row 1): cost: expected a whole number, got '1_800'",
+        ),
+        (
+            "40GP,1203,234,239,1800,inf,true\n",
+            "containers.csv:2:24: container 40GP (row 1): weight_limit: expected a number, got 'inf'",
+        ),
+        (
+            "40GP,1203,234,239,1800,1e400,true\n",
+            "containers.csv:2:24: container 40GP (row 1): weight_limit: expected a finite number, got inf",
+        ),
+        (
+            "40GP,1203,234,239,-4500,26000,true\n",
+            "containers.csv:2:19: container 40GP (row 1): cost: expected 0 or more, got -4500",
+        ),
         # One id, two sizes: the report could not tell them apart.
         (
             ROW_40GP + "20GP,590,234,239,1000,28000,true\n40GP,590,234,239,1000,28000,true\n",
-            "containers.csv:4:1: container 40GP (line 4): the id is already given in line 2; give each container type its own id",
+            "containers.csv:4:1: container 40GP (row 3): the id is already given in row 1; give each container type its own id",
         ),
     ],
 )
@@ -84,18 +105,16 @@ def test_a_container_id_given_twice_is_refused_in_every_reader() -> None:
     bins.append({**bins[0], "l": 590})
     tail = "the id is already given in {}; give each container type its own id"
     document = {"itemTable": [item], "binTable": bins}
-    with pytest.raises(
-        ShipmentError, match=r"^shipment: binTable\[1\] container 40GP \(row 2\): " + tail.format("row 1")
-    ):
+    with pytest.raises(ShipmentError, match=r"^shipment: container 40GP \(row 2\): " + tail.format("row 1")):
         parse_shipment_object(document, "shipment")
     rows = [json.dumps(row) for row in (item, *bins)]
     text = f'{{"itemTable": [{rows[0]}],\n"binTable": [\n{rows[1]},\n{rows[2]}]}}'
-    with pytest.raises(ShipmentError, match=r"^s.json:4:8: container 40GP \(line 4\): " + tail.format("line 3")):
+    with pytest.raises(ShipmentError, match=r"^s.json:4:8: container 40GP \(row 2\): " + tail.format("row 1")):
         parse_json_shipment(text, "s.json")
     book = workbook_bytes({"itemTable": (list(item), [item]), "binTable": (list(bins[0]), bins)})
     with pytest.raises(
         ShipmentError,
-        match=r"^s.xlsx sheet containers row 3 column A \(id\): container 40GP \(row 3\): " + tail.format("row 2"),
+        match=r"^s.xlsx sheet containers row 3 column A \(id\): container 40GP: " + tail.format("row 1"),
     ):
         parse_workbook(book, "s.xlsx")
 

@@ -160,7 +160,7 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
             400,
             "seed must be a whole number, got inf",
         ),
-        ({"json": {"shipment": {"binTable": []}}}, 422, "shipment: no items: give itemTable"),
+        ({"json": {"shipment": {"binTable": []}}}, 422, "no items: give itemTable"),
         (
             {"json": {"shipment": example(), "options": {"time_limit": 10**400}}},
             400,

@@ -242,7 +242,7 @@ class RawTable:
 
 
 def _check_container(
-    part: RawTable, index: int, row: Mapping[str, Any], line: int | None, first: dict[Any, str]
+    part: RawTable, index: int, row: Mapping[str, Any], first: dict[Any, str]
 ) -> None:
     """Refuse a negative cost, and a container id given twice: a plan names containers by id,
     so the second row's size and limit would be reported as the first's."""
@@ -251,14 +251,12 @@ def _check_container(
         raise part.fail(index, "cost", f"expected 0 or more, got {cost}")
     if "id" not in row:
         return
-    here = f"{part.line_word} {line}" if line is not None else f"row {index + 1}"
     if row["id"] in first:
         message = (
-            f"container {row['id']} ({here}): the id is already given in {first[row['id']]}; "
-            "give each container type its own id"
+            f"the id is already given in {first[row['id']]}; give each container type its own id"
         )
         raise part.fail(index, "id", message, keyed=False)
-    first[row["id"]] = here
+    first[row["id"]] = f"row {index + 1}"
 
 
 def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
@@ -293,7 +291,7 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
                 except ValueError as error:
                     raise part.fail(index, key, str(error)) from None
             if table == "binTable":
-                _check_container(part, index, row, line, first_rows)
+                _check_container(part, index, row, first_rows)
             count = row.pop("quantity", 1)
             if table == "itemTable" and len(tables[table]) + count > MAX_ITEMS:
                 message = f"more than {MAX_ITEMS} items in the shipment; split it into several"
