@@ -21,6 +21,7 @@ from stowra.service.plans import check_options
 from stowra.service.settings import Settings
 from stowra.service.store import INTERRUPTED
 
+JSON = {"content-type": "application/json"}
 ITEM = {"id": 7, "l": 60, "w": 40, "h": 40, "weight": 18, "factory": 1, "stackable": True}
 
 
@@ -138,6 +139,43 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
         ({"method": "GET", "url": "/api/plans?limit=0"}, 400, "limit: "),
         ({"method": "GET", "url": "/api/nowhere"}, 404, "not found: /api/nowhere"),
         ({"method": "PUT", "url": "/api/plans"}, 405, "PUT is not allowed on /api/plans"),
+        # Numbers JSON does not have, numbers too large for any option, and a body too deep.
+        (
+            {"content": b'{"shipment": {}, "options": {"seed": Infinity}}', "headers": JSON},
+            400,
+            "Infinity is not a number JSON allows",
+        ),
+        (
+            {"content": b'{"shipment": {}, "options": {"seed": NaN}}', "headers": JSON},
+            400,
+            "NaN is not a number JSON allows",
+        ),
+        (
+            {
+                "content": json.dumps({"shipment": example(), "options": {"seed": 7}})
+                .replace('"seed": 7', '"seed": 1e400')
+                .encode(),
+                "headers": JSON,
+            },
+            400,
+            "seed must be a whole number, got inf",
+        ),
+        ({"json": {"shipment": {"binTable": []}}}, 422, "no items: give itemTable"),
+        (
+            {"json": {"shipment": example(), "options": {"time_limit": 10**400}}},
+            400,
+            "at most 300 seconds on this service, got more",
+        ),
+        (
+            {"content": b'{"shipment": ' + b"[" * 50_000 + b"]" * 50_000 + b"}", "headers": JSON},
+            400,
+            "the request body is nested too deeply",
+        ),
+        (
+            {"content": json.dumps({"shipment": example()}).replace("28000", "1e400").encode(), "headers": JSON},
+            422,
+            "weight_limit: expected a finite number, got inf",
+        ),
         # What another site's page can make the planner's browser send.
         ({"content": json.dumps({"shipment": example()}).encode()}, 415, "(Content-Type: application/json)"),
         ({"files": [("files", ("s.json", b"{}"))], "headers": {"origin": "http://evil.example"}}, 403, "another site"),
@@ -293,3 +331,15 @@ def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp
             assert client.get(f"/api/plans/{job}/{name}").content == b"kept"
         assert client.delete(f"/api/plans/{job}").json() == {"id": job, "deleted": True}
         assert list((tmp_path / "artefacts").iterdir()) == []
+
+
+def test_a_fast_search_stores_its_progress_a_few_times_a_second_and_its_last_line(tmp_path: Path) -> None:
+    with running_service(tmp_path) as client:
+        store = client.app.state.service.store  # type: ignore[attr-defined]
+        writes = []
+        real = store.set_progress
+        store.set_progress = lambda job, progress: (writes.append(progress), real(job, progress))
+        options = {"search": "exact", "pop_size": 2, "generations": 3000, "time_limit": 60, "threads": 1, "seed": 7}
+        plan = wait_for(client, submit(client, options))
+    assert plan["status"] == "done" and plan["progress"]["generation"] == 3000
+    assert len(writes) <= 4 * plan["plan"]["elapsedSeconds"] + 4, len(writes)

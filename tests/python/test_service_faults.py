@@ -89,7 +89,7 @@ def test_stowra_serve_prints_its_url_warns_when_open_answers_over_http_and_holds
 
 
 def test_a_full_disk_loses_no_plan_and_stops_no_planning(tmp_path: Path) -> None:
-    ends_soon = {**ENDLESS, "time_limit": 2}
+    ends_soon = {**ENDLESS, "time_limit": 5}
     with small_disk(tmp_path / "disk") as disk, running_service(disk) as client:
         job = submit(client, ends_soon)
         wait_for(client, job, searching)

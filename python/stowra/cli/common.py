@@ -6,6 +6,7 @@ from __future__ import annotations
 import argparse
 import json
 import sys
+import tempfile
 from collections.abc import Callable
 from pathlib import Path
 from typing import Any, NoReturn, TextIO
@@ -202,6 +203,13 @@ def check_outputs(args: argparse.Namespace) -> None:
             raise UsageError(f"{option}: {value!r} is not a file name")
         if not path.parent.is_dir():
             raise UsageError(f"{option}: directory {str(path.parent)!r} does not exist")
+        try:  # a read-only folder is found now, not after the search
+            with tempfile.TemporaryFile(dir=path.parent):
+                pass
+        except OSError as error:
+            raise UsageError(
+                f"{option}: cannot write in {str(path.parent)!r}: {error.strerror or error}"
+            ) from None
     if args.png:
         require("matplotlib", "--png")
         require("mpl_toolkits.mplot3d", "--png")
@@ -213,6 +221,15 @@ def check_outputs(args: argparse.Namespace) -> None:
         require_pdf("--pdf")
 
 
+def _writing(path: str, write: Callable[[], Any]) -> Any:
+    # The error names the file asked for: a full disk says nothing of it, and the write goes
+    # to a temporary name first.
+    try:
+        return write()
+    except OSError as error:
+        raise UsageError(f"cannot write {path}: {error.strerror or error}") from None
+
+
 def write_outputs(
     args: argparse.Namespace, result: dict[str, Any], shipment: Shipment, report: TextIO
 ) -> None:
@@ -222,22 +239,26 @@ def write_outputs(
         sys.stdout.write("\n")
         sys.stdout.flush()
     elif args.output:
-        write_text(Path(args.output), json.dumps(result, indent=2) + "\n")
+        text = json.dumps(result, indent=2) + "\n"
+        _writing(args.output, lambda: write_text(Path(args.output), text))
         print(f"Plan written to {args.output}", file=report)
     if args.png:
         from stowra.plotting import plot, save_png
 
-        save_png(plot(result, problem), Path(args.png))
+        _writing(args.png, lambda: save_png(plot(result, problem), Path(args.png)))
         print(f"Picture written to {args.png}", file=report)
     if args.html:
         from stowra.html_view import write_html
 
-        write_html(Path(args.html), result, problem)
+        _writing(args.html, lambda: write_html(Path(args.html), result, problem))
         print(f"Interactive view written to {args.html}", file=report)
     if args.instructions:
         from stowra.loading_list import write_loading_list
 
-        rows = write_loading_list(Path(args.instructions), result, problem, shipment.item_sources)
+        path, sources = Path(args.instructions), shipment.item_sources
+        rows = _writing(
+            args.instructions, lambda: write_loading_list(path, result, problem, sources)
+        )
         print(f"Loading list ({rows} rows) written to {args.instructions}", file=report)
     if args.pdf:
         from stowra.loading_sheet import write_loading_sheet

@@ -9,7 +9,7 @@ from __future__ import annotations
 
 import io
 import zipfile
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from types import ModuleType
 from typing import Any
@@ -39,6 +39,8 @@ _MAX_PARTS = 500
 # Rows read per sheet (each row is at least one item) and columns searched for the header.
 _MAX_ROWS = MAX_ITEMS + 1
 _HEADER_COLUMNS = 64
+# Rows with empty cells looked at again for formulas that were never calculated.
+_EMPTY_CELLS_CHECKED = 1000
 
 
 def _check_parts(data: bytes, name: str) -> None:
@@ -101,7 +103,29 @@ class _SheetTable(RawTable):
         )
 
 
-def _sheet_table(book: Any, name: str, table: TableName) -> _SheetTable:
+def _refuse_unsaved_formulas(
+    book: Any, sheet_name: str, label: str, width: int, rows: list[int]
+) -> None:
+    """A script can write formulas without the values a spreadsheet program saves next to
+    them; those cells read as empty. Say so, instead of reporting a missing value."""
+    wanted = set(rows)
+    sheet = book[sheet_name]
+    for number, cells in enumerate(
+        sheet.iter_rows(max_col=width, max_row=max(wanted), values_only=True), 1
+    ):
+        if number not in wanted:
+            continue
+        for column, cell in enumerate(cells, 1):
+            if isinstance(cell, str) and cell.startswith("="):
+                raise ShipmentError(
+                    f"{label}: cell {_column_letter(column)}{number} holds a formula with no "
+                    "saved value; save the workbook in a spreadsheet program"
+                )
+
+
+def _sheet_table(
+    book: Any, name: str, table: TableName, formulas: Callable[[], Any] | None = None
+) -> _SheetTable:
     sheet_name = SHEETS[table]
     if sheet_name not in book.sheetnames:
         found = ", ".join(book.sheetnames)
@@ -128,6 +152,7 @@ def _sheet_table(book: Any, name: str, table: TableName) -> _SheetTable:
             raise ShipmentError(f"{label} row {header_row} column {letter}: header: {problem}")
     rows: list[tuple[Mapping[str, Any], int | None]] = []
     starts: list[int] = []
+    empty: list[int] = []  # rows with a cell left empty under a header
     data_rows = sheet.iter_rows(min_row=header_row + 1, max_col=len(header) + 1, values_only=True)
     for number, cells in enumerate(data_rows if header else (), header_row + 1):
         if number > _MAX_ROWS:  # rows the sheet has or claims to have, empty or not
@@ -145,9 +170,13 @@ def _sheet_table(book: Any, name: str, table: TableName) -> _SheetTable:
         row = {key: text for key, text in zip(header, texts, strict=False) if text}
         rows.append((row, number))
         starts.append(number)
+        if len(row) < len(header) and len(empty) < _EMPTY_CELLS_CHECKED:
+            empty.append(number)
     if not header:
         listed = ",".join(COLUMNS[table])
         raise ShipmentError(f"{label}: empty sheet: expected a header row ({listed})")
+    if empty and formulas is not None:
+        _refuse_unsaved_formulas(formulas(), sheet_name, label, len(header), empty)
 
     def locate(_table: TableName, index: int, key: str | None) -> tuple[int, int] | None:
         column = header.index(key) + 1 if key in header else 1
@@ -164,7 +193,18 @@ def parse_workbook(data: bytes, name: str) -> Shipment:
         book = openpyxl.load_workbook(io.BytesIO(data), read_only=True, data_only=True)
         try:
             # The sheets are read lazily, so a damaged part can fail here too.
-            parts = [_sheet_table(book, name, table) for table in SHEETS]
+            opened: list[Any] = []
+
+            def formulas() -> Any:
+                if not opened:
+                    opened.append(openpyxl.load_workbook(io.BytesIO(data), read_only=True))
+                return opened[0]
+
+            try:
+                parts = [_sheet_table(book, name, table, formulas) for table in SHEETS]
+            finally:
+                for other in opened:
+                    other.close()
         finally:
             book.close()
     except ShipmentError:

@@ -158,7 +158,10 @@ def _from_document(
                 raise fail(name, key_at(file_key), message)
             csv_paths[file_key] = path if path.is_absolute() else folder / path
     if "itemTable" not in document and "items" not in document:
-        raise fail(name, (1, 1), "no items: give itemTable, or items naming a CSV file")
+        # A file places it at its top; a shipment sent as an object has no place to give.
+        raise fail(
+            name, key_at("itemTable"), "no items: give itemTable, or items naming a CSV file"
+        )
 
     parts: list[RawTable] = []
     for table, file_key in CSV_KEYS.items():

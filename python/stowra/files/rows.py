@@ -58,6 +58,8 @@ _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 # and small enough that a mistyped quantity cannot eat the machine's memory.
 MAX_ITEMS = 100_000
 _SHOWN = 40  # characters of a bad value quoted in a message
+_PLAIN_NUMBER = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?")
+_PLAIN_WHOLE = re.compile(r"[+-]?[0-9]+")
 # Longest item id: real item numbers are text (SKU-101); a whole paragraph is a mistake.
 MAX_ID_LENGTH = 64
 _WHOLE = re.compile(r"[+-]?\d+")
@@ -145,9 +147,13 @@ def convert(value: Any, kind: Kind, from_text: bool) -> Any:
             if word in _FALSE_WORDS:
                 return False
             raise ValueError(expected)
+        # Plain decimal digits only: Python would also take 6_0, full-width digits, inf and nan.
+        plain = _PLAIN_NUMBER if kind == "float" else _PLAIN_WHOLE
+        if not plain.fullmatch(text):
+            raise ValueError(expected)
         try:
             number: float = float(text) if kind == "float" else int(text)
-        except ValueError:
+        except ValueError:  # more digits than the interpreter converts
             raise ValueError(expected) from None
         value = number
     elif kind == "str":
@@ -161,12 +167,19 @@ def convert(value: Any, kind: Kind, from_text: bool) -> Any:
     elif isinstance(value, bool) or not isinstance(value, int | float):
         raise ValueError(expected)
     elif kind == "float":
-        return float(value)
+        try:
+            value = float(value)
+        except OverflowError:  # a whole number of hundreds of digits
+            raise ValueError("expected a finite number, got a number too large") from None
     elif isinstance(value, float):
         # 1500.0 in a file means 1500; the core takes whole numbers only as ints.
         if not math.isfinite(value) or value != int(value):
             raise ValueError(expected)
         value = int(value)
+    if kind == "float":
+        if not math.isfinite(value):
+            raise ValueError(f"expected a finite number, got {value}")
+        return value
     if kind == "count":
         if value < 0:
             raise ValueError(expected)
@@ -228,12 +241,31 @@ class RawTable:
         return fail(self.file, where, text)
 
 
+def _check_container(
+    part: RawTable, index: int, row: Mapping[str, Any], first: dict[Any, str]
+) -> None:
+    """Refuse a negative cost, and a container id given twice: a plan names containers by id,
+    so the second row's size and limit would be reported as the first's."""
+    cost = row.get("cost")
+    if isinstance(cost, int) and cost < 0:
+        raise part.fail(index, "cost", f"expected 0 or more, got {cost}")
+    if "id" not in row:
+        return
+    if row["id"] in first:
+        message = (
+            f"the id is already given in {first[row['id']]}; give each container type its own id"
+        )
+        raise part.fail(index, "id", message, keyed=False)
+    first[row["id"]] = f"row {index + 1}"
+
+
 def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
     """Convert and expand raw rows into a ``Shipment``."""
     warnings: list[str] = []
     tables: dict[str, list[dict[str, Any]]] = {"itemTable": [], "binTable": []}
     sources: dict[str, list[RowSource]] = {"itemTable": [], "binTable": []}
     table_files = dict.fromkeys(COLUMNS, name)
+    first_rows: dict[Any, str] = {}  # container id: where its row is
     for part in parts:
         table, file = part.name, part.file
         table_files[table] = file
@@ -258,6 +290,8 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
                     row[key] = convert(value, kind, part.from_text)
                 except ValueError as error:
                     raise part.fail(index, key, str(error)) from None
+            if table == "binTable":
+                _check_container(part, index, row, first_rows)
             count = row.pop("quantity", 1)
             if table == "itemTable" and len(tables[table]) + count > MAX_ITEMS:
                 message = f"more than {MAX_ITEMS} items in the shipment; split it into several"

@@ -55,23 +55,29 @@ class ClientError(Exception):
 
 def _whole(name: str, low: int, high: int) -> Any:
     def check(value: Any, _settings: Settings) -> int:
-        if isinstance(value, bool) or not isinstance(value, int | float) or value != int(value):
+        whole = isinstance(value, int) and not isinstance(value, bool)
+        whole = whole or (isinstance(value, float) and math.isfinite(value) and value.is_integer())
+        if not whole:
             raise ClientError(400, f"options: {name} must be a whole number, got {value!r}")
         if not low <= value <= high:
-            raise ClientError(400, f"options: {name} must be from {low} to {high}, got {value:g}")
+            shown = f"{value:g}" if abs(value) < 10**15 else "more"
+            raise ClientError(400, f"options: {name} must be from {low} to {high}, got {shown}")
         return int(value)
 
     return check
 
 
 def _time_limit(value: Any, settings: Settings) -> float:
-    if isinstance(value, bool) or not isinstance(value, int | float) or not math.isfinite(value):
+    if isinstance(value, bool) or not isinstance(value, int | float):
+        raise ClientError(400, f"options: time_limit must be a number of seconds, got {value!r}")
+    if isinstance(value, float) and not math.isfinite(value):
         raise ClientError(400, f"options: time_limit must be a number of seconds, got {value!r}")
     if not 0 < value <= settings.max_time_limit:
+        shown = f"{value:g}" if isinstance(value, float) or abs(value) < 10**15 else "more"
         raise ClientError(
             400,
             f"options: time_limit must be above 0 and at most {settings.max_time_limit:g} "
-            f"seconds on this service, got {value:g}",
+            f"seconds on this service, got {shown}",
         )
     return float(value)
 

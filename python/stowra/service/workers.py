@@ -36,6 +36,8 @@ _CHECK_SECONDS = 120.0
 # kept and tried again before its job is failed instead; and how often it is tried.
 STORE_RETRY_SECONDS = 120.0
 _RETRY_EVERY = 1.0
+# Seconds between two stores of one search's progress.
+_PROGRESS_EVERY = 0.25
 # Seconds between two log lines about the same trouble: a fault that repeats must not flood
 # the log (and fill the disk further).
 _LOG_EVERY = 30.0
@@ -142,10 +144,13 @@ class _Worker:
         self.started = 0.0
         self.progress: dict[str, Any] | None = None
         self.ended = False
+        self.unstored = False
+        self.stored_at = 0.0
         self._partial = b""
 
     def start_job(self, job: str) -> None:
         self.job, self.started, self.progress = job, time.monotonic(), None
+        self.unstored, self.stored_at = False, 0.0
 
     def read_progress(self) -> list[dict[str, Any]]:
         """Progress from the lines the search wrote since the last call (none when idle)."""
@@ -320,7 +325,10 @@ class WorkerPool:
             for worker in self._workers:
                 if not worker.ended:
                     watched += [worker.conn, worker.stdout, worker.process.sentinel]
-        ready = wait(watched, timeout=_RETRY_EVERY if self._unsaved else 5.0)
+        timeout = _RETRY_EVERY if self._unsaved else 5.0
+        if any(worker.unstored for worker in self._workers):
+            timeout = _PROGRESS_EVERY  # the latest progress is stored even if no line follows
+        ready = wait(watched, timeout=timeout)
         if self._wake_read in ready:
             os.read(self._wake_read, 4096)
         with self._lock:
@@ -354,10 +362,16 @@ class WorkerPool:
         except (EOFError, OSError):
             pass
 
-    def _report_progress(self, worker: _Worker) -> None:
-        found = worker.read_progress()
-        if found and worker.job is not None:
-            self._set_progress(worker.job, found[-1])
+    def _report_progress(self, worker: _Worker, last: bool = False) -> None:
+        # A fast search reports thousands of generations a second: the store gets the latest
+        # at most every _PROGRESS_EVERY seconds, and the last one when the search ends.
+        if worker.read_progress():
+            worker.unstored = True
+        now = time.monotonic()
+        due = last or now - worker.stored_at >= _PROGRESS_EVERY
+        if worker.unstored and due and worker.job is not None and worker.progress is not None:
+            self._set_progress(worker.job, worker.progress)
+            worker.unstored, worker.stored_at = False, now
 
     def _set_progress(self, job: str, progress: dict[str, Any]) -> None:
         # Progress is a courtesy: a store that cannot take it loses nothing that matters.
@@ -371,7 +385,7 @@ class WorkerPool:
         if job != worker.job:
             return
         # The worker wrote its last lines before it answered: they are in the pipe by now.
-        self._report_progress(worker)
+        self._report_progress(worker, last=True)
         worker.job = None
         if kind == "done":
             result = message[2]

@@ -111,11 +111,17 @@ async def _body(request: Request, limit: int) -> bytes:
     return b"".join(chunks)
 
 
+def _no_constant(name: str) -> Any:
+    raise ValueError(f"{name} is not a number JSON allows")
+
+
 def _json(text: bytes | str, what: str) -> Any:
     try:
-        return json.loads(text)
+        return json.loads(text, parse_constant=_no_constant)
     except (ValueError, UnicodeDecodeError) as error:
         raise ClientError(400, f"{what} is not JSON: {error}") from None
+    except RecursionError:
+        raise ClientError(400, f"{what} is nested too deeply") from None
 
 
 def _plan_name(value: Any) -> str | None:
