@@ -26,6 +26,14 @@ def test_whole_number_ids_reach_the_core_untouched_and_text_ids_get_its_numbers(
     assert [row["id"] for row in texts["itemTable"]] == ["B", 7, "B", "7"]
 
 
+@pytest.mark.parametrize(("cell", "read"), [("60", 60), (" -7 ", -7), ("\uff16\uff10", "\uff16\uff10"), ("6_0", "6_0")])
+def test_only_plain_digits_make_a_numeric_id(tmp_path: Path, cell: str, read: Any) -> None:
+    # Full-width digits and underscores would make a number nobody typed; they stay text.
+    (tmp_path / "items.csv").write_text(ITEMS_CSV.replace("102,", f"{cell},", 1), encoding="utf-8")
+    (tmp_path / "containers.csv").write_text(BINS_CSV)
+    assert load_shipment([tmp_path / "items.csv", tmp_path / "containers.csv"]).input["itemTable"][3]["id"] == read
+
+
 @pytest.mark.parametrize(
     "order", [("items.csv", "containers.csv"), ("containers.csv", "items.csv")], ids=["items first", "containers first"]
 )

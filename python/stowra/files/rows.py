@@ -62,7 +62,6 @@ _PLAIN_NUMBER = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+
 _PLAIN_WHOLE = re.compile(r"[+-]?[0-9]+")
 # Longest item id: real item numbers are text (SKU-101); a whole paragraph is a mistake.
 MAX_ID_LENGTH = 64
-_WHOLE = re.compile(r"[+-]?\d+")
 _TRUE_WORDS = {"true", "yes", "y", "1"}
 _FALSE_WORDS = {"false", "no", "n", "0"}
 _KIND_WORDS = {
@@ -194,7 +193,7 @@ def _item_id(value: Any, from_text: bool, expected: str) -> int | str:
     if isinstance(value, str):
         text = value.strip()
         # Length first: int() refuses thousands of digits with a message of its own.
-        if len(text) <= 11 and _WHOLE.fullmatch(text) and _INT32_MIN <= int(text) <= _INT32_MAX:
+        if len(text) <= 11 and _PLAIN_WHOLE.fullmatch(text) and _INT32_MIN <= int(text) <= _INT32_MAX:
             return int(text)
         if not text or len(text) > MAX_ID_LENGTH or not text.isprintable():
             raise ValueError(expected)
