@@ -22,6 +22,7 @@ from stowra.cli.common import (
 from stowra.files import Shipment, load_shipment
 from stowra.native_output import native_stdout_to
 from stowra.report import format_left_out, format_report, left_out, unused_types_note
+from stowra.searches import DEFAULT_BALANCE_LIMIT
 
 
 def add_parser(commands: Any) -> None:
@@ -90,6 +91,8 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
                 time_limit=args.time_limit,
                 threads=args.threads,
                 seed=args.seed,
+                balance_limit=args.balance_limit,
+                pickup_order=args.pickup_order,
             )
     except ValueError as error:
         hint = _input_hint(str(error), shipment)
@@ -104,6 +107,9 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
         shipment.item_sources,
         title=f"Plan for {shipment.name} ({args.search} search)",
         show_left_out=False,
+        search=args.search,
+        # pack keeps no balance rule; its plans are measured against the default one.
+        balance_limit=args.balance_limit if args.search == "optimize" else DEFAULT_BALANCE_LIMIT,
     )
     print(text, end="", file=report)
     try:
