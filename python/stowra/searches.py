@@ -15,6 +15,7 @@ from __future__ import annotations
 from typing import Any
 
 from stowra._core import optimize, pack
+from stowra.item_rows import core_problem
 
 __all__ = [
     "DEFAULT_BALANCE_LIMIT",
@@ -56,9 +57,11 @@ def run_search(
     """Run the named search; ``None`` for ``time_limit`` or ``effort`` means its own default.
 
     Options the chosen search does not read are ignored. Raises ``ValueError`` for an unknown
-    search name and for bad input, with the same messages as ``pack``.
+    search name and for bad input, with the same messages as ``pack``. Item ids may be text:
+    the core gets its own numbers for them (see :mod:`stowra.item_rows`).
     """
     check_search(search)
+    input = core_problem(input)  # the planner's item ids stay in the shipment
     limit = DEFAULT_TIME_LIMITS[search] if time_limit is None else time_limit
     if search == "exact":
         return pack(

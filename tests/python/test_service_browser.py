@@ -141,6 +141,7 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> 
     try:
         urllib.request.urlopen(f"{page.url}api/plans/{plan['id']}/loading-sheet.pdf", timeout=60).close()
     except urllib.error.HTTPError as error:
+        error.close()
         assert error.code == 404
         page.click("#get-pdf")
         page.wait_for_function("document.getElementById('download-error').textContent !== ''")

@@ -155,7 +155,8 @@ def shipment_from_object(document: Any, settings: Settings) -> Shipment:
     try:
         return _check_size(parse_shipment_object(document, "shipment"), settings)
     except ValueError as error:
-        raise ClientError(422, str(error)) from None
+        # The body is not a file: its rows are named by id and row alone.
+        raise ClientError(422, str(error).removeprefix("shipment: ")) from None
 
 
 def _upload_name(name: str | None) -> str:
@@ -173,7 +174,7 @@ def shipment_from_files(files: Sequence[tuple[str | None, bytes]], settings: Set
     """Read uploaded shipment files with the command line's reader.
 
     One JSON, TOML or Excel file (a JSON or TOML file may name CSV files uploaded with it), or
-    two CSV files: the items first, then the containers.
+    two CSV files, the items and the containers in either order.
     """
     if not files:
         raise ClientError(400, "upload: no files: send shipment files in the field 'files'")
@@ -207,11 +208,12 @@ def _unprefixed(source: RowSource, prefix: str) -> RowSource:
 
 
 def sources_to_json(shipment: Shipment) -> list[list[Any]]:
-    return [[s.file, s.line, s.id, s.row] for s in shipment.item_sources]
+    return [[s.file, s.line, s.id, s.row, s.line_word] for s in shipment.item_sources]
 
 
 def sources_from_json(rows: Sequence[Sequence[Any]]) -> list[RowSource]:
-    return [RowSource(file, line, item_id, row) for file, line, item_id, row in rows]
+    # Plans stored before sheets said "row" have four fields.
+    return [RowSource(*fields) for fields in rows]
 
 
 def outcome(
