@@ -229,10 +229,7 @@ def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planne
     "order",
     [
         ["items.csv", "containers.csv"],
-        pytest.param(
-            ["containers.csv", "items.csv"],
-            marks=pytest.mark.xfail(reason="the CSV reader still takes the items file first"),
-        ),
+        ["containers.csv", "items.csv"],
     ],
 )
 def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Path, order: list[str]) -> None:
@@ -255,7 +252,7 @@ def test_an_uploaded_broken_file_shows_the_readers_words(page: Any, tmp_path: Pa
     page.set_input_files("#files", str(broken))
     error = page.locator("#files-error")
     error.wait_for(state="visible")
-    assert error.text_content() == "broken.json:2:18: l: expected a number, got 'wide'"
+    assert error.text_content() == "broken.json:2:18: item 1 (row 1): l: expected a number, got 'wide'"
     # The table the planner had is untouched.
     assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
 
