@@ -104,6 +104,7 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
 
     rows = summary(Path("out"))
     columns = "shipment,status,containers_by_type,cost,utilization,items_placed,items_left_out,search_seconds,error"
+    columns += ",left_out_reasons"
     assert all(list(row) == columns.split(",") for row in rows.values())
     ok, failed = ["north.json", "south.json", "shipment.toml", "east.json"], ["broken.json", "toobig.json"]
     statuses = {name: row["status"] for name, row in rows.items()}

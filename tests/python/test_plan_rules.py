@@ -3,15 +3,19 @@ that follows them, the report's marks and the reasons for left-out items."""
 
 from __future__ import annotations
 
+import json
 import math
 import re
+from pathlib import Path
 from typing import Any
 
 import pytest
+from cli_plans import shelf_pack
 from plan_checks import check_plan, must_load_before, pickup_order_breaks, placed_box, unbalanced_containers
 from problems import CONTAINER_20GP, container, item, problem
 
 import stowra
+from stowra import cli
 from stowra.examples import example_json
 from stowra.files import parse_json_shipment
 from stowra.loading_list import MIXED_NOTE, loading_rows
@@ -136,3 +140,31 @@ def test_the_exact_search_names_the_types_it_does_not_open() -> None:
     row = item(0, h=260.0)
     assert left_out_reason(row, problem(items=[row], bins=bins), "exact").startswith("only a container type")
     assert left_out_reason(row, problem(items=[row], bins=bins), "optimize").startswith("no room")
+
+
+@pytest.mark.parametrize(
+    "options, handed",
+    [
+        ([], {"balance_limit": 0.6, "pickup_order": True}),
+        (["--balance-limit", "0.75", "--no-pickup-order"], {"balance_limit": 0.75, "pickup_order": False}),
+    ],
+)
+def test_the_command_line_hands_the_rules_to_the_search(
+    tmp_path: Path, capsys: pytest.CaptureFixture[str], options: list[str], handed: dict[str, Any]
+) -> None:
+    path = tmp_path / "s.json"
+    path.write_text(json.dumps(problem(items=[item(0)], bins=[container()])))
+    calls: list[dict[str, Any]] = []
+    search = lambda load, **settings: calls.append(settings) or shelf_pack(load)  # noqa: E731
+    assert cli.main(["pack", str(path), *options], search_fn=search) == 0
+    assert {key: calls[0][key] for key in handed} == handed
+
+
+@pytest.mark.parametrize("value", ["0.4", "1.5", "half"])
+def test_the_command_line_refuses_a_balance_limit_in_one_line(
+    tmp_path: Path, capsys: pytest.CaptureFixture[str], value: str
+) -> None:
+    path = tmp_path / "s.json"
+    path.write_text(json.dumps(problem()))
+    assert cli.main(["pack", str(path), "--balance-limit", value]) == 2
+    assert capsys.readouterr().err.count("\n") == 1

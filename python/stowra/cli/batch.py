@@ -33,8 +33,8 @@ from stowra.cli.common import (
 from stowra.csv_cells import safe_rows
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
-from stowra.report import container_mix, left_out
-from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_PICKUP_ORDER
+from stowra.report import container_mix, left_out, left_out_rows
+from stowra.searches import DEFAULT_SEARCH
 
 __all__ = [
     "PLAN_SUFFIX",
@@ -56,6 +56,7 @@ SUMMARY_COLUMNS = (
     "items_left_out",
     "search_seconds",
     "error",
+    "left_out_reasons",
 )
 # Options that change a plan; the thread count does not, so a resumed run may change it.
 _PLAN_OPTIONS = (
@@ -68,8 +69,6 @@ _PLAN_OPTIONS = (
     "balance_limit",
     "pickup_order",
 )
-# Options a command line may leave out: their defaults.
-_OPTION_DEFAULTS = {"balance_limit": DEFAULT_BALANCE_LIMIT, "pickup_order": DEFAULT_PICKUP_ORDER}
 
 
 def add_parser(commands: Any) -> None:
@@ -187,7 +186,13 @@ def input_digest(problem: dict[str, Any]) -> str:
     return "sha256:" + hashlib.sha256(text.encode("utf-8")).hexdigest()
 
 
-def _row(job: _Job, status: str, plan: dict[str, Any] | None = None, error: str = "") -> None:
+def _row(
+    job: _Job,
+    status: str,
+    plan: dict[str, Any] | None = None,
+    error: str = "",
+    search: str = DEFAULT_SEARCH,
+) -> None:
     row: dict[str, Any] = dict.fromkeys(SUMMARY_COLUMNS, "")
     row.update(shipment=str(job.path), status=status, error=error)
     if plan is not None and job.shipment is not None:
@@ -200,6 +205,14 @@ def _row(job: _Job, status: str, plan: dict[str, Any] | None = None, error: str 
             items_placed=count - missing,
             items_left_out=missing,
             search_seconds=f"{float(plan['elapsedSeconds']):.3f}",
+            left_out_reasons="; ".join(
+                f"id {group['id']}"
+                + (f" (x{group['count']})" if group["count"] > 1 else "")
+                + f" ({group['source']}): {group['reason']}"
+                for group in left_out_rows(
+                    plan, job.shipment.input, job.shipment.item_sources or None, search
+                )
+            ),
         )
     job.row = row
 
@@ -266,9 +279,7 @@ def _write_files(
 
 
 def _options(args: argparse.Namespace) -> dict[str, Any]:
-    return {
-        key: getattr(args, key, _OPTION_DEFAULTS.get(key)) for key in (*_PLAN_OPTIONS, "threads")
-    }
+    return {key: getattr(args, key) for key in (*_PLAN_OPTIONS, "threads")}
 
 
 def _write_summary(path: Path, jobs: list[_Job]) -> None:
@@ -344,7 +355,7 @@ def _prepare(job: _Job, outdir: Path, args: argparse.Namespace, progress: _Progr
         progress.say(f"{job.path}: failed: {error}")
         progress.count("failed")
         return False
-    _row(job, "skipped", stored)
+    _row(job, "skipped", stored, search=args.search)
     progress.count("skipped")
     return False
 
@@ -360,7 +371,7 @@ def _finish(
         except _WriteError as failure:
             error = str(failure)
     if error is None:
-        _row(job, "ok", outcome.result)
+        _row(job, "ok", outcome.result, search=args.search)
         progress.count("ok")
         return
     _row(job, "failed", error=error)

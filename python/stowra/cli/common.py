@@ -14,7 +14,12 @@ from typing import Any, NoReturn, TextIO
 from stowra.atomic_write import write_text
 from stowra.files import Shipment
 from stowra.plotting import require
-from stowra.searches import DEFAULT_SEARCH, SEARCHES
+from stowra.searches import (
+    DEFAULT_BALANCE_LIMIT,
+    DEFAULT_PICKUP_ORDER,
+    DEFAULT_SEARCH,
+    SEARCHES,
+)
 
 SearchFn = Callable[..., dict[str, Any]]
 
@@ -28,6 +33,8 @@ PACK_DEFAULTS: dict[str, Any] = {
     "time_limit": None,
     "threads": 0,
     "seed": 42,
+    "balance_limit": DEFAULT_BALANCE_LIMIT,
+    "pickup_order": DEFAULT_PICKUP_ORDER,
 }
 SHIPMENT_HELP = (
     "A shipment is a JSON file shaped like pack's input ({'itemTable': [...], 'binTable': "
@@ -74,6 +81,16 @@ def seconds(text: str) -> float:
         raise argparse.ArgumentTypeError(f"expected seconds, got {text!r}") from None
 
 
+def balance_limit(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
+    if not 0.5 <= value <= 1:
+        raise argparse.ArgumentTypeError(f"must be from 0.5 to 1, got {text}")
+    return value
+
+
 # Option, key of run_search's arguments, converter, metavar, help: one search option each.
 _SEARCH_OPTIONS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
     (
@@ -95,6 +112,14 @@ _SEARCH_OPTIONS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
     ),
     ("--threads", "threads", int32, "N", "threads for the search, 0 for all cores"),
     ("--seed", "seed", int32, "N", "random seed; the same seed gives the same plan"),
+    (
+        "--balance-limit",
+        "balance_limit",
+        balance_limit,
+        "SHARE",
+        "optimize only: the most of a container's cargo weight either half of its length may "
+        "carry, 0.5 to 1; 1 turns the rule off",
+    ),
 ]
 
 # Flags, metavar, help: one output file each; a command's defaults may name any of them.
@@ -152,6 +177,14 @@ def add_search_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]
             metavar=metavar,
             help=text if default is None else f"{text} (default %(default)s)",
         )
+    search.add_argument(
+        "--no-pickup-order",
+        dest="pickup_order",
+        action="store_false",
+        default=defaults["pickup_order"],
+        help="optimize only: let an item of a later factory stand behind or below one of an "
+        "earlier factory (for factory numbers that are only groups, not pickup stops)",
+    )
 
 
 def add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:

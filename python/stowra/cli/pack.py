@@ -23,6 +23,7 @@ from stowra.files import Shipment, load_shipment
 from stowra.item_rows import explain_for
 from stowra.native_output import native_stdout_to
 from stowra.report import format_left_out, format_report, left_out, unused_types_note
+from stowra.searches import DEFAULT_BALANCE_LIMIT
 
 
 def add_parser(commands: Any) -> None:
@@ -81,6 +82,8 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
                 time_limit=args.time_limit,
                 threads=args.threads,
                 seed=args.seed,
+                balance_limit=args.balance_limit,
+                pickup_order=args.pickup_order,
             )
     except ValueError as error:
         raise UsageError(explain_for(str(error), shipment)) from None
@@ -94,6 +97,9 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
         shipment.item_sources,
         title=f"Plan for {shipment.name} ({args.search} search)",
         show_left_out=False,
+        search=args.search,
+        # pack keeps no balance rule; its plans are measured against the default one.
+        balance_limit=args.balance_limit if args.search == "optimize" else DEFAULT_BALANCE_LIMIT,
     )
     print(text, end="", file=report)
     try:
