@@ -193,7 +193,11 @@ def _item_id(value: Any, from_text: bool, expected: str) -> int | str:
     if isinstance(value, str):
         text = value.strip()
         # Length first: int() refuses thousands of digits with a message of its own.
-        if len(text) <= 11 and _PLAIN_WHOLE.fullmatch(text) and _INT32_MIN <= int(text) <= _INT32_MAX:
+        if (
+            len(text) <= 11
+            and _PLAIN_WHOLE.fullmatch(text)
+            and _INT32_MIN <= int(text) <= _INT32_MAX
+        ):
             return int(text)
         if not text or len(text) > MAX_ID_LENGTH or not text.isprintable():
             raise ValueError(expected)
