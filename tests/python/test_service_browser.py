@@ -66,8 +66,8 @@ def page(browser: Any, server: str) -> Iterator[Any]:
     opened.locator("#items tbody tr").nth(len(EXAMPLE_ITEMS) - 1).wait_for()
     yield opened
     context.close()
-    # A refused request (the API's 4xx) is logged by the browser itself; anything else is ours.
-    assert [text for text in errors if "the server responded with a status of 4" not in text] == []
+    # A refused request (the API's JSON error) is logged by the browser itself; the rest is ours.
+    assert [text for text in errors if "the server responded with a status of" not in text] == []
 
 
 def plan_and_wait(page: Any) -> dict[str, Any]:
@@ -141,11 +141,15 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> 
     try:
         urllib.request.urlopen(f"{page.url}api/plans/{plan['id']}/loading-sheet.pdf", timeout=60).close()
     except urllib.error.HTTPError as error:
-        error.close()
-        assert error.code == 404
+        # 404: a service without the sheet; 501: one without the PDF library. The page says
+        # which beside the button.
+        with error:
+            expected = {404: "This service does not make loading sheets yet."}.get(error.code)
+            expected = expected or json.load(error)["error"]
+        assert error.code in (404, 501)
         page.click("#get-pdf")
         page.wait_for_function("document.getElementById('download-error').textContent !== ''")
-        assert page.text_content("#download-error") == "This service does not make loading sheets yet."
+        assert page.text_content("#download-error") == expected
     else:
         with page.expect_download() as waiting:
             page.click("#get-pdf")
@@ -255,7 +259,8 @@ def test_an_uploaded_broken_file_shows_the_readers_words(page: Any, tmp_path: Pa
     page.set_input_files("#files", str(broken))
     error = page.locator("#files-error")
     error.wait_for(state="visible")
-    assert error.text_content() == "broken.json:2:18: l: expected a number, got 'wide'"
+    words = error.text_content()
+    assert words.startswith("broken.json:2:18: ") and words.endswith("l: expected a number, got 'wide'")
     # The table the planner had is untouched.
     assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
 
