@@ -56,12 +56,13 @@ _20GP = _container("20GP", 590.0, 1000, 28000.0)
 _40GP = _container("40GP", 1203.0, 1800, 26700.0)
 
 
-def twelve_carton_load(count: int, seed: int = 12) -> dict[str, Any]:
-    """`count` cartons, each of a kind drawn uniformly from the twelve, for one 40GP type."""
+def twelve_carton_load(count: int, seed: int = 12, kinds: int = 12) -> dict[str, Any]:
+    """`count` cartons, each of a kind drawn uniformly from the first `kinds` of the twelve,
+    for one 40GP type."""
     rng = random.Random(seed)
     items = []
     for index in range(count):
-        l, w, h, weight = rng.choice(TWELVE_CARTONS)
+        l, w, h, weight = rng.choice(TWELVE_CARTONS[:kinds])
         items.append(
             {
                 "id": index,

@@ -15,4 +15,6 @@ def optimize(
     threads: int = 0,
     seed: int = 42,
     effort: int = 2,
+    balance_limit: float = 0.6,
+    pickup_order: bool = True,
 ) -> dict[str, Any]: ...

@@ -5,6 +5,7 @@ The page carries the whole plotting script, so it opens offline in any browser.
 
 from __future__ import annotations
 
+import html
 from collections.abc import Mapping
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
@@ -121,7 +122,7 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
                     y.append(corner[1])
                     z.append(corner[2])
                 label = (
-                    f"item {box.item.get('id')}<br>"
+                    f"item {html.escape(str(box.item.get('id')))}<br>"
                     f"at {box.x:g}, {box.y:g}, {box.z:g}<br>"
                     f"size {box.dx:g} x {box.dy:g} x {box.dz:g}, weight {box.item.get('weight')}"
                     + ("" if box.item.get("stackable", True) else "<br>not stackable")

@@ -1,9 +1,12 @@
 """The loading list: every placed item in an order a crew can load it, container by container.
 
 The search places items in whatever order its decoder tries them, which can put a box behind
-or under one placed earlier. The list instead loads from the back wall (x = 0) towards the
-door (x = container length), bottom up, and never before the boxes it stands on or the boxes
-it would block.
+or under one placed earlier. The list instead goes factory by factory (the stops where the
+goods are picked up, in ascending number) and, within a factory, from the back wall (x = 0)
+towards the door (x = container length), bottom up, never before the boxes it stands on or
+the boxes it would block. A container whose plan stands a later factory's goods behind or
+under an earlier one's keeps that loadable order across factories, and its rows say that the
+factories are mixed.
 """
 
 from __future__ import annotations
@@ -22,6 +25,8 @@ from stowra.report import PlacedBox, placed_boxes
 
 __all__ = [
     "LOADING_LIST_COLUMNS",
+    "MIXED_NOTE",
+    "factories_mixed",
     "loading_list_text",
     "loading_order",
     "loading_rows",
@@ -41,51 +46,126 @@ LOADING_LIST_COLUMNS = (
     "size_y",
     "size_z",
     "rotation",
+    "factory",
+    "note",
 )
+
+MIXED_NOTE = "factories mixed in this container: load in this order, not factory by factory"
 
 
 def _overlap(a0: float, a1: float, b0: float, b1: float) -> bool:
     return a0 < b1 and b0 < a1
 
 
-def _must_precede(first: PlacedBox, then: PlacedBox) -> bool:
-    """Whether ``first`` has to be in the container before ``then`` goes in."""
-    across = _overlap(first.y, first.y + first.dy, then.y, then.y + then.dy)
-    along = _overlap(first.x, first.x + first.dx, then.x, then.x + then.dx)
-    upright = _overlap(first.z, first.z + first.dz, then.z, then.z + then.dz)
-    underneath = first.z + first.dz <= then.z and across and along
-    behind = first.x + first.dx <= then.x and across and upright
-    return underneath or behind
+def _footprints_overlap(a: PlacedBox, b: PlacedBox) -> bool:
+    return _overlap(a.x, a.x + a.dx, b.x, b.x + b.dx) and _overlap(a.y, a.y + a.dy, b.y, b.y + b.dy)
 
 
-def loading_order(boxes: Sequence[PlacedBox]) -> list[PlacedBox]:
-    """Boxes sorted so each comes after those under it and behind it (deepest, lowest first)."""
+def _sections_overlap(a: PlacedBox, b: PlacedBox) -> bool:
+    return _overlap(a.y, a.y + a.dy, b.y, b.y + b.dy) and _overlap(a.z, a.z + a.dz, b.z, b.z + b.dz)
+
+
+class _Grid:
+    """Boxes bucketed by the cells of a plane that they cover, so that the boxes whose faces
+    in that plane overlap a given one are found among a few neighbours, not among all."""
+
+    def __init__(self, boxes: Sequence[PlacedBox], axes: tuple[str, str]) -> None:
+        self.axes = axes
+        sizes = {axis: sorted(getattr(box, "d" + axis) for box in boxes) for axis in axes}
+        # Cells as large as a typical box: each box covers a few and each cell holds a few.
+        self.cell = {axis: max(sizes[axis][len(boxes) // 2], 1e-9) for axis in axes}
+        self.cells: dict[tuple[int, int], list[int]] = {}
+        for i, box in enumerate(boxes):
+            for key in self._keys(box):
+                self.cells.setdefault(key, []).append(i)
+
+    def _span(self, box: PlacedBox, axis: str) -> range:
+        start, size, cell = getattr(box, axis), getattr(box, "d" + axis), self.cell[axis]
+        return range(int(start // cell), int((start + size) // cell) + 1)
+
+    def _keys(self, box: PlacedBox) -> list[tuple[int, int]]:
+        first, second = self.axes
+        return [(a, b) for a in self._span(box, first) for b in self._span(box, second)]
+
+    def near(self, box: PlacedBox) -> set[int]:
+        found: set[int] = set()
+        for key in self._keys(box):
+            found.update(self.cells.get(key, ()))
+        return found
+
+
+def _supports(boxes: Sequence[PlacedBox], floor: _Grid) -> list[list[int]]:
+    """For each box, the boxes it stands on (their tops touch its bottom, footprints overlapping)."""
+    under: list[list[int]] = [[] for _ in boxes]
+    for j, box in enumerate(boxes):
+        if box.z <= 0:
+            continue
+        for i in floor.near(box):
+            other = boxes[i]
+            if i != j and other.z + other.dz == box.z and _footprints_overlap(other, box):
+                under[j].append(i)
+    return under
+
+
+def factories_mixed(boxes: Sequence[PlacedBox]) -> bool:
+    """Whether some box of a later factory stands behind (nearer the back wall, cross-sections
+    overlapping) or below (footprints overlapping) a box of an earlier factory, so that the
+    container cannot be loaded factory by factory."""
+    if len({box.item.get("factory", 0) for box in boxes}) < 2:
+        return False
+    floor, section = _Grid(boxes, ("x", "y")), _Grid(boxes, ("y", "z"))
+    for box in boxes:
+        factory = box.item.get("factory", 0)
+        for grid, before in ((section, _behind), (floor, _below)):
+            for i in grid.near(box):
+                other = boxes[i]
+                if other.item.get("factory", 0) > factory and before(other, box):
+                    return True
+    return False
+
+
+def _behind(first: PlacedBox, then: PlacedBox) -> bool:
+    return first.x + first.dx <= then.x and _sections_overlap(first, then)
+
+
+def _below(first: PlacedBox, then: PlacedBox) -> bool:
+    return first.z + first.dz <= then.z and _footprints_overlap(first, then)
+
+
+def loading_order(boxes: Sequence[PlacedBox], by_factory: bool = False) -> list[PlacedBox]:
+    """Boxes in an order a crew can follow: from the back wall to the door, bottom up, each
+    after the boxes it stands on. With ``by_factory``, factory by factory in ascending number
+    (loadable when ``factories_mixed`` says no)."""
     count = len(boxes)
-    waiting_on = [0] * count
-    unblocks: list[list[int]] = [[] for _ in range(count)]
-    for i, first in enumerate(boxes):
-        for j, then in enumerate(boxes):
-            if i != j and _must_precede(first, then):
-                waiting_on[j] += 1
-                unblocks[i].append(j)
+    if count == 0:
+        return []
+    under = _supports(boxes, _Grid(boxes, ("x", "y")))
+    waiting_on = [len(supports) for supports in under]
+    carries: list[list[int]] = [[] for _ in range(count)]
+    for j, supports in enumerate(under):
+        for i in supports:
+            carries[i].append(j)
 
-    def key(i: int) -> tuple[float, float, float, int]:
-        return boxes[i].x, boxes[i].z, boxes[i].y, i
+    def key(i: int) -> tuple[float, float, float, float, int]:
+        box = boxes[i]
+        return (box.item.get("factory", 0) if by_factory else 0), box.x, box.z, box.y, i
 
+    # Going from the back and bottom up keeps every box after the ones behind it; only a box
+    # resting on several others has to wait for the nearer of them.
     ready = [key(i) for i in range(count) if waiting_on[i] == 0]
     heapq.heapify(ready)
     done = [False] * count
     order: list[PlacedBox] = []
     while len(order) < count:
         if not ready:
-            # Overlapping input can make the rules circular; take the deepest box left.
+            # Overlapping input can make the supports circular; take the deepest box left.
             ready = [min(key(i) for i in range(count) if not done[i])]
         i = heapq.heappop(ready)[-1]
         if done[i]:
             continue
         done[i] = True
         order.append(boxes[i])
-        for j in unblocks[i]:
+        for j in carries[i]:
             waiting_on[j] -= 1
             if waiting_on[j] == 0 and not done[j]:
                 heapq.heappush(ready, key(j))
@@ -105,7 +185,9 @@ def loading_rows(
     items = problem["itemTable"]
     rows = []
     for container in result["packingTable"]:
-        ordered = loading_order(placed_boxes(container, items))
+        boxes = placed_boxes(container, items)
+        mixed = factories_mixed(boxes)
+        ordered = loading_order(boxes, by_factory=not mixed)
         for step, box in enumerate(ordered, 1):
             source = sources[box.index] if sources is not None else None
             rows.append(
@@ -122,6 +204,8 @@ def loading_rows(
                     "size_y": _plain(box.dy),
                     "size_z": _plain(box.dz),
                     "rotation": box.rotation,
+                    "factory": box.item.get("factory", ""),
+                    "note": MIXED_NOTE if mixed else "",
                 }
             )
     return rows

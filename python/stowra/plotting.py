@@ -26,6 +26,8 @@ __all__ = [
     "container_outline",
     "container_title",
     "factory_colours",
+    "kind_styles",
+    "load_elevations",
     "plot",
     "require",
     "save_png",
@@ -230,6 +232,96 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
     for text in legend.get_texts():
         text.set_parse_math(False)
     figure.subplots_adjust(left=0.0, right=1.0, bottom=0.02, top=1 - 0.6 / figure.get_figheight())
+    return figure
+
+
+# Fills that stay apart in black and white: light greys, each with its own hatching.
+_GREYS = ("#ffffff", "#d9d9d9", "#a6a6a6", "#f0f0f0", "#c4c4c4")
+_HATCHES = ("", "///", "\\\\\\", "xxx", "...", "+++", "---", "|||", "ooo")
+
+
+def kind_styles(items: Sequence[Mapping[str, Any]]) -> dict[str, tuple[str, str]]:
+    """A fill grey and a hatching per kind of item (its id), readable printed in black and
+    white; ids in the order they first appear, so every container draws a kind alike."""
+    kinds = list(dict.fromkeys(str(item.get("id")) for item in items))
+    styles = {}
+    for number, kind in enumerate(kinds):
+        hatch = _HATCHES[number % len(_HATCHES)]
+        grey = _GREYS[(number // len(_HATCHES)) % len(_GREYS)]
+        styles[kind] = (grey, hatch)
+    return styles
+
+
+def load_elevations(
+    container: Mapping[str, Any],
+    kind: Mapping[str, Any],
+    items: Sequence[Mapping[str, Any]],
+    styles: Mapping[str, tuple[str, str]],
+    size: tuple[float, float] = (7.2, 2.8),
+) -> Figure:
+    """Two flat views of one container's load for paper: from the door, and from the side with
+    the door marked. Boxes are filled by kind (see :func:`kind_styles`), nearer boxes drawn
+    over farther ones; boxes nothing may stand on have thick edges; the cross is the centre
+    of gravity. Ids are shown as plain text, never as markup."""
+    figure_module = require("matplotlib.figure", "the loading sheet's pictures")
+    patches = require("matplotlib.patches", "the loading sheet's pictures")
+    boxes = placed_boxes(container, items)
+    outline = container_outline(kind, boxes)
+    length, width, height = outline.dx, outline.dy, outline.dz
+    figure: Figure = figure_module.Figure(figsize=size, dpi=100)
+    door, side = figure.subplots(
+        1, 2, gridspec_kw={"width_ratios": [max(width, 1.0), max(length, 1.0)], "wspace": 0.08}
+    )
+    cx, cy, cz = (float(value) for value in container["centerOfGravity"])
+    views = (
+        # Axes, title, across and up of each box, nearest last (from the door: largest x).
+        (door, "from the door", lambda b: (b.y, b.dy), lambda b: b.x + b.dx, width, cy),
+        (
+            side,
+            "from the side (door on the right)",
+            lambda b: (b.x, b.dx),
+            lambda b: -b.y,
+            length,
+            cx,
+        ),
+    )
+    for axes, title, across, nearness, span, centre in views:
+        axes.add_patch(
+            patches.Rectangle((0, 0), span, height, fill=False, edgecolor="black", linewidth=1.2)
+        )
+        for box in sorted(boxes, key=nearness):
+            start, extent = across(box)
+            grey, hatch = styles.get(str(box.item.get("id")), ("#ffffff", ""))
+            stackable = bool(box.item.get("stackable", True))
+            axes.add_patch(
+                patches.Rectangle(
+                    (start, box.z),
+                    extent,
+                    box.dz,
+                    facecolor=grey,
+                    hatch=hatch,
+                    edgecolor="black",
+                    linewidth=0.4 if stackable else 1.6,
+                )
+            )
+        axes.plot([centre], [cz], marker="X", markersize=9, color="black", linestyle="")
+        axes.set_xlim(-0.02 * span, span * 1.02)
+        axes.set_ylim(0, height * 1.04)
+        axes.set_aspect("equal")
+        axes.set_title(title, fontsize=8)
+        axes.tick_params(labelsize=6)
+    side.plot([length, length], [0, height], color="black", linewidth=4)
+    side.annotate(
+        "DOOR",
+        (length, height / 2),
+        xytext=(4, 0),
+        textcoords="offset points",
+        rotation=90,
+        va="center",
+        fontsize=8,
+        fontweight="bold",
+    )
+    side.set_xlim(-0.02 * length, length * 1.06)
     return figure
 
 

@@ -14,9 +14,12 @@ __all__ = [
     "bin_types",
     "container_figures",
     "container_mix",
+    "container_warnings",
     "format_left_out",
     "format_report",
+    "heavier_half_share",
     "left_out",
+    "left_out_reason",
     "left_out_rows",
     "placed_boxes",
     "unused_types_note",
@@ -135,13 +138,61 @@ def _table(rows: list[list[str]], right: set[int]) -> list[str]:
     return lines
 
 
+DEFAULT_BALANCE_LIMIT = 0.6
+
+
+def heavier_half_share(
+    container: Mapping[str, Any], items: Sequence[Mapping[str, Any]], length: float
+) -> float | None:
+    """Share of the container's cargo weight in the heavier half of its length; a box across
+    the middle counts in each half by its length there. ``None`` when it carries no weight."""
+    middle = length / 2
+    total = back = 0.0
+    for box in placed_boxes(container, items):
+        weight = float(box.item.get("weight", 0) or 0)
+        total += weight
+        if box.dx > 0:
+            back += weight * min(max(middle - box.x, 0.0), box.dx) / box.dx
+    if not total > 0:
+        return None
+    return max(back, total - back) / total
+
+
+def container_warnings(
+    container: Mapping[str, Any],
+    items: Sequence[Mapping[str, Any]],
+    balance: float | None,
+    balance_limit: float = DEFAULT_BALANCE_LIMIT,
+) -> list[str]:
+    """Plain sentences on what a loading supervisor would refuse in this container."""
+    from stowra.loading_list import factories_mixed  # the loading list builds on this module
+
+    warnings = []
+    if balance is not None and balance > balance_limit + 1e-9:
+        warnings.append(
+            f"{balance:.0%} of the cargo weight lies in one half of the length "
+            f"(at most {balance_limit:.0%} is allowed)"
+        )
+    if factories_mixed(placed_boxes(container, items)):
+        warnings.append(
+            "factories mixed: goods of a later factory stand behind or under an earlier "
+            "factory's, so the container cannot be loaded factory by factory"
+        )
+    return warnings
+
+
 def container_figures(
-    result: Mapping[str, Any], problem: Mapping[str, Any]
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    balance_limit: float = DEFAULT_BALANCE_LIMIT,
 ) -> list[dict[str, Any]]:
     """The figures of every container a person checks: type, load, fill, weight against the
     limit (``None`` for no limit), centre of gravity and how far off centre it sits, as a
-    fraction of the length and width (``None`` for an empty container)."""
+    fraction of the length and width (``None`` for an empty container), the share of the
+    cargo weight in the heavier half of the length (``balance``, ``None`` for an empty
+    container) and the container's warnings (``container_warnings``)."""
     types = bin_types(problem)
+    items = problem["itemTable"]
     rows = []
     for container in result["packingTable"]:
         kind = types.get(container["binType"], {})
@@ -151,6 +202,7 @@ def container_figures(
         off = None
         if container["itemCount"] and length > 0 and width > 0:
             off = [(cx - length / 2) / length, (cy - width / 2) / width]
+        balance = heavier_half_share(container, items, length) if container["items"] else None
         rows.append(
             {
                 "id": container["id"],
@@ -161,29 +213,63 @@ def container_figures(
                 "weightLimit": limit if limit > 0 else None,
                 "centerOfGravity": [cx, cy, cz],
                 "offCentre": off,
+                "balance": balance,
+                "warnings": container_warnings(container, items, balance, balance_limit),
             }
         )
     return rows
+
+
+def _holds(kind: Mapping[str, Any], item: Mapping[str, Any]) -> bool:
+    """Whether an empty container of this type holds the item upright, turned or not (items
+    longer than a container is wide are never turned)."""
+    l, w, h = (float(item.get(key, 0) or 0) for key in ("l", "w", "h"))
+    turns = [(l, w)] + ([(w, l)] if l <= 234 else [])
+    return h <= float(kind["h"]) and any(
+        along <= float(kind["l"]) and across <= float(kind["w"]) for along, across in turns
+    )
+
+
+def left_out_reason(item: Mapping[str, Any], problem: Mapping[str, Any], search: str) -> str:
+    """Why an item was left out, in a planner's words."""
+    types = list(bin_types(problem).values())
+    weight = float(item.get("weight", 0) or 0)
+
+    def carries(kind: Mapping[str, Any]) -> bool:
+        limit = float(kind.get("weight_limit", 0) or 0)
+        return limit <= 0 or weight <= limit
+
+    if not any(_holds(kind, item) for kind in types):
+        return "no available container holds it upright"
+    if not any(carries(kind) for kind in types):
+        return "heavier than every available container's weight limit"
+    holding = [kind for kind in types if _holds(kind, item) and carries(kind)]
+    if not holding:
+        return "the containers that hold it cannot carry its weight"
+    if search == "exact" and all(kind not in types[:2] for kind in holding):
+        return "only a container type the exact search does not open holds it"
+    return "no room left within the weight limits of the containers the plan could afford, or the time limit"
 
 
 def left_out_rows(
     result: Mapping[str, Any],
     problem: Mapping[str, Any],
     sources: Sequence[RowSource] | None = None,
+    search: str = "optimize",
 ) -> list[dict[str, Any]]:
-    """One dict per left-out item: its index in ``itemTable``, its id and the row it came from."""
+    """The left-out items grouped by the row they came from and the reason: ``id``,
+    ``source``, ``count`` and ``reason``, in item order."""
     items = problem["itemTable"]
-    rows = []
+    groups: dict[tuple[Any, str, str], int] = {}
     for index in left_out(result, len(items)):
         source = _source(sources, index)
-        rows.append(
-            {
-                "itemIndex": index,
-                "id": items[index].get("id"),
-                "source": source.where() if source is not None else f"itemTable[{index}]",
-            }
-        )
-    return rows
+        where = source.where() if source is not None else f"itemTable[{index}]"
+        key = (items[index].get("id"), where, left_out_reason(items[index], problem, search))
+        groups[key] = groups.get(key, 0) + 1
+    return [
+        {"id": item_id, "source": where, "count": count, "reason": reason}
+        for (item_id, where, reason), count in groups.items()
+    ]
 
 
 def format_report(
@@ -192,6 +278,8 @@ def format_report(
     sources: Sequence[RowSource] | None = None,
     title: str | None = None,
     show_left_out: bool = True,
+    search: str = "optimize",
+    balance_limit: float = DEFAULT_BALANCE_LIMIT,
 ) -> str:
     """The plan as a table: one line per container, then the totals and any left-out items."""
     items = problem["itemTable"]
@@ -204,9 +292,12 @@ def format_report(
             "weight / limit",
             "centre of gravity x, y, z",
             "off centre (length, width)",
+            "heavier half",
         ]
     ]
-    for figures in container_figures(result, problem):
+    warnings = []
+    for figures in container_figures(result, problem, balance_limit):
+        warnings += [f"Container {figures['id']}: {text}" for text in figures["warnings"]]
         limit = figures["weightLimit"]
         cx, cy, cz = figures["centerOfGravity"]
         off = figures["offCentre"]
@@ -219,11 +310,12 @@ def format_report(
                 f"{_number(figures['weight'])} / {_number(limit) if limit else 'no limit'}",
                 f"{cx:.0f}, {cy:.0f}, {cz:.0f}",
                 f"{off[0]:+.1%}, {off[1]:+.1%}" if off else "-",
+                f"{figures['balance']:.0%}" if figures["balance"] is not None else "-",
             ]
         )
     lines = [title] if title else []
     if len(rows) > 1:
-        lines += _table(rows, right={0, 2, 3})
+        lines += _table(rows, right={0, 2, 3, 7})
     else:
         lines.append("No containers were loaded.")
 
@@ -239,9 +331,10 @@ def format_report(
         + f", {placed} of {len(items)} items placed"
         + f", search {float(result['elapsedSeconds']):.1f} s"
     )
+    lines += warnings
     if missing and show_left_out:
-        lines.append(
-            f"Left out: {len(missing)} item{'s' if len(missing) != 1 else ''}: "
-            + format_left_out(missing, items, sources)
-        )
+        lines.append(f"Left out: {len(missing)} item{'s' if len(missing) != 1 else ''}:")
+        for row in left_out_rows(result, problem, sources, search):
+            times = f" (x{row['count']})" if row["count"] > 1 else ""
+            lines.append(f"  id {row['id']}{times} ({row['source']}): {row['reason']}")
     return "\n".join(lines) + "\n"

@@ -18,7 +18,10 @@ const std::string OPTIMIZE_DOC =
     "Takes the same input and returns the same result dict as pack, and checks the input the\n"
     "same way, but opens every available container type. Items of one factory are loaded\n"
     "together, factories in ascending number: within each container the factory numbers of\n"
-    "the items, in loading order, never decrease.\n"
+    "the items, in loading order, never decrease, and (with pickup_order) no item stands\n"
+    "behind or below an item of an earlier factory. With a balance_limit below 1, each\n"
+    "container's load is moved or loaded again so that neither half of its length carries\n"
+    "more than that share of its cargo weight, where some loading of its items allows it.\n"
     "\n"
     "Args:\n"
     "  input: dict with 'binTable' and 'itemTable' keys\n"
@@ -30,6 +33,9 @@ const std::string OPTIMIZE_DOC =
     std::to_string(ROUNDS_PER_EFFORT) + " per level, ending after " +
     std::to_string(STALL_ROUNDS_PER_EFFORT) +
     " per level without a better plan); 0 keeps the best starting plan (default 2)\n"
+    "  balance_limit: 0.5 to 1, the most of a container's cargo weight either half of its\n"
+    "    length may carry; 1 turns the rule off (default 0.6)\n"
+    "  pickup_order: keep each container loadable factory by factory (default True)\n"
     "\n"
     "Returns: dict with packing results\n"
     "\n"
@@ -41,15 +47,18 @@ const std::string OPTIMIZE_DOC =
 }  // namespace
 
 py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads, std::int32_t seed,
-                  std::int32_t effort) {
+                  std::int32_t effort, double balanceLimit, bool pickupOrder) {
   return callMappingErrors([&] {
     setThreadCount(threads);
-    const Problem problem = readProblem(input, static_cast<std::size_t>(-1),
-                                        [&] { checkOptimizeArguments(effort, timeLimit); });
+    const Problem problem = readProblem(input, static_cast<std::size_t>(-1), [&] {
+      checkOptimizeArguments(effort, timeLimit, balanceLimit);
+    });
     PlanSearch search(problem.items, problem.binTypes, problem.totalWeight,
                       static_cast<std::uint32_t>(seed));
     search.effort = effort;
     search.timeLimit = timeLimit;
+    search.balanceLimit = balanceLimit;
+    search.pickupOrder = pickupOrder;
     search.checkInterrupt = runPythonSignalHandlers;
     return timedResult([&] { return search.run(); });
   });
@@ -58,7 +67,8 @@ py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads,
 void registerOptimize(py::module_& module) {
   using namespace pybind11::literals;
   module.def("optimize", &optimize, OPTIMIZE_DOC.c_str(), "input"_a, py::kw_only(),
-             "time_limit"_a = 60.0, "threads"_a = 0, "seed"_a = 42, "effort"_a = 2);
+             "time_limit"_a = 60.0, "threads"_a = 0, "seed"_a = 42, "effort"_a = 2,
+             "balance_limit"_a = 0.6, "pickup_order"_a = true);
 }
 
 }  // namespace stowra

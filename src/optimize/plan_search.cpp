@@ -8,9 +8,12 @@
 #include "candidate/random_draws.hpp"
 #include "optimize/column_order.hpp"
 #include "optimize/item_orders.hpp"
+#include "optimize/plan_balance.hpp"
 #include "optimize/plan_improvement.hpp"
 #include "optimize/type_choice.hpp"
 #include "packing/bin_packer.hpp"
+#include "packing/load_balance.hpp"
+#include "packing/pickup_order.hpp"
 #include "packing/wall_packer.hpp"
 #include "search/elapsed_time.hpp"
 #include "search/parallel_evaluation.hpp"
@@ -21,18 +24,8 @@ namespace stowra {
 namespace {
 
 bool sameScore(const PlanCandidate& a, const PlanCandidate& b) {
-  return a.leftOut == b.leftOut && a.cost == b.cost && a.fillSpread == b.fillSpread;
-}
-
-std::int32_t typeIndexOf(const PackedBin& bin, const std::vector<BinType>& binTypes) {
-  for (std::size_t t = 0; t < binTypes.size(); ++t) {
-    const BinType& type = binTypes[t];
-    if (type.id == bin.binType && type.l == bin.length && type.w == bin.width &&
-        type.h == bin.height && type.cost == bin.cost) {
-      return static_cast<std::int32_t>(t);
-    }
-  }
-  return 0;
+  return a.leftOut == b.leftOut && a.cost == b.cost && a.unbalanced == b.unbalanced &&
+         a.fillSpread == b.fillSpread;
 }
 
 }  // namespace
@@ -40,6 +33,7 @@ std::int32_t typeIndexOf(const PackedBin& bin, const std::vector<BinType>& binTy
 bool betterPlan(const PlanCandidate& a, const PlanCandidate& b) {
   if (a.leftOut != b.leftOut) return a.leftOut < b.leftOut;
   if (a.cost != b.cost) return a.cost < b.cost;
+  if (a.unbalanced != b.unbalanced) return a.unbalanced < b.unbalanced;
   return a.fillSpread > b.fillSpread;
 }
 
@@ -64,8 +58,7 @@ PlanSearch::PlanSearch(const std::vector<ItemSpec>& items, const std::vector<Bin
 
 void PlanSearch::evaluate(PlanCandidate& candidate) const {
   if (candidate.evaluated) return;
-  WallPacker packer(items, binTypes, preference);
-  packer.rule = candidate.rule;
+  WallPacker packer = packerFor(candidate.rule);
   if (candidate.bins.empty()) {
     candidate.bins = packer.pack(candidate.order, candidate.types);
     retypeBins(candidate.bins, packer, items, binTypes);
@@ -78,8 +71,12 @@ void PlanSearch::evaluate(PlanCandidate& candidate) const {
   std::size_t placed = 0;
   candidate.cost = 0.0;
   candidate.fillSpread = 0.0;
+  candidate.unbalanced = 0;
   for (const PackedBin& bin : candidate.bins) {
     placed += bin.placements.size();
+    if (balanceLimit < 1.0 && centredShare(bin, items, balanceLimit) > balanceLimit) {
+      ++candidate.unbalanced;
+    }
     candidate.cost += bin.cost;
     candidate.fillSpread += bin.spaceUtilization * bin.spaceUtilization;
   }
@@ -125,7 +122,13 @@ std::vector<PlanCandidate> PlanSearch::startingCandidates() const {
   greedy.bins = packer.takeBins();
   std::erase_if(greedy.bins, [](const PackedBin& bin) { return bin.placements.empty(); });
   for (const PackedBin& bin : greedy.bins) greedy.types.push_back(typeIndexOf(bin, binTypes));
-  candidates.push_back(std::move(greedy));
+  // pack's decoder fills gaps wherever they are, so its plan may stand a later factory's
+  // goods behind an earlier one's: then it is no plan for this search.
+  const bool loadable = !pickupOrder || std::all_of(greedy.bins.begin(), greedy.bins.end(),
+                                                    [&](const PackedBin& bin) {
+                                                      return keepsPickupOrder(bin, items);
+                                                    });
+  if (loadable) candidates.push_back(std::move(greedy));
   return candidates;
 }
 
@@ -177,8 +180,7 @@ Individual PlanSearch::summary(const PlanCandidate& candidate, bool improve) con
   Individual individual;
   individual.bins = candidate.bins;
   if (improve) {
-    WallPacker packer(items, binTypes, preference);
-    packer.rule = candidate.rule;
+    WallPacker packer = packerFor(candidate.rule);
     improvePlan(individual.bins, packer, items, binTypes);
   }
   finishBins(individual.bins, items);
@@ -200,7 +202,8 @@ Individual PlanSearch::run() {
       evaluate(candidates[at]);
     });
   };
-  // pack's greedy plan comes last and is loaded already: there is always a complete plan.
+  // The last starting plan (pack's greedy one when it keeps the pickup order, loaded already)
+  // is scored whatever the clock says: there is always a complete plan.
   evaluateAll(pool, pool.size() - 1);
   std::erase_if(pool, [](const PlanCandidate& candidate) { return !candidate.evaluated; });
   std::stable_sort(pool.begin(), pool.end(), betterPlan);
@@ -240,6 +243,7 @@ Individual PlanSearch::run() {
     PlanCandidate previousBest;
     previousBest.leftOut = pool.front().leftOut;
     previousBest.cost = pool.front().cost;
+    previousBest.unbalanced = pool.front().unbalanced;
     previousBest.fillSpread = pool.front().fillSpread;
     for (PlanCandidate& child : children) {
       // A child scoring exactly like a kept plan adds nothing but crowding.
@@ -266,13 +270,22 @@ Individual PlanSearch::run() {
   for (PlanCandidate& kept : pool) kept.evaluated = false;
   forEachIndexInParallel(static_cast<std::int32_t>(pool.size()), [&](std::int32_t index) {
     PlanCandidate& kept = pool[static_cast<std::size_t>(index)];
-    WallPacker packer(items, binTypes, preference);
-    packer.rule = kept.rule;
+    WallPacker packer = packerFor(kept.rule);
     improvePlan(kept.bins, packer, items, binTypes, timeUp);
     evaluate(kept);
   });
   std::stable_sort(pool.begin(), pool.end(), betterPlan);
-  return summary(pool.front(), false);
+  PlanCandidate& best = pool.front();
+  WallPacker packer = packerFor(best.rule);
+  balanceBins(best.bins, packer, items, binTypes, balanceLimit, timeUp);
+  return summary(best, false);
+}
+
+WallPacker PlanSearch::packerFor(WallRule rule) const {
+  WallPacker packer(items, binTypes, preference);
+  packer.rule = rule;
+  packer.pickupOrder = pickupOrder;
+  return packer;
 }
 
 void PlanSearch::print(const std::string& line) const {

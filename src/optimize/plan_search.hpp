@@ -23,11 +23,13 @@ struct PlanCandidate {
   std::vector<PackedBin> bins;  // free spaces kept, for the improvement steps
   std::int32_t leftOut = 0;
   double cost = 0.0;
-  double fillSpread = 0.0;  // sum of squared fills: higher when the load sits in fewer bins
+  std::int32_t unbalanced = 0;  // bins over the balance limit even once their load is moved
+  double fillSpread = 0.0;      // sum of squared fills: higher when the load sits in fewer bins
   bool evaluated = false;
 };
 
-// Fewer items left out first, then the lower cost, then the fuller bins.
+// Fewer items left out first, then the lower cost, then fewer bins out of balance, then the
+// fuller bins.
 bool betterPlan(const PlanCandidate& a, const PlanCandidate& b);
 
 struct PlanSearchConfig {
@@ -35,6 +37,10 @@ struct PlanSearchConfig {
   // rounds in a row find no better plan.
   std::int32_t effort = 2;
   double timeLimit = 60.0;  // seconds; <= 0 switches the limit off
+  // No box of a later factory behind or below one of an earlier factory in any bin.
+  bool pickupOrder = true;
+  // The most of a bin's cargo weight either half of its length may carry; 1 asks nothing.
+  double balanceLimit = 0.6;
 };
 
 inline constexpr std::int32_t ROUNDS_PER_EFFORT = 30;
@@ -46,7 +52,8 @@ inline constexpr std::size_t MAX_COLUMN_HEIGHTS = 3;  // bin heights given colum
 // The search behind optimize: good starting orders (several sort keys, each with every wall
 // rule and two type choices, and pack's own decoder on the volume order), then rounds of
 // mutated children of the best plans so far, evaluated in parallel; finally every kept plan is
-// improved (bins emptied into others, cheaper types) and the best one wins. Every random draw
+// improved (bins emptied into others, cheaper types) and the best one wins; its bins are then
+// balanced along their length. Every random draw
 // happens on the calling thread, so a seed and an effort give the same plan for any thread count.
 // Run once.
 class PlanSearch : public PlanSearchConfig {
@@ -78,6 +85,7 @@ class PlanSearch : public PlanSearchConfig {
   // Positions [begin, end) of each factory's run in every order.
   std::vector<std::pair<std::int32_t, std::int32_t>> groups_;
   Individual summary(const PlanCandidate& candidate, bool improve) const;
+  WallPacker packerFor(WallRule rule) const;
   void print(const std::string& line) const;
 };
 

@@ -1,39 +1,57 @@
 #include "packing/wall_packer.hpp"
 
+#include <algorithm>
 #include <tuple>
+
+#include "packing/pickup_order.hpp"
 
 namespace stowra {
 
-std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item, WallRule rule) {
+std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item, WallRule rule,
+                               const FitFilter& allowed) {
   if (bin.weightLimit > 0 && !(bin.weightLimit >= item.weight + bin.currentWeight)) {
     return std::nullopt;
   }
-  std::optional<WallFit> best;
-  auto bestKey = std::make_tuple(0.0, 0.0, 0.0, 0.0, 0.0);
-
-  for (const std::int32_t rotation : item.allowedRotations) {
-    // A square base turned is the same box.
-    if (rotation != 0 && item.l == item.w) continue;
-    const ItemExtents extents = extentsOf(item, rotation);
-    for (const FreeSpace& space : bin.freeSpaces) {
-      if (space.length < extents.dx || space.width < extents.dy || space.height < extents.h) {
-        continue;
-      }
-      // A box that carries nothing would waste the height above it on the floor: it takes a
-      // place on top of another box whenever one holds it.
-      const double floor = !item.stackable && space.z == 0 ? 1.0 : 0.0;
-      const auto key = rule == WallRule::BACK_BOTTOM_SIDE
-                           ? std::make_tuple(floor, space.x, space.z, space.y, extents.dx)
-                       : rule == WallRule::BACK_SIDE_BOTTOM
-                           ? std::make_tuple(floor, space.x, space.y, space.z, extents.dx)
-                           : std::make_tuple(floor, space.z, space.x, space.y, extents.dx);
-      if (!best || key < bestKey) {
-        best = WallFit{space, rotation};
-        bestKey = key;
+  using Key = std::tuple<double, double, double, double, double>;
+  const auto forEachFit = [&](const auto& use) {
+    for (const std::int32_t rotation : item.allowedRotations) {
+      // A square base turned is the same box.
+      if (rotation != 0 && item.l == item.w) continue;
+      const ItemExtents extents = extentsOf(item, rotation);
+      for (const FreeSpace& space : bin.freeSpaces) {
+        if (space.length < extents.dx || space.width < extents.dy || space.height < extents.h) {
+          continue;
+        }
+        // A box that carries nothing would waste the height above it on the floor: it takes a
+        // place on top of another box whenever one holds it.
+        const double floor = !item.stackable && space.z == 0 ? 1.0 : 0.0;
+        const Key key = rule == WallRule::BACK_BOTTOM_SIDE
+                            ? std::make_tuple(floor, space.x, space.z, space.y, extents.dx)
+                        : rule == WallRule::BACK_SIDE_BOTTOM
+                            ? std::make_tuple(floor, space.x, space.y, space.z, extents.dx)
+                            : std::make_tuple(floor, space.z, space.x, space.y, extents.dx);
+        use(key, WallFit{space, rotation});
       }
     }
+  };
+  std::optional<WallFit> best;
+  Key bestKey{};
+  forEachFit([&](const Key& key, const WallFit& fit) {
+    if (!best || key < bestKey) {
+      best = fit;
+      bestKey = key;
+    }
+  });
+  if (!best || !allowed || allowed(*best)) return best;
+  // The filter refuses the best place (rarely): the others in the same order.
+  std::vector<std::pair<Key, WallFit>> fits;
+  forEachFit([&](const Key& key, const WallFit& fit) { fits.emplace_back(key, fit); });
+  std::stable_sort(fits.begin(), fits.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [key, fit] : fits) {
+    if (allowed(fit)) return fit;
   }
-  return best;
+  return std::nullopt;
 }
 
 WallPacker::WallPacker(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
@@ -42,7 +60,26 @@ WallPacker::WallPacker(const std::vector<ItemSpec>& items, const std::vector<Bin
 
 bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex) {
   const ItemSpec& item = items_[static_cast<std::size_t>(itemIndex)];
-  const auto fit = wallFit(bin, item, rule);
+  // Only a bin holding another factory's goods can be out of order. Every order the packer is
+  // given loads a bin's factories in ascending number, so the first and last box tell.
+  const auto factoryAt = [&](const Placement& placement) {
+    return items_[static_cast<std::size_t>(placement.itemIndex)].factory;
+  };
+  const bool mixed = pickupOrder && !bin.placements.empty() &&
+                     (factoryAt(bin.placements.front()) != item.factory ||
+                      factoryAt(bin.placements.back()) != item.factory);
+  FitFilter allowed;
+  // Gathered at the first place asked about: most bins of a long plan are full and are
+  // passed over before any.
+  std::optional<PickupGuard> guard;
+  if (mixed) {
+    allowed = [&](const WallFit& fit) {
+      if (!guard) guard.emplace(bin, items_, item.factory);
+      const Placement at{itemIndex, fit.space.x, fit.space.y, fit.space.z, fit.rotation};
+      return guard->allows(boxOf(at, item));
+    };
+  }
+  const auto fit = wallFit(bin, item, rule, allowed);
   if (!fit) return false;
   placeItem(bin, itemIndex, item, fit->space, fit->rotation, workspace_);
   return true;

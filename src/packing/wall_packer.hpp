@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -27,13 +28,18 @@ struct WallFit {
   std::int32_t rotation = 0;
 };
 
+// Whether the item may go into this free space with this rotation (beyond fitting there).
+using FitFilter = std::function<bool(const WallFit&)>;
+
 // Among every free space of the bin that holds the item, in every allowed rotation, within the
 // weight limit: the one whose corner comes first by the rule (BACK_BOTTOM_SIDE: furthest back,
 // then lowest, then nearest the side); at one corner the rotation with the shorter side along
 // x, so a wall grows thin and even. A box that carries nothing takes any raised place before
-// the floor. Equal keys keep the first in list order.
+// the floor. Equal keys keep the first in list order. With a filter, the first place by the
+// same order that the filter allows.
 std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item,
-                               WallRule rule = WallRule::BACK_BOTTOM_SIDE);
+                               WallRule rule = WallRule::BACK_BOTTOM_SIDE,
+                               const FitFilter& allowed = {});
 
 // Packs an item sequence first fit with the wall-building rule: each item goes into the first
 // open bin (in opening order) that holds it. A new bin takes the next type of `typeSequence`,
@@ -58,6 +64,9 @@ class WallPacker {
   const std::vector<std::int32_t>& typePreference() const { return typePreference_; }
 
   WallRule rule = WallRule::BACK_BOTTOM_SIDE;
+  // Keeps every bin loadable factory by factory: no box behind or below one of an earlier
+  // factory (see breaksPickupOrder).
+  bool pickupOrder = false;
 
  private:
   bool placeIn(PackedBin& bin, std::int32_t itemIndex);

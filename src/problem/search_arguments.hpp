@@ -21,7 +21,8 @@ class MemoryLimitExceeded : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Rejects an effort outside [0, MAX_EFFORT] and a NaN time limit.
-void checkOptimizeArguments(std::int32_t effort, double timeLimit);
+// Rejects an effort outside [0, MAX_EFFORT], a NaN time limit and a balance limit outside
+// [0.5, 1].
+void checkOptimizeArguments(std::int32_t effort, double timeLimit, double balanceLimit = 0.6);
 
 }  // namespace stowra

@@ -86,3 +86,50 @@ def fits_some_type(problem: dict[str, Any], item: dict[str, Any]) -> bool:
         and any(along <= row["l"] and across <= row["w"] for along, across in turns)
         for row in problem["binTable"]
     )
+
+
+def back_half_share(problem: dict[str, Any], row: dict[str, Any]) -> float | None:
+    """Share of the container's cargo weight in the back half of its length; a box across the
+    middle counts in each half by its length there. None for a container with no weight."""
+    items = problem["itemTable"]
+    middle = next(t["l"] for t in problem["binTable"] if t["id"] == row["binType"]) / 2
+    total = back = 0.0
+    for placement in row["items"]:
+        item = items[placement["itemIndex"]]
+        x0, _, _, x1, _, _ = placed_box(item, placement)
+        total += item["weight"]
+        back += item["weight"] * min(max(middle - x0, 0.0), x1 - x0) / (x1 - x0)
+    return back / total if total > 0 else None
+
+
+def unbalanced_containers(problem: dict[str, Any], result: dict[str, Any], limit: float = 0.6) -> list[int]:
+    """Containers with more than ``limit`` of their cargo weight in one half of their length."""
+    over = []
+    for row in result["packingTable"]:
+        share = back_half_share(problem, row)
+        if share is not None and max(share, 1 - share) > limit + 1e-9:
+            over.append(row["id"])
+    return over
+
+
+def must_load_before(first: tuple[float, ...], then: tuple[float, ...]) -> bool:
+    """``first`` stands behind ``then`` (cross-sections overlapping) or below it (footprints
+    overlapping)."""
+    across = min(first[4], then[4]) > max(first[1], then[1])
+    behind = first[3] <= then[0] and min(first[5], then[5]) > max(first[2], then[2])
+    below = first[5] <= then[2] and min(first[3], then[3]) > max(first[0], then[0])
+    return across and (behind or below)
+
+
+def pickup_order_breaks(problem: dict[str, Any], result: dict[str, Any]) -> list[tuple[int, int, int]]:
+    """(container, later item, earlier item) for every item of a later factory that stands
+    behind or below an item of an earlier factory."""
+    items = problem["itemTable"]
+    breaks = []
+    for row in result["packingTable"]:
+        boxes = [(p["itemIndex"], placed_box(items[p["itemIndex"]], p)) for p in row["items"]]
+        for later, later_box in boxes:
+            for earlier, earlier_box in boxes:
+                if items[later]["factory"] > items[earlier]["factory"] and must_load_before(later_box, earlier_box):
+                    breaks.append((row["id"], later, earlier))
+    return breaks

@@ -22,6 +22,7 @@ from typing import Any
 
 import pytest
 from problems import container, item, mixed_load, problem
+from pypdf import PdfReader
 from service_helpers import small_disk
 
 from stowra import cli
@@ -92,7 +93,8 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
     extra = write_loads(Path("extra"), ["east"])[0]
 
     argv = ["batch", "orders", "orders/csv", str(extra), "-o", "out", "--workers", "2"]
-    status = cli.main([*argv, "--search", search, *TINY_ARGS, "--png", "--instructions"])
+    outputs = ["--png", "--instructions", "--pdf", "--paper", "letter"]
+    status = cli.main([*argv, "--search", search, *TINY_ARGS, *outputs])
     output = capfd.readouterr()
     assert status == 1, output.err
     assert "GA: " not in output.out + output.err  # silenced inside the workers
@@ -121,6 +123,9 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
         assert int(row["items_placed"]) == placed
         assert len((Path("out") / f"{name}.loading.csv").read_text().splitlines()) == placed + 1  # and a header
         assert (Path("out") / f"{name}.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+        sheet = PdfReader(Path("out") / f"{name}.sheet.pdf")
+        assert len(sheet.pages) >= 1 + len(plan["packingTable"])
+        assert [float(side) for side in sheet.pages[0].mediabox[2:]] == [612, 792]  # Letter
     assert not leftovers(Path("out"))
 
 
@@ -140,7 +145,7 @@ def test_pack_many_on_a_running_cluster_yields_every_outcome_and_gather_restores
     assert [(o.name, o.ok) for o in ordered] == list(zip(names, [True, True, False, False], strict=True))
     for outcome, given in zip(ordered[:2], [shipments[0], json.loads(path.read_text())], strict=True):
         assert comparable(outcome.result) == comparable(run_search(given, **TINY))
-    assert ordered[2].error == "Item #0: h must be positive, got -1"
+    assert ordered[2].error == "item 100 (row 1): h must be positive, got -1"
     assert ordered[3].error == "expected a dict or a file, got int"
 
 

@@ -62,13 +62,13 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
     items = [item_row(11, quantity=2), item_row(12, l=60, w=70, h=40), item_row(13, quantity=2)]
     argv = ["pack", shipment("s.json", items), "--instructions", "load.csv"]
     assert cli.main(argv, search_fn=shelf_pack) == 0
-    # container, type, step, id, line, x, y, z, size along x, y, z, rotation
+    # container, type, step, id, line, x, y, z, size along x, y, z, rotation, factory, note
     assert Path("load.csv").read_text().splitlines()[1:] == [
-        "1,20GP,1,11,2,0,0,0,80,100,50,1",
-        "1,20GP,2,11,2,80,0,0,80,100,50,1",
-        "1,20GP,3,12,3,160,0,0,60,70,40,0",
-        "1,20GP,4,13,4,220,0,0,80,100,50,1",
-        "1,20GP,5,13,4,300,0,0,80,100,50,1",
+        "1,20GP,1,11,2,0,0,0,80,100,50,1,1,",
+        "1,20GP,2,11,2,80,0,0,80,100,50,1,1,",
+        "1,20GP,3,12,3,160,0,0,60,70,40,0,1,",
+        "1,20GP,4,13,4,220,0,0,80,100,50,1,1,",
+        "1,20GP,5,13,4,300,0,0,80,100,50,1,1,",
     ]
 
 
@@ -89,13 +89,13 @@ def test_loading_list_maps_expanded_items_back_to_ids_and_lines() -> None:
         (["pack", "shipment.json", "--search", "exact", "--pop-size", "0"], "pop_size must be at least 1, got 0"),
         (["pack", "shipment.json", "--search", "exact", "--pop-size", "400000000"], "pop_size 400000000 with 1 item"),
         (["pack", "shipment.json", "--effort", "21"], "effort must be between 0 and 20, got 21"),
-        (["pack", "negative.json"], "Item #3: w must be positive, got -5 (negative.json line 3)"),
-        (["pack", "nokey.json"], "key 'weight' in itemTable[1] (nokey.json line 3)"),
+        (["pack", "negative.json"], "item 2 (row 2): w must be positive, got -5 (negative.json line 3)"),
+        (["pack", "nokey.json"], "item 2 (row 2): column weight is blank (nokey.json line 3)"),
         (["pack", "huge.json"], "does not fit in any available bin type (huge.json line 2)"),
         # A message about a whole table names the file the table came from.
         (["pack", "empty.json"], "error: itemTable is empty (empty.json)"),
         (["pack", "items.csv", "nobins.csv"], "error: No available bins in binTable (nobins.csv)"),
-        (["pack", "items.csv", "noname.csv"], "key 'id' in binTable[0] (noname.csv line 2)"),
+        (["pack", "items.csv", "noname.csv"], "container row 1: column id is blank (noname.csv line 2)"),
         (["batch", "nowhere", "-o", "out"], "nowhere: no such file or folder"),
         (["batch", "empty", "-o", "out"], "no shipment files found"),
         (["batch", "shipment.json", "b", "-o", "out"], "would all be written as shipment.plan.json"),

@@ -42,7 +42,7 @@ def test_the_example_workbook_reads_as_the_example_json(tmp_path: Path, capsys: 
     from_json = parse_json_shipment(example_json(), "x.json")
     assert from_book.input == from_json.input
     # Row 1 is the header: the first item row is row 2 of the sheet.
-    assert from_book.item_sources[0].where() == f"{tmp_path / 'shipment.xlsx'} sheet items line 2"
+    assert from_book.item_sources[0].where() == f"{tmp_path / 'shipment.xlsx'} sheet items row 2"
     assert not list(tmp_path.glob(f"*{TEMPORARY_MARK}*"))
 
 
@@ -50,8 +50,16 @@ def test_the_example_workbook_reads_as_the_example_json(tmp_path: Path, capsys: 
     "items, containers, expected",
     [
         # Text typed into a number cell, and cells as spreadsheets type them (60.0, "TRUE").
-        ([HEADER, [1, 60.0, 40, "40", 18, 1, "TRUE", "x"]], BINS, "items row 2 column H (quantity): expected a whole"),
-        ([HEADER, [], [1, "wide", 40, 40, 18, 1, True, 1]], BINS, "items row 3 column B (l): expected a number, got"),
+        (
+            [HEADER, [1, 60.0, 40, "40", 18, 1, "TRUE", "x"]],
+            BINS,
+            "items row 2 column H (quantity): item 1: expected a whole",
+        ),
+        (
+            [HEADER, [], [1, "wide", 40, 40, 18, 1, True, 1]],
+            BINS,
+            "items row 3 column B (l): item 1: expected a number, got",
+        ),
         ([HEADER, [1, 60, 40, 40, 18, 1, True, 2]], [*BINS, ["4", 1, 1, 1, 1, 0, "?"]], "containers row 3 column G"),
         ([["id", "l", "id"]], BINS, "sheet items row 1 column C: header: 'id' repeated"),
         ([HEADER[:2], [1, 60, 9]], BINS, "sheet items row 2 column C: a value with no header"),

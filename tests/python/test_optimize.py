@@ -10,11 +10,12 @@ from typing import Any
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-from plan_checks import check_factory_order, check_plan, fits_some_type
+from plan_checks import check_factory_order, check_plan, fits_some_type, pickup_order_breaks, unbalanced_containers
 from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem
 
 import stowra
 from stowra import cli
+from stowra.report import container_figures
 from stowra.searches import run_search
 
 
@@ -52,6 +53,10 @@ def test_plans_keep_the_loading_rules_and_place_every_item_that_fits(load: dict[
     fitting = {index for index, row in enumerate(load["itemTable"]) if fits_some_type(load, row)}
     assert placed == fitting
     assert all(row["itemCount"] > 0 for row in result["packingTable"])
+    assert pickup_order_breaks(load, result) == []
+    # A container no loading balances is still returned, and the report says so.
+    warned = {f["id"] for f in container_figures(result, load) if any("one half" in w for w in f["warnings"])}
+    assert warned == set(unbalanced_containers(load, result))
 
 
 # pack: before the first candidate, and while the initial population is built or decoded;

@@ -9,7 +9,6 @@ import subprocess
 import sys
 from importlib import metadata, resources
 
-import pytest
 from packaging.requirements import Requirement
 from packaging.utils import canonicalize_name
 
@@ -23,7 +22,7 @@ from stowra.service import Settings, create_app
 
 paths = json.loads(sys.argv[1])
 answers = {}
-with TestClient(create_app(Settings(data=tempfile.mkdtemp(), workers=1))) as client:
+with TestClient(create_app(Settings(data=tempfile.mkdtemp(), workers=1)), base_url="http://127.0.0.1") as client:
     shipment = {"itemTable": EXAMPLE_ITEMS, "binTable": EXAMPLE_BINS}
     options = {"search": "exact", "pop_size": 4, "generations": 2, "threads": 1}
     job = client.post("/api/plans", json={"shipment": shipment, "options": options}).json()["id"]
@@ -61,7 +60,6 @@ def _closure(name: str, extras: frozenset[str] = frozenset()) -> set[str]:
     return found
 
 
-@pytest.mark.xfail(reason="the serve extra does not bring matplotlib for the picture yet")
 def test_the_serve_extra_brings_what_every_download_imports() -> None:
     offered = _offered()
     assert {"loading-list.csv", "picture.png", "view.html"} <= set(offered)

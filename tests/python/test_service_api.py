@@ -57,7 +57,7 @@ def test_a_plan_is_exactly_what_its_search_returns_and_comes_with_its_downloads(
     assert got == expected
     assert [row["items"] for row in plan["report"]] == [row["itemCount"] for row in got["packingTable"]]
     placed = sum(row["itemCount"] for row in got["packingTable"])
-    assert len(plan["leftOut"]) == len(given["itemTable"]) - placed
+    assert sum(row["count"] for row in plan["leftOut"]) == len(given["itemTable"]) - placed
 
     rows = list(csv.DictReader(io.StringIO(client.get(f"/api/plans/{job}/loading-list.csv").text)))
     assert len(rows) == placed and rows[0]["step"] == "1"
@@ -106,12 +106,26 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
         ({"json": {"shipment": example(), "options": {"search": "pack"}}}, 400, "one of optimize, exact, got 'pack'"),
         ({"json": {"shipment": example(), "options": {"threads": 1.5}}}, 400, "whole number"),
         ({"json": {"shipment": TOO_MANY}}, 400, "501 items"),
-        ({"json": {"shipment": NOWHERE}}, 422, "shipment itemTable[1])"),
-        ({"json": {"shipment": {"itemTable": [{**ITEM, "l": "x"}]}}}, 422, "itemTable[0] l: expected a number"),
+        ({"json": {"shipment": NOWHERE}}, 422, "item 8 (row 2) (60x40x900) does not fit in any available bin type"),
+        (
+            {"json": {"shipment": {**NOWHERE, "itemTable": [ITEM, {**ITEM, "id": "SKU-103", "l": -70}]}}},
+            422,
+            "item SKU-103 (row 2): l must be positive, got -70",
+        ),
+        (
+            {"json": {"shipment": {**NOWHERE, "itemTable": [ITEM, {k: v for k, v in ITEM.items() if k != "w"}]}}},
+            422,
+            "item 7 (row 2): column w is blank",
+        ),
+        ({"json": {"shipment": {"itemTable": [{**ITEM, "l": "x"}]}}}, 422, "item 7 (row 1): l: expected a number"),
         ({"json": {"shipment": {"items": "/etc/passwd"}}}, 422, "give the tables inline"),
         ({"content": b"x" * 200_001, "headers": {"content-type": "application/json"}}, 413, "200,000 bytes"),
         ({"content": b"a=b", "headers": {"content-type": "text/plain"}}, 415, "or as a multipart upload"),
-        ({"files": [("files", ("s.json", b'{"itemTable": [{"id": 1, "l": true}]}'))]}, 422, "s.json:1:31: l: expected"),
+        (
+            {"files": [("files", ("s.json", b'{"itemTable": [{"id": 1, "l": true}]}'))]},
+            422,
+            "s.json:1:31: item 1 (row 1): l: expected",
+        ),
         ({"files": [("files", ("s.toml", b'items = "../secret.csv"'))]}, 422, "must name one of the uploaded files"),
         ({"files": [("files", ("notes.txt", b"{}"))]}, 400, "shipment files end in"),
         ({"files": [("files", ("a.json", b"{}")), ("files", ("b.toml", b""))]}, 400, "not a.json, b.toml"),
@@ -224,6 +238,16 @@ def test_progress_lines_carry_over_what_they_do_not_say(line: str, expected: dic
 
     found = parse_progress(line, BEFORE, 2.0)
     assert found == (None if expected is None else {**expected, "seconds": 2.0})
+
+
+def test_text_item_ids_come_back_in_the_plan_its_left_out_list_and_loading_list(client: TestClient) -> None:
+    heavy = {**ITEM, "id": "SKU-9", "weight": 30_000, "quantity": 2}
+    shipment = {"itemTable": [{**ITEM, "id": "SKU-1", "quantity": 3}, heavy], "binTable": example()["binTable"]}
+    plan = wait_for(client, submit(client, QUICK, shipment))
+    assert plan["status"] == "done", plan["error"]
+    assert {row["id"] for row in plan["leftOut"]} == {"SKU-9"}
+    rows = list(csv.DictReader(io.StringIO(client.get(f"/api/plans/{plan['id']}/loading-list.csv").text)))
+    assert [row["item_id"] for row in rows] == ["SKU-1"] * 3
 
 
 def test_a_plan_keeps_its_name_units_and_rows_to_be_edited_and_planned_again(

@@ -2,9 +2,11 @@
 
 from __future__ import annotations
 
+import contextlib
 import json
 import os
 import signal
+import socket
 import sqlite3
 import subprocess
 import sys
@@ -118,3 +120,43 @@ def test_a_data_folder_in_use_or_read_only_is_refused_before_serving(tmp_path: P
     holder = f"in use by another stowra service (process {os.getpid()})"
     assert busy.stderr == f"stowra: error: the data folder {tmp_path / 'busy'} is {holder}\n"
     assert read_only.stderr == f"stowra: error: cannot use {folder / 'service.lock'}: Read-only file system\n"
+
+
+def test_connections_that_send_half_a_request_are_closed_and_the_service_still_answers(tmp_path: Path) -> None:
+    limits = ["--max-connections", "20", "--header-timeout", "1", "--body-timeout", "1"]
+    command = [
+        sys.executable,
+        "-m",
+        "stowra",
+        "serve",
+        "--data",
+        str(tmp_path),
+        "--port",
+        "0",
+        "--workers",
+        "1",
+        *limits,
+    ]
+    with subprocess.Popen(command, text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as server:
+        try:
+            port = int(server.stdout.readline().split(":")[3].split("/")[0])
+            stalled = []
+            for n in range(40):
+                sock = socket.create_connection(("127.0.0.1", port), timeout=30)
+                half = (
+                    b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                    if n % 2
+                    else b"POST /api/plans HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{"
+                )
+                sock.sendall(half)
+                stalled.append(sock)
+            # Each is closed by the service: at once past the limit, else when its time is up.
+            for sock in stalled:
+                with sock, contextlib.suppress(ConnectionResetError):  # reset: closed unread
+                    assert sock.recv(4096) == b""
+            with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
+                assert json.load(answer)["status"] == "ok"
+        finally:
+            server.send_signal(signal.SIGINT)
+        assert server.wait(30) == 0
+        assert "Traceback" not in server.stderr.read()

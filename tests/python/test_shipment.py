@@ -25,39 +25,71 @@ def load(tmp_path: Path, files: dict[str, str | bytes]) -> Shipment:
     [
         ("s.json", "[1, 2]", "s.json:1:1: expected an object"),
         # A brace inside a string must not throw off the column.
-        ("s.json", '{"itemTable":\n[{"n": "{", "l": "x"}]}', "s.json:2:18: l: expected a number"),
-        ("s.json", '{"itemTable": [{"stackable": "yes"}]}', "s.json:1:30: stackable: expected"),
-        ("s.json", '{"itemTable": [{"id": 1.5}]}', "s.json:1:23: id: expected a whole number, got"),
-        ("s.json", '{"itemTable": [{"id": 4294967296}]}', "s.json:1:23: id: expected a whole"),
-        ("s.json", '{"itemTable": [{"quantity": -2}]}', "s.json:1:29: quantity: expected a whole"),
+        ("s.json", '{"itemTable":\n[{"n": "{", "l": "x"}]}', "s.json:2:18: item row 1: l: expected a number"),
+        ("s.json", '{"itemTable": [{"stackable": "yes"}]}', "s.json:1:30: item row 1: stackable: expected"),
+        (
+            "s.json",
+            '{"itemTable": [{"id": 1.5}]}',
+            "s.json:1:23: item 1.5 (row 1): id: expected an item id (a whole number or text",
+        ),
+        (
+            "s.json",
+            '{"itemTable": [{"id": 4294967296}]}',
+            "s.json:1:23: item 4294967296 (row 1): id: expected an item id",
+        ),
+        ("s.json", '{"itemTable": [{"quantity": -2}]}', "s.json:1:29: item row 1: quantity: expected a whole"),
         ("s.json", '{"itemTable": [7]}', "s.json:1:15: itemTable[0] must be an object"),
         ("s.json", '{"itemTable": {}}', "s.json:1:15: itemTable must be a list"),
         ("s.json", '{"binTable": []}', "s.json:1:1: no items"),
-        ("s.json", '{"itemTable": [], "binTable": [{"id": 20}]}', "s.json:1:39: id: expected text"),
+        (
+            "s.json",
+            '{"itemTable": [], "binTable": [{"id": 20}]}',
+            "s.json:1:39: container 20 (row 1): id: expected text",
+        ),
         ("s.json", '{"itemTable": [], "binTable": [{"quantity": 2}]}', "s.json:1:45: contain"),
         ("s.json", '{"items": "nowhere.csv"}', "nowhere.csv: no such file"),
         ("s.json", b'{"itemTable":\n \xff}', "s.json:2:2: not UTF-8 text"),
         ("s.txt", "id,l\n", "s.txt: cannot tell the format"),
         ("s.toml", "a = 1\nb = = 2\n", "s.toml:2:5: Invalid value"),
-        ("s.toml", '[[itemTable]]\nid = 1\n\n[[itemTable]]\nl = "x"\n', "s.toml:5:5: l: expected"),
+        ("s.toml", '[[itemTable]]\nid = 1\n\n[[itemTable]]\nl = "x"\n', "s.toml:5:5: item row 2: l: expected"),
         # Quoted fields hold commas; the column counts them.
-        ("i.csv", 'id,note,w\n1,"a,b",x\n', "i.csv:2:9: w: expected a number, got 'x'"),
+        ("i.csv", 'id,note,w\n1,"a,b",x\n', "i.csv:2:9: item 1 (row 1): w: expected a number, got 'x'"),
         ("i.csv", "id,l\n\n1,2,3\n", "i.csv:3:1: 3 fields, but the header has 2"),
         ("i.csv", "id,l,id\n", "i.csv:1:6: header: 'id' repeated"),
         ("i.csv", "\n", "i.csv: empty file"),
         ("i.csv", 'id,l\n1,"2\n', "i.csv:2:1: CSV: unexpected end"),
-        ("c.csv", "id,quantity\n20GP,2\n", "c.csv:2:6: containers take no quantity"),
+        ("c.csv", "id,quantity\n20GP,2\n", "c.csv:2:6: container 20GP (row 1): containers take no quantity"),
         # Found by feeding damaged files to the command: parser limits, memory, long values.
         ("s.json", "[" * 5000, "s.json: lists or tables nested too deeply"),
         ("s.toml", "a = " + "[" * 5000, "s.toml: lists or tables nested too deeply"),
-        ("s.json", '{"itemTable": [{"id": ' + "9" * 5000 + "}]}", "s.json:1:23: id: expected a whole number, got inf"),
+        (
+            "s.json",
+            '{"itemTable": [{"id": ' + "9" * 5000 + "}]}",
+            "s.json:1:23: item inf (row 1): id: expected an item id",
+        ),
         ("s.toml", "a = " + "9" * 5000, "s.toml: a whole number has more than 4300 digits"),
-        ("i.csv", "id\n" + "9" * 5000, "i.csv:2:1: id: expected a whole number, got '" + "9" * 36 + "..."),
-        ("s.json", '{"itemTable": [{"quantity": 99999}, {"quantity": 2}]}', "s.json:1:50: more than 100000 items"),
-        ("i.csv", "id,quantity\n7,1000000000000\n", "i.csv:2:3: more than 100000 items in the shipment"),
+        (
+            "i.csv",
+            "id\n" + "9" * 5000,
+            "i.csv:2:1: item "
+            + "9" * 64
+            + " (row 1): id: expected an item id (a whole number or text up to 64 characters), got '"
+            + "9" * 36
+            + "...",
+        ),
+        (
+            "s.json",
+            '{"itemTable": [{"quantity": 99999}, {"quantity": 2}]}',
+            "s.json:1:50: item row 2: more than 100000 items",
+        ),
+        (
+            "i.csv",
+            "id,quantity\n7,1000000000000\n",
+            "i.csv:2:3: item 7 (row 1): more than 100000 items in the shipment",
+        ),
         # A quoted line break in the header; a form feed is not a line break to the CSV reader.
         ("i.csv", 'id,"a\nb",id\n', "i.csv:1:1: header: 'id' repeated"),
-        ("i.csv", "id\x0cnote,w\n1,x\n", "i.csv:2:3: w: expected a number, got 'x'"),
+        ("i.csv", "id\x0cnote,w\n1,x\n", "i.csv:2:3: item row 1: w: expected a number, got 'x'"),
     ],
 )
 def test_malformed_files_are_reported_at_the_spot(tmp_path: Path, name: str, text: str | bytes, expected: str) -> None:

@@ -15,8 +15,14 @@ from pathlib import Path
 from typing import Any
 
 from stowra.files import Shipment, ShipmentError, load_shipment
+from stowra.item_rows import explain
 from stowra.plotting import require
-from stowra.searches import DEFAULT_SEARCH, check_search
+from stowra.searches import (
+    DEFAULT_BALANCE_LIMIT,
+    DEFAULT_PICKUP_ORDER,
+    DEFAULT_SEARCH,
+    check_search,
+)
 
 __all__ = [
     "ALLOWED_FAILURES",
@@ -90,6 +96,8 @@ def pack_many(
     threads: int = 1,
     seed: int = 42,
     effort: int | None = None,
+    balance_limit: float = DEFAULT_BALANCE_LIMIT,
+    pickup_order: bool = DEFAULT_PICKUP_ORDER,
 ) -> Iterator[Outcome]:
     """Pack every shipment, yielding one ``Outcome`` per shipment as it finishes.
 
@@ -120,6 +128,8 @@ def pack_many(
         "time_limit": time_limit,
         "threads": threads,
         "seed": seed,
+        "balance_limit": balance_limit,
+        "pickup_order": pickup_order,
     }
     read = [_read(position, shipment) for position, shipment in enumerate(shipments)]
     return _outcomes(read, options, scheduler, workers)
@@ -229,6 +239,12 @@ def _close_local_cluster(cluster: Any) -> None:
         cluster.close()
 
 
+def _in_rows(error: str, shipment: Shipment) -> str:
+    """A refusal of the searches by item id and row as submitted, then the file row if any."""
+    text, where = explain(error, shipment.input, shipment.item_sources, shipment.bin_sources)
+    return f"{text} ({where})" if where else text
+
+
 def _failure(error: BaseException) -> str:
     from distributed.scheduler import KilledWorker
 
@@ -251,19 +267,21 @@ def _outcomes(
         yield from read  # nothing to pack: no cluster needed
         return
     with connect(scheduler, workers) as client:
-        pending: dict[Any, tuple[int, str]] = {}
+        pending: dict[Any, tuple[int, Shipment]] = {}
         for position, shipment in enumerate(read):
             if isinstance(shipment, Shipment):
                 future = client.submit(
                     pack_shipment, shipment.input, options, shipment.name, pure=False
                 )
-                pending[future] = (position, shipment.name)
+                pending[future] = (position, shipment)
         yield from (outcome for outcome in read if isinstance(outcome, Outcome))
         for future in as_completed(pending):
-            position, name = pending.pop(future)
+            position, shipment = pending.pop(future)
             try:
                 result, error = future.result()
             except Exception as failure:
                 result, error = None, _failure(failure)
+            else:
+                error = error and _in_rows(error, shipment)
             future.release()
-            yield Outcome(position, name, result, error)
+            yield Outcome(position, shipment.name, result, error)

@@ -26,6 +26,7 @@ from stowra.cli.common import (
     EXIT_OK,
     PACK_DEFAULTS,
     UsageError,
+    add_paper_option,
     add_search_options,
     workers,
 )
@@ -33,6 +34,7 @@ from stowra.csv_cells import safe_rows
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
 from stowra.report import container_mix, left_out
+from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_PICKUP_ORDER
 
 __all__ = [
     "PLAN_SUFFIX",
@@ -56,7 +58,18 @@ SUMMARY_COLUMNS = (
     "error",
 )
 # Options that change a plan; the thread count does not, so a resumed run may change it.
-_PLAN_OPTIONS = ("search", "effort", "pop_size", "generations", "time_limit", "seed")
+_PLAN_OPTIONS = (
+    "search",
+    "effort",
+    "pop_size",
+    "generations",
+    "time_limit",
+    "seed",
+    "balance_limit",
+    "pickup_order",
+)
+# Options a command line may leave out: their defaults.
+_OPTION_DEFAULTS = {"balance_limit": DEFAULT_BALANCE_LIMIT, "pickup_order": DEFAULT_PICKUP_ORDER}
 
 
 def add_parser(commands: Any) -> None:
@@ -99,6 +112,12 @@ def add_parser(commands: Any) -> None:
     output.add_argument(
         "--instructions", action="store_true", help="write each loading list as NAME.loading.csv"
     )
+    output.add_argument(
+        "--pdf",
+        action="store_true",
+        help="write each loading sheet as NAME.sheet.pdf (needs stowra[pdf])",
+    )
+    add_paper_option(output)
     output.add_argument(
         "--resume",
         action="store_true",
@@ -220,6 +239,7 @@ def _write_files(
     assert job.shipment is not None
     problem, sources = job.shipment.input, job.shipment.item_sources or None
     png, loading = outdir / f"{job.name}.png", outdir / f"{job.name}.loading.csv"
+    sheet = outdir / f"{job.name}.sheet.pdf"
     if args.png and (fresh or not png.exists()):
         from stowra.plotting import plot, save_png
 
@@ -228,6 +248,14 @@ def _write_files(
         from stowra.loading_list import write_loading_list
 
         _making(loading, lambda: write_loading_list(loading, plan, problem, sources))
+    if args.pdf and (fresh or not sheet.exists()):
+        from stowra.loading_sheet import write_loading_sheet
+
+        title, paper = job.shipment.name, args.paper
+        _making(
+            sheet,
+            lambda: write_loading_sheet(sheet, plan, problem, sources, title=title, paper=paper),
+        )
     if fresh:
         record = {"shipment": str(job.path), "inputDigest": job.digest, "options": _options(args)}
         target = outdir / f"{job.name}{PLAN_SUFFIX}"
@@ -236,7 +264,9 @@ def _write_files(
 
 
 def _options(args: argparse.Namespace) -> dict[str, Any]:
-    return {key: getattr(args, key) for key in (*_PLAN_OPTIONS, "threads")}
+    return {
+        key: getattr(args, key, _OPTION_DEFAULTS.get(key)) for key in (*_PLAN_OPTIONS, "threads")
+    }
 
 
 def _write_summary(path: Path, jobs: list[_Job]) -> None:
@@ -331,8 +361,6 @@ def _finish(
         _row(job, "ok", outcome.result)
         progress.count("ok")
         return
-    hint = job.shipment.where_from(error)
-    error = f"{error} ({hint})" if hint else error
     _row(job, "failed", error=error)
     progress.say(f"{job.path}: failed: {error}")
     progress.count("failed")
@@ -345,6 +373,10 @@ def run_batch(args: argparse.Namespace) -> int:
     if args.png:
         require("matplotlib", "--png")
         require("mpl_toolkits.mplot3d", "--png")
+    if args.pdf:
+        from stowra.loading_sheet import require_pdf
+
+        require_pdf("--pdf")
     if args.workers is not None and args.scheduler is not None:
         raise UsageError(
             "--workers sizes the local cluster; with --scheduler the cluster has its own"

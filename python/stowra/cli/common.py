@@ -31,7 +31,7 @@ PACK_DEFAULTS: dict[str, Any] = {
 SHIPMENT_HELP = (
     "A shipment is a JSON file shaped like pack's input ({'itemTable': [...], 'binTable': "
     "[...]}), a TOML file with [[itemTable]] and [[binTable]] tables, an Excel workbook with "
-    "sheets 'items' and 'containers', or two CSV files (items, then containers) whose columns "
+    "sheets 'items' and 'containers', or two CSV files (items and containers, in either order) whose columns "
     "are the same keys. A JSON or TOML file may instead name the "
     "CSV files: items = 'items.csv', containers = 'containers.csv'. Item rows may carry a "
     "quantity. Exit status: 0 done, 1 items left out with --strict (or the core failed), "
@@ -114,7 +114,23 @@ _OUTPUT_FILES: list[tuple[tuple[str, ...], str, str]] = [
         "FILE.csv",
         "write the loading list: one row per item in loading order, per container",
     ),
+    (
+        ("--pdf",),
+        "FILE.pdf",
+        "write the loading sheet for the crew: a summary, then each container's pictures and "
+        "loading steps (needs stowra[pdf])",
+    ),
 ]
+PAPERS = ("a4", "letter")
+
+
+def add_paper_option(group: Any) -> None:
+    group.add_argument(
+        "--paper",
+        choices=PAPERS,
+        default="a4",
+        help="paper size of the loading sheet (default %(default)s)",
+    )
 
 
 def add_search_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -> None:
@@ -148,6 +164,7 @@ def add_run_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]) -
             default=default,
             help=text + (" (default %(default)s)" if default else ""),
         )
+    add_paper_option(output)
     output.add_argument(
         "-q", "--quiet", action="store_true", help="do not print the search's progress lines"
     )
@@ -176,6 +193,7 @@ def check_outputs(args: argparse.Namespace) -> None:
         ("--png", args.png),
         ("--html", args.html),
         ("--instructions", args.instructions),
+        ("--pdf", args.pdf),
     ):
         if value is None or (option == "--output" and value == "-"):
             continue
@@ -189,6 +207,10 @@ def check_outputs(args: argparse.Namespace) -> None:
         require("mpl_toolkits.mplot3d", "--png")
     if args.html:
         require("plotly", "--html")
+    if args.pdf:
+        from stowra.loading_sheet import require_pdf
+
+        require_pdf("--pdf")
 
 
 def write_outputs(
@@ -217,3 +239,15 @@ def write_outputs(
 
         rows = write_loading_list(Path(args.instructions), result, problem, shipment.item_sources)
         print(f"Loading list ({rows} rows) written to {args.instructions}", file=report)
+    if args.pdf:
+        from stowra.loading_sheet import write_loading_sheet
+
+        write_loading_sheet(
+            Path(args.pdf),
+            result,
+            problem,
+            shipment.item_sources,
+            title=shipment.name,
+            paper=args.paper,
+        )
+        print(f"Loading sheet written to {args.pdf}", file=report)

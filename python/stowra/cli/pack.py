@@ -20,6 +20,7 @@ from stowra.cli.common import (
     write_outputs,
 )
 from stowra.files import Shipment, load_shipment
+from stowra.item_rows import explain_for
 from stowra.native_output import native_stdout_to
 from stowra.report import format_left_out, format_report, left_out, unused_types_note
 
@@ -48,16 +49,6 @@ def command(args: argparse.Namespace, search_fn: SearchFn | None) -> int:
     check_outputs(args)
     shipment = load_shipment([args.shipment, *([args.containers] if args.containers else [])])
     return plan(args, shipment, search_fn)
-
-
-def _input_hint(message: str, shipment: Shipment) -> str:
-    """Where the input behind a refusal of ``pack`` is: its row, or else the file of the table
-    the message is about ("itemTable is empty"); empty for a message about a search option."""
-    if message.split(" ", 1)[0] in PACK_DEFAULTS:
-        return ""
-    about_bins = message.startswith(("Bin #", "No available bins")) or "binTable" in message
-    table = "binTable" if about_bins else "itemTable"
-    return shipment.where_from(message) or shipment.table_files.get(table, shipment.name)
 
 
 def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | None) -> int:
@@ -92,8 +83,7 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
                 seed=args.seed,
             )
     except ValueError as error:
-        hint = _input_hint(str(error), shipment)
-        raise UsageError(f"{error} ({hint})" if hint else str(error)) from None
+        raise UsageError(explain_for(str(error), shipment)) from None
     finally:
         if devnull is not None:
             devnull.close()

@@ -16,6 +16,9 @@ _SERVE_LIMITS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
     ("--max-time-limit", "max_time_limit", seconds, "SECONDS", "longest search a plan may ask"),
     ("--max-items", "max_items", int32, "N", "most items in one shipment"),
     ("--max-queue", "max_queue", int32, "N", "most plans waiting for a worker"),
+    ("--max-connections", "max_connections", int32, "N", "most connections open at once"),
+    ("--header-timeout", "header_timeout", seconds, "SECONDS", "longest wait for a request head"),
+    ("--body-timeout", "body_timeout", seconds, "SECONDS", "longest wait for a request body"),
 ]
 
 

@@ -45,6 +45,14 @@ def _format_of(path: Path, text: str) -> str:
     raise ShipmentError(f"{path}: cannot tell the format: name it .json, .toml, .xlsx or .csv")
 
 
+def _looks_like_containers(text: str) -> bool:
+    """Whether a CSV's header names columns only containers have: a file picker hands the
+    pair over in any order."""
+    header = next((line for line in text.splitlines() if line.strip()), "")
+    columns = {cell.strip().strip('"').lower() for cell in header.split(",")}
+    return bool(columns & (set(BIN_COLUMNS) - set(ITEM_COLUMNS)))
+
+
 def load_shipment(paths: Iterable[str | Path], *, confined: bool = False) -> Shipment:
     """Read a shipment: one JSON, TOML or Excel file, or an items CSV and a containers CSV.
 
@@ -59,9 +67,10 @@ def load_shipment(paths: Iterable[str | Path], *, confined: bool = False) -> Shi
     formats = [_format_of(path, text) for path, text in zip(given, texts, strict=True)]
     if formats[0] == "csv" or len(given) == 2:
         if formats != ["csv", "csv"]:
-            raise ShipmentError(
-                "CSV shipments are two files: the items CSV, then the containers CSV"
-            )
+            raise ShipmentError("CSV shipments are two files: the items CSV and the containers CSV")
+        if _looks_like_containers(texts[0]) and not _looks_like_containers(texts[1]):
+            texts.reverse()
+            given.reverse()
         return parse_csv_tables(texts[0], str(given[0]), texts[1], str(given[1]))
     stdin = str(given[0]) == "-"
     base, name = (Path.cwd(), "<stdin>") if stdin else (given[0].parent, str(given[0]))

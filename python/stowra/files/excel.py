@@ -91,11 +91,13 @@ class _SheetTable(RawTable):
     """A sheet's rows; errors name the sheet, the row and the column letter."""
 
     header: Sequence[str] = ()
+    line_word = "row"
 
     def fail(self, index: int, key: str, message: str, keyed: bool = True) -> ShipmentError:
         row, column = self.locate(self.name, index, key) or (0, 1)
         return ShipmentError(
-            f"{self.file} row {row} column {_column_letter(column)} ({key}): {message}"
+            f"{self.file} row {row} column {_column_letter(column)} ({key}): "
+            f"{self.label(index).split(' (row ')[0]}: {message}"
         )
 
 

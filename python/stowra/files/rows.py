@@ -18,6 +18,7 @@ __all__ = [
     "COLUMNS",
     "CSV_KEYS",
     "ITEM_COLUMNS",
+    "MAX_ID_LENGTH",
     "MAX_ITEMS",
     "Locator",
     "RawTable",
@@ -28,12 +29,13 @@ __all__ = [
     "build_shipment",
     "convert",
     "fail",
+    "row_label",
 ]
 
-Kind = Literal["int", "float", "bool", "str", "count"]
+Kind = Literal["int", "float", "bool", "str", "count", "id"]
 
 ITEM_COLUMNS: dict[str, Kind] = {
-    "id": "int",
+    "id": "id",
     "l": "float",
     "w": "float",
     "h": "float",
@@ -56,6 +58,9 @@ _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 # and small enough that a mistyped quantity cannot eat the machine's memory.
 MAX_ITEMS = 100_000
 _SHOWN = 40  # characters of a bad value quoted in a message
+# Longest item id: real item numbers are text (SKU-101); a whole paragraph is a mistake.
+MAX_ID_LENGTH = 64
+_WHOLE = re.compile(r"[+-]?\d+")
 _TRUE_WORDS = {"true", "yes", "y", "1"}
 _FALSE_WORDS = {"false", "no", "n", "0"}
 _KIND_WORDS = {
@@ -64,6 +69,7 @@ _KIND_WORDS = {
     "float": "a number",
     "bool": "true or false",
     "str": "text",
+    "id": f"an item id (a whole number or text up to {MAX_ID_LENGTH} characters)",
 }
 TableName = Literal["itemTable", "binTable"]
 COLUMNS: dict[TableName, dict[str, Kind]] = {"itemTable": ITEM_COLUMNS, "binTable": BIN_COLUMNS}
@@ -82,13 +88,21 @@ class RowSource:
     file: str
     line: int | None
     id: Any = None
-    # The row in its table as given (before quantities), for sources without line numbers.
+    # The row in its table as given (before quantities): "itemTable[2]", counted from 0.
     row: str | None = None
+    # What the file calls its lines: a sheet has rows.
+    line_word: str = "line"
+
+    @property
+    def number(self) -> int | None:
+        """The row as the planner submitted it, counting from 1."""
+        found = re.search(r"\[(\d+)\]$", self.row or "")
+        return int(found.group(1)) + 1 if found else None
 
     def where(self) -> str:
         if self.line is not None:
-            return f"{self.file} line {self.line}"
-        return self.file if self.row is None else f"{self.file} {self.row}"
+            return f"{self.file} {self.line_word} {self.line}"
+        return self.file if self.number is None else f"{self.file} row {self.number}"
 
 
 @dataclass
@@ -102,27 +116,6 @@ class Shipment:
     warnings: list[str] = field(default_factory=list)
     # The file each table was read from; a table the shipment lacks belongs to ``name``.
     table_files: dict[str, str] = field(default_factory=dict)
-
-    def where_from(self, message: str) -> str:
-        """Where the row behind one of ``pack``'s messages came from, or ``""``.
-
-        ``pack`` counts rows after quantities were expanded; this names the file row instead.
-        """
-        for pattern, sources in (
-            (r"itemTable\[(\d+)\]", self.item_sources),
-            (r"^Item #(\d+): ", self.item_sources),
-            (r"binTable\[(\d+)\]", self.bin_sources),
-            (r"^Bin #(\d+) ", self.bin_sources),
-        ):
-            found = re.search(pattern, message)
-            if found and int(found.group(1)) < len(sources):
-                return sources[int(found.group(1))].where()
-        found = re.match(r"^Item #(-?\d+) \(", message)
-        if found:
-            places = {s.where() for s in self.item_sources if str(s.id) == found.group(1)}
-            if len(places) == 1:
-                return places.pop()
-        return ""
 
 
 # A locator answers "where in the file is this value" as (line, column), both from 1, or None.
@@ -139,6 +132,8 @@ def convert(value: Any, kind: Kind, from_text: bool) -> Any:
     """The value as ``pack`` wants it, or raise ``ValueError`` with what was expected."""
     shown = repr(value) if len(repr(value)) <= _SHOWN else repr(value)[: _SHOWN - 3] + "..."
     expected = f"expected {_KIND_WORDS[kind]}, got {shown}"
+    if kind == "id":
+        return _item_id(value, from_text, expected)
     if from_text:
         text = str(value).strip()
         if kind == "str":
@@ -181,6 +176,34 @@ def convert(value: Any, kind: Kind, from_text: bool) -> Any:
     return value
 
 
+def _item_id(value: Any, from_text: bool, expected: str) -> int | str:
+    """An item id: whole numbers stay numbers (as they always were), anything else is text."""
+    if isinstance(value, str):
+        text = value.strip()
+        # Length first: int() refuses thousands of digits with a message of its own.
+        if len(text) <= 11 and _WHOLE.fullmatch(text) and _INT32_MIN <= int(text) <= _INT32_MAX:
+            return int(text)
+        if not text or len(text) > MAX_ID_LENGTH or not text.isprintable():
+            raise ValueError(expected)
+        return text
+    if from_text:
+        return _item_id(str(value), from_text, expected)
+    if isinstance(value, bool) or not isinstance(value, int | float):
+        raise ValueError(expected)
+    if isinstance(value, float) and (not math.isfinite(value) or value != int(value)):
+        raise ValueError(expected)
+    if not _INT32_MIN <= value <= _INT32_MAX:
+        raise ValueError(expected)
+    return int(value)
+
+
+def row_label(table: TableName, index: int, row_id: Any) -> str:
+    """``item SKU-103 (row 3)``: a row named by its id and its place as submitted, from 1."""
+    what = "item" if table == "itemTable" else "container"
+    text = "" if row_id is None else " ".join(str(row_id).split())[:MAX_ID_LENGTH]
+    return f"{what} {text} (row {index + 1})" if text else f"{what} row {index + 1}"
+
+
 @dataclass
 class RawTable:
     """Raw rows of one table, with their first lines, and how to find values in the file."""
@@ -190,14 +213,18 @@ class RawTable:
     file: str
     locate: Locator
     from_text: bool
+    line_word = "line"
+
+    def label(self, index: int) -> str:
+        """The row named as the planner knows it: its id (as written) and its row from 1."""
+        row_id = self.rows[index][0].get("id") if index < len(self.rows) else None
+        return row_label(self.name, index, row_id)
 
     def fail(self, index: int, key: str, message: str, keyed: bool = True) -> ShipmentError:
         """The error for ``key`` of row ``index``, placed in the file when the file can say;
         ``keyed`` starts the message with the key."""
         where = self.locate(self.name, index, key)
-        text = f"{key}: {message}" if keyed else message
-        if where is None:
-            return fail(self.file, None, f"{self.name}[{index}] {text}")
+        text = f"{self.label(index)}: " + (f"{key}: {message}" if keyed else message)
         return fail(self.file, where, text)
 
 
@@ -235,7 +262,7 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
             if table == "itemTable" and len(tables[table]) + count > MAX_ITEMS:
                 message = f"more than {MAX_ITEMS} items in the shipment; split it into several"
                 raise part.fail(index, "quantity", message, keyed=False)
-            source = RowSource(file, line, row.get("id"), f"{table}[{index}]")
+            source = RowSource(file, line, row.get("id"), f"{table}[{index}]", part.line_word)
             for _ in range(count):
                 tables[table].append(dict(row))
                 sources[table].append(source)

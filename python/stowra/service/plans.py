@@ -19,7 +19,14 @@ from stowra.files import (
     parse_shipment_object,
 )
 from stowra.report import container_figures, left_out_rows
-from stowra.searches import DEFAULT_EFFORT, DEFAULT_SEARCH, DEFAULT_TIME_LIMITS, SEARCHES
+from stowra.searches import (
+    DEFAULT_BALANCE_LIMIT,
+    DEFAULT_EFFORT,
+    DEFAULT_PICKUP_ORDER,
+    DEFAULT_SEARCH,
+    DEFAULT_TIME_LIMITS,
+    SEARCHES,
+)
 from stowra.service.settings import Settings
 
 __all__ = [
@@ -69,6 +76,20 @@ def _time_limit(value: Any, settings: Settings) -> float:
     return float(value)
 
 
+def _balance_limit(value: Any, _settings: Settings) -> float:
+    if isinstance(value, bool) or not isinstance(value, int | float) or not 0.5 <= value <= 1:
+        raise ClientError(
+            400, f"options: balance_limit must be a number from 0.5 to 1, got {value!r}"
+        )
+    return float(value)
+
+
+def _pickup_order(value: Any, _settings: Settings) -> bool:
+    if not isinstance(value, bool):
+        raise ClientError(400, f"options: pickup_order must be true or false, got {value!r}")
+    return value
+
+
 def _search(value: Any, _settings: Settings) -> str:
     if value not in SEARCHES:
         raise ClientError(
@@ -86,6 +107,8 @@ _OPTION_CHECKS: dict[str, Any] = {
     "time_limit": _time_limit,
     "threads": _whole("threads", 0, 1024),
     "seed": _whole("seed", _INT32_MIN, _INT32_MAX),
+    "balance_limit": _balance_limit,
+    "pickup_order": _pickup_order,
 }
 
 
@@ -106,6 +129,8 @@ def check_options(given: Any, settings: Settings) -> dict[str, Any]:
         "generations": 50,
         "threads": settings.default_threads(),
         "seed": 42,
+        "balance_limit": DEFAULT_BALANCE_LIMIT,
+        "pickup_order": DEFAULT_PICKUP_ORDER,
     }
     for key, value in given.items():
         options[key] = _OPTION_CHECKS[key](value, settings)
@@ -130,7 +155,8 @@ def shipment_from_object(document: Any, settings: Settings) -> Shipment:
     try:
         return _check_size(parse_shipment_object(document, "shipment"), settings)
     except ValueError as error:
-        raise ClientError(422, str(error)) from None
+        # The body is not a file: its rows are named by id and row alone.
+        raise ClientError(422, str(error).removeprefix("shipment: ")) from None
 
 
 def _upload_name(name: str | None) -> str:
@@ -148,7 +174,7 @@ def shipment_from_files(files: Sequence[tuple[str | None, bytes]], settings: Set
     """Read uploaded shipment files with the command line's reader.
 
     One JSON, TOML or Excel file (a JSON or TOML file may name CSV files uploaded with it), or
-    two CSV files: the items first, then the containers.
+    two CSV files, the items and the containers in either order.
     """
     if not files:
         raise ClientError(400, "upload: no files: send shipment files in the field 'files'")
@@ -182,27 +208,39 @@ def _unprefixed(source: RowSource, prefix: str) -> RowSource:
 
 
 def sources_to_json(shipment: Shipment) -> list[list[Any]]:
-    return [[s.file, s.line, s.id, s.row] for s in shipment.item_sources]
+    return [[s.file, s.line, s.id, s.row, s.line_word] for s in shipment.item_sources]
 
 
 def sources_from_json(rows: Sequence[Sequence[Any]]) -> list[RowSource]:
-    return [RowSource(file, line, item_id, row) for file, line, item_id, row in rows]
+    # Plans stored before sheets said "row" have four fields.
+    return [RowSource(*fields) for fields in rows]
 
 
 def outcome(
-    result: dict[str, Any], problem: Mapping[str, Any], sources: Sequence[RowSource]
+    result: dict[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource],
+    options: Mapping[str, Any] | None = None,
 ) -> dict[str, Any]:
     """What a finished job stores besides the plan: report, left-out items and a summary."""
-    left = left_out_rows(result, problem, sources)
+    options = options or {}
+    search = options.get("search", DEFAULT_SEARCH)
+    left = left_out_rows(result, problem, sources, search)
+    # pack keeps no balance rule; its plans are measured against the default one.
+    limit = (
+        options.get("balance_limit", DEFAULT_BALANCE_LIMIT)
+        if search == "optimize"
+        else DEFAULT_BALANCE_LIMIT
+    )
     return {
         "plan": result,
-        "report": container_figures(result, problem),
+        "report": container_figures(result, problem, limit),
         "leftOut": left,
         "summary": {
             "cost": result["cost"],
             "totalBins": result["totalBins"],
             "items": len(problem["itemTable"]),
-            "leftOut": len(left),
+            "leftOut": sum(row["count"] for row in left),
             "types": sorted({str(row["binType"]) for row in result["packingTable"]}),
         },
     }

@@ -87,7 +87,8 @@ class Service:
         if row is None:
             raise LookupError(f"plan {job} is gone")
         problem = json.loads(row["input"])
-        return outcome(result, problem, sources_from_json(json.loads(row["sources"])))
+        sources = sources_from_json(json.loads(row["sources"]))
+        return outcome(result, problem, sources, json.loads(row["options"]))
 
     def job(self, job: str) -> Any:
         row = self.store.get(job)

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import contextlib
 import ipaddress
+import logging
 import socket
 import sqlite3
 import sys
@@ -11,6 +12,7 @@ import sys
 import uvicorn
 
 from stowra.service.app import create_app
+from stowra.service.protocol import QuietRepeats, bounded_protocol
 from stowra.service.settings import Settings
 from stowra.service.store import DataFolderBusy
 
@@ -72,7 +74,15 @@ def serve(settings: Settings, host: str, port: int) -> int:
         f"{settings.workers} worker{'s' if settings.workers != 1 else ''})",
         flush=True,
     )
-    config = uvicorn.Config(app, log_level="warning", timeout_graceful_shutdown=5)
+    protocol = bounded_protocol(
+        settings.header_timeout, settings.body_timeout, settings.max_connections
+    )
+    config = uvicorn.Config(
+        app, log_level="warning", timeout_graceful_shutdown=5, http=protocol, timeout_keep_alive=5
+    )
+    quiet = QuietRepeats()
+    for name in ("uvicorn.error", "asyncio", "stowra.service"):
+        logging.getLogger(name).addFilter(quiet)
     # Ctrl-C is how the server is meant to stop: it has shut down cleanly when this returns.
     with contextlib.suppress(KeyboardInterrupt):
         uvicorn.Server(config).run(sockets=[sock])

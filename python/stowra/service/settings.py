@@ -26,17 +26,22 @@ class Settings:
     max_queue: int = 100
     # Seconds a client is told to wait when the queue is full.
     retry_after: int = 10
+    # Connections at once, and seconds a client may take to send a request's head and body.
+    max_connections: int = 500
+    header_timeout: float = 10.0
+    body_timeout: float = 60.0
     # Host names, besides localhost and any address, the service may be reached by.
     allowed_hosts: tuple[str, ...] = ()
 
     def __post_init__(self) -> None:
         object.__setattr__(self, "data", Path(self.data))
         object.__setattr__(self, "allowed_hosts", tuple(self.allowed_hosts))
-        for name in ("workers", "max_body", "max_items", "max_queue"):
+        for name in ("workers", "max_body", "max_items", "max_queue", "max_connections"):
             if getattr(self, name) < 1:
                 raise ValueError(f"{name.replace('_', '-')} must be at least 1")
-        if not self.max_time_limit > 0:
-            raise ValueError("max-time-limit must be above 0 seconds")
+        for name in ("max_time_limit", "header_timeout", "body_timeout"):
+            if not getattr(self, name) > 0:
+                raise ValueError(f"{name.replace('_', '-')} must be above 0 seconds")
         if self.token is not None and not self.token.strip():
             raise ValueError("token must not be empty")
 

@@ -6,14 +6,16 @@ import dataclasses
 import gzip
 import importlib.util
 import json
-from typing import Annotated, Any
+from typing import Annotated, Any, Literal
 
 from fastapi import APIRouter, Depends, Query, Request
 from fastapi.responses import JSONResponse, Response
 from starlette.concurrency import run_in_threadpool
 from starlette.datastructures import UploadFile
+from starlette.requests import ClientDisconnect
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
+from stowra.item_rows import explain
 from stowra.report import unused_types_note
 from stowra.searches import SEARCHES
 from stowra.service.plans import (
@@ -48,8 +50,9 @@ _SUBMIT_DOC: dict[str, Any] = {
                         "options": {
                             "type": "object",
                             "description": "search: optimize (the default) or exact, which "
-                            "runs pack; effort is read by optimize, pop_size and generations by "
-                            "exact",
+                            "runs pack; effort, balance_limit (0.5 to 1, default 0.6; 1 turns "
+                            "the weight balance rule off) and pickup_order (default true) are "
+                            "read by optimize, pop_size and generations by exact",
                             "properties": {
                                 "search": {"type": "string", "enum": list(SEARCHES)},
                                 **{
@@ -61,6 +64,8 @@ _SUBMIT_DOC: dict[str, Any] = {
                                         ("time_limit", "number"),
                                         ("threads", "integer"),
                                         ("seed", "integer"),
+                                        ("balance_limit", "number"),
+                                        ("pickup_order", "boolean"),
                                     )
                                 },
                             },
@@ -95,11 +100,14 @@ async def _body(request: Request, limit: int) -> bytes:
     if declared.isdigit() and int(declared) > limit:
         raise too_big
     chunks, size = [], 0
-    async for chunk in request.stream():
-        size += len(chunk)
-        if size > limit:
-            raise too_big
-        chunks.append(chunk)
+    try:
+        async for chunk in request.stream():
+            size += len(chunk)
+            if size > limit:
+                raise too_big
+            chunks.append(chunk)
+    except ClientDisconnect:  # gone, or closed for sending too slowly: no one to answer
+        raise ClientError(400, "the request body did not arrive in full") from None
     return b"".join(chunks)
 
 
@@ -193,8 +201,8 @@ async def submit_plan(request: Request, running: Running) -> JSONResponse:
     except CheckUnavailable as error:
         raise ClientError(503, str(error), {"Retry-After": "5"}) from None
     if refusal is not None:
-        where = shipment.where_from(refusal)
-        raise ClientError(422, f"{refusal} ({where})" if where else refusal)
+        text, where = explain(refusal, shipment.input, shipment.item_sources, shipment.bin_sources)
+        raise ClientError(422, f"{text} ({where})" if where else text)
     note = unused_types_note(shipment.input)
     job = NewJob(
         name=shipment.name,
@@ -269,7 +277,7 @@ def _download(
     running.job(job)  # 404 before anything is made
     data = running.artefact(job, name, make)
     headers = {"Vary": "Accept-Encoding"}
-    if name.endswith(".csv"):
+    if name.endswith((".csv", ".pdf")):
         headers["Content-Disposition"] = f'attachment; filename="plan-{job}-{name}"'
     if "gzip" in request.headers.get("accept-encoding", "").lower():
         return Response(
@@ -394,6 +402,31 @@ async def read_shipment(request: Request, running: Running) -> dict[str, Any]:
 def option_defaults(running: Running) -> dict[str, Any]:
     """The search options this service takes, with their defaults."""
     return {"defaults": check_options(None, running.settings)}
+
+
+@router.get("/plans/{job}/loading-sheet.pdf")
+def loading_sheet_pdf(
+    job: str,
+    request: Request,
+    running: Running,
+    paper: Annotated[Literal["a4", "letter"], Query()] = "a4",
+) -> Response:
+    """The loading sheet for the warehouse crew: a summary page, then each container's
+    pictures, loading steps in stages, weight and centre of gravity (PDF, A4 or Letter)."""
+    for module, name in (("fpdf", "fpdf2"), ("matplotlib", "matplotlib")):
+        if importlib.util.find_spec(module) is None:
+            raise ClientError(501, f"the loading sheet needs {name}: pip install 'stowra[pdf]'")
+
+    def make() -> bytes:
+        from stowra.loading_sheet import loading_sheet
+
+        result, problem, sources = running.finished(job)
+        title = str(running.job(job)["name"])
+        with running.picture_lock:  # drawing is slow and holds the interpreter: one at a time
+            return loading_sheet(result, problem, sources, title=title, paper=paper)
+
+    name = f"loading-sheet-{paper}.pdf"
+    return _download(request, running, job, name, make, "application/pdf")
 
 
 @router.get("/example")

@@ -1,0 +1,403 @@
+"""The loading sheet: a PDF a warehouse crew and a driver can use without a screen.
+
+The first page sums the shipment up (containers by type, cost, fill, weight against the limit,
+balance, left-out items with their reasons); then each container gets a page or more: the
+load drawn from the door and from the side, the loading steps in the loading list's order
+grouped in stages a crew can follow, the weight and the centre of gravity. Black and white,
+on A4 or Letter. fpdf2 writes it; the pictures come from :mod:`stowra.plotting`, so it needs
+matplotlib too (``pip install 'stowra[pdf]'``).
+"""
+
+from __future__ import annotations
+
+import io
+from collections import Counter
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any
+
+from stowra.atomic_write import replacing
+from stowra.files import RowSource
+from stowra.loading_list import loading_order
+from stowra.plotting import kind_styles, load_elevations, require
+from stowra.report import (
+    PlacedBox,
+    bin_types,
+    container_figures,
+    container_mix,
+    left_out,
+    left_out_rows,
+    placed_boxes,
+)
+
+__all__ = [
+    "PAPER_SIZES",
+    "Stage",
+    "loading_sheet",
+    "loading_stages",
+    "require_pdf",
+    "write_loading_sheet",
+]
+
+# Paper name on the command line and in the API: fpdf2's page format.
+PAPER_SIZES = {"a4": "A4", "letter": "Letter"}
+_MARGIN = 14.0  # mm; fits both papers' printable areas
+_FONT = "sheet"
+
+
+@dataclass(frozen=True)
+class Stage:
+    """Consecutive loading steps of one factory's items into one wall of the container.
+
+    ``depth`` is how far the wall reaches from the back (start, end); ``kinds`` lists each
+    item id with its count and weight, in loading order.
+    """
+
+    number: int
+    first_step: int
+    last_step: int
+    factory: Any
+    depth: tuple[float, float]
+    kinds: tuple[tuple[str, int, float], ...]
+    weight: float
+
+
+def loading_stages(ordered: Sequence[PlacedBox]) -> list[Stage]:
+    """Group boxes in loading order into stages: a stage ends where the factory changes or a
+    box starts in front of the wall the stage began (its first box's depth)."""
+    stages: list[Stage] = []
+    group: list[PlacedBox] = []
+    first_step = 1
+
+    def close() -> None:
+        kinds: dict[str, list[float]] = {}
+        for box in group:
+            entry = kinds.setdefault(str(box.item.get("id")), [0, 0.0])
+            entry[0] += 1
+            entry[1] += float(box.item.get("weight", 0) or 0)
+        stages.append(
+            Stage(
+                number=len(stages) + 1,
+                first_step=first_step,
+                last_step=first_step + len(group) - 1,
+                factory=group[0].item.get("factory"),
+                depth=(min(b.x for b in group), max(b.x + b.dx for b in group)),
+                kinds=tuple((kind, int(count), weight) for kind, (count, weight) in kinds.items()),
+                weight=sum(weight for _, weight in kinds.values()),
+            )
+        )
+
+    for step, box in enumerate(ordered, 1):
+        if group:
+            wall_front = group[0].x + group[0].dx
+            if box.item.get("factory") != group[0].item.get("factory") or box.x >= wall_front:
+                close()
+                group, first_step = [], step
+        group.append(box)
+    if group:
+        close()
+    return stages
+
+
+def require_pdf(what: str) -> None:
+    """Fail early, with the install line, when the sheet's libraries are missing."""
+    require("fpdf", what, "pdf")
+    require("matplotlib", what, "pdf")
+
+
+def _number(value: float) -> str:
+    return f"{value:,.0f}" if abs(value - round(value)) < 0.005 else f"{value:,.2f}"
+
+
+def _weight(weight: float, limit: float | None) -> str:
+    return f"{_number(weight)} of {_number(limit)}" if limit else f"{_number(weight)} (no limit)"
+
+
+def _grouped_left_out(
+    result: Mapping[str, Any], problem: Mapping[str, Any], sources: Sequence[RowSource] | None
+) -> list[tuple[str, str, int, str]]:
+    """(id, row, count, reason) per submitted row; rows that already carry a count are kept."""
+    grouped: Counter[tuple[str, str, str]] = Counter()
+    for row in left_out_rows(result, problem, sources):
+        key = (str(row.get("id")), str(row.get("source", "")), str(row.get("reason") or ""))
+        grouped[key] += int(row.get("count", 1))
+    return [(item, where, count, reason) for (item, where, reason), count in grouped.items()]
+
+
+class _Sheet:
+    """The PDF being written, with the helpers every page uses."""
+
+    def __init__(self, paper: str, title: str) -> None:
+        fpdf = require("fpdf", "the loading sheet", "pdf")
+        matplotlib = require("matplotlib", "the loading sheet", "pdf")
+        fonts = Path(matplotlib.get_data_path()) / "fonts" / "ttf"
+        title_text = title
+
+        class Document(fpdf.FPDF):  # type: ignore[misc, name-defined]
+            def footer(self) -> None:
+                self.set_y(-10)
+                self.set_font(_FONT, "", 7)
+                self.cell(0, 4, f"{title_text} · page {self.page_no()} of {{nb}}", align="C")
+
+        self.pdf = Document(orientation="portrait", unit="mm", format=PAPER_SIZES[paper])
+        self.pdf.set_margins(_MARGIN, _MARGIN, _MARGIN)
+        self.pdf.set_auto_page_break(True, margin=_MARGIN)
+        # A Unicode font: ids and names are the planner's own text, in any script.
+        self.pdf.add_font(_FONT, "", str(fonts / "DejaVuSans.ttf"))
+        self.pdf.add_font(_FONT, "B", str(fonts / "DejaVuSans-Bold.ttf"))
+        self.pdf.set_title(title)
+        self.pdf.set_creator("stowra")
+        self.fpdf = fpdf
+
+    @property
+    def width(self) -> float:
+        return float(self.pdf.epw)
+
+    def heading(self, text: str, size: float = 14) -> None:
+        self.pdf.set_font(_FONT, "B", size)
+        self.pdf.multi_cell(0, size * 0.5, text, new_x="LMARGIN", new_y="NEXT", align="L")
+        self.pdf.ln(1.5)
+
+    def line(self, text: str, bold: bool = False, size: float = 9.5) -> None:
+        self.pdf.set_font(_FONT, "B" if bold else "", size)
+        self.pdf.multi_cell(0, size * 0.5, text, new_x="LMARGIN", new_y="NEXT", align="L")
+
+    def table(
+        self, rows: Sequence[Sequence[str]], widths: Sequence[float], right: set[int] = frozenset()
+    ) -> None:
+        self.pdf.set_font(_FONT, "", 8.5)
+        align = tuple("RIGHT" if column in right else "LEFT" for column in range(len(widths)))
+        grey = self.fpdf.FontFace(emphasis="BOLD", fill_color=(225, 225, 225))
+        with self.pdf.table(
+            col_widths=tuple(widths),
+            text_align=align,
+            line_height=4.2,
+            headings_style=grey,
+            padding=1,
+            width=self.width,
+        ) as table:
+            for row in rows:
+                cells = table.row()
+                for cell in row:
+                    cells.cell(cell)
+        self.pdf.ln(3)
+
+    def picture(self, png: bytes, height: float) -> None:
+        self.pdf.image(io.BytesIO(png), x=self.pdf.l_margin, w=self.width, h=height)
+        self.pdf.ln(2)
+
+
+def _summary_page(
+    sheet: _Sheet,
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource] | None,
+    title: str,
+) -> None:
+    items = problem["itemTable"]
+    figures = container_figures(result, problem)
+    missing = left_out(result, len(items))
+    sheet.pdf.add_page()
+    sheet.heading("Loading sheet", 18)
+    sheet.line(title, bold=True, size=11)
+    sheet.pdf.ln(2)
+    count = len(figures)
+    mix = container_mix(result)
+    sheet.line(f"Containers: {count}" + (f" ({mix})" if mix else ""))
+    sheet.line(f"Cost: {_number(float(result['cost']))}")
+    sheet.line(f"Fill: {float(result['utilization']):.1%} of the containers' space")
+    total = sum(row["weight"] for row in figures)
+    sheet.line(f"Weight loaded: {_number(total)}")
+    sheet.line(f"Items: {len(items) - len(missing)} of {len(items)} placed")
+    sheet.pdf.ln(3)
+    if figures:
+        balanced = any("balance" in row for row in figures)
+        head = ["Container", "Type", "Items", "Fill", "Weight of limit", "Centre of gravity"]
+        head += ["Off centre (length, width)"] + (["Balance"] if balanced else [])
+        rows = [head]
+        for row in figures:
+            cx, cy, cz = row["centerOfGravity"]
+            off = row["offCentre"]
+            cells = [
+                str(row["id"]),
+                row["type"],
+                str(row["items"]),
+                f"{row['fill']:.1%}",
+                _weight(row["weight"], row["weightLimit"]),
+                f"{cx:.0f}, {cy:.0f}, {cz:.0f}",
+                f"{off[0]:+.1%}, {off[1]:+.1%}" if off else "-",
+            ]
+            if balanced:
+                cells.append(str(row.get("balance", "-")))
+            rows.append(cells)
+        widths = [18, 20, 13, 14, 32, 30, 32] + ([22] if balanced else [])
+        sheet.table(rows, widths, right={0, 2, 3})
+        warnings = [
+            f"Container {row['id']}: {warning}"
+            for row in figures
+            for warning in row.get("warnings") or ()
+        ]
+        if warnings:
+            sheet.line("Warnings", bold=True, size=11)
+            for warning in warnings:
+                sheet.line(f"• {warning}")
+            sheet.pdf.ln(3)
+    else:
+        sheet.line("No containers were loaded.", bold=True)
+    if not missing:
+        sheet.line("Left out: none, every item is loaded.", bold=True)
+    else:
+        sheet.line(f"Left out: {len(missing)} items", bold=True, size=11)
+        sheet.pdf.ln(1)
+        grouped = _grouped_left_out(result, problem, sources)
+        with_reason = any(reason for *_, reason in grouped)
+        rows = [["Item", "Row", "Count"] + (["Reason"] if with_reason else [])]
+        for item, where, number, reason in grouped:
+            rows.append([item, where, str(number)] + ([reason or "-"] if with_reason else []))
+        sheet.table(rows, [40, 60, 16] + ([66] if with_reason else []), right={2})
+
+
+def _container_pages(
+    sheet: _Sheet,
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+) -> None:
+    items = problem["itemTable"]
+    types = bin_types(problem)
+    styles = kind_styles(items)
+    figures = container_figures(result, problem)
+    containers = result["packingTable"]
+    for number, (container, row) in enumerate(zip(containers, figures, strict=True), 1):
+        kind = types.get(container["binType"], {})
+        sheet.pdf.add_page()
+        size = " x ".join(_number(float(kind.get(key, 0) or 0)) for key in ("l", "w", "h"))
+        sheet.heading(
+            f"Container {row['id']} ({number} of {len(containers)}): {row['type']}, inside {size}"
+        )
+        cx, cy, cz = row["centerOfGravity"]
+        sheet.line(
+            f"Weight {_weight(row['weight'], row['weightLimit'])} · {row['items']} items · "
+            f"{row['fill']:.1%} full"
+        )
+        off = row["offCentre"]
+        sheet.line(
+            f"Centre of gravity {cx:.0f}, {cy:.0f}, {cz:.0f} (from the back wall, the left wall "
+            "seen from the door, the floor)"
+            + (
+                f" · off centre {off[0]:+.1%} of the length, {off[1]:+.1%} of the width"
+                if off
+                else ""
+            )
+        )
+        if "balance" in row:
+            sheet.line(f"Balance: {row['balance']}")
+        for warning in row.get("warnings") or ():
+            sheet.line(f"Warning: {warning}", bold=True)
+        sheet.pdf.ln(2)
+        outline = [float(kind.get(key, 0) or 0) for key in ("l", "w", "h")]
+        length, width, height = (value or 1.0 for value in outline)
+        # Tall enough for the views side by side at one scale, the titles and the legend.
+        tall = min(max(sheet.width * height / (length + width) + 24, 50), 95)
+        png = _elevations_png(container, kind, items, styles, (sheet.width, tall))
+        sheet.picture(png, tall)
+        ordered = loading_order(placed_boxes(container, items))
+        stages = loading_stages(ordered)
+        sheet.line("Loading steps, back wall first", bold=True, size=11)
+        sheet.line(
+            "Load the stages in order; steps follow the loading list. Depth is measured from "
+            "the back wall towards the door.",
+            size=8,
+        )
+        sheet.pdf.ln(1)
+        rows = [["Stage", "Steps", "Factory", "Depth", "Items (id x count)", "Weight"]]
+        for stage in stages:
+            steps = (
+                f"{stage.first_step}"
+                if stage.first_step == stage.last_step
+                else f"{stage.first_step}-{stage.last_step}"
+            )
+            rows.append(
+                [
+                    str(stage.number),
+                    steps,
+                    str(stage.factory),
+                    f"{_number(stage.depth[0])}-{_number(stage.depth[1])}",
+                    ", ".join(f"{kind_id} x {count}" for kind_id, count, _ in stage.kinds),
+                    _number(stage.weight),
+                ]
+            )
+        sheet.table(rows, [13, 20, 16, 26, 83, 24], right={0, 5})
+
+
+def _elevations_png(
+    container: Mapping[str, Any],
+    kind: Mapping[str, Any],
+    items: Sequence[Mapping[str, Any]],
+    styles: Mapping[str, tuple[str, str]],
+    size_mm: tuple[float, float],
+) -> bytes:
+    matplotlib = require("matplotlib", "the loading sheet", "pdf")
+    patches = require("matplotlib.patches", "the loading sheet", "pdf")
+    inches = (size_mm[0] / 25.4, size_mm[1] / 25.4)
+    # Ids are the planner's text: never read as math markup.
+    with matplotlib.rc_context({"text.parse_math": False, "hatch.linewidth": 0.6}):
+        figure = load_elevations(container, kind, items, styles, size=inches)
+        shown = dict.fromkeys(
+            str(items[placement["itemIndex"]].get("id")) for placement in container["items"]
+        )
+        handles = [
+            patches.Patch(facecolor=styles[k][0], hatch=styles[k][1], edgecolor="black", label=k)
+            for k in shown
+        ]
+        if handles:
+            figure.legend(
+                handles=handles,
+                loc="lower center",
+                ncol=min(len(handles), 8),
+                fontsize=6.5,
+                frameon=False,
+                handlelength=2.2,
+                handleheight=1.4,
+            )
+        rows = (len(handles) + 7) // 8
+        tall = size_mm[1]
+        figure.subplots_adjust(
+            left=0.06, right=0.99, top=1 - 7 / tall, bottom=(9 + 5 * rows) / tall
+        )
+        out = io.BytesIO()
+        figure.savefig(out, format="png", dpi=200)
+    return out.getvalue()
+
+
+def loading_sheet(
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource] | None = None,
+    *,
+    title: str = "shipment",
+    paper: str = "a4",
+) -> bytes:
+    """The loading sheet of a plan as PDF bytes. ``title`` names the shipment; ``paper`` is
+    ``a4`` or ``letter``."""
+    if paper not in PAPER_SIZES:
+        raise ValueError(f"paper must be one of {', '.join(PAPER_SIZES)}, got {paper!r}")
+    sheet = _Sheet(paper, title)
+    _summary_page(sheet, result, problem, sources, title)
+    _container_pages(sheet, result, problem)
+    return bytes(sheet.pdf.output())
+
+
+def write_loading_sheet(
+    path: Path,
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource] | None = None,
+    *,
+    title: str = "shipment",
+    paper: str = "a4",
+) -> None:
+    """Write the loading sheet to ``path``, whole or not at all."""
+    data = loading_sheet(result, problem, sources, title=title, paper=paper)
+    with replacing(path) as temporary:
+        temporary.write_bytes(data)

@@ -1,0 +1,97 @@
+"""The loading sheet, read back with a PDF reader: its pages, paper and words."""
+
+from __future__ import annotations
+
+import json
+import re
+from pathlib import Path
+from typing import Any
+
+import pytest
+from pypdf import PdfReader
+from service_helpers import QUICK, example, running_service, submit, wait_for
+
+from stowra import cli
+from stowra.loading_sheet import loading_stages
+from stowra.report import PlacedBox
+
+BIN = {"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500, "weight_limit": 28000, "available": True}
+# Ids as planners write them, including text a PDF or picture must not read as markup.
+IDS = ["SKU-101", "$x^2$ <b>", "Ящик 7"]
+SIZES = {"a4": [595.28, 841.89], "letter": [612.0, 792.0]}
+
+
+def shipment_file(path: Path) -> Path:
+    row = {"l": 100, "w": 80, "h": 60, "weight": 50, "factory": 1, "stackable": True}
+    items = [{**row, "id": item_id, "factory": n + 1, "quantity": 12} for n, item_id in enumerate(IDS)]
+    items.append({**row, "id": "HEAVY-9", "weight": 30_000, "quantity": 2})
+    path.write_text(json.dumps({"itemTable": items, "binTable": [BIN]}))
+    return path
+
+
+def text_of(reader: PdfReader) -> list[str]:
+    return [page.extract_text() for page in reader.pages]
+
+
+@pytest.mark.parametrize("paper", ["a4", "letter"])
+def test_pack_writes_a_summary_page_then_a_page_per_container(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, paper: str
+) -> None:
+    monkeypatch.chdir(tmp_path)
+    source = shipment_file(Path("orders.json"))
+    plan, sheet = Path("plan.json"), Path("sheet.pdf")
+    argv = ["pack", str(source), "--search", "exact", "--generations", "3", "--pop-size", "6", "--threads", "1"]
+    assert cli.main([*argv, "-q", "-o", str(plan), "--pdf", str(sheet), "--paper", paper]) == 0
+    containers = json.loads(plan.read_text())["packingTable"]
+    reader = PdfReader(sheet)
+    pages = text_of(reader)
+    assert len(pages) == 1 + len(containers)
+    assert all([round(float(side), 2) for side in page.mediabox[2:]] == SIZES[paper] for page in reader.pages)
+    summary = pages[0]
+    assert "Items: 36 of 38 placed" in summary and f"{len(containers)} x 20GP" in summary
+    # The too-heavy row is listed once, with its count and the row it came from.
+    assert re.search(r"HEAVY-9\s+orders\.json line 1\s+2\n", summary)
+    for number, page in enumerate(pages[1:], 1):
+        assert f"Container {number} ({number} of {len(containers)}): 20GP" in page
+        assert "Centre of gravity" in page and "Stage" in page
+    loaded = "\n".join(pages[1:])
+    assert all(item_id in loaded for item_id in IDS) and "HEAVY-9" not in loaded
+    assert not list(tmp_path.glob("*.partial*"))
+
+
+def box(x: float, dx: float, factory: int, item_id: str, weight: float = 10.0) -> PlacedBox:
+    item = {"id": item_id, "factory": factory, "weight": weight}
+    return PlacedBox(index=0, x=x, y=0.0, z=0.0, dx=dx, dy=1.0, dz=1.0, rotation=0, item=item)
+
+
+def test_stages_split_where_the_factory_changes_or_a_new_wall_starts() -> None:
+    ordered = [
+        box(0, 60, 1, "A"),
+        box(0, 60, 1, "A"),
+        box(10, 40, 1, "B", 5),  # starts inside the first box's depth: the same wall
+        box(60, 60, 1, "A"),  # in front of it: a new wall
+        box(60, 60, 2, "C"),  # another factory
+    ]
+    stages = loading_stages(ordered)
+    summary = [(s.first_step, s.last_step, s.factory, s.depth, s.kinds, s.weight) for s in stages]
+    assert summary == [
+        (1, 3, 1, (0, 60), (("A", 2, 20.0), ("B", 1, 5.0)), 25.0),
+        (4, 4, 1, (60, 120), (("A", 1, 10.0),), 10.0),
+        (5, 5, 2, (60, 120), (("C", 1, 10.0),), 10.0),
+    ]
+
+
+def test_the_service_serves_the_sheet_of_a_done_plan(tmp_path: Path) -> None:
+    with running_service(tmp_path, workers=1) as client:
+        plan = wait_for(client, submit(client, QUICK, example()))
+        assert plan["status"] == "done", plan["error"]
+        answer = client.get(f"/api/plans/{plan['id']}/loading-sheet.pdf?paper=letter")
+        assert answer.status_code == 200 and answer.headers["content-type"] == "application/pdf"
+        sheet = tmp_path / "got.pdf"
+        sheet.write_bytes(answer.content)
+        reader = PdfReader(sheet)
+        assert len(reader.pages) >= 1 + plan["plan"]["totalBins"]
+        assert "Loading sheet" in reader.pages[0].extract_text()
+        refused: Any = client.get(f"/api/plans/{plan['id']}/loading-sheet.pdf?paper=legal")
+        assert refused.status_code == 400 and "paper" in refused.json()["error"]
+        assert client.get("/api/plans/nosuch/loading-sheet.pdf").json() == {"error": "no plan with id 'nosuch'"}
