@@ -19,7 +19,7 @@ from typing import Any
 
 from stowra.atomic_write import replacing
 from stowra.files import RowSource
-from stowra.loading_list import loading_order
+from stowra.loading_list import MIXED_NOTE, factories_mixed, loading_order
 from stowra.plotting import kind_styles, load_elevations, require
 from stowra.report import (
     PlacedBox,
@@ -114,12 +114,19 @@ def _weight(weight: float, limit: float | None) -> str:
     return f"{_number(weight)} of {_number(limit)}" if limit else f"{_number(weight)} (no limit)"
 
 
+def _balance(share: Any) -> str:
+    return "-" if share is None else f"{float(share):.0%} in the heavier half"
+
+
 def _grouped_left_out(
-    result: Mapping[str, Any], problem: Mapping[str, Any], sources: Sequence[RowSource] | None
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource] | None,
+    search: str,
 ) -> list[tuple[str, str, int, str]]:
-    """(id, row, count, reason) per submitted row; rows that already carry a count are kept."""
+    """(id, row, count, reason) per submitted row and reason."""
     grouped: Counter[tuple[str, str, str]] = Counter()
-    for row in left_out_rows(result, problem, sources):
+    for row in left_out_rows(result, problem, sources, search=search):
         key = (str(row.get("id")), str(row.get("source", "")), str(row.get("reason") or ""))
         grouped[key] += int(row.get("count", 1))
     return [(item, where, count, reason) for (item, where, reason), count in grouped.items()]
@@ -194,6 +201,7 @@ def _summary_page(
     problem: Mapping[str, Any],
     sources: Sequence[RowSource] | None,
     title: str,
+    search: str,
 ) -> None:
     items = problem["itemTable"]
     figures = container_figures(result, problem)
@@ -212,9 +220,9 @@ def _summary_page(
     sheet.line(f"Items: {len(items) - len(missing)} of {len(items)} placed")
     sheet.pdf.ln(3)
     if figures:
-        balanced = any("balance" in row for row in figures)
+        balanced = any(row.get("balance") is not None for row in figures)
         head = ["Container", "Type", "Items", "Fill", "Weight of limit", "Centre of gravity"]
-        head += ["Off centre (length, width)"] + (["Balance"] if balanced else [])
+        head += ["Off centre (length, width)"] + (["Weight balance"] if balanced else [])
         rows = [head]
         for row in figures:
             cx, cy, cz = row["centerOfGravity"]
@@ -229,9 +237,9 @@ def _summary_page(
                 f"{off[0]:+.1%}, {off[1]:+.1%}" if off else "-",
             ]
             if balanced:
-                cells.append(str(row.get("balance", "-")))
+                cells.append(_balance(row.get("balance")))
             rows.append(cells)
-        widths = [18, 20, 13, 14, 32, 30, 32] + ([22] if balanced else [])
+        widths = [21, 16, 13, 14, 30, 26, 30] + ([32] if balanced else [])
         sheet.table(rows, widths, right={0, 2, 3})
         warnings = [
             f"Container {row['id']}: {warning}"
@@ -250,7 +258,7 @@ def _summary_page(
     else:
         sheet.line(f"Left out: {len(missing)} items", bold=True, size=11)
         sheet.pdf.ln(1)
-        grouped = _grouped_left_out(result, problem, sources)
+        grouped = _grouped_left_out(result, problem, sources, search)
         with_reason = any(reason for *_, reason in grouped)
         rows = [["Item", "Row", "Count"] + (["Reason"] if with_reason else [])]
         for item, where, number, reason in grouped:
@@ -290,8 +298,8 @@ def _container_pages(
                 else ""
             )
         )
-        if "balance" in row:
-            sheet.line(f"Balance: {row['balance']}")
+        if row.get("balance") is not None:
+            sheet.line(f"Weight balance: {_balance(row['balance'])} of the length")
         for warning in row.get("warnings") or ():
             sheet.line(f"Warning: {warning}", bold=True)
         sheet.pdf.ln(2)
@@ -301,14 +309,18 @@ def _container_pages(
         tall = min(max(sheet.width * height / (length + width) + 24, 50), 95)
         png = _elevations_png(container, kind, items, styles, (sheet.width, tall))
         sheet.picture(png, tall)
-        ordered = loading_order(placed_boxes(container, items))
-        stages = loading_stages(ordered)
+        # The loading list's own order, so the sheet and the CSV agree step for step.
+        boxes = placed_boxes(container, items)
+        mixed = factories_mixed(boxes)
+        stages = loading_stages(loading_order(boxes, by_factory=not mixed))
         sheet.line("Loading steps, back wall first", bold=True, size=11)
         sheet.line(
             "Load the stages in order; steps follow the loading list. Depth is measured from "
             "the back wall towards the door.",
             size=8,
         )
+        if mixed:
+            sheet.line(f"Note: {MIXED_NOTE}.", bold=True, size=8)
         sheet.pdf.ln(1)
         rows = [["Stage", "Steps", "Factory", "Depth", "Items (id x count)", "Weight"]]
         for stage in stages:
@@ -377,13 +389,15 @@ def loading_sheet(
     *,
     title: str = "shipment",
     paper: str = "a4",
+    search: str = "optimize",
 ) -> bytes:
     """The loading sheet of a plan as PDF bytes. ``title`` names the shipment; ``paper`` is
-    ``a4`` or ``letter``."""
+    ``a4`` or ``letter``; ``search`` is the search that made the plan (it words the reasons
+    items were left out)."""
     if paper not in PAPER_SIZES:
         raise ValueError(f"paper must be one of {', '.join(PAPER_SIZES)}, got {paper!r}")
     sheet = _Sheet(paper, title)
-    _summary_page(sheet, result, problem, sources, title)
+    _summary_page(sheet, result, problem, sources, title, search)
     _container_pages(sheet, result, problem)
     return bytes(sheet.pdf.output())
 
@@ -396,8 +410,9 @@ def write_loading_sheet(
     *,
     title: str = "shipment",
     paper: str = "a4",
+    search: str = "optimize",
 ) -> None:
     """Write the loading sheet to ``path``, whole or not at all."""
-    data = loading_sheet(result, problem, sources, title=title, paper=paper)
+    data = loading_sheet(result, problem, sources, title=title, paper=paper, search=search)
     with replacing(path) as temporary:
         temporary.write_bytes(data)

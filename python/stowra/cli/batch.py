@@ -251,10 +251,12 @@ def _write_files(
     if args.pdf and (fresh or not sheet.exists()):
         from stowra.loading_sheet import write_loading_sheet
 
-        title, paper = job.shipment.name, args.paper
+        title, paper, search = job.shipment.name, args.paper, args.search
         _making(
             sheet,
-            lambda: write_loading_sheet(sheet, plan, problem, sources, title=title, paper=paper),
+            lambda: write_loading_sheet(
+                sheet, plan, problem, sources, title=title, paper=paper, search=search
+            ),
         )
     if fresh:
         record = {"shipment": str(job.path), "inputDigest": job.digest, "options": _options(args)}

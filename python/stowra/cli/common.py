@@ -249,5 +249,6 @@ def write_outputs(
             shipment.item_sources,
             title=shipment.name,
             paper=args.paper,
+            search=args.search,
         )
         print(f"Loading sheet written to {args.pdf}", file=report)

@@ -421,9 +421,10 @@ def loading_sheet_pdf(
         from stowra.loading_sheet import loading_sheet
 
         result, problem, sources = running.finished(job)
-        title = str(running.job(job)["name"])
+        row = running.job(job)
+        title, search = str(row["name"]), json.loads(row["options"])["search"]
         with running.picture_lock:  # drawing is slow and holds the interpreter: one at a time
-            return loading_sheet(result, problem, sources, title=title, paper=paper)
+            return loading_sheet(result, problem, sources, title=title, paper=paper, search=search)
 
     name = f"loading-sheet-{paper}.pdf"
     return _download(request, running, job, name, make, "application/pdf")
