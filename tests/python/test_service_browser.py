@@ -66,8 +66,8 @@ def page(browser: Any, server: str) -> Iterator[Any]:
     opened.locator("#items tbody tr").nth(len(EXAMPLE_ITEMS) - 1).wait_for()
     yield opened
     context.close()
-    # A refused request (the API's 4xx) is logged by the browser itself; anything else is ours.
-    assert [text for text in errors if "the server responded with a status of 4" not in text] == []
+    # A refused request (the API's JSON error) is logged by the browser itself; the rest is ours.
+    assert [text for text in errors if "the server responded with a status of" not in text] == []
 
 
 def plan_and_wait(page: Any) -> dict[str, Any]:
@@ -141,11 +141,15 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> 
     try:
         urllib.request.urlopen(f"{page.url}api/plans/{plan['id']}/loading-sheet.pdf", timeout=60).close()
     except urllib.error.HTTPError as error:
-        error.close()
-        assert error.code == 404
+        # 404: a service without the sheet; 501: one without the PDF library. The page says
+        # which beside the button.
+        with error:
+            expected = {404: "This service does not make loading sheets yet."}.get(error.code)
+            expected = expected or json.load(error)["error"]
+        assert error.code in (404, 501)
         page.click("#get-pdf")
         page.wait_for_function("document.getElementById('download-error').textContent !== ''")
-        assert page.text_content("#download-error") == "This service does not make loading sheets yet."
+        assert page.text_content("#download-error") == expected
     else:
         with page.expect_download() as waiting:
             page.click("#get-pdf")
@@ -198,13 +202,9 @@ def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planne
     # Plan it (a text id where the service takes them), then change the table completely.
     for key, value in QUICK.items():
         page.fill(f"#opt-{key}", str(value))
-    page.click("#plan")
-    page.locator("#progress-box:visible, #rows-error:visible").first.wait_for()
-    if page.locator("#rows-error").is_visible():  # a service that takes only whole-number ids
-        assert page.locator("#items input.bad").get_attribute("data-key") == "id"
-        cell(page, "items", 0, "id").fill("101")
     page.fill("#opt-seed", "11")
     plan = plan_and_wait(page)
+    assert page.locator("#view").get_by_text("item SKU-101").count() >= 1  # the 3D view's legend
     page.click("#clear-rows")
     assert page.locator("#items tbody tr").count() == 0
     page.fill("#opt-seed", "5")
@@ -213,11 +213,11 @@ def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planne
     history.locator("button[data-action=edit]").click()
     page.locator("#items tbody tr").nth(len(EXAMPLE_ITEMS) - 1).wait_for()
     assert page.input_value("#opt-seed") == "11" and page.input_value("#plan-name") == "Order 17"
-    assert page.input_value("#units") == "in,lb"
+    assert page.input_value("#units") == "in,lb" and cell(page, "items", 0, "id").input_value() == "SKU-101"
     cell(page, "items", 0, "quantity").fill("3")
     again = plan_and_wait(page)
     assert again["id"] != plan["id"] and again["name"] == "Order 17"
-    placed = sum(row["items"] for row in again["report"]) + len(again["leftOut"])
+    placed = sum(row["items"] for row in again["report"]) + sum(row["count"] for row in again["leftOut"])
     assert placed == sum(row["quantity"] for row in EXAMPLE_ITEMS) - EXAMPLE_ITEMS[0]["quantity"] + 3
     # Delete asks first (accepted here) and the plan leaves the list.
     before = page.locator("#plans tbody tr").count()
