@@ -21,7 +21,9 @@ __all__ = [
     "left_out",
     "left_out_reason",
     "left_out_rows",
+    "overloaded",
     "placed_boxes",
+    "resting_loads",
     "unused_types_note",
 ]
 
@@ -158,6 +160,43 @@ def heavier_half_share(
     return max(back, total - back) / total
 
 
+def resting_loads(boxes: Sequence[PlacedBox]) -> list[float]:
+    """The weight resting on each box: each box's weight, with what rests on it, is shared
+    among the boxes whose top touches its bottom in proportion to the contact area."""
+    touch = 1e-6  # positions are sums of sizes
+    loads = [0.0] * len(boxes)
+    # Highest bottoms first: a box's load is complete before it passes it down.
+    for upper in sorted(range(len(boxes)), key=lambda index: -boxes[index].z):
+        top = boxes[upper]
+        if top.z <= touch:
+            continue
+        areas = {}
+        for lower, box in enumerate(boxes):
+            if abs(box.z + box.dz - top.z) > touch:
+                continue
+            along = min(box.x + box.dx, top.x + top.dx) - max(box.x, top.x)
+            across = min(box.y + box.dy, top.y + top.dy) - max(box.y, top.y)
+            if along > 0 and across > 0:
+                areas[lower] = along * across
+        carried = float(top.item.get("weight", 0) or 0) + loads[upper]
+        for lower, area in areas.items():
+            loads[lower] += carried * area / sum(areas.values())
+    return loads
+
+
+def overloaded(
+    container: Mapping[str, Any], items: Sequence[Mapping[str, Any]]
+) -> list[tuple[PlacedBox, float]]:
+    """The boxes carrying more than their ``max_load``, each with the weight resting on it."""
+    boxes = placed_boxes(container, items)
+    found = []
+    for box, load in zip(boxes, resting_loads(boxes), strict=True):
+        limit = box.item.get("max_load")
+        if limit is not None and load > float(limit) + 1e-9 * max(1.0, float(limit)):
+            found.append((box, load))
+    return found
+
+
 def container_warnings(
     container: Mapping[str, Any],
     items: Sequence[Mapping[str, Any]],
@@ -178,6 +217,14 @@ def container_warnings(
             "factories mixed: goods of a later factory stand behind or under an earlier "
             "factory's, so the container cannot be loaded factory by factory"
         )
+    over = overloaded(container, items)
+    if over:
+        listed = "; ".join(
+            f"item {box.item.get('id')} carries {_number(load, 1)} kg "
+            f"(max_load {_number(float(box.item['max_load']), 1)})"
+            for box, load in over
+        )
+        warnings.append(f"loaded beyond their limit: {listed}")
     return warnings
 
 

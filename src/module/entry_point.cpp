@@ -13,9 +13,9 @@ namespace py = pybind11;
 namespace stowra {
 
 Problem readProblem(const py::dict& input, std::size_t searchedTypes,
-                    const std::function<void()>& checkArguments) {
+                    const std::function<void()>& checkArguments, bool readMaxLoad) {
   Problem problem;
-  problem.items = readItemTable(asTable(input["itemTable"]));
+  problem.items = readItemTable(asTable(input["itemTable"]), readMaxLoad);
   problem.binTypes =
       readBinTable(input.contains("binTable") ? asTable(input["binTable"]) : py::list());
   checkItemsFit(problem.items, problem.binTypes, searchedTypes);

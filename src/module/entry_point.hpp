@@ -30,9 +30,10 @@ struct Problem {
 };
 
 // Reads and checks both tables (every item must fit one of the first `searchedTypes` types),
-// then runs `checkArguments`, then derives the factories and total weight.
+// then runs `checkArguments`, then derives the factories and total weight. With `readMaxLoad`
+// the items' optional max_load is read and checked too.
 Problem readProblem(const pybind11::dict& input, std::size_t searchedTypes,
-                    const std::function<void()>& checkArguments);
+                    const std::function<void()>& checkArguments, bool readMaxLoad = false);
 
 void setThreadCount(std::int32_t threads);
 

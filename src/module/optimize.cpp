@@ -37,6 +37,10 @@ const std::string OPTIMIZE_DOC =
     "    length may carry; 1 turns the rule off (default 0.6)\n"
     "  pickup_order: keep each container loadable factory by factory (default True)\n"
     "\n"
+    "An item row may give max_load, the most weight that may rest on it (None: no limit);\n"
+    "each box's weight, with what rests on it, is shared among the boxes under it by contact\n"
+    "area.\n"
+    "\n"
     "Returns: dict with packing results\n"
     "\n"
     "Raises:\n"
@@ -50,9 +54,9 @@ py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads,
                   std::int32_t effort, double balanceLimit, bool pickupOrder) {
   return callMappingErrors([&] {
     setThreadCount(threads);
-    const Problem problem = readProblem(input, static_cast<std::size_t>(-1), [&] {
-      checkOptimizeArguments(effort, timeLimit, balanceLimit);
-    });
+    const Problem problem = readProblem(
+        input, static_cast<std::size_t>(-1),
+        [&] { checkOptimizeArguments(effort, timeLimit, balanceLimit); }, true);
     PlanSearch search(problem.items, problem.binTypes, problem.totalWeight,
                       static_cast<std::uint32_t>(seed));
     search.effort = effort;

@@ -38,7 +38,7 @@ void requireKey(const py::dict& row, const char* key, const std::string& context
   }
 }
 
-std::vector<ItemSpec> readItemTable(const py::list& table) {
+std::vector<ItemSpec> readItemTable(const py::list& table, bool readMaxLoad) {
   if (table.empty()) throw std::invalid_argument("itemTable is empty");
   std::vector<ItemSpec> items;
   items.reserve(table.size());
@@ -55,6 +55,10 @@ std::vector<ItemSpec> readItemTable(const py::list& table) {
     values.weight = read<double>(row, "weight");
     values.factory = read<std::int32_t>(row, "factory");
     values.stackable = read<bool>(row, "stackable");
+    // pack has no load rule and passes the column over as any other unknown key.
+    if (readMaxLoad && row.contains("max_load") && !row["max_load"].is_none()) {
+      values.maxLoad = read<double>(row, "max_load");
+    }
     items.push_back(makeItemSpec(values, index));
     ++index;
   }

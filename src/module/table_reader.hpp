@@ -16,7 +16,8 @@ pybind11::list asTable(pybind11::handle table);
 // Fails with "Missing required key '<key>' in <context>" when the row lacks the key.
 void requireKey(const pybind11::dict& row, const char* key, const std::string& context);
 
-std::vector<ItemSpec> readItemTable(const pybind11::list& table);
+// With `readMaxLoad` an optional max_load (None or absent: no limit) is read as well.
+std::vector<ItemSpec> readItemTable(const pybind11::list& table, bool readMaxLoad = false);
 std::vector<BinType> readBinTable(const pybind11::list& table);
 
 }  // namespace stowra

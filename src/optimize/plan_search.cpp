@@ -13,6 +13,7 @@
 #include "optimize/type_choice.hpp"
 #include "packing/bin_packer.hpp"
 #include "packing/load_balance.hpp"
+#include "packing/load_limits.hpp"
 #include "packing/pickup_order.hpp"
 #include "packing/wall_packer.hpp"
 #include "search/elapsed_time.hpp"
@@ -124,10 +125,11 @@ std::vector<PlanCandidate> PlanSearch::startingCandidates() const {
   for (const PackedBin& bin : greedy.bins) greedy.types.push_back(typeIndexOf(bin, binTypes));
   // pack's decoder fills gaps wherever they are, so its plan may stand a later factory's
   // goods behind an earlier one's: then it is no plan for this search.
-  const bool loadable = !pickupOrder || std::all_of(greedy.bins.begin(), greedy.bins.end(),
-                                                    [&](const PackedBin& bin) {
-                                                      return keepsPickupOrder(bin, items);
-                                                    });
+  // pack's decoder knows no load limits either.
+  const bool loadable =
+      std::all_of(greedy.bins.begin(), greedy.bins.end(), [&](const PackedBin& bin) {
+        return (!pickupOrder || keepsPickupOrder(bin, items)) && keepsLoadLimits(bin, items);
+      });
   if (loadable) candidates.push_back(std::move(greedy));
   return candidates;
 }

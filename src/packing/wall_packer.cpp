@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "packing/load_limits.hpp"
 #include "packing/pickup_order.hpp"
 
 namespace stowra {
@@ -56,7 +57,10 @@ std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item, WallR
 
 WallPacker::WallPacker(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
                        std::vector<std::int32_t> typePreference)
-    : items_(items), binTypes_(binTypes), typePreference_(std::move(typePreference)) {}
+    : items_(items),
+      binTypes_(binTypes),
+      typePreference_(std::move(typePreference)),
+      limitedLoads_(anyLoadLimit(items)) {}
 
 bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex) {
   const ItemSpec& item = items_[static_cast<std::size_t>(itemIndex)];
@@ -68,15 +72,26 @@ bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex) {
   const bool mixed = pickupOrder && !bin.placements.empty() &&
                      (factoryAt(bin.placements.front()) != item.factory ||
                       factoryAt(bin.placements.back()) != item.factory);
+  // A raised place may overload a box below; a bin with nothing in it has no raised place.
+  const bool loaded = limitedLoads_ && !bin.placements.empty();
   FitFilter allowed;
   // Gathered at the first place asked about: most bins of a long plan are full and are
   // passed over before any.
   std::optional<PickupGuard> guard;
-  if (mixed) {
+  std::optional<LoadGuard> loads;
+  if (mixed || loaded) {
     allowed = [&](const WallFit& fit) {
-      if (!guard) guard.emplace(bin, items_, item.factory);
       const Placement at{itemIndex, fit.space.x, fit.space.y, fit.space.z, fit.rotation};
-      return guard->allows(boxOf(at, item));
+      const Box box = boxOf(at, item);
+      if (mixed) {
+        if (!guard) guard.emplace(bin, items_, item.factory);
+        if (!guard->allows(box)) return false;
+      }
+      if (loaded && fit.space.z > 0) {
+        if (!loads) loads.emplace(bin, items_);
+        if (!loads->allows(box, item.weight)) return false;
+      }
+      return true;
     };
   }
   const auto fit = wallFit(bin, item, rule, allowed);

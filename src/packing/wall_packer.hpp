@@ -45,7 +45,8 @@ std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item,
 // open bin (in opening order) that holds it. A new bin takes the next type of `typeSequence`,
 // then `typePreference.front()`; when the item does not fit an empty bin of that type, the
 // other types in `typePreference` order are tried. An item no type holds is left out and opens
-// nothing. Free spaces are kept, so the bins can be packed further.
+// nothing. No item is placed where it would put more than its max_load on a box below. Free
+// spaces are kept, so the bins can be packed further.
 class WallPacker {
  public:
   WallPacker(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
@@ -74,6 +75,8 @@ class WallPacker {
   const std::vector<ItemSpec>& items_;
   const std::vector<BinType>& binTypes_;
   std::vector<std::int32_t> typePreference_;
+  // Some item has a max_load: then no place may put more than that on it (see LoadGuard).
+  bool limitedLoads_ = false;
   FreeSpaceWorkspace workspace_;
 };
 

@@ -37,6 +37,10 @@ ItemSpec makeItemSpec(const ItemRow& row, std::size_t index) {
   if (!std::isfinite(row.weight)) {
     failItem(index, "weight must be finite, got " + formatNumber(row.weight));
   }
+  if (row.maxLoad && !(std::isfinite(*row.maxLoad) && *row.maxLoad >= 0.0)) {
+    failItem(index,
+             "max_load must be a finite number, 0 or more, got " + formatNumber(*row.maxLoad));
+  }
 
   ItemSpec item;
   item.id = row.id;
@@ -47,6 +51,7 @@ ItemSpec makeItemSpec(const ItemRow& row, std::size_t index) {
   item.weight = row.weight;
   item.factory = row.factory;
   item.stackable = row.stackable;
+  if (row.maxLoad) item.maxLoad = *row.maxLoad;
   if (row.l > MAX_TURNABLE_LENGTH || row.l == row.w) {
     item.allowedRotations = {0};
   } else {

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +22,8 @@ struct ItemSpec {
   double weight = 0.0;
   std::int32_t factory = 0;
   bool stackable = true;
+  // The most weight that may rest on the item; infinite for no limit.
+  double maxLoad = std::numeric_limits<double>::infinity();
   std::vector<std::int32_t> allowedRotations;  // {0} or {0, 1}
 };
 
@@ -32,6 +36,7 @@ struct ItemRow {
   double weight = 0.0;
   std::int32_t factory = 0;
   bool stackable = true;
+  std::optional<double> maxLoad;  // none: no limit
 };
 
 // Fails with "Item #<index>: <field> must be positive, got <value>" unless value > 0.

@@ -20,7 +20,7 @@ std::vector<ItemSpec> flatItems(const std::vector<std::pair<double, double>>& ba
   std::vector<ItemSpec> items;
   for (const auto& [l, w] : bases) {
     items.push_back(makeItemSpec(
-        ItemRow{static_cast<std::int32_t>(items.size()), l, w, 10, 1, 1, true}, items.size()));
+        ItemRow{static_cast<std::int32_t>(items.size()), l, w, 10, 1, 1, true, {}}, items.size()));
   }
   return items;
 }

@@ -1,9 +1,11 @@
 #include <doctest/doctest.h>
 
+#include <limits>
 #include <vector>
 
 #include "optimize/plan_balance.hpp"
 #include "packing/load_balance.hpp"
+#include "packing/load_limits.hpp"
 #include "packing/pickup_order.hpp"
 #include "packing/wall_packer.hpp"
 #include "test_support.hpp"
@@ -90,4 +92,54 @@ TEST_CASE("a container that moving cannot balance is loaded again, shorter, and 
   std::vector<PackedBin> untouched{bin};
   balanceBins(untouched, packer, items, types, 1.0);
   CHECK(untouched[0].placements[2].x == 90.0);
+}
+
+TEST_CASE("a box's weight and what rests on it is shared by contact area, down the chain") {
+  // A and B (x 0-10 and 10-20) carry C (x 5-20): 50 cm2 of C's bottom on A, 100 on B, so A
+  // takes a third of C's weight and of everything on C. D (3 kg) stands on C alone.
+  const std::vector<ItemSpec> items{makeItem(10, 10, 10, 1), makeItem(10, 10, 10, 1),
+                                    makeItem(15, 10, 10, 6), makeItem(15, 10, 10, 3)};
+  PackedBin bin = openBin({BinType{"B", 20, 10, 40, 1, 0, true}}, 0, 0);
+  bin.placements = {Placement{0, 0, 0, 0, 0}, Placement{1, 10, 0, 0, 0}, Placement{2, 5, 0, 10, 0},
+                    Placement{3, 5, 0, 20, 0}};
+  const std::vector<double> loads = restingLoads(bin, items);
+  REQUIRE(loads.size() == 4);
+  CHECK(loads[0] == doctest::Approx(3.0));  // (6 + 3) / 3
+  CHECK(loads[1] == doctest::Approx(6.0));
+  CHECK(loads[2] == doctest::Approx(3.0));
+  CHECK(loads[3] == 0.0);
+
+  // With A limited to 3.5 kg, a box on D passes a third of its weight down to A: 1 kg keeps A
+  // at 3 1/3, 2 kg would put 3 2/3 on it.
+  std::vector<ItemSpec> limited = items;
+  limited[0].maxLoad = 3.5;
+  CHECK(keepsLoadLimits(bin, limited));
+  const LoadGuard guard(bin, limited);
+  const Box onTop{5, 0, 30, 20, 10, 40};
+  CHECK(guard.allows(onTop, 1.0));
+  CHECK_FALSE(guard.allows(onTop, 2.0));
+  CHECK(guard.allows(Box{0, 0, 0, 5, 10, 10}, 100.0));  // on the floor: rests on nothing
+  limited[0].maxLoad = 2.5;
+  CHECK_FALSE(keepsLoadLimits(bin, limited));
+}
+
+TEST_CASE("a box too heavy for the box it would stand on goes on the floor") {
+  // The wall rule stacks the 5 kg box on the first (its place is further back than the floor
+  // beside it) unless the first may carry less than 5 kg.
+  const std::vector<BinType> types{BinType{"B", 20, 10, 20, 1, 0, true}};
+  struct Case {
+    double maxLoad;
+    double z;
+  };
+  for (const Case c : {Case{std::numeric_limits<double>::infinity(), 10}, Case{5, 10},
+                       Case{4.99, 0}, Case{0, 0}}) {
+    std::vector<ItemSpec> items{makeItem(10, 10, 10, 1), makeItem(10, 10, 10, 5)};
+    items[0].maxLoad = c.maxLoad;
+    WallPacker packer(items, types, {0});
+    const std::vector<PackedBin> bins = packer.pack(std::vector<std::int32_t>{0, 1}, {});
+    REQUIRE(bins.size() == 1);
+    REQUIRE(bins[0].placements.size() == 2);
+    CHECK(bins[0].placements[1].z == c.z);
+    CHECK(keepsLoadLimits(bins[0], items));
+  }
 }

@@ -16,7 +16,7 @@ namespace stowra::testing {
 using Genes = std::vector<std::int32_t>;
 
 inline ItemSpec makeItem(double l, double w, double h, double weight = 1.0, bool stackable = true) {
-  return makeItemSpec(ItemRow{0, l, w, h, weight, 0, stackable}, 0);
+  return makeItemSpec(ItemRow{0, l, w, h, weight, 0, stackable, {}}, 0);
 }
 
 inline Individual individualWith(Genes order, Genes rotations, Genes binTypeSequence) {
@@ -59,7 +59,7 @@ inline RandomProblem randomProblem(std::mt19937& rng, int maxItems = 40, double 
   auto side = [&] { return draw(0, 3) == 0 ? double(draw(1, 9)) : sizes[draw(0, 4)]; };
   for (int i = 0, count = draw(1, maxItems); i < count; ++i) {
     problem.items.push_back(makeItemSpec(
-        ItemRow{i, side(), side(), side(), double(draw(0, 12)), i % 3, draw(0, 4) != 0}, i));
+        ItemRow{i, side(), side(), side(), double(draw(0, 12)), i % 3, draw(0, 4) != 0, {}}, i));
     problem.order.push_back(i);
     problem.rotations.push_back(problem.items.back().allowedRotations.size() == 2 ? draw(0, 1) : 0);
   }

@@ -133,3 +133,46 @@ def pickup_order_breaks(problem: dict[str, Any], result: dict[str, Any]) -> list
                 if items[later]["factory"] > items[earlier]["factory"] and must_load_before(later_box, earlier_box):
                     breaks.append((row["id"], later, earlier))
     return breaks
+
+
+def _contact(upper: tuple[float, ...], lower: tuple[float, ...]) -> float:
+    """The area of ``upper``'s bottom on ``lower``'s top; 0 unless they touch."""
+    if upper[2] <= 1e-6 or abs(lower[5] - upper[2]) > 1e-6:
+        return 0.0
+    along = min(upper[3], lower[3]) - max(upper[0], lower[0])
+    across = min(upper[4], lower[4]) - max(upper[1], lower[1])
+    return along * across if along > 0 and across > 0 else 0.0
+
+
+def _loads(weights: list[float], boxes: list[tuple[float, ...]]) -> list[float]:
+    """What rests on each box, pulled from the boxes standing on it: each passes down its
+    weight and its own load, shared by contact area among the boxes under it."""
+    memo: dict[int, float] = {}
+
+    def load_on(k: int) -> float:
+        if k not in memo:
+            total = 0.0
+            for j, upper in enumerate(boxes):
+                area = _contact(upper, boxes[k])
+                if area > 0:
+                    footing = sum(_contact(upper, other) for other in boxes)
+                    total += (weights[j] + load_on(j)) * area / footing
+            memo[k] = total
+        return memo[k]
+
+    return [load_on(k) for k in range(len(boxes))]
+
+
+def overloaded_items(problem: dict[str, Any], result: dict[str, Any]) -> list[tuple[int, int, float]]:
+    """(container, item, weight on it) for every item carrying more than its ``max_load``."""
+    items = problem["itemTable"]
+    over = []
+    for row in result["packingTable"]:
+        indices = [p["itemIndex"] for p in row["items"]]
+        boxes = [placed_box(items[p["itemIndex"]], p) for p in row["items"]]
+        loads = _loads([items[index]["weight"] for index in indices], boxes)
+        for index, load in zip(indices, loads, strict=True):
+            limit = items[index].get("max_load")
+            if limit is not None and load > limit + 1e-6 * max(1.0, limit):
+                over.append((row["id"], index, load))
+    return over

@@ -10,7 +10,14 @@ from typing import Any
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-from plan_checks import check_factory_order, check_plan, fits_some_type, pickup_order_breaks, unbalanced_containers
+from plan_checks import (
+    check_factory_order,
+    check_plan,
+    fits_some_type,
+    overloaded_items,
+    pickup_order_breaks,
+    unbalanced_containers,
+)
 from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem
 
 import stowra
@@ -27,7 +34,10 @@ def without_time(result: dict[str, Any]) -> dict[str, Any]:
 def problems(draw: st.DrawFn) -> dict[str, Any]:
     def one(i: int) -> dict[str, Any]:
         l, w, h, weight = (float(draw(st.integers(*bounds))) for bounds in [(10, 130)] * 3 + [(1, 900)])
-        return item(i, l=l, w=w, h=h, weight=weight, factory=draw(st.integers(1, 3)), stackable=draw(st.booleans()))
+        row = item(i, l=l, w=w, h=h, weight=weight, factory=draw(st.integers(1, 3)), stackable=draw(st.booleans()))
+        # No limit (the key left out or None) or one from nothing at all to several boxes' weight.
+        limit = draw(st.one_of(st.just("absent"), st.none(), st.integers(0, 2500).map(float)))
+        return row if limit == "absent" else row | {"max_load": limit}
 
     items = [one(i) for i in range(draw(st.integers(1, 40)))]
     kinds = draw(st.lists(st.sampled_from([CONTAINER_20GP, CONTAINER_40GP]), min_size=1, max_size=3))
@@ -57,6 +67,7 @@ def test_plans_keep_the_loading_rules_and_place_every_item_that_fits(load: dict[
     # A container no loading balances is still returned, and the report says so.
     warned = {f["id"] for f in container_figures(result, load) if any("one half" in w for w in f["warnings"])}
     assert warned == set(unbalanced_containers(load, result))
+    assert overloaded_items(load, result) == []
 
 
 # pack: before the first candidate, and while the initial population is built or decoded;

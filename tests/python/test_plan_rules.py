@@ -11,15 +11,24 @@ from typing import Any
 
 import pytest
 from cli_plans import shelf_pack
-from plan_checks import check_plan, must_load_before, pickup_order_breaks, placed_box, unbalanced_containers
+from plan_checks import (
+    check_plan,
+    must_load_before,
+    overloaded_items,
+    pickup_order_breaks,
+    placed_box,
+    unbalanced_containers,
+)
 from problems import CONTAINER_20GP, container, item, problem
 
 import stowra
 from stowra import cli
 from stowra.examples import example_json
-from stowra.files import parse_json_shipment
+from stowra.files import ShipmentError, parse_csv_tables, parse_json_shipment, parse_shipment_object
+from stowra.item_rows import explain
 from stowra.loading_list import MIXED_NOTE, loading_rows
 from stowra.report import container_figures, left_out_reason
+from stowra.searches import run_search
 from stowra.service.plans import ClientError, check_options
 from stowra.service.settings import Settings
 
@@ -168,3 +177,70 @@ def test_the_command_line_refuses_a_balance_limit_in_one_line(
     path.write_text(json.dumps(problem()))
     assert cli.main(["pack", str(path), "--balance-limit", value]) == 2
     assert capsys.readouterr().err.count("\n") == 1
+
+
+# A container just one box long and wide and two boxes high: two boxes share it only stacked,
+# so whether the lower box may carry the upper one's 12.5 kg decides between one and two.
+TOWER = container(id="tower", l=60.0, w=40.0, h=60.0)
+
+
+@pytest.mark.parametrize(("limit", "containers"), [(None, 1), (12.5, 1), (12.4, 2), (0.0, 2)])
+def test_a_box_stands_on_another_only_within_its_max_load(limit: float | None, containers: int) -> None:
+    load = problem(items=[item(i, max_load=limit) for i in range(2)], bins=[TOWER])
+    result = stowra.optimize(load, threads=1)
+    check_plan(load, result)
+    assert result["totalBins"] == containers
+    assert overloaded_items(load, result) == []
+
+
+def test_pack_ignores_max_load_and_the_report_lists_the_box_loaded_beyond_it() -> None:
+    plain = problem(items=[item(i) for i in range(2)], bins=[TOWER])
+    limited = problem(items=[item(i, max_load=0.0) for i in range(2)], bins=[TOWER])
+    kept = {key: value for key, value in stowra.pack(plain, pop_size=4, generations=1, threads=1).items()}
+    result = stowra.pack(limited, pop_size=4, generations=1, threads=1)
+    assert {k: v for k, v in result.items() if k != "elapsedSeconds"} == {
+        k: v for k, v in kept.items() if k != "elapsedSeconds"
+    }
+    # One container, so one box stands on the other and carries its 12.5 kg.
+    assert result["totalBins"] == 1
+    (lower,) = [p["itemIndex"] for p in result["packingTable"][0]["items"] if p["z"] == 0]
+    assert overloaded_items(limited, result) == [(1, lower, 12.5)]
+    (warning,) = container_figures(result, limited)[0]["warnings"]
+    assert warning == f"loaded beyond their limit: item {100 + lower} carries 12.5 kg (max_load 0.0)"
+    assert container_figures(result, plain)[0]["warnings"] == []
+
+
+@pytest.mark.parametrize("value", [-1.0, math.nan, math.inf])
+def test_a_bad_max_load_is_refused_by_optimize_naming_the_row(value: float) -> None:
+    load = problem(items=[item(0), item(1, max_load=value)], bins=[TOWER])
+    with pytest.raises(ValueError) as refused:
+        run_search(load, search="optimize", threads=1)
+    text, _ = explain(str(refused.value), load)
+    assert text == f"item 101 (row 2): max_load must be a finite number, 0 or more, got {value:g}"
+    # pack has no load rule and passes the column over.
+    assert stowra.pack(load, pop_size=4, generations=1, threads=1)["totalBins"] == 1
+
+
+@pytest.mark.parametrize(
+    ("cell", "error"),
+    [
+        ("-5", "items.csv:3:26: item 101 (row 2): max_load: expected 0 or more, got -5"),
+        ("inf", "items.csv:3:26: item 101 (row 2): max_load: expected a number, got 'inf'"),
+        ("", None),
+        ("40", None),
+    ],
+)
+def test_the_readers_take_max_load_as_an_optional_column(cell: str, error: str | None) -> None:
+    items = f"id,l,w,h,weight,factory,stackable,max_load\n100,60,40,30,12.5,1,true,\n101,60,40,30,12.5,1,true,{cell}\n"
+    bins = "id,l,w,h,cost,weight_limit,available\ntower,60,40,60,1000,28000,true\n"
+    if error is not None:
+        with pytest.raises(ShipmentError) as refused:
+            parse_csv_tables(items, "items.csv", bins, "containers.csv")
+        assert str(refused.value) == error
+        return
+    shipment = parse_csv_tables(items, "items.csv", bins, "containers.csv")
+    assert [row.get("max_load") for row in shipment.input["itemTable"]] == [None, float(cell) if cell else None]
+    assert "max_load" not in shipment.input["itemTable"][0] and not shipment.warnings
+    # A JSON null is no limit either.
+    document = {"itemTable": [item(0, max_load=None)], "binTable": [TOWER]}
+    assert "max_load" not in parse_shipment_object(document, "shipment").input["itemTable"][0]

@@ -43,7 +43,11 @@ ITEM_COLUMNS: dict[str, Kind] = {
     "factory": "int",
     "stackable": "bool",
     "quantity": "count",
+    # The most weight that may rest on the item; absent, empty or null for no limit.
+    "max_load": "float",
 }
+# Columns a row may leave out: an empty value is the same as none.
+_OPTIONAL = frozenset({"max_load"})
 BIN_COLUMNS: dict[str, Kind] = {
     "id": "str",
     "l": "float",
@@ -262,6 +266,13 @@ def _check_container(
     first[row["id"]] = f"row {index + 1}"
 
 
+def _check_item(part: RawTable, index: int, row: Mapping[str, Any]) -> None:
+    """Refuse a negative max_load: no item carries less than nothing."""
+    limit = row.get("max_load")
+    if limit is not None and limit < 0:
+        raise part.fail(index, "max_load", f"expected 0 or more, got {limit:g}")
+
+
 def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
     """Convert and expand raw rows into a ``Shipment``."""
     warnings: list[str] = []
@@ -289,12 +300,18 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
                     if key not in unknown:
                         unknown.append(key)
                     continue
+                if key in _OPTIONAL and (
+                    value is None or (isinstance(value, str) and not value.strip())
+                ):
+                    continue
                 try:
                     row[key] = convert(value, kind, part.from_text)
                 except ValueError as error:
                     raise part.fail(index, key, str(error)) from None
             if table == "binTable":
                 _check_container(part, index, row, first_rows)
+            else:
+                _check_item(part, index, row)
             count = row.pop("quantity", 1)
             if table == "itemTable" and len(tables[table]) + count > MAX_ITEMS:
                 message = f"more than {MAX_ITEMS} items in the shipment; split it into several"
