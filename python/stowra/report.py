@@ -106,22 +106,14 @@ def _source(sources: Sequence[RowSource] | None, index: int) -> RowSource | None
     return sources[index] if sources is not None and index < len(sources) else None
 
 
-def format_left_out(
-    indices: Sequence[int],
-    items: Sequence[Mapping[str, Any]],
-    sources: Sequence[RowSource] | None = None,
-) -> str:
-    """``id 203 (x2) (items.csv line 7), id 9 (...)``: left-out items grouped by their row."""
-    groups: Counter[tuple[Any, str]] = Counter()
-    for index in indices:
-        source = _source(sources, index)
-        where = source.where() if source is not None else f"itemTable[{index}]"
-        groups[(items[index].get("id"), where)] += 1
+def format_left_out(rows: Sequence[Mapping[str, Any]]) -> str:
+    """``id 203 (x2) (items.csv line 7): reason; id 9 (...): reason``: the rows of
+    ``left_out_rows`` on one line."""
     parts = []
-    for (item_id, where), count in groups.items():
-        times = f" (x{count})" if count > 1 else ""
-        parts.append(f"id {item_id}{times} ({where})")
-    return ", ".join(parts)
+    for row in rows:
+        times = f" (x{row['count']})" if row["count"] > 1 else ""
+        parts.append(f"id {row['id']}{times} ({row['source']}): {row['reason']}")
+    return "; ".join(parts)
 
 
 def _number(value: float, decimals: int = 0) -> str:
@@ -381,7 +373,7 @@ def format_report(
     lines += warnings
     if missing and show_left_out:
         lines.append(f"Left out: {len(missing)} item{'s' if len(missing) != 1 else ''}:")
-        for row in left_out_rows(result, problem, sources, search):
-            times = f" (x{row['count']})" if row["count"] > 1 else ""
-            lines.append(f"  id {row['id']}{times} ({row['source']}): {row['reason']}")
+        lines += [
+            "  " + format_left_out([row]) for row in left_out_rows(result, problem, sources, search)
+        ]
     return "\n".join(lines) + "\n"

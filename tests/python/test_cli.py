@@ -140,7 +140,8 @@ def test_report_and_left_out_items(capsys: Capture, flag: str, code: int, level:
     ]
     assert "Total: 2 containers (2 x 20GP), cost 3,000, utilization 5.7%, 4 of 7 items" in out
     assert "first two available container types (20GP, 40GP); 40HC will not be used" in err
-    left = "3 of 7 items left out: id 2 (x2) (s.json line 3), id 6 (s.json line 7)"
+    room = "no room left within the weight limits of the containers the plan could afford, or the time limit"
+    left = f"3 of 7 items left out: id 2 (x2) (s.json line 3): {room}; id 6 (s.json line 7): {room}"
     assert err.splitlines()[-1] == f"stowra: {level}: {left}"
 
 

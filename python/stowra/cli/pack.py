@@ -22,7 +22,7 @@ from stowra.cli.common import (
 from stowra.files import Shipment, load_shipment
 from stowra.item_rows import explain_for
 from stowra.native_output import native_stdout_to
-from stowra.report import format_left_out, format_report, left_out, unused_types_note
+from stowra.report import format_left_out, format_report, left_out, left_out_rows, unused_types_note
 from stowra.searches import DEFAULT_BALANCE_LIMIT
 
 
@@ -112,7 +112,8 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
 
     missing = left_out(result, len(shipment.input["itemTable"]))
     if missing:
-        listed = format_left_out(missing, shipment.input["itemTable"], shipment.item_sources)
+        rows = left_out_rows(result, shipment.input, shipment.item_sources, args.search)
+        listed = format_left_out(rows)
         level = "error" if args.strict else "warning"
         total = len(shipment.input["itemTable"])
         say(sys.stderr, f"{level}: {len(missing)} of {total} items left out: {listed}")
