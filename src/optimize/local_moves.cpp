@@ -105,6 +105,58 @@ std::optional<LocalMove> repackMove(const std::vector<PackedBin>& bins, const Mo
   return move;
 }
 
+// Moves the items of bin `victim` into the others, first fit in list order, each after what
+// the bin holds and never behind a later factory: the bins changed (in list order) and the
+// victim last, which the move drops. An item that finds no place ends the move (nullopt), or
+// with `rest` is kept there, and then only bins fuller than the victim take items. Bins are
+// copied only once an item goes in.
+std::optional<LocalMove> movedOut(const std::vector<PackedBin>& bins, std::size_t victim,
+                                  WallPacker& packer, const std::vector<ItemSpec>& items,
+                                  std::vector<std::int32_t>* rest) {
+  std::vector<std::optional<PackedBin>> copies(bins.size());
+  std::vector<WallPacker::Misfits> misfits(bins.size());
+  LocalMove move;
+  for (const Placement& placement : bins[victim].placements) {
+    const ItemSpec& item = items[static_cast<std::size_t>(placement.itemIndex)];
+    bool placed = false;
+    for (std::size_t b = 0; b < bins.size() && !placed; ++b) {
+      if (b == victim || misfits[b].rulesOut(item)) continue;
+      // Load moved in part only goes to fuller bins: the plan's load gathers in fewer.
+      if (rest && !(bins[b].spaceUtilization > bins[victim].spaceUtilization)) continue;
+      const PackedBin& current = copies[b] ? *copies[b] : bins[b];
+      // A bin already loading a later factory cannot take this one behind it.
+      if (!current.placements.empty() &&
+          items[static_cast<std::size_t>(current.placements.back().itemIndex)].factory >
+              item.factory) {
+        continue;
+      }
+      if (!copies[b]) {
+        if (!wallFit(bins[b], item, packer.rule)) {
+          misfits[b].add(item);
+          continue;
+        }
+        copies[b] = bins[b];
+      }
+      PackedBin* target = &*copies[b];
+      placed =
+          packer.placeInAny(std::span<PackedBin*>(&target, 1),
+                            std::span<WallPacker::Misfits>(&misfits[b], 1), placement.itemIndex);
+      if (placed &&
+          std::find(move.positions.begin(), move.positions.end(), b) == move.positions.end()) {
+        move.positions.push_back(b);
+      }
+    }
+    if (!placed) {
+      if (!rest) return std::nullopt;
+      rest->push_back(placement.itemIndex);
+    }
+  }
+  std::sort(move.positions.begin(), move.positions.end());
+  for (const std::size_t b : move.positions) move.built.push_back(std::move(*copies[b]));
+  move.positions.push_back(victim);
+  return move;
+}
+
 }  // namespace
 
 std::vector<PackedBin> applyMove(const std::vector<PackedBin>& bins, const LocalMove& move) {
@@ -164,6 +216,29 @@ MoveDraw drawMove(const std::vector<PackedBin>& bins, std::mt19937& rng) {
   return draw;
 }
 
+std::optional<LocalMove> emptyMove(const std::vector<PackedBin>& bins, std::size_t victim,
+                                   WallPacker& packer, const std::vector<ItemSpec>& items) {
+  return movedOut(bins, victim, packer, items, nullptr);
+}
+
+std::optional<LocalMove> thinMove(const std::vector<PackedBin>& bins, std::size_t victim,
+                                  WallPacker& packer, const std::vector<ItemSpec>& items,
+                                  const std::vector<BinType>& binTypes) {
+  std::vector<std::int32_t> rest;
+  std::optional<LocalMove> move = movedOut(bins, victim, packer, items, &rest);
+  if (!move || rest.empty()) return move;
+  if (rest.size() == bins[victim].placements.size()) return std::nullopt;  // nothing moved
+  // What stays is loaded again, into the cheapest types that hold it: the first of its bins
+  // takes the victim's place.
+  std::vector<PackedBin> left = packer.pack(rest, std::vector<std::int32_t>{});
+  retypeBins(left, packer, items, binTypes);
+  std::size_t placed = 0;
+  for (const PackedBin& bin : left) placed += bin.placements.size();
+  if (placed != rest.size()) return std::nullopt;
+  for (PackedBin& bin : left) move->built.push_back(std::move(bin));
+  return move;
+}
+
 std::size_t movedItems(const std::vector<PackedBin>& bins, const MoveDraw& draw) {
   if (bins.empty()) return 0;
   if (draw.kind == MoveDraw::Kind::EMPTY) return bins[draw.first].placements.size();
@@ -179,50 +254,9 @@ std::optional<LocalMove> makeMove(const std::vector<PackedBin>& bins, const Move
   if (bins.empty()) return std::nullopt;
   if (draw.kind == MoveDraw::Kind::EMPTY) {
     if (bins[draw.first].cost < 0) return std::nullopt;  // a bin that pays for itself stays
-    return emptyMove(bins, draw.first, packer, items);
+    return thinMove(bins, draw.first, packer, items, binTypes);
   }
   return repackMove(bins, draw, packer, items, binTypes);
-}
-
-std::optional<LocalMove> emptyMove(const std::vector<PackedBin>& bins, std::size_t victim,
-                                   WallPacker& packer, const std::vector<ItemSpec>& items) {
-  std::vector<std::optional<PackedBin>> copies(bins.size());
-  std::vector<WallPacker::Misfits> misfits(bins.size());
-  LocalMove move;
-  for (const Placement& placement : bins[victim].placements) {
-    const ItemSpec& item = items[static_cast<std::size_t>(placement.itemIndex)];
-    bool placed = false;
-    for (std::size_t b = 0; b < bins.size() && !placed; ++b) {
-      if (b == victim || misfits[b].rulesOut(item)) continue;
-      const PackedBin& current = copies[b] ? *copies[b] : bins[b];
-      // A bin already loading a later factory cannot take this one behind it.
-      if (!current.placements.empty() &&
-          items[static_cast<std::size_t>(current.placements.back().itemIndex)].factory >
-              item.factory) {
-        continue;
-      }
-      if (!copies[b]) {
-        if (!wallFit(bins[b], item, packer.rule)) {
-          misfits[b].add(item);
-          continue;
-        }
-        copies[b] = bins[b];
-      }
-      PackedBin* target = &*copies[b];
-      placed =
-          packer.placeInAny(std::span<PackedBin*>(&target, 1),
-                            std::span<WallPacker::Misfits>(&misfits[b], 1), placement.itemIndex);
-      if (placed &&
-          std::find(move.positions.begin(), move.positions.end(), b) == move.positions.end()) {
-        move.positions.push_back(b);
-      }
-    }
-    if (!placed) return std::nullopt;
-  }
-  std::sort(move.positions.begin(), move.positions.end());
-  for (const std::size_t b : move.positions) move.built.push_back(std::move(*copies[b]));
-  move.positions.push_back(victim);
-  return move;
 }
 
 }  // namespace stowra

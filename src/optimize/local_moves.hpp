@@ -33,7 +33,7 @@ std::vector<PackedBin> applyMove(const std::vector<PackedBin>& bins, const Local
 struct MoveDraw {
   enum class Kind : std::int32_t {
     REPACK,  // load the items of a few neighbouring bins again, in a new order and new types
-    EMPTY,   // move every item of one of the emptiest bins into the others
+    EMPTY,   // move what fits of one of the emptiest bins into the others (see thinMove)
   };
   Kind kind = Kind::REPACK;
   std::size_t first = 0;  // the first bin touched (REPACK) or the bin emptied (EMPTY)
@@ -56,6 +56,12 @@ std::size_t movedItems(const std::vector<PackedBin>& bins, const MoveDraw& draw)
 // Makes the drawn move (a bin is emptied with the packer's rule, bins are repacked with the
 // draw's); nullopt when it cannot keep every item.
 std::optional<LocalMove> makeMove(const std::vector<PackedBin>& bins, const MoveDraw& draw,
+                                  WallPacker& packer, const std::vector<ItemSpec>& items,
+                                  const std::vector<BinType>& binTypes);
+
+// Moves what it can of bin `victim` into the fuller bins as emptyMove does, and loads the rest
+// again into the cheapest types that hold it; nullopt when nothing moves.
+std::optional<LocalMove> thinMove(const std::vector<PackedBin>& bins, std::size_t victim,
                                   WallPacker& packer, const std::vector<ItemSpec>& items,
                                   const std::vector<BinType>& binTypes);
 

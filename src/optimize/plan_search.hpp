@@ -57,7 +57,8 @@ inline constexpr std::size_t WHOLE_REPACK_ITEMS = 1000;
 
 // The search behind optimize: good starting orders (several sort keys, each with every wall
 // rule and two type choices, and pack's own decoder on the volume order), then rounds of
-// mutated children of the best plans so far, evaluated in parallel; finally every kept plan is
+// children of the best plans so far, evaluated in parallel (mutated orders loaded whole, or on
+// long shipments moves on a few containers); finally every kept plan is
 // improved (bins emptied into others, cheaper types) and the best one wins; its bins are then
 // balanced along their length. Every random draw
 // happens on the calling thread, so a seed and an effort give the same plan for any thread count.
