@@ -16,7 +16,20 @@ from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import pytest
-from service_helpers import ENDLESS, QUICK, example, fill, running_service, searching, small_disk, submit, wait_for
+from service_helpers import (
+    ENDLESS,
+    QUICK,
+    call,
+    example,
+    fill,
+    raw_request,
+    running_service,
+    searching,
+    serving,
+    small_disk,
+    submit,
+    wait_for,
+)
 
 from stowra import cli
 
@@ -124,39 +137,38 @@ def test_a_data_folder_in_use_or_read_only_is_refused_before_serving(tmp_path: P
 
 def test_connections_that_send_half_a_request_are_closed_and_the_service_still_answers(tmp_path: Path) -> None:
     limits = ["--max-connections", "20", "--header-timeout", "1", "--body-timeout", "1"]
-    command = [
-        sys.executable,
-        "-m",
-        "stowra",
-        "serve",
-        "--data",
-        str(tmp_path),
-        "--port",
-        "0",
-        "--workers",
-        "1",
-        *limits,
-    ]
-    with subprocess.Popen(command, text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as server:
-        try:
-            port = int(server.stdout.readline().split(":")[3].split("/")[0])
-            stalled = []
-            for n in range(40):
-                sock = socket.create_connection(("127.0.0.1", port), timeout=30)
-                half = (
-                    b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                    if n % 2
-                    else b"POST /api/plans HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{"
-                )
-                sock.sendall(half)
-                stalled.append(sock)
-            # Each is closed by the service: at once past the limit, else when its time is up.
-            for sock in stalled:
-                with sock, contextlib.suppress(ConnectionResetError):  # reset: closed unread
-                    assert sock.recv(4096) == b""
-            with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
-                assert json.load(answer)["status"] == "ok"
-        finally:
-            server.send_signal(signal.SIGINT)
-        assert server.wait(30) == 0
-        assert "Traceback" not in server.stderr.read()
+    with serving(tmp_path, *limits) as (port, server):
+        stalled = []
+        for n in range(40):
+            sock = socket.create_connection(("127.0.0.1", port), timeout=30)
+            half = (
+                b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                if n % 2
+                else b"POST /api/plans HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{"
+            )
+            sock.sendall(half)
+            stalled.append(sock)
+        # Each is closed by the service: at once past the limit, else when its time is up.
+        for sock in stalled:
+            with sock, contextlib.suppress(ConnectionResetError):  # reset: closed unread
+                assert sock.recv(4096) == b""
+        assert call(port, "GET", "/healthz")[1]["status"] == "ok"
+    assert "Traceback" not in server.said[1]  # type: ignore[attr-defined]
+
+
+@pytest.mark.parametrize(
+    "request_bytes",
+    [
+        b"NOT AN HTTP REQUEST\r\n\r\n",
+        b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nno colon in this header\r\n\r\n",
+        b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: -5\r\n\r\n",
+    ],
+    ids=["request line", "header", "content length"],
+)
+def test_a_malformed_request_is_answered_with_json_as_every_other_error(tmp_path: Path, request_bytes: bytes) -> None:
+    with serving(tmp_path) as (port, _):
+        head, _, body = raw_request(port, request_bytes).partition(b"\r\n\r\n")
+    lines = head.decode().split("\r\n")
+    assert lines[0] == "HTTP/1.1 400 Bad Request"
+    assert "content-type: application/json" in (line.lower() for line in lines)
+    assert json.loads(body) == {"error": "invalid HTTP request: the request line or a header is malformed"}
