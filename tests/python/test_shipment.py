@@ -7,7 +7,7 @@ from pathlib import Path
 
 import pytest
 
-from stowra.files import Shipment, ShipmentError, load_shipment
+from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
 
 BINS_CSV = "id,l,w,h,cost,weight_limit,available\n20GP,590,234,239,1500,28000,true\n"
 
@@ -130,3 +130,50 @@ def test_a_toml_file_may_name_a_csv_file_beside_an_inline_table(tmp_path: Path) 
     assert len(shipment.warnings) == 1 and "'colour'" in shipment.warnings[0]
     assert shipment.item_sources[0].where() == f"{tmp_path}/sub/i.csv line 2"
     assert shipment.bin_sources[0].line == 3
+
+
+class ScannedText(str):
+    """A text that adds up how many characters its searches were asked to look through."""
+
+    scanned = 0
+
+    def _span(self, start: int | None, end: int | None) -> None:
+        begin, stop, _ = slice(start, end).indices(len(self))
+        ScannedText.scanned += max(0, stop - begin)
+
+    def count(self, sub: str, start: int | None = None, end: int | None = None) -> int:  # type: ignore[override]
+        self._span(start, end)
+        return super().count(sub, start, end)
+
+    def find(self, sub: str, start: int | None = None, end: int | None = None) -> int:  # type: ignore[override]
+        self._span(start, end)
+        return super().find(sub, start, end)
+
+    def rfind(self, sub: str, start: int | None = None, end: int | None = None) -> int:  # type: ignore[override]
+        self._span(start, end)
+        return super().rfind(sub, start, end)
+
+
+def test_rows_deep_in_a_long_json_file_are_placed_on_their_lines_in_one_pass() -> None:
+    row = '{"id": %d, "l": 60, "w": 40, "h": 40, "weight": 10, "factory": 1, "stackable": true}'
+    pieces = ['{"binTable": [{"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500,\n']
+    pieces.append('"weight_limit": 28000, "available": true}],\n"itemTable": [\n')
+    lines, line = [], 1 + sum(piece.count("\n") for piece in pieces)
+    for n in range(3000):
+        # Rows alone on a line, two on one line, and rows broken over lines.
+        lines.append(line)
+        piece = row % n if n % 3 else (row % n).replace(", ", ",\n")
+        piece += "\n]}" if n == 2999 else ",\n" if n % 5 else ", "
+        pieces.append(piece)
+        line += piece.count("\n")
+    text = ScannedText("".join(pieces))
+    ScannedText.scanned = 0
+    shipment = parse_json_shipment(text, "long.json")
+    assert [source.line for source in shipment.item_sources] == lines
+    # Each character looked at a bounded number of times, not once per row before it.
+    assert ScannedText.scanned <= 3 * len(text), (ScannedText.scanned, len(text))
+    bad = ScannedText(text.replace('"id": 2998, "l": 60', '"id": 2998, "l": "x"'))
+    with pytest.raises(
+        ShipmentError, match=rf"^long.json:{lines[2998]}:\d+: item 2998 \(row 2999\): l: expected a number"
+    ):
+        parse_json_shipment(bad, "long.json")
