@@ -4,13 +4,13 @@ from __future__ import annotations
 
 import io
 import re
-import sys
 import zipfile
 from pathlib import Path
 from typing import Any
 
 import openpyxl
 import pytest
+from plan_checks import calls_made
 
 from stowra import cli
 from stowra.atomic_write import TEMPORARY_MARK
@@ -155,22 +155,6 @@ def test_a_workbook_claiming_more_than_a_shipment_needs_is_refused_before_it_is_
     with pytest.raises(ShipmentError) as refused:
         parse_workbook(bomb, "bomb.xlsx")
     assert str(refused.value) == f"bomb.xlsx{message}"
-
-
-def calls_made(action: Any) -> tuple[int, Any]:
-    """How many Python functions ``action`` called (its own work, counted, not timed), and what it returned."""
-    count = 0
-
-    def profile(_frame: Any, event: str, _arg: Any) -> None:
-        nonlocal count
-        count += event == "call"
-
-    sys.setprofile(profile)
-    try:
-        result = action()
-    finally:
-        sys.setprofile(None)
-    return count, result
 
 
 def test_a_sheet_claiming_every_column_costs_what_its_cells_cost() -> None:
