@@ -3,8 +3,10 @@
 from __future__ import annotations
 
 import contextlib
+import http.client
 import json
 import os
+import resource
 import signal
 import socket
 import sqlite3
@@ -172,3 +174,49 @@ def test_a_malformed_request_is_answered_with_json_as_every_other_error(tmp_path
     assert lines[0] == "HTTP/1.1 400 Bad Request"
     assert "content-type: application/json" in (line.lower() for line in lines)
     assert json.loads(body) == {"error": "invalid HTTP request: the request line or a header is malformed"}
+
+
+def test_running_out_of_file_descriptors_stops_no_planning(tmp_path: Path) -> None:
+    def few_descriptors() -> None:
+        hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+        resource.setrlimit(resource.RLIMIT_NOFILE, (128, hard))
+
+    with serving(tmp_path, "--header-timeout", "120", preexec_fn=few_descriptors) as (port, server):
+        status, job = call(port, "POST", "/api/plans", {"shipment": example(), "options": {**ENDLESS, "time_limit": 4}})
+        assert status == 202, job
+        while call(port, "GET", f"/api/plans/{job['id']}")[1]["progress"] is None:
+            time.sleep(0.1)
+        # A connection the service holds, to ask on once it has no descriptor left to accept.
+        probe = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+        probe.connect()
+        held = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(200)]
+        try:
+            # The search ends with no descriptor to open the store with: kept, and said so.
+            deadline = time.monotonic() + 60
+            while True:
+                probe.request("GET", "/healthz")
+                answer = probe.getresponse()
+                health = json.loads(answer.read())
+                if health.get("error") == "1 finished plan waits to be stored":
+                    break
+                assert time.monotonic() < deadline, f"the service never said its plan waits: {health}"
+                time.sleep(0.3)
+            assert answer.status == 503 and health["status"] == "unhealthy"
+        finally:
+            for sock in held:
+                sock.close()
+            probe.close()
+        # Descriptors back: the plan is stored, and the next one runs.
+        deadline = time.monotonic() + 60
+        while (plan := call(port, "GET", f"/api/plans/{job['id']}")[1])["status"] == "running":
+            assert time.monotonic() < deadline, plan
+            time.sleep(0.2)
+        assert plan["status"] == "done"
+        status, quick = call(port, "POST", "/api/plans", {"shipment": example(), "options": QUICK})
+        while (plan := call(port, "GET", f"/api/plans/{quick['id']}")[1])["status"] in ("queued", "running"):
+            assert time.monotonic() < deadline, plan
+            time.sleep(0.2)
+        assert plan["status"] == "done"
+        status, health = call(port, "GET", "/healthz")
+        assert (status, health["status"]) == (200, "ok")
+    assert "unable to open database file" in server.said[1]  # type: ignore[attr-defined]
