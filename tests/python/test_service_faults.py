@@ -220,3 +220,24 @@ def test_running_out_of_file_descriptors_stops_no_planning(tmp_path: Path) -> No
         status, health = call(port, "GET", "/healthz")
         assert (status, health["status"]) == (200, "ok")
     assert "unable to open database file" in server.said[1]  # type: ignore[attr-defined]
+
+
+def test_a_plan_deleted_while_its_picture_is_drawn_leaves_no_file(tmp_path: Path) -> None:
+    # Enough boxes that drawing them takes a good while: the DELETE lands in the middle.
+    items = [dict(id=n, l=30 + 5 * n, w=30, h=30, weight=5, factory=1, stackable=True, quantity=60) for n in range(8)]
+    bins = [dict(id="40HC", l=1203, w=234, h=269, cost=1800, weight_limit=90000, available=True)]
+    answers = []
+    with serving(tmp_path) as (port, _), ThreadPoolExecutor(1) as pool:
+        for _ in range(3):
+            status, job = call(
+                port, "POST", "/api/plans", {"shipment": {"itemTable": items, "binTable": bins}, "options": QUICK}
+            )
+            assert status == 202, job
+            while call(port, "GET", f"/api/plans/{job['id']}")[1]["status"] != "done":
+                time.sleep(0.1)
+            drawing = pool.submit(call, port, "GET", f"/api/plans/{job['id']}/picture.png")
+            time.sleep(0.5)
+            assert call(port, "DELETE", f"/api/plans/{job['id']}") == (200, {"id": job["id"], "deleted": True})
+            answers.append(drawing.result()[0])
+    assert 404 in answers  # deleted while drawn, at least once
+    assert sorted(path.name for path in tmp_path.glob("*/*")) == []
