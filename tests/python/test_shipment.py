@@ -3,6 +3,7 @@ errors pointing at the spot."""
 
 from __future__ import annotations
 
+import json
 from pathlib import Path
 
 import pytest
@@ -118,6 +119,53 @@ def test_values_are_converted_to_what_pack_takes(
 ) -> None:
     # repr tells 4 from 4.0 and True from 1.
     assert repr(load(tmp_path, files).input) == repr({"itemTable": items, "binTable": bins})
+
+
+def test_rows_that_share_their_keys_read_as_rows_read_one_by_one() -> None:
+    # Rows with the same keys are checked a column at a time; one row with a key of its own
+    # sends the table row by row. Both must give the same input and sources.
+    rows = [
+        {
+            "id": "SKU-1",
+            "l": 60,
+            "w": 40.5,
+            "h": 40,
+            "weight": 10,
+            "factory": 2,
+            "stackable": True,
+            "quantity": 3,
+            "max_load": 0,
+        },
+        {
+            "id": 17,
+            "l": 9007199254740993,
+            "w": 40,
+            "h": 1.5,
+            "weight": 0,
+            "factory": -1,
+            "stackable": False,
+            "quantity": 0,
+            "max_load": 2.5,
+        },
+        {
+            "id": " 42 ",
+            "l": 1e300,
+            "w": 40,
+            "h": 40,
+            "weight": 10,
+            "factory": 1,
+            "stackable": True,
+            "quantity": 1,
+            "max_load": 7,
+        },
+    ]
+    bins = [{"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500, "weight_limit": 28000, "available": True}]
+    together = parse_json_shipment(json.dumps({"itemTable": rows, "binTable": bins}, indent=1), "s.json")
+    apart = [*rows[:2], {**rows[2], "note": "x"}]
+    alone = parse_json_shipment(json.dumps({"itemTable": apart, "binTable": bins}, indent=1), "s.json")
+    assert repr(together.input) == repr(alone.input)
+    assert together.item_sources == alone.item_sources and len(together.item_sources) == 4
+    assert (together.warnings, len(alone.warnings)) == ([], 1)
 
 
 def test_a_toml_file_may_name_a_csv_file_beside_an_inline_table(tmp_path: Path) -> None:
