@@ -185,6 +185,8 @@ def parse_json_shipment(
         for index, row in enumerate(value):
             if type(row) is not dict:
                 raise fail(name, at(top, table), f"{table}[{index}] must be an object")
+        if table not in row_spans:  # not placed by the walk: rows without lines
+            return [(row, None) for row in value]
         # Each row's line counted on from the row before: one pass over the text.
         numbers: list[int | None] = []
         line, counted = 1, 0
@@ -195,7 +197,7 @@ def parse_json_shipment(
         return list(zip(value, numbers, strict=True))
 
     def locate(table: TableName, index: int, key: str | None) -> tuple[int, int] | None:
-        return at(row_spans[table][index], key)
+        return at(row_spans[table][index], key) if table in row_spans else None
 
     return _from_document(document, name, base, rows_of, locate, lambda key: at(top, key), confined)
 
