@@ -191,6 +191,8 @@ TEST_CASE("moves on a few bins keep every item, the bins they do not touch and t
     for (PackedBin& bin : packer.pack(chunk, {})) bins.push_back(std::move(bin));
   }
   REQUIRE(bins.size() >= 8);
+  // Later factories' bins first: first fit then meets them before any bin an item may join.
+  std::reverse(bins.begin(), bins.end());
   const auto same = [](const PackedBin& a, const PackedBin& b) {
     return a.binType == b.binType &&
            std::equal(a.placements.begin(), a.placements.end(), b.placements.begin(),
@@ -202,37 +204,44 @@ TEST_CASE("moves on a few bins keep every item, the bins they do not touch and t
   std::mt19937 rng(7);
   std::int32_t made = 0;
   std::int32_t emptied = 0;
-  for (std::int32_t draws = 0; draws < 60; ++draws) {
-    const MoveDraw draw = drawMove(bins, rng);
-    const auto move = makeMove(bins, draw, packer, items, types);
-    if (!move) continue;
-    ++made;
-    emptied += move->built.size() < move->positions.size() ? 1 : 0;
-    std::vector<PackedBin> changed = applyMove(bins, *move);
-    // The bins the move did not touch come through as they were, in their order.
-    std::size_t next = 0;
-    for (std::size_t b = 0; b < bins.size(); ++b) {
-      if (std::find(move->positions.begin(), move->positions.end(), b) != move->positions.end()) {
-        continue;
+  // Without the pickup rule only the moves keep each bin's factories in loading order.
+  for (const bool pickup : {true, false}) {
+    packer.pickupOrder = pickup;
+    // Drawn moves, then every bin emptied and thinned in turn.
+    for (std::size_t draws = 0; draws < 60 + 2 * bins.size(); ++draws) {
+      const std::size_t victim = (draws - 60) / 2;
+      const auto move = draws < 60       ? makeMove(bins, drawMove(bins, rng), packer, items, types)
+                        : draws % 2 == 0 ? emptyMove(bins, victim, packer, items)
+                                         : thinMove(bins, victim, packer, items, types);
+      if (!move) continue;
+      ++made;
+      emptied += move->built.size() < move->positions.size() ? 1 : 0;
+      std::vector<PackedBin> changed = applyMove(bins, *move);
+      // The bins the move did not touch come through as they were, in their order.
+      std::size_t next = 0;
+      for (std::size_t b = 0; b < bins.size(); ++b) {
+        if (std::find(move->positions.begin(), move->positions.end(), b) != move->positions.end()) {
+          continue;
+        }
+        while (next < changed.size() && !same(changed[next], bins[b])) ++next;
+        CHECK(next < changed.size());
       }
-      while (next < changed.size() && !same(changed[next], bins[b])) ++next;
-      CHECK(next < changed.size());
+      std::size_t placed = 0;
+      for (std::size_t b = 0; b < changed.size(); ++b) {
+        const PackedBin& bin = changed[b];
+        CHECK(bin.id == static_cast<std::int32_t>(b + 1));
+        placed += bin.placements.size();
+        CHECK(std::is_sorted(bin.placements.begin(), bin.placements.end(),
+                             [&](const Placement& p, const Placement& q) {
+                               return items[p.itemIndex].factory < items[q.itemIndex].factory;
+                             }));
+        CHECK((!pickup || keepsPickupOrder(bin, items)));
+        CHECK(keepsLoadLimits(bin, items));
+      }
+      CHECK(placed == items.size());
+      finishBins(changed, items);
+      CHECK(planFaults(items, changed).empty());
     }
-    std::size_t placed = 0;
-    for (std::size_t b = 0; b < changed.size(); ++b) {
-      const PackedBin& bin = changed[b];
-      CHECK(bin.id == static_cast<std::int32_t>(b + 1));
-      placed += bin.placements.size();
-      CHECK(std::is_sorted(bin.placements.begin(), bin.placements.end(),
-                           [&](const Placement& p, const Placement& q) {
-                             return items[p.itemIndex].factory < items[q.itemIndex].factory;
-                           }));
-      CHECK(keepsPickupOrder(bin, items));
-      CHECK(keepsLoadLimits(bin, items));
-    }
-    CHECK(placed == items.size());
-    finishBins(changed, items);
-    CHECK(planFaults(items, changed).empty());
   }
   CHECK(made > 0);
   CHECK(emptied > 0);
