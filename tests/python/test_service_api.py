@@ -14,7 +14,7 @@ import pytest
 from fastapi.testclient import TestClient
 from service_helpers import ENDLESS, QUICK, example, running_service, searching, submit, wait_for
 
-from stowra.examples import example_csv, example_json, example_workbook
+from stowra.examples import EXAMPLE_BINS, example_csv, example_json, example_workbook
 from stowra.files import parse_shipment_object
 from stowra.searches import run_search
 from stowra.service.plans import check_options
@@ -216,6 +216,28 @@ def test_a_search_left_to_its_own_time_limit_stays_within_the_services(
 ) -> None:
     options = check_options(given, Settings(max_time_limit=max_time_limit))
     assert (options["search"], options["time_limit"]) == (search, time_limit)
+
+
+@pytest.mark.parametrize("search, warned", [("exact", True), ("optimize", False)])
+def test_only_pack_is_warned_that_types_beyond_the_second_go_unused(
+    client: TestClient, search: str, warned: bool
+) -> None:
+    every_type = {**example(), "binTable": [{**row, "available": True} for row in EXAMPLE_BINS]}
+    answer = client.post("/api/plans", json={"shipment": every_type, "options": {**ENDLESS, "search": search}})
+    assert answer.status_code == 202, answer.text
+    client.delete(answer.json()["url"])
+    assert any("40HC will not be used" in text for text in answer.json()["warnings"]) == warned
+
+
+def test_the_options_served_are_each_searchs_own_defaults_within_the_services_limits(tmp_path: Path) -> None:
+    with running_service(tmp_path, max_time_limit=200) as client:
+        served = client.get("/api/options").json()
+    # As the README documents them; the exact search's 300 s is cut to this service's limit.
+    assert served["searches"]["optimize"]["time_limit"] == 60 and served["searches"]["exact"]["time_limit"] == 200
+    assert served["searches"]["exact"]["pop_size"] == 100 and served["defaults"]["effort"] == 2
+    assert served["defaults"] == served["searches"]["optimize"]
+    readers = {option["name"]: option["searches"] for option in served["options"]}
+    assert readers["effort"] == ["optimize"] and readers["generations"] == ["exact"]
 
 
 def test_a_token_guards_every_api_call_but_not_the_page(tmp_path: Path) -> None:

@@ -34,3 +34,15 @@ def test_stub_signatures_match_the_binding() -> None:
         named = [*zip(args.args, defaults, strict=True)] + [(ast.arg("*"), None)] * bool(args.kwonlyargs)
         named += zip(args.kwonlyargs, args.kw_defaults, strict=True)
         assert bound == [(arg.arg, "" if default is None else ast.unparse(default)) for arg, default in named]
+
+
+def test_the_option_table_gives_each_search_the_core_s_own_defaults() -> None:
+    # A caller of pack or optimize that sets nothing gets what every front end offers.
+    from stowra.searches import OPTIONS
+
+    for search, name in (("exact", "pack"), ("optimize", "optimize")):
+        first_line = inspect.getdoc(getattr(_core, name)).splitlines()[0]
+        parameters = first_line[first_line.index("(") + 1 : first_line.rindex(") ->")].split(", ")
+        bound = {p.split(":")[0]: ast.literal_eval(p.partition(" = ")[2]) for p in parameters if " = " in p}
+        table = {o.name: o.default_for(search) for o in OPTIONS if search in o.searches}
+        assert table == {key: bound[key] for key in table}

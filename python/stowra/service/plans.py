@@ -19,19 +19,13 @@ from stowra.files import (
     parse_shipment_object,
 )
 from stowra.report import container_figures, left_out_rows
-from stowra.searches import (
-    DEFAULT_BALANCE_LIMIT,
-    DEFAULT_EFFORT,
-    DEFAULT_PICKUP_ORDER,
-    DEFAULT_SEARCH,
-    DEFAULT_TIME_LIMITS,
-    SEARCHES,
-)
+from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH, OPTIONS, SEARCHES, defaults
 from stowra.service.settings import Settings
 
 __all__ = [
     "ClientError",
     "check_options",
+    "option_defaults",
     "outcome",
     "shipment_from_files",
     "shipment_from_object",
@@ -39,8 +33,6 @@ __all__ = [
     "sources_to_json",
     "table_rows",
 ]
-
-_INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 
 
 class ClientError(Exception):
@@ -82,18 +74,28 @@ def _time_limit(value: Any, settings: Settings) -> float:
     return float(value)
 
 
-def _balance_limit(value: Any, _settings: Settings) -> float:
-    if isinstance(value, bool) or not isinstance(value, int | float) or not 0.5 <= value <= 1:
-        raise ClientError(
-            400, f"options: balance_limit must be a number from 0.5 to 1, got {value!r}"
-        )
-    return float(value)
+def _share(name: str, low: float, high: float) -> Any:
+    def check(value: Any, _settings: Settings) -> float:
+        if (
+            isinstance(value, bool)
+            or not isinstance(value, int | float)
+            or not low <= value <= high
+        ):
+            raise ClientError(
+                400, f"options: {name} must be a number from {low:g} to {high:g}, got {value!r}"
+            )
+        return float(value)
+
+    return check
 
 
-def _pickup_order(value: Any, _settings: Settings) -> bool:
-    if not isinstance(value, bool):
-        raise ClientError(400, f"options: pickup_order must be true or false, got {value!r}")
-    return value
+def _switch(name: str) -> Any:
+    def check(value: Any, _settings: Settings) -> bool:
+        if not isinstance(value, bool):
+            raise ClientError(400, f"options: {name} must be true or false, got {value!r}")
+        return value
+
+    return check
 
 
 def _search(value: Any, _settings: Settings) -> str:
@@ -104,18 +106,26 @@ def _search(value: Any, _settings: Settings) -> str:
     return str(value)
 
 
-# Option: its check. A search the service runs must end, so time_limit is always bounded.
-_OPTION_CHECKS: dict[str, Any] = {
-    "search": _search,
-    "effort": _whole("effort", 0, 20),
-    "pop_size": _whole("pop_size", 1, 10_000),
-    "generations": _whole("generations", 0, 1_000_000),
-    "time_limit": _time_limit,
-    "threads": _whole("threads", 0, 1024),
-    "seed": _whole("seed", _INT32_MIN, _INT32_MAX),
-    "balance_limit": _balance_limit,
-    "pickup_order": _pickup_order,
-}
+def _check(option: Any) -> Any:
+    if option.kind is bool:
+        return _switch(option.name)
+    if option.kind is int:
+        return _whole(option.name, int(option.low), int(option.high))
+    if option.low_open:  # a time: a search the service runs must end, so it is always bounded
+        return _time_limit
+    return _share(option.name, option.low, option.high)
+
+
+# Option: its check, from the one table of search options.
+_OPTION_CHECKS: dict[str, Any] = {"search": _search, **{o.name: _check(o) for o in OPTIONS}}
+
+
+def option_defaults(settings: Settings, search: str = DEFAULT_SEARCH) -> dict[str, Any]:
+    """The options a plan of ``search`` runs with when it sets none, on this service."""
+    chosen = defaults(search)
+    chosen["threads"] = settings.default_threads()
+    chosen["time_limit"] = min(chosen["time_limit"], settings.max_time_limit)
+    return chosen
 
 
 def check_options(given: Any, settings: Settings) -> dict[str, Any]:
@@ -128,21 +138,8 @@ def check_options(given: Any, settings: Settings) -> dict[str, Any]:
     if unknown:
         known = ", ".join(_OPTION_CHECKS)
         raise ClientError(400, f"options: unknown option {unknown[0]!r} (known: {known})")
-    options: dict[str, Any] = {
-        "search": DEFAULT_SEARCH,
-        "effort": DEFAULT_EFFORT,
-        "pop_size": 100,
-        "generations": 50,
-        "threads": settings.default_threads(),
-        "seed": 42,
-        "balance_limit": DEFAULT_BALANCE_LIMIT,
-        "pickup_order": DEFAULT_PICKUP_ORDER,
-    }
-    for key, value in given.items():
-        options[key] = _OPTION_CHECKS[key](value, settings)
-    if "time_limit" not in options:
-        options["time_limit"] = min(DEFAULT_TIME_LIMITS[options["search"]], settings.max_time_limit)
-    return options
+    checked = {key: _OPTION_CHECKS[key](value, settings) for key, value in given.items()}
+    return {**option_defaults(settings, checked.get("search", DEFAULT_SEARCH)), **checked}
 
 
 def _check_size(shipment: Shipment, settings: Settings) -> Shipment:

@@ -17,10 +17,11 @@ from starlette.requests import ClientDisconnect
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.item_rows import explain
 from stowra.report import unused_types_note
-from stowra.searches import SEARCHES
+from stowra.searches import OPTIONS, SEARCHES
 from stowra.service.plans import (
     ClientError,
     check_options,
+    option_defaults,
     shipment_from_files,
     shipment_from_object,
     sources_from_json,
@@ -209,7 +210,8 @@ async def submit_plan(request: Request, running: Running) -> JSONResponse:
     if refusal is not None:
         text, where = explain(refusal, shipment.input, shipment.item_sources, shipment.bin_sources)
         raise ClientError(422, f"{text} ({where})" if where else text)
-    note = unused_types_note(shipment.input)
+    # Only pack is limited to the first two types; optimize uses them all.
+    note = unused_types_note(shipment.input) if options["search"] == "exact" else None
     job = NewJob(
         name=shipment.name,
         submitted=submitted,
@@ -409,9 +411,25 @@ async def read_shipment(request: Request, running: Running) -> dict[str, Any]:
 
 
 @router.get("/options")
-def option_defaults(running: Running) -> dict[str, Any]:
-    """The search options this service takes, with their defaults."""
-    return {"defaults": check_options(None, running.settings)}
+def search_options(running: Running) -> dict[str, Any]:
+    """The search options this service takes: the defaults of the default search, each
+    search's defaults, and each option's bounds, help and the searches that read it."""
+    settings = running.settings
+    return {
+        "defaults": option_defaults(settings),
+        "searches": {search: option_defaults(settings, search) for search in SEARCHES},
+        "options": [
+            {
+                "name": o.name,
+                "type": {bool: "boolean", int: "integer", float: "number"}[o.kind],
+                "low": o.low,
+                "high": settings.max_time_limit if o.low_open else o.high,
+                "help": o.help,
+                "searches": list(o.searches),
+            }
+            for o in OPTIONS
+        ],
+    }
 
 
 @router.get("/plans/{job}/loading-sheet.pdf")
