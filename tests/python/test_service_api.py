@@ -17,7 +17,7 @@ from service_helpers import ENDLESS, QUICK, example, running_service, searching,
 from stowra.examples import EXAMPLE_BINS, example_csv, example_json, example_workbook
 from stowra.files import parse_shipment_object
 from stowra.searches import run_search
-from stowra.service.plans import check_options
+from stowra.service.models import check_options
 from stowra.service.settings import Settings
 from stowra.service.store import INTERRUPTED
 
@@ -249,6 +249,20 @@ def test_a_token_guards_every_api_call_but_not_the_page(tmp_path: Path) -> None:
         assert "Authorization: Bearer" in missing and "wrong" not in missing
         assert client.get("/api/plans", headers={"Authorization": "Bearer s3cret"}).status_code == 200
         assert client.get("/").status_code == client.get("/healthz").status_code == 200
+
+
+@pytest.mark.parametrize(
+    "given, environ, token",
+    [
+        (None, {"STOWRA_TOKEN": "env"}, "env"),
+        ("flag", {"STOWRA_TOKEN": "env"}, "flag"),
+        (None, {"STOWRA_TOKEN": ""}, None),
+    ],
+)
+def test_the_token_comes_from_the_command_line_or_else_stowra_token(
+    given: str | None, environ: dict[str, str], token: str | None
+) -> None:
+    assert Settings.from_environment(environ, token=given).token == token
 
 
 def test_a_full_queue_answers_429_with_retry_after(tmp_path: Path) -> None:
