@@ -1,5 +1,7 @@
 from typing import Any
 
+__version__: str
+
 def pack(
     input: dict[str, Any],
     pop_size: int = 100,

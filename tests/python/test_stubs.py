@@ -46,3 +46,9 @@ def test_the_option_table_gives_each_search_the_core_s_own_defaults() -> None:
         bound = {p.split(":")[0]: ast.literal_eval(p.partition(" = ")[2]) for p in parameters if " = " in p}
         table = {o.name: o.default_for(search) for o in OPTIONS if search in o.searches}
         assert table == {key: bound[key] for key in table}
+
+
+def test_the_version_is_the_one_the_package_was_built_with() -> None:
+    from importlib.metadata import version
+
+    assert stowra.__version__ == _core.__version__ == version("stowra")
