@@ -7,11 +7,12 @@ missing keys, sizes and fit are left to ``pack``, whose messages are the product
 
 from __future__ import annotations
 
+import collections
 import itertools
 import math
 import operator
 import re
-from collections.abc import Callable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any, Literal, NamedTuple
 
@@ -118,8 +119,8 @@ class Shipment:
     """``pack``'s input plus, for every row, the file line it came from."""
 
     input: dict[str, list[dict[str, Any]]]
-    item_sources: list[RowSource]
-    bin_sources: list[RowSource]
+    item_sources: Sequence[RowSource]
+    bin_sources: Sequence[RowSource]
     name: str
     warnings: list[str] = field(default_factory=list)
     # The file each table was read from; a table the shipment lacks belongs to ``name``.
@@ -263,6 +264,11 @@ class RawTable:
     file: str
     locate: Locator
     from_text: bool
+    # The rows' lines, counted only when a source is first asked for (a long JSON text is
+    # walked again for them); None: the lines given with the rows.
+    lines: Callable[[], Sequence[int | None]] | None = None
+    # The rows were parsed for this read alone: changed in place rather than copied.
+    owned: bool = False
     line_word = "line"
 
     def label(self, index: int) -> str:
@@ -306,16 +312,20 @@ def _check_item(part: RawTable, index: int, row: Mapping[str, Any]) -> None:
 def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]] | None:
     """A JSON items table converted column by column: its rows, each row's quantity and the
     keys no table knows. ``None`` when any row needs a closer look (a bad or missing value,
-    rows with different keys); the row-by-row path then finds it and words its message."""
-    raws = [raw for raw, _ in part.rows]
-    if part.from_text or part.name != "itemTable" or not raws:
+    rows with different keys); the row-by-row path then finds it and words its message.
+
+    Every step runs over a whole column in compiled code (``map`` of builtins), no Python
+    call per row: a long table costs little more than the parser's own work."""
+    if part.from_text or part.name != "itemTable" or not part.rows:
         return None
+    raws = list(map(operator.itemgetter(0), part.rows))
     keys = tuple(raws[0])
     # As many keys in every row, and each of the first row's in all: the same keys.
     if set(map(type, raws)) != {dict} or set(map(len, raws)) != {len(keys)}:
         return None
     columns = COLUMNS[part.name]
     changed: dict[str, list[Any]] = {}  # columns whose values convert to others
+    counts: list[int] | None = None
     for key in keys:
         try:
             column = list(map(operator.itemgetter(key), raws))
@@ -346,25 +356,79 @@ def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]
                 return None
         elif not (kind == "bool" and types == {bool}) and not (kind == "str" and types == {str}):
             return None
-    counts = [raw["quantity"] for raw in raws] if "quantity" in keys else [1] * len(raws)
+        if key == "quantity":
+            counts = column
+    counts = counts if counts is not None else [1] * len(raws)
     if sum(counts) > MAX_ITEMS:
         return None
-    rows = list(map(dict.copy, raws))
+    # Rows the reader parsed for itself are converted in place; others (a caller's) copied.
+    rows = raws if part.owned else list(map(dict.copy, raws))
     for key, column in changed.items():
-        for row, value in zip(rows, column, strict=True):
-            row[key] = value
+        _each(map(dict.__setitem__, rows, itertools.repeat(key), column))
     unknown = [key for key in keys if key not in columns]
     for key in [*unknown, "quantity"] if "quantity" in keys else unknown:
-        for row in rows:
-            del row[key]
+        _each(map(dict.__delitem__, rows, itertools.repeat(key)))
     return rows, counts, unknown
+
+
+def _each(calls: Iterable[Any]) -> None:
+    """Run a lazy ``map`` of calls for their effect, keeping none of the results."""
+    collections.deque(calls, maxlen=0)
+
+
+class RowSources(Sequence[RowSource]):
+    """The sources of a table read in bulk, one per item: each row's source is made when first
+    asked for, so a long shipment whose outputs name no row costs no line counting."""
+
+    def __init__(
+        self,
+        part: RawTable,
+        ids: Sequence[Any],
+        counts: Sequence[int] | None,
+    ) -> None:
+        self._part, self._ids = part, ids
+        # The row of each item; None when every row is one item.
+        self._rows: list[int] | None = None
+        if counts is not None:
+            self._rows = list(
+                itertools.chain.from_iterable(map(itertools.repeat, range(len(ids)), counts))
+            )
+        self._lines: Sequence[int | None] | None = None
+        self._made: dict[int, RowSource] = {}
+
+    def __len__(self) -> int:
+        return len(self._ids) if self._rows is None else len(self._rows)
+
+    def __getitem__(self, index: Any) -> Any:
+        if isinstance(index, slice):
+            return [self[at] for at in range(*index.indices(len(self)))]
+        row = range(len(self._ids))[index] if self._rows is None else self._rows[index]
+        source = self._made.get(row)
+        if source is None:
+            part = self._part
+            if self._lines is None:
+                self._lines = part.lines() if part.lines else [line for _, line in part.rows]
+            source = RowSource(
+                part.file, self._lines[row], self._ids[row], f"{part.name}[{row}]", part.line_word
+            )
+            self._made[row] = source  # the items of one row share it, as rows read one by one
+        return source
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, Sequence) and list(self) == list(other)
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # Sent to another process (batch workers) as the plain list it stands for.
+        return list, (list(self),)
 
 
 def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
     """Convert and expand raw rows into a ``Shipment``."""
     warnings: list[str] = []
     tables: dict[str, list[dict[str, Any]]] = {"itemTable": [], "binTable": []}
-    sources: dict[str, list[RowSource]] = {"itemTable": [], "binTable": []}
+    sources: dict[str, Sequence[RowSource]] = {"itemTable": [], "binTable": []}
     table_files = dict.fromkeys(COLUMNS, name)
     first_rows: dict[Any, str] = {}  # container id: where its row is
     for part in parts:
@@ -374,34 +438,28 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
         bulk = _in_bulk(part)
         if bulk is not None:
             rows, counts, unknown = bulk
-            found, placed = tables[table], sources[table]
-            lines = [line for _, line in part.rows]
-            row_sources = list(
-                map(
-                    RowSource._make,
-                    zip(
-                        itertools.repeat(file),
-                        lines,
-                        [row.get("id") for row in rows],
-                        [f"{table}[{index}]" for index in range(len(rows))],
-                        itertools.repeat(part.line_word),
-                    ),
-                )
-            )
-            if all(count == 1 for count in counts):
+            found = tables[table]
+            # Every row has the same keys here: the first row says whether ids are given.
+            given = bool(rows) and "id" in rows[0]
+            ids = list(map(operator.itemgetter("id"), rows)) if given else [None] * len(rows)
+            if counts.count(1) == len(counts):
                 found.extend(rows)
-                placed.extend(row_sources)
+                made = RowSources(part, ids, None)
             else:
-                for row, count, source in zip(rows, counts, row_sources, strict=True):
+                for row, count in zip(rows, counts, strict=True):
                     if count:
                         found.append(row)
                         found.extend([row.copy() for _ in range(count - 1)])
-                        placed.extend([source] * count)
+                made = RowSources(part, ids, counts)
+            sources[table] = [*sources[table], *made] if sources[table] else made
             if unknown:
                 listed = ", ".join(repr(key) for key in unknown)
                 warnings.append(f"{file}: {table} ignores {listed} (known: {', '.join(columns)})")
             continue
         unknown: list[str] = []
+        placed: list[RowSource] = []
+        ids: list[Any] = []  # each row's id and items, for sources made when asked for
+        counts = []
         for index, (raw, line) in enumerate(part.rows):
             if table == "binTable" and "quantity" in raw:
                 raise part.fail(
@@ -433,10 +491,16 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
             if table == "itemTable" and len(tables[table]) + count > MAX_ITEMS:
                 message = f"more than {MAX_ITEMS} items in the shipment; split it into several"
                 raise part.fail(index, "quantity", message, keyed=False)
-            source = RowSource(file, line, row.get("id"), f"{table}[{index}]", part.line_word)
             for _ in range(count):
                 tables[table].append(dict(row))
-                sources[table].append(source)
+            if part.lines is not None:
+                ids.append(row.get("id"))
+                counts.append(count)
+                continue
+            source = RowSource(file, line, row.get("id"), f"{table}[{index}]", part.line_word)
+            placed.extend([source] * count)
+        made = RowSources(part, ids, counts) if part.lines is not None else placed
+        sources[table] = [*sources[table], *made] if sources[table] else made
         if unknown:
             listed = ", ".join(repr(key) for key in unknown)
             warnings.append(f"{file}: {table} ignores {listed} (known: {', '.join(columns)})")
