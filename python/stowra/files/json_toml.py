@@ -3,7 +3,6 @@ the names of CSV files holding them."""
 
 from __future__ import annotations
 
-import itertools
 import json
 import json.decoder
 import json.scanner
@@ -25,6 +24,7 @@ from stowra.files.rows import (
     Shipment,
     ShipmentError,
     TableName,
+    Unplaced,
     build_shipment,
     fail,
 )
@@ -231,7 +231,7 @@ def _read_fast(text: str, name: str, base: Path | None, confined: bool) -> Shipm
         value = document[table]
         if type(value) is not list or set(map(type, value)) - {dict}:
             raise fail(name, None, "read again for the message")
-        return list(zip(value, itertools.repeat(None)))
+        return Unplaced(value)  # type: ignore[return-value]
 
     def table(table: TableName, rows: list[tuple[Mapping[str, Any], int | None]]) -> RawTable:
         return RawTable(table, rows, name, lambda *_: None, False, lines_of(table), owned=True)

@@ -29,6 +29,7 @@ __all__ = [
     "Shipment",
     "ShipmentError",
     "TableName",
+    "Unplaced",
     "build_shipment",
     "convert",
     "fail",
@@ -309,16 +310,21 @@ def _check_item(part: RawTable, index: int, row: Mapping[str, Any]) -> None:
         raise part.fail(index, "max_load", f"expected 0 or more, got {limit:g}")
 
 
-def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]] | None:
-    """A JSON items table converted column by column: its rows, each row's quantity and the
-    keys no table knows. ``None`` when any row needs a closer look (a bad or missing value,
+def _in_bulk(
+    part: RawTable,
+) -> tuple[list[dict[str, Any]], list[int], list[Any], list[str]] | None:
+    """A JSON items table converted column by column: its rows, each row's quantity and id,
+    and the keys no table knows. ``None`` when any row needs a closer look (a bad or missing value,
     rows with different keys); the row-by-row path then finds it and words its message.
 
     Every step runs over a whole column in compiled code (``map`` of builtins), no Python
     call per row: a long table costs little more than the parser's own work."""
     if part.from_text or part.name != "itemTable" or not part.rows:
         return None
-    raws = list(map(operator.itemgetter(0), part.rows))
+    if isinstance(part.rows, Unplaced):
+        raws = part.rows.raws
+    else:
+        raws = list(map(operator.itemgetter(0), part.rows))
     keys = tuple(raws[0])
     # As many keys in every row, and each of the first row's in all: the same keys.
     if set(map(type, raws)) != {dict} or set(map(len, raws)) != {len(keys)}:
@@ -326,6 +332,7 @@ def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]
     columns = COLUMNS[part.name]
     changed: dict[str, list[Any]] = {}  # columns whose values convert to others
     counts: list[int] | None = None
+    ids: list[Any] = [None] * len(raws)
     for key in keys:
         try:
             column = list(map(operator.itemgetter(key), raws))
@@ -343,7 +350,8 @@ def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]
                     column = changed[key] = list(map(float, column))
                 except OverflowError:
                     return None
-            if not all(map(math.isfinite, column)) or (key in _OPTIONAL and min(column) < 0):
+            # A sum is finite only if every value is (one that overflows takes the slow path).
+            if not math.isfinite(sum(column)) or (key in _OPTIONAL and min(column) < 0):
                 return None
         elif kind in ("int", "count", "id") and types == {int}:
             low, high = (0, math.inf) if kind == "count" else (_INT32_MIN, _INT32_MAX)
@@ -358,22 +366,40 @@ def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]
             return None
         if key == "quantity":
             counts = column
+        elif key == "id":
+            ids = changed.get(key, column)
     counts = counts if counts is not None else [1] * len(raws)
     if sum(counts) > MAX_ITEMS:
         return None
     # Rows the reader parsed for itself are converted in place; others (a caller's) copied.
     rows = raws if part.owned else list(map(dict.copy, raws))
     for key, column in changed.items():
-        _each(map(dict.__setitem__, rows, itertools.repeat(key), column))
+        for row, value in zip(rows, column, strict=True):  # no call per row: a plain store
+            row[key] = value
     unknown = [key for key in keys if key not in columns]
     for key in [*unknown, "quantity"] if "quantity" in keys else unknown:
         _each(map(dict.__delitem__, rows, itertools.repeat(key)))
-    return rows, counts, unknown
+    return rows, counts, ids, unknown
 
 
 def _each(calls: Iterable[Any]) -> None:
     """Run a lazy ``map`` of calls for their effect, keeping none of the results."""
     collections.deque(calls, maxlen=0)
+
+
+class Unplaced(Sequence[tuple[Mapping[str, Any], None]]):
+    """A table's rows as ``RawTable`` takes them, their lines left to ``RawTable.lines``."""
+
+    def __init__(self, raws: list[Any]) -> None:
+        self.raws = raws
+
+    def __len__(self) -> int:
+        return len(self.raws)
+
+    def __getitem__(self, index: Any) -> Any:
+        if isinstance(index, slice):
+            return [(raw, None) for raw in self.raws[index]]
+        return self.raws[index], None
 
 
 class RowSources(Sequence[RowSource]):
@@ -437,11 +463,8 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
         columns = COLUMNS[table]
         bulk = _in_bulk(part)
         if bulk is not None:
-            rows, counts, unknown = bulk
+            rows, counts, ids, unknown = bulk
             found = tables[table]
-            # Every row has the same keys here: the first row says whether ids are given.
-            given = bool(rows) and "id" in rows[0]
-            ids = list(map(operator.itemgetter("id"), rows)) if given else [None] * len(rows)
             if counts.count(1) == len(counts):
                 found.extend(rows)
                 made = RowSources(part, ids, None)
