@@ -258,12 +258,15 @@ def test_json_read_by_the_fast_parser_reads_as_by_the_standard_one(
     the message is the one the standard parser's path gives."""
     text = '{"binTable": [\n' + BIN_ROW + '],\n"itemTable": [\n' + ",\n".join(items) + "\n]}"
 
-    def read() -> tuple[str, list[object], list[str]] | str:
+    def read() -> tuple[str, list[object], list[object], list[str]] | str:
         try:
             shipment = parse_json_shipment(text, "s.json")
         except ShipmentError as error:
             return str(error)
-        return repr(shipment.input), [*shipment.item_sources, *shipment.bin_sources], shipment.warnings
+        sources = shipment.item_sources
+        # Asked for one by one (last first), then all at once.
+        one_by_one = [sources[index] for index in reversed(range(len(sources)))]
+        return repr(shipment.input), one_by_one, [*sources, *shipment.bin_sources], shipment.warnings
 
     fast = read()
 

@@ -12,7 +12,7 @@ import itertools
 import math
 import operator
 import re
-from collections.abc import Callable, Iterable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any, Literal, NamedTuple
 
@@ -421,24 +421,53 @@ class RowSources(Sequence[RowSource]):
             )
         self._lines: Sequence[int | None] | None = None
         self._made: dict[int, RowSource] = {}
+        self._every: list[RowSource] | None = None
 
     def __len__(self) -> int:
         return len(self._ids) if self._rows is None else len(self._rows)
+
+    def _counted(self) -> Sequence[int | None]:
+        if self._lines is None:
+            part = self._part
+            self._lines = part.lines() if part.lines else [line for _, line in part.rows]
+        return self._lines
 
     def __getitem__(self, index: Any) -> Any:
         if isinstance(index, slice):
             return [self[at] for at in range(*index.indices(len(self)))]
         row = range(len(self._ids))[index] if self._rows is None else self._rows[index]
+        if self._every is not None:
+            return self._every[row]
         source = self._made.get(row)
         if source is None:
             part = self._part
-            if self._lines is None:
-                self._lines = part.lines() if part.lines else [line for _, line in part.rows]
+            where = f"{part.name}[{row}]"
             source = RowSource(
-                part.file, self._lines[row], self._ids[row], f"{part.name}[{row}]", part.line_word
+                part.file, self._counted()[row], self._ids[row], where, part.line_word
             )
             self._made[row] = source  # the items of one row share it, as rows read one by one
         return source
+
+    def __iter__(self) -> Iterator[RowSource]:
+        # All wanted (an output naming every item): made in one pass, those handed out kept.
+        if self._every is None:
+            part = self._part
+            every = list(
+                map(
+                    RowSource._make,
+                    zip(
+                        itertools.repeat(part.file),
+                        self._counted(),
+                        self._ids,
+                        map(f"{part.name}[{{}}]".format, range(len(self._ids))),
+                        itertools.repeat(part.line_word),
+                    ),
+                )
+            )
+            for row, source in self._made.items():
+                every[row] = source
+            self._every = every
+        return iter(self._every) if self._rows is None else map(self._every.__getitem__, self._rows)
 
     def __eq__(self, other: object) -> bool:
         return isinstance(other, Sequence) and list(self) == list(other)
