@@ -248,6 +248,10 @@ BIN_ROW = '{"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500, "weight_li
         [ROW % (18446744073709551616, "")],
         [ROW % (1, ', "weight": -1e-400')],
         [ROW % (1, ', "note": ' + "[" * 3000 + "]" * 3000)],
+        # Deeper than the standard parser's limit, within the fast one's: read by the standard.
+        [ROW % (1, ', "note": ' + "[" * 1010 + "]" * 1010)],
+        [ROW % (1, ""), ROW % (2, ', "note": ' + "[" * 1010 + "]" * 1010)],
+        [ROW % (1, ""), ROW % (2, '}], "note": ' + "[" * 1010 + "]" * 1010 + ', "x": [{"id": 3')],
         [ROW % (1, ', "quantity": -1')],
     ],
 )

@@ -216,6 +216,13 @@ def _read_fast(text: str, name: str, base: Path | None, confined: bool) -> Shipm
         return None
     if type(document) is not dict:
         return None
+    # Nested values beside the tables: the scanner path's nesting limit is the lower one.
+    if any(
+        type(value) not in (str, int, float, bool, type(None))
+        for key, value in document.items()
+        if key not in COLUMNS
+    ):
+        return None
     lines: list[dict[str, list[int | None]]] = []  # made when first asked for
 
     def lines_of(table: TableName) -> Callable[[], list[int | None]]:

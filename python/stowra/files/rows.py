@@ -62,6 +62,7 @@ BIN_COLUMNS: dict[str, Kind] = {
     "available": "bool",
 }
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+_FLAT = frozenset({str, int, float, bool, type(None)})  # JSON values that nest nothing
 # Whole numbers a float holds exactly; larger ones take the slow path, which names overflow.
 _FLOAT_EXACT = 2**53
 # Items in one shipment after quantities are expanded: far beyond a ship's worth of containers,
@@ -268,7 +269,10 @@ class RawTable:
     # The rows' lines, counted only when a source is first asked for (a long JSON text is
     # walked again for them); None: the lines given with the rows.
     lines: Callable[[], Sequence[int | None]] | None = None
-    # The rows were parsed for this read alone: changed in place rather than copied.
+    # The rows were parsed for this read alone by the fast parser: changed in place rather
+    # than copied. Such a table holds no nested value (a list or object under an unknown
+    # key): the scanner path, which walks the text again for lines, has the lower nesting
+    # limit, so a text that deep is read by it from the start, with its message.
     owned: bool = False
     line_word = "line"
 
@@ -339,9 +343,11 @@ def _in_bulk(
         except KeyError:
             return None
         kind = columns.get(key)
-        if kind is None:
-            continue
         types = set(map(type, column))
+        if kind is None:
+            if part.owned and not types <= _FLAT:
+                return None
+            continue
         if kind == "float":
             if not types <= {int, float}:
                 return None
@@ -524,6 +530,8 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
             for key, value in raw.items():
                 kind = columns.get(key)
                 if kind is None:
+                    if part.owned and type(value) not in _FLAT:
+                        raise part.fail(index, key, "nested: read by the scanner path")
                     if key not in unknown:
                         unknown.append(key)
                     continue
