@@ -89,14 +89,25 @@ def test_the_time_limit_stops_every_stage_with_a_complete_plan(
     assert time_limit < result["elapsedSeconds"] < time_limit + 60
 
 
-def test_the_plan_is_the_same_for_one_and_two_threads(capfd: pytest.CaptureFixture[str]) -> None:
-    load = mixed_load(150, seed=5)
+# 150 items: each child of a round loads the whole shipment again; 1,200: children change a
+# few containers of their parent, and the loading rules must hold in every container they build.
+@pytest.mark.parametrize("count", [150, 1200])
+def test_the_plan_is_the_same_for_any_thread_count(capfd: pytest.CaptureFixture[str], count: int) -> None:
+    load = mixed_load(count, seed=5)
+    for index, row in enumerate(load["itemTable"]):
+        if index % 5 == 0:
+            row["max_load"] = 60.0
     one = stowra.optimize(load, threads=1, effort=1)
     lines_one = capfd.readouterr().out
-    two = stowra.optimize(load, threads=2, effort=1)
-    assert without_time(one) == without_time(two)
-    assert capfd.readouterr().out == lines_one
     assert lines_one.startswith("GA: Initializing population...\nGA: Initial best fitness = ")
+    for threads in (2, 3):
+        again = stowra.optimize(load, threads=threads, effort=1)
+        assert without_time(again) == without_time(one)
+        assert capfd.readouterr().out == lines_one
+    assert check_plan(load, one) == set(range(count))
+    check_factory_order(load, one)
+    assert pickup_order_breaks(load, one) == []
+    assert overloaded_items(load, one) == []
 
 
 def test_a_load_that_fills_a_20gp_exactly_goes_into_one() -> None:
