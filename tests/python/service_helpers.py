@@ -2,7 +2,10 @@
 
 from __future__ import annotations
 
+import os
+import queue
 import subprocess
+import threading
 import time
 from collections.abc import Iterator
 from contextlib import contextmanager
@@ -55,6 +58,17 @@ def searching(plan: dict[str, Any]) -> bool:
     return plan["status"] == "running" and plan["progress"] is not None
 
 
+def read_line(stream: Any, seconds: float = 60.0) -> str:
+    """The next line from a child process's pipe; the test fails if none comes in ``seconds``
+    (a thread reads, so a child that hangs cannot hang the test; it ends with the child)."""
+    lines: queue.Queue[str] = queue.Queue()
+    threading.Thread(target=lambda: lines.put(stream.readline()), daemon=True).start()
+    try:
+        return lines.get(timeout=seconds)
+    except queue.Empty:
+        raise AssertionError(f"no line from the child process within {seconds:g} s") from None
+
+
 @contextmanager
 def small_disk(path: Path, size: str = "4m", read_only: bool = False) -> Iterator[Path]:
     """A filesystem of ``size`` mounted at ``path``: a disk that fills up, or cannot be written."""
@@ -83,3 +97,14 @@ def fill(disk: Path) -> Path:
             except OSError:
                 pass
     return filler
+
+
+def stalling(shipment: str, folder: Path, tries: int = 1) -> dict[str, str]:
+    """Environment variables under which a batch's worker processes stall (see stall/sitecustomize.py)."""
+    path = [str(Path(__file__).with_name("stall")), *filter(None, [os.environ.get("PYTHONPATH")])]
+    return {
+        "PYTHONPATH": os.pathsep.join(path),
+        "STOWRA_TEST_STALL_SHIPMENT": shipment,
+        "STOWRA_TEST_STALL_DIR": str(folder),
+        "STOWRA_TEST_STALL_TRIES": str(tries),
+    }

@@ -12,7 +12,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given, settings
 from hypothesis import strategies as st
 from plan_checks import check_plan
 
@@ -152,7 +152,7 @@ def check_outcome(folder: Path, target: str, data: bytes) -> None:
     assert not (folder / "plan.json").exists()
 
 
-FUZZ = settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+FUZZ = settings(max_examples=150)
 
 
 # Random bytes and damaged copies of each format, values of every kind in the JSON tables, and
