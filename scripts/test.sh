@@ -48,7 +48,8 @@ python3 -m pytest "$@"
 # its leak report is off because the interpreter keeps memory to the end by design. Reports
 # go to files, so a finding in a child process whose failure a test expects (an interrupted
 # command, a killed worker) still fails the run, and a crash under pytest's capture is shown.
-# Skipped here: tests marked `browser` (a browser must not start with the ASan runtime in it).
+# Skipped here: tests marked `browser` (a browser must not start with the ASan runtime in it)
+# and `python_only` (they run no C++ code that the others do not).
 asan_logs="$PWD/build/asan-logs"
 rm -rf "$asan_logs" && mkdir -p "$asan_logs"
 export PYTHONPATH="$asan_site${PYTHONPATH:+:$PYTHONPATH}"
@@ -58,7 +59,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:log_path=$asan_logs/ubsan"
 python3 -c "import stowra._core as c, sys; sys.exit(not c.__file__.startswith('$asan_site'))" \
   || { echo "the sanitizer pass did not load the sanitized extension" >&2; exit 1; }
 status=0
-python3 -m pytest -m "not browser" "$@" || status=$?
+python3 -m pytest -m "not browser and not python_only" "$@" || status=$?
 if compgen -G "$asan_logs/*" >/dev/null; then
   cat "$asan_logs"/* >&2
   echo "the sanitizers reported the findings above" >&2

@@ -9,6 +9,8 @@ from pathlib import Path
 
 import pytest
 
+pytestmark = pytest.mark.python_only  # which modules import which, in fresh interpreters
+
 offences = runpy.run_path(str(Path(__file__).resolve().parents[2] / "scripts" / "check_layers.py"))["offences"]
 
 

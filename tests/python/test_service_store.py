@@ -11,6 +11,8 @@ import pytest
 
 from stowra.service.store import JobStore, NewJob
 
+pytestmark = pytest.mark.python_only  # the job store, SQLite alone
+
 JOB = NewJob("s", {}, {"itemTable": [], "binTable": []}, [], {}, [])
 PLAN = {"plan": {"cost": 1.0}, "report": [], "leftOut": [], "summary": {"cost": 1.0}}
 

@@ -6,8 +6,12 @@ import ast
 import inspect
 from pathlib import Path
 
+import pytest
+
 import stowra
 from stowra import _core
+
+pytestmark = pytest.mark.python_only  # the stub file against the binding's docstrings
 
 STUB = Path(stowra.__file__).with_name("_core.pyi")
 
