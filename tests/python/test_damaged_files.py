@@ -21,7 +21,7 @@ from stowra.files import load_shipment
 from stowra.files.excel import workbook_bytes
 from stowra.files.rows import COLUMNS
 
-TINY = ["--pop-size", "2", "--generations", "1", "--threads", "1", "-q"]
+TINY = ["--pop-size", "2", "--generations", "1", "--effort", "0", "--threads", "1", "-q"]
 ITEMS = [
     dict(id=1, l=60, w=45, h=40, weight=16, factory=1, stackable=True, quantity=3),
     dict(id=2, l=120, w=80, h=110, weight=850, factory=2, stackable=False, quantity=2),

@@ -27,7 +27,7 @@ OLD = {"plan.json": b"old plan\n", "plan.png": b"old picture", "stowra-demo-plan
 # greatest effort (it stops only after 200 rounds without a better plan), the exact search
 # with endless generations.
 LONG_SEARCH = ["--effort", "20", "--pop-size", "200", "--generations", "100000", "--threads", "1"]
-SHORT_SEARCH = ["--pop-size", "4", "--generations", "2", "--threads", "1"]
+SHORT_SEARCH = ["--pop-size", "4", "--generations", "2", "--effort", "0", "--threads", "1"]
 
 
 def start(folder: Path, *argv: str) -> subprocess.Popen[str]:
