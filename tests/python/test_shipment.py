@@ -11,6 +11,8 @@ import pytest
 
 from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
 
+pytestmark = pytest.mark.python_only  # the file readers, before any table reaches the core
+
 BINS_CSV = "id,l,w,h,cost,weight_limit,available\n20GP,590,234,239,1500,28000,true\n"
 
 
