@@ -6,6 +6,8 @@ import ast
 import inspect
 from pathlib import Path
 
+import pytest
+
 import stowra
 from stowra import _core
 
@@ -34,3 +36,41 @@ def test_stub_signatures_match_the_binding() -> None:
         named = [*zip(args.args, defaults, strict=True)] + [(ast.arg("*"), None)] * bool(args.kwonlyargs)
         named += zip(args.kwonlyargs, args.kw_defaults, strict=True)
         assert bound == [(arg.arg, "" if default is None else ast.unparse(default)) for arg, default in named]
+
+
+def stub_shapes() -> dict[str, set[str]]:
+    """The keys of each TypedDict the stub declares, its bases' keys included."""
+    shapes: dict[str, set[str]] = {}
+    for node in ast.parse(STUB.read_text()).body:
+        if isinstance(node, ast.ClassDef):
+            fields = [field.target for field in node.body if isinstance(field, ast.AnnAssign)]
+            keys = {target.id for target in fields if isinstance(target, ast.Name)}
+            for base in node.bases:
+                keys |= shapes.get(ast.unparse(base), set())
+            shapes[node.name] = keys
+    return shapes
+
+
+@pytest.mark.parametrize(
+    "search, top, row",
+    [("pack", "PackResult", "ContainerRow"), ("optimize", "OptimizeResult", "OptimizedContainerRow")],
+)
+def test_stub_shapes_match_the_results(search: str, top: str, row: str) -> None:
+    # A box too heavy for the container is left out, so optimize lists one.
+    items = [
+        dict(id=n, l=60.0, w=40.0, h=30.0, weight=weight, factory=1, stackable=True)
+        for n, weight in ((1, 10.0), (2, 9e4))
+    ]
+    bins = [dict(id="20GP", l=590.0, w=234.0, h=239.0, cost=1500, weight_limit=28000.0, available=True)]
+    run = {
+        "pack": lambda p: _core.pack(p, pop_size=2, generations=1, threads=1),
+        "optimize": lambda p: _core.optimize(p, effort=0, threads=1),
+    }
+    result = run[search]({"itemTable": items, "binTable": bins})
+    shapes = stub_shapes()
+    assert set(result) == shapes[top]
+    assert {frozenset(container) for container in result["packingTable"]} == {frozenset(shapes[row])}
+    placements = [placement for container in result["packingTable"] for placement in container["items"]]
+    assert [set(placement) for placement in placements] == [shapes["Placement"]]
+    if "leftOut" in shapes[top]:
+        assert [set(entry) for entry in result["leftOut"]] == [shapes["LeftOutItem"]]
