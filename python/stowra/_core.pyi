@@ -1,16 +1,17 @@
 from typing import Any, TypedDict
 
-# The shapes of the dicts pack and optimize return (both are typed as plain dicts, so callers
-# may treat them as such). pack's keys are fixed; optimize's add the marks of its rules.
+__version__: str
 
-class Placement(TypedDict):
+class PlacedItem(TypedDict):
+    """One item in a container, in the order items were placed."""
+
     itemIndex: int
     x: float
     y: float
     z: float
     rotation: int
 
-class ContainerRow(TypedDict):
+class PackedContainer(TypedDict):
     id: int
     binType: str
     cost: float
@@ -18,7 +19,7 @@ class ContainerRow(TypedDict):
     currentWeight: float
     centerOfGravity: tuple[float, float, float]
     itemCount: int
-    items: list[Placement]
+    items: list[PlacedItem]
 
 class PackResult(TypedDict):
     sum20: int
@@ -30,17 +31,23 @@ class PackResult(TypedDict):
     weightPenalty: float
     elapsedSeconds: float
     totalBins: int
-    packingTable: list[ContainerRow]
+    packingTable: list[PackedContainer]
 
-class OptimizedContainerRow(ContainerRow):
+class OptimizedContainer(PackedContainer):
+    """A container of optimize's plan: pack's keys and the marks of its rules."""
+
     balance: float | None  # the heavier half's share of the cargo weight along the length
-    balanceKept: bool  # within balance_limit
+    balanceKept: bool  # whether that is within balance_limit
 
 class LeftOutItem(TypedDict):
+    """An item no container holds, and why, in a planner's words."""
+
     itemIndex: int
     reason: str
 
 class OptimizeResult(TypedDict):
+    """pack's keys, its containers marked, and the items left out."""
+
     sum20: int
     sum40: int
     fitness: float
@@ -50,7 +57,7 @@ class OptimizeResult(TypedDict):
     weightPenalty: float
     elapsedSeconds: float
     totalBins: int
-    packingTable: list[OptimizedContainerRow]
+    packingTable: list[OptimizedContainer]
     leftOut: list[LeftOutItem]
 
 def pack(
@@ -60,7 +67,7 @@ def pack(
     time_limit: float = 300.0,
     threads: int = 0,
     seed: int = 42,
-) -> dict[str, Any]: ...
+) -> PackResult: ...
 def optimize(
     input: dict[str, Any],
     *,
@@ -70,4 +77,4 @@ def optimize(
     effort: int = 2,
     balance_limit: float = 0.6,
     pickup_order: bool = True,
-) -> dict[str, Any]: ...
+) -> OptimizeResult: ...
