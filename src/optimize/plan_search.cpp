@@ -196,7 +196,7 @@ Individual PlanSearch::run() {
   const StopCheck timeUp = timeLimitCheck(start, timeLimit);
   print(INITIALIZING_LINE);
   std::vector<PlanCandidate> pool = startingCandidates();
-  addFilledPlan(pool, timeUp);
+  addFilledPlans(pool, timeUp);
   // Each candidate is started only while time is left, so a late one never holds the search up;
   // the ones skipped stay unevaluated. `always` is scored whatever the clock says.
   const auto evaluateAll = [&](std::vector<PlanCandidate>& candidates, std::size_t always) {
@@ -285,21 +285,24 @@ Individual PlanSearch::run() {
   return summary(best, false);
 }
 
-void PlanSearch::addFilledPlan(std::vector<PlanCandidate>& pool, const StopCheck& stop) {
+void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop) {
   if (!fewBoxesPerContainer(items, binTypes, preference)) return;
-  FillConfig config;
-  config.pickupOrder = pickupOrder;
-  config.seed = rng();
-  PlanCandidate filled;
-  filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
-  for (const PackedBin& bin : filled.bins) {
-    filled.types.push_back(typeIndexOf(bin, binTypes));
-    for (const Placement& placement : bin.placements) filled.order.push_back(placement.itemIndex);
+  for (const double power : FILL_SIZE_POWERS) {
+    FillConfig config;
+    config.pickupOrder = pickupOrder;
+    config.seed = rng();
+    config.sizePower = power;
+    PlanCandidate filled;
+    filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
+    for (const PackedBin& bin : filled.bins) {
+      filled.types.push_back(typeIndexOf(bin, binTypes));
+      for (const Placement& placement : bin.placements) filled.order.push_back(placement.itemIndex);
+    }
+    // Cut short by the clock: the wall plans stand for it.
+    if (stop && stop()) return;
+    // Before the last plan, which is scored whatever the clock says.
+    pool.insert(pool.end() - 1, std::move(filled));
   }
-  // Cut short by the clock: the wall plans stand for it.
-  if (stop && stop()) return;
-  // Before the last plan, which is scored whatever the clock says.
-  pool.insert(pool.end() - 1, std::move(filled));
 }
 
 WallPacker PlanSearch::packerFor(WallRule rule) const {

@@ -87,9 +87,9 @@ class PlanSearch : public PlanSearchConfig {
   std::vector<std::pair<std::int32_t, std::int32_t>> groups_;
   Individual summary(const PlanCandidate& candidate, bool improve) const;
   WallPacker packerFor(WallRule rule) const;
-  // Where containers hold few boxes each: a plan filled container by container, before the
-  // last starting plan; skipped once `stop` says yes.
-  void addFilledPlan(std::vector<PlanCandidate>& pool, const StopCheck& stop);
+  // Where containers hold few boxes each: plans filled container by container (one per
+  // FILL_SIZE_POWERS), before the last starting plan; skipped once `stop` says yes.
+  void addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop);
   void print(const std::string& line) const;
 };
 

@@ -46,12 +46,14 @@ std::vector<std::int32_t> kindsOf(const std::vector<ItemSpec>& items, std::int32
   return kinds;
 }
 
-double loadedVolume(const PackedBin& bin, const std::vector<ItemSpec>& items) {
-  double volume = 0.0;
+// The load's volume, each box's raised to `power`.
+double loadValue(const PackedBin& bin, const std::vector<ItemSpec>& items, double power) {
+  double value = 0.0;
   for (const Placement& placement : bin.placements) {
-    volume += items[static_cast<std::size_t>(placement.itemIndex)].volume;
+    const double volume = items[static_cast<std::size_t>(placement.itemIndex)].volume;
+    value += power == 1.0 ? volume : std::pow(volume, power);
   }
-  return volume;
+  return value;
 }
 
 // The loading of `type` in a container numbered `binId`; turns restrict items to one rotation
@@ -168,9 +170,9 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
       loadings.pop_back();
       double most = 0.0;
       for (PackedBin& bin : loaded) {
-        const double volume = loadedVolume(bin, items);
-        if (volume > most) {
-          most = volume;
+        const double value = loadValue(bin, items, config.sizePower);
+        if (value > most) {
+          most = value;
           chosen = std::move(bin);
         }
       }
