@@ -18,7 +18,7 @@ from plan_checks import (
     pickup_order_breaks,
     unbalanced_containers,
 )
-from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem
+from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem, thpack9
 
 import stowra
 from stowra import cli
@@ -89,8 +89,9 @@ def test_the_time_limit_stops_every_stage_with_a_complete_plan(
     assert time_limit < result["elapsedSeconds"] < time_limit + 60
 
 
-def test_the_plan_is_the_same_for_one_and_two_threads(capfd: pytest.CaptureFixture[str]) -> None:
-    load = mixed_load(150, seed=5)
+# The second fills its small containers one by one, each from loadings tried in parallel.
+@pytest.mark.parametrize("load", [mixed_load(150, seed=5), thpack9(5)], ids=["mixed", "thpack9-5"])
+def test_the_plan_is_the_same_for_one_and_two_threads(capfd: pytest.CaptureFixture[str], load: dict[str, Any]) -> None:
     one = stowra.optimize(load, threads=1, effort=1)
     lines_one = capfd.readouterr().out
     two = stowra.optimize(load, threads=2, effort=1)
@@ -109,13 +110,31 @@ def test_a_load_that_fills_a_20gp_exactly_goes_into_one() -> None:
     assert result["cost"] == 1000 and result["utilization"] == pytest.approx(1.0)
 
 
-def test_optimize_is_no_dearer_than_pack_on_mixed_loads() -> None:
-    for seed in range(3):
-        load = mixed_load(120, seed=seed)
-        exact = stowra.pack(load, pop_size=20, generations=10, threads=1, seed=seed)
-        cheap = stowra.optimize(load, threads=1, seed=seed, effort=1)
-        check_plan(load, cheap)
-        assert cheap["cost"] <= exact["cost"]
+@pytest.mark.parametrize(
+    ("load", "pack_options", "optimize_options"),
+    [
+        *(
+            pytest.param(
+                mixed_load(120, seed=seed),
+                {"pop_size": 20, "generations": 10, "seed": seed},
+                {"seed": seed, "effort": 1},
+                id=f"mixed-{seed}",
+            )
+            for seed in range(3)
+        ),
+        # Small containers holding a few large boxes each, both searches at their defaults: on
+        # these pack's search over orders and turns once beat optimize's walls and columns.
+        *(pytest.param(thpack9(number), {}, {}, id=f"thpack9-{number}") for number in (3, 17, 40)),
+    ],
+)
+def test_optimize_is_no_dearer_than_pack(
+    load: dict[str, Any], pack_options: dict[str, Any], optimize_options: dict[str, Any]
+) -> None:
+    exact = stowra.pack(load, threads=1, **pack_options)
+    cheap = stowra.optimize(load, threads=1, **optimize_options)
+    assert check_plan(load, cheap) == set(range(len(load["itemTable"])))
+    check_factory_order(load, cheap)
+    assert cheap["cost"] <= exact["cost"]
 
 
 def test_an_unknown_search_names_the_known_ones() -> None:
