@@ -27,7 +27,7 @@ sys.path.insert(0, str(HERE.parent / "tests" / "python"))
 
 from _bench import arguments  # noqa: E402
 from _loads import bischoff_ratcliff  # noqa: E402
-from plan_checks import check_plan, fits_some_type  # noqa: E402
+from plan_checks import check_plan, fits_some_type, unbalanced_containers  # noqa: E402
 from plan_quality import silenced  # noqa: E402
 from problems import thpack9  # noqa: E402
 
@@ -72,7 +72,14 @@ def main() -> int:
     numbers = range(1, (10 if options.quick else THPACK9_PROBLEMS) + 1)
 
     rows, unfit = [], []
-    totals = {"bound": 0, "optimize": 0, "pack": 0, "optimize s": 0.0, "pack s": 0.0}
+    totals = {
+        "bound": 0,
+        "optimize": 0,
+        "pack": 0,
+        "optimize s": 0.0,
+        "pack s": 0.0,
+        "unbalanced": 0,
+    }
     better, worse = [], []
     for number in numbers:
         problem = thpack9(number)
@@ -90,6 +97,7 @@ def main() -> int:
         totals["pack"] += pack["totalBins"]
         totals["optimize s"] += opt_s
         totals["pack s"] += pack_s
+        totals["unbalanced"] += len(unbalanced_containers(problem, opt))
         if opt["totalBins"] < pack["totalBins"]:
             better.append(number)
         elif opt["totalBins"] > pack["totalBins"]:

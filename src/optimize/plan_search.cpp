@@ -196,7 +196,10 @@ Individual PlanSearch::run() {
   const StopCheck timeUp = timeLimitCheck(start, timeLimit);
   print(INITIALIZING_LINE);
   std::vector<PlanCandidate> pool = startingCandidates();
-  addFilledPlans(pool, timeUp);
+  addFilledPlans(pool, [&] {
+    if (checkInterrupt) checkInterrupt();
+    return timeUp();
+  });
   // Each candidate is started only while time is left, so a late one never holds the search up;
   // the ones skipped stay unevaluated. `always` is scored whatever the clock says.
   const auto evaluateAll = [&](std::vector<PlanCandidate>& candidates, std::size_t always) {

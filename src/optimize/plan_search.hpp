@@ -51,7 +51,8 @@ inline constexpr std::int32_t POOL_SIZE = 12;
 inline constexpr std::size_t MAX_COLUMN_HEIGHTS = 3;  // bin heights given column starting plans
 
 // The search behind optimize: good starting orders (several sort keys, each with every wall
-// rule and two type choices, and pack's own decoder on the volume order), then rounds of
+// rule and two type choices, pack's own decoder on the volume order and, where containers hold
+// few boxes each, containers filled one at a time from many loadings), then rounds of
 // mutated children of the best plans so far, evaluated in parallel; finally every kept plan is
 // improved (bins emptied into others, cheaper types) and the best one wins; its bins are then
 // balanced along their length. Every random draw

@@ -91,7 +91,8 @@ bool fewBoxesPerContainer(const std::vector<ItemSpec>& items, const std::vector<
   for (const ItemSpec& item : items) volume += item.volume;
   if (!(capacity > 0)) return false;
   const double containers = std::max(1.0, std::ceil(volume / capacity));
-  return static_cast<double>(items.size()) / containers <= FEW_BOXES_PER_CONTAINER;
+  const auto boxes = static_cast<double>(items.size());
+  return boxes / containers <= FEW_BOXES_PER_CONTAINER && boxes * containers <= MAX_FILL_WORK;
 }
 
 std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,

@@ -15,8 +15,10 @@ namespace stowra {
 // fits. There each container is worth filling on its own.
 
 // Whether the shipment's volume spread over as few containers of the preferred type as it
-// needs gives each container at most this many boxes.
+// needs gives each container at most FEW_BOXES_PER_CONTAINER boxes, and the boxes times those
+// containers (what filling them one by one costs, roughly) stay within MAX_FILL_WORK.
 inline constexpr double FEW_BOXES_PER_CONTAINER = 40.0;
+inline constexpr double MAX_FILL_WORK = 50000.0;
 bool fewBoxesPerContainer(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
                           const std::vector<std::int32_t>& preference);
 
