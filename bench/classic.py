@@ -143,7 +143,7 @@ def main() -> int:
         f"{totals['pack']}, volume bound {totals['bound']}; optimize better on {len(better)}, equal on "
         f"{fitting - len(better) - len(worse)}, worse on {len(worse)}"
         + (f" (problems {', '.join(map(str, worse))})" if worse else "")
-        + "."
+        + f". optimize's containers with over 60% of their cargo weight in one half: {totals['unbalanced']}."
         + (
             f" Boxes fit no container upright: problems {', '.join(map(str, unfit))}."
             if unfit
