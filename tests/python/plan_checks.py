@@ -1,8 +1,10 @@
-"""An independent check of a returned plan against its input, used by the Python tests."""
+"""An independent check of a returned plan against its input, and a count of the work a call does,
+used by the Python tests."""
 
 from __future__ import annotations
 
 import math
+import sys
 from typing import Any
 
 
@@ -176,3 +178,19 @@ def overloaded_items(problem: dict[str, Any], result: dict[str, Any]) -> list[tu
             if limit is not None and load > limit + 1e-6 * max(1.0, limit):
                 over.append((row["id"], index, load))
     return over
+
+
+def calls_made(action: Any) -> tuple[int, Any]:
+    """How many Python functions ``action`` called (its own work, counted, not timed), and what it returned."""
+    count = 0
+
+    def profile(_frame: Any, event: str, _arg: Any) -> None:
+        nonlocal count
+        count += event == "call"
+
+    sys.setprofile(profile)
+    try:
+        result = action()
+    finally:
+        sys.setprofile(None)
+    return count, result

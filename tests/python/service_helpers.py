@@ -2,7 +2,12 @@
 
 from __future__ import annotations
 
+import http.client
+import json
+import signal
+import socket
 import subprocess
+import sys
 import time
 from collections.abc import Iterator
 from contextlib import contextmanager
@@ -83,3 +88,50 @@ def fill(disk: Path) -> Path:
             except OSError:
                 pass
     return filler
+
+
+@contextmanager
+def serving(data: Path, *options: str, **popen: Any) -> Iterator[tuple[int, subprocess.Popen[str]]]:
+    """A real ``stowra serve`` on a free port over ``data``: its port and its process, stopped
+    with Ctrl-C at the end; what it printed after its first line is then its ``said``."""
+    command = [sys.executable, "-m", "stowra", "serve", "--data", str(data), "--port", "0", "--workers", "1"]
+    with subprocess.Popen(
+        [*command, *options], text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **popen
+    ) as server:
+        try:
+            line = server.stdout.readline()  # type: ignore[union-attr]
+            assert line.startswith("stowra: serving on"), line + server.stderr.read()  # type: ignore[union-attr]
+            yield int(line.split(":")[3].split("/")[0]), server
+        finally:
+            server.send_signal(signal.SIGINT)
+            try:
+                out, err = server.communicate(timeout=30)
+            except subprocess.TimeoutExpired:
+                server.kill()
+                raise
+            server.said = (out, err)  # type: ignore[attr-defined]
+
+
+def call(port: int, method: str, path: str, body: Any = None) -> tuple[int, Any]:
+    """One request to a real server: its status and its JSON (or bytes) answer."""
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+    try:
+        payload = json.dumps(body) if body is not None else None
+        connection.request(method, path, payload, {"Content-Type": "application/json"} if payload else {})
+        answer = connection.getresponse()
+        data = answer.read()
+        if answer.getheader("Content-Type", "").startswith("application/json"):
+            return answer.status, json.loads(data)
+        return answer.status, data
+    finally:
+        connection.close()
+
+
+def raw_request(port: int, data: bytes) -> bytes:
+    """Bytes sent on a fresh connection, and everything the server answers until it closes."""
+    with socket.create_connection(("127.0.0.1", port), timeout=30) as sock:
+        sock.sendall(data)
+        answer = b""
+        while chunk := sock.recv(65536):
+            answer += chunk
+    return answer

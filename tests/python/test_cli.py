@@ -10,6 +10,7 @@ from typing import Any
 
 import pytest
 from cli_plans import shelf_pack
+from plan_checks import calls_made
 
 from stowra import cli
 from stowra.examples import example_json
@@ -172,6 +173,19 @@ def test_native_lines_are_moved_at_the_descriptor(capfd: Capture, options: list[
 def test_loading_order_respects_support_and_access(boxes: list[Any], expected: list[int]) -> None:
     placed = [PlacedBox(index, *box, rotation=0, item={}) for index, box in enumerate(boxes)]
     assert [box.index for box in loading_order(placed)] == expected
+
+
+def test_the_loading_order_of_twice_the_boxes_is_about_twice_the_work() -> None:
+    # Walls of boxes three high across the container; going through every pair of boxes
+    # made twice the boxes four times the work.
+    def walls(count: int) -> list[PlacedBox]:
+        spots = [(x, y, z) for x in range(count) for y in range(4) for z in range(3)]
+        return [PlacedBox(i, 60.0 * x, 58.0 * y, 40.0 * z, 60, 58, 40, 0, {}) for i, (x, y, z) in enumerate(spots)]
+
+    (few, first), (many, second) = (calls_made(lambda n=n: loading_order(walls(n)[::-1])) for n in (25, 50))
+    for order in (first, second):  # wall by wall from the back, each bottom up
+        assert [(box.x, box.z) for box in order] == sorted((box.x, box.z) for box in order)
+    assert many < 2.5 * few, (few, many)
 
 
 @pytest.mark.parametrize(

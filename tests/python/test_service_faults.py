@@ -3,8 +3,10 @@
 from __future__ import annotations
 
 import contextlib
+import http.client
 import json
 import os
+import resource
 import signal
 import socket
 import sqlite3
@@ -16,7 +18,20 @@ from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import pytest
-from service_helpers import ENDLESS, QUICK, example, fill, running_service, searching, small_disk, submit, wait_for
+from service_helpers import (
+    ENDLESS,
+    QUICK,
+    call,
+    example,
+    fill,
+    raw_request,
+    running_service,
+    searching,
+    serving,
+    small_disk,
+    submit,
+    wait_for,
+)
 
 from stowra import cli
 
@@ -124,39 +139,105 @@ def test_a_data_folder_in_use_or_read_only_is_refused_before_serving(tmp_path: P
 
 def test_connections_that_send_half_a_request_are_closed_and_the_service_still_answers(tmp_path: Path) -> None:
     limits = ["--max-connections", "20", "--header-timeout", "1", "--body-timeout", "1"]
-    command = [
-        sys.executable,
-        "-m",
-        "stowra",
-        "serve",
-        "--data",
-        str(tmp_path),
-        "--port",
-        "0",
-        "--workers",
-        "1",
-        *limits,
-    ]
-    with subprocess.Popen(command, text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as server:
+    with serving(tmp_path, *limits) as (port, server):
+        stalled = []
+        for n in range(40):
+            sock = socket.create_connection(("127.0.0.1", port), timeout=30)
+            half = (
+                b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                if n % 2
+                else b"POST /api/plans HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{"
+            )
+            sock.sendall(half)
+            stalled.append(sock)
+        # Each is closed by the service: at once past the limit, else when its time is up.
+        for sock in stalled:
+            with sock, contextlib.suppress(ConnectionResetError):  # reset: closed unread
+                assert sock.recv(4096) == b""
+        assert call(port, "GET", "/healthz")[1]["status"] == "ok"
+    assert "Traceback" not in server.said[1]  # type: ignore[attr-defined]
+
+
+@pytest.mark.parametrize(
+    "request_bytes",
+    [
+        b"NOT AN HTTP REQUEST\r\n\r\n",
+        b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nno colon in this header\r\n\r\n",
+        b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: -5\r\n\r\n",
+    ],
+    ids=["request line", "header", "content length"],
+)
+def test_a_malformed_request_is_answered_with_json_as_every_other_error(tmp_path: Path, request_bytes: bytes) -> None:
+    with serving(tmp_path) as (port, _):
+        head, _, body = raw_request(port, request_bytes).partition(b"\r\n\r\n")
+    lines = head.decode().split("\r\n")
+    assert lines[0] == "HTTP/1.1 400 Bad Request"
+    assert "content-type: application/json" in (line.lower() for line in lines)
+    assert json.loads(body) == {"error": "invalid HTTP request: the request line or a header is malformed"}
+
+
+def test_running_out_of_file_descriptors_stops_no_planning(tmp_path: Path) -> None:
+    def few_descriptors() -> None:
+        hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+        resource.setrlimit(resource.RLIMIT_NOFILE, (128, hard))
+
+    with serving(tmp_path, "--header-timeout", "120", preexec_fn=few_descriptors) as (port, server):
+        status, job = call(port, "POST", "/api/plans", {"shipment": example(), "options": {**ENDLESS, "time_limit": 4}})
+        assert status == 202, job
+        while call(port, "GET", f"/api/plans/{job['id']}")[1]["progress"] is None:
+            time.sleep(0.1)
+        # A connection the service holds, to ask on once it has no descriptor left to accept.
+        probe = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+        probe.connect()
+        held = [socket.create_connection(("127.0.0.1", port), timeout=30) for _ in range(200)]
         try:
-            port = int(server.stdout.readline().split(":")[3].split("/")[0])
-            stalled = []
-            for n in range(40):
-                sock = socket.create_connection(("127.0.0.1", port), timeout=30)
-                half = (
-                    b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                    if n % 2
-                    else b"POST /api/plans HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{"
-                )
-                sock.sendall(half)
-                stalled.append(sock)
-            # Each is closed by the service: at once past the limit, else when its time is up.
-            for sock in stalled:
-                with sock, contextlib.suppress(ConnectionResetError):  # reset: closed unread
-                    assert sock.recv(4096) == b""
-            with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
-                assert json.load(answer)["status"] == "ok"
+            # The search ends with no descriptor to open the store with: kept, and said so.
+            deadline = time.monotonic() + 60
+            while True:
+                probe.request("GET", "/healthz")
+                answer = probe.getresponse()
+                health = json.loads(answer.read())
+                if health.get("error") == "1 finished plan waits to be stored":
+                    break
+                assert time.monotonic() < deadline, f"the service never said its plan waits: {health}"
+                time.sleep(0.3)
+            assert answer.status == 503 and health["status"] == "unhealthy"
         finally:
-            server.send_signal(signal.SIGINT)
-        assert server.wait(30) == 0
-        assert "Traceback" not in server.stderr.read()
+            for sock in held:
+                sock.close()
+            probe.close()
+        # Descriptors back: the plan is stored, and the next one runs.
+        deadline = time.monotonic() + 60
+        while (plan := call(port, "GET", f"/api/plans/{job['id']}")[1])["status"] == "running":
+            assert time.monotonic() < deadline, plan
+            time.sleep(0.2)
+        assert plan["status"] == "done"
+        status, quick = call(port, "POST", "/api/plans", {"shipment": example(), "options": QUICK})
+        while (plan := call(port, "GET", f"/api/plans/{quick['id']}")[1])["status"] in ("queued", "running"):
+            assert time.monotonic() < deadline, plan
+            time.sleep(0.2)
+        assert plan["status"] == "done"
+        status, health = call(port, "GET", "/healthz")
+        assert (status, health["status"]) == (200, "ok")
+    assert "unable to open database file" in server.said[1]  # type: ignore[attr-defined]
+
+
+def test_a_plan_deleted_while_its_picture_is_drawn_leaves_no_file(tmp_path: Path) -> None:
+    # Enough boxes that drawing them takes a good while: the DELETE lands in the middle.
+    items = [dict(id=n, l=30 + 5 * n, w=30, h=30, weight=5, factory=1, stackable=True, quantity=60) for n in range(8)]
+    bins = [dict(id="40HC", l=1203, w=234, h=269, cost=1800, weight_limit=90000, available=True)]
+    answers = []
+    with serving(tmp_path) as (port, _), ThreadPoolExecutor(1) as pool:
+        for _ in range(3):
+            status, job = call(
+                port, "POST", "/api/plans", {"shipment": {"itemTable": items, "binTable": bins}, "options": QUICK}
+            )
+            assert status == 202, job
+            while call(port, "GET", f"/api/plans/{job['id']}")[1]["status"] != "done":
+                time.sleep(0.1)
+            drawing = pool.submit(call, port, "GET", f"/api/plans/{job['id']}/picture.png")
+            time.sleep(0.5)
+            assert call(port, "DELETE", f"/api/plans/{job['id']}") == (200, {"id": job["id"], "deleted": True})
+            answers.append(drawing.result()[0])
+    assert 404 in answers  # deleted while drawn, at least once
+    assert sorted(path.name for path in tmp_path.glob("*/*")) == []

@@ -3,11 +3,12 @@ errors pointing at the spot."""
 
 from __future__ import annotations
 
+import json
 from pathlib import Path
 
 import pytest
 
-from stowra.files import Shipment, ShipmentError, load_shipment
+from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
 
 BINS_CSV = "id,l,w,h,cost,weight_limit,available\n20GP,590,234,239,1500,28000,true\n"
 
@@ -120,6 +121,53 @@ def test_values_are_converted_to_what_pack_takes(
     assert repr(load(tmp_path, files).input) == repr({"itemTable": items, "binTable": bins})
 
 
+def test_rows_that_share_their_keys_read_as_rows_read_one_by_one() -> None:
+    # Rows with the same keys are checked a column at a time; one row with a key of its own
+    # sends the table row by row. Both must give the same input and sources.
+    rows = [
+        {
+            "id": "SKU-1",
+            "l": 60,
+            "w": 40.5,
+            "h": 40,
+            "weight": 10,
+            "factory": 2,
+            "stackable": True,
+            "quantity": 3,
+            "max_load": 0,
+        },
+        {
+            "id": 17,
+            "l": 9007199254740993,
+            "w": 40,
+            "h": 1.5,
+            "weight": 0,
+            "factory": -1,
+            "stackable": False,
+            "quantity": 0,
+            "max_load": 2.5,
+        },
+        {
+            "id": " 42 ",
+            "l": 1e300,
+            "w": 40,
+            "h": 40,
+            "weight": 10,
+            "factory": 1,
+            "stackable": True,
+            "quantity": 1,
+            "max_load": 7,
+        },
+    ]
+    bins = [{"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500, "weight_limit": 28000, "available": True}]
+    together = parse_json_shipment(json.dumps({"itemTable": rows, "binTable": bins}, indent=1), "s.json")
+    apart = [*rows[:2], {**rows[2], "note": "x"}]
+    alone = parse_json_shipment(json.dumps({"itemTable": apart, "binTable": bins}, indent=1), "s.json")
+    assert repr(together.input) == repr(alone.input)
+    assert together.item_sources == alone.item_sources and len(together.item_sources) == 4
+    assert (together.warnings, len(alone.warnings)) == ([], 1)
+
+
 def test_a_toml_file_may_name_a_csv_file_beside_an_inline_table(tmp_path: Path) -> None:
     files = {
         "s.toml": 'items = "sub/i.csv"\n\n[[binTable]]\nid = "20GP"\n',
@@ -130,3 +178,50 @@ def test_a_toml_file_may_name_a_csv_file_beside_an_inline_table(tmp_path: Path) 
     assert len(shipment.warnings) == 1 and "'colour'" in shipment.warnings[0]
     assert shipment.item_sources[0].where() == f"{tmp_path}/sub/i.csv line 2"
     assert shipment.bin_sources[0].line == 3
+
+
+class ScannedText(str):
+    """A text that adds up how many characters its searches were asked to look through."""
+
+    scanned = 0
+
+    def _span(self, start: int | None, end: int | None) -> None:
+        begin, stop, _ = slice(start, end).indices(len(self))
+        ScannedText.scanned += max(0, stop - begin)
+
+    def count(self, sub: str, start: int | None = None, end: int | None = None) -> int:  # type: ignore[override]
+        self._span(start, end)
+        return super().count(sub, start, end)
+
+    def find(self, sub: str, start: int | None = None, end: int | None = None) -> int:  # type: ignore[override]
+        self._span(start, end)
+        return super().find(sub, start, end)
+
+    def rfind(self, sub: str, start: int | None = None, end: int | None = None) -> int:  # type: ignore[override]
+        self._span(start, end)
+        return super().rfind(sub, start, end)
+
+
+def test_rows_deep_in_a_long_json_file_are_placed_on_their_lines_in_one_pass() -> None:
+    row = '{"id": %d, "l": 60, "w": 40, "h": 40, "weight": 10, "factory": 1, "stackable": true}'
+    pieces = ['{"binTable": [{"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500,\n']
+    pieces.append('"weight_limit": 28000, "available": true}],\n"itemTable": [\n')
+    lines, line = [], 1 + sum(piece.count("\n") for piece in pieces)
+    for n in range(3000):
+        # Rows alone on a line, two on one line, and rows broken over lines.
+        lines.append(line)
+        piece = row % n if n % 3 else (row % n).replace(", ", ",\n")
+        piece += "\n]}" if n == 2999 else ",\n" if n % 5 else ", "
+        pieces.append(piece)
+        line += piece.count("\n")
+    text = ScannedText("".join(pieces))
+    ScannedText.scanned = 0
+    shipment = parse_json_shipment(text, "long.json")
+    assert [source.line for source in shipment.item_sources] == lines
+    # Each character looked at a bounded number of times, not once per row before it.
+    assert ScannedText.scanned <= 3 * len(text), (ScannedText.scanned, len(text))
+    bad = ScannedText(text.replace('"id": 2998, "l": 60', '"id": 2998, "l": "x"'))
+    with pytest.raises(
+        ShipmentError, match=rf"^long.json:{lines[2998]}:\d+: item 2998 \(row 2999\): l: expected a number"
+    ):
+        parse_json_shipment(bad, "long.json")

@@ -15,6 +15,7 @@ from typing import Any
 
 from stowra.files.csv_tables import csv_table
 from stowra.files.rows import (
+    COLUMNS,
     CSV_KEYS,
     Locator,
     RawTable,
@@ -31,23 +32,99 @@ __all__ = ["parse_json_shipment", "parse_shipment_object", "parse_toml_shipment"
 _TOO_DEEP = "lists or tables nested too deeply"
 
 
-def _json_with_spans(text: str) -> tuple[Any, dict[int, tuple[int, int]]]:
-    """Parse JSON and record the character span of every object, keyed by ``id``.
+def _json_with_rows(text: str) -> tuple[Any, tuple[int, int], dict[str, list[tuple[int, int]]]]:
+    """Parse JSON with the standard (compiled) scanner, and note where the top object and each
+    row of its tables begin and end: ``(document, top span, {table: [row spans]})``.
 
-    The standard decoder keeps no positions; its pure-Python scanner calls a replaceable
-    object parser, which is where the spans are taken.
+    Only the top object and the tables' lists are walked here; every value, a row included,
+    is parsed whole by the scanner, so a long shipment costs one pass at compiled speed. A
+    text that does not walk as expected is parsed again by the decoder, for its error.
     """
-    spans: dict[int, tuple[int, int]] = {}
-    decoder = json.JSONDecoder(parse_int=_whole_number)
+    try:
+        return _walk(text, _SCANNER)
+    except (json.JSONDecodeError, StopIteration, IndexError, _NotAnObject):
+        pass
+    except ValueError:  # a whole number too long for int(): read it as the float it rounds to
+        try:
+            return _walk(text, _LONG_NUMBER_SCANNER)
+        except (json.JSONDecodeError, StopIteration, IndexError, _NotAnObject):
+            pass
+    document = _LONG_NUMBER_DECODER.decode(text)  # raises the decoder's error
+    return document, (0, len(text)), {}
 
-    def parse_object(state: tuple[str, int], *args: Any) -> tuple[Any, int]:
-        obj, end = json.decoder.JSONObject(state, *args)
-        spans[id(obj)] = (state[1] - 1, end)
-        return obj, end
 
-    decoder.parse_object = parse_object  # type: ignore[assignment]
-    decoder.scan_once = json.scanner.py_make_scanner(decoder)  # type: ignore[assignment]
-    return decoder.decode(text), spans
+class _NotAnObject(Exception):
+    """The text is not one JSON object: the decoder says what it is."""
+
+
+_SPACE = re.compile(r"[ \t\n\r]*")
+
+
+def _walk(
+    text: str, scan: Callable[[str, int], tuple[Any, int]]
+) -> tuple[dict[str, Any], tuple[int, int], dict[str, list[tuple[int, int]]]]:
+    space = _SPACE.match
+    at = space(text, 0).end()
+    if text[at] != "{":
+        raise _NotAnObject
+    start = at
+    document: dict[str, Any] = {}
+    rows: dict[str, list[tuple[int, int]]] = {}
+    at = space(text, at + 1).end()
+    if text[at] == "}":
+        at += 1
+    else:
+        while True:
+            if text[at] != '"':
+                raise _NotAnObject
+            key, at = json.decoder.scanstring(text, at + 1)
+            at = space(text, at).end()
+            if text[at] != ":":
+                raise _NotAnObject
+            at = space(text, at + 1).end()
+            if key in COLUMNS and text[at] == "[":
+                value, spans, at = _walk_list(text, at, scan)
+                rows[key] = spans
+            else:
+                value, at = scan(text, at)
+                rows.pop(key, None)  # a later value of a repeated key wins, as in the decoder
+            document[key] = value
+            at = space(text, at).end()
+            if text[at] == "}":
+                at += 1
+                break
+            if text[at] != ",":
+                raise _NotAnObject
+            at = space(text, at + 1).end()
+    if space(text, at).end() != len(text):
+        raise _NotAnObject  # extra data after the object
+    return document, (start, at), rows
+
+
+def _walk_list(
+    text: str, at: int, scan: Callable[[str, int], tuple[Any, int]]
+) -> tuple[list[Any], list[tuple[int, int]], int]:
+    """The list starting at ``at``, the span of each of its values, and where it ends."""
+    values: list[Any] = []
+    spans: list[tuple[int, int]] = []
+    at = _SPACE.match(text, at + 1).end()
+    if text[at] == "]":
+        return values, spans, at + 1
+    following = _FOLLOWING.match
+    while True:
+        value, end = scan(text, at)
+        values.append(value)
+        spans.append((at, end))
+        after = following(text, end)
+        if after is None:
+            raise _NotAnObject
+        if after.lastindex is None:  # the closing bracket
+            return values, spans, after.end()
+        at = after.end()
+
+
+# What may follow a value in a list: a comma and the next value's start, or the list's end.
+_FOLLOWING = re.compile(r"[ \t\n\r]*(?:,([ \t\n\r]*)|\])")
 
 
 def _whole_number(text: str) -> int | float:
@@ -55,6 +132,11 @@ def _whole_number(text: str) -> int | float:
     it rounds to, so the row checks refuse it at its place instead of the parser failing."""
     limit = sys.get_int_max_str_digits()
     return float(text) if limit and len(text.lstrip("-")) > limit else int(text)
+
+
+_SCANNER = json.scanner.make_scanner(json.JSONDecoder())
+_LONG_NUMBER_DECODER = json.JSONDecoder(parse_int=_whole_number)
+_LONG_NUMBER_SCANNER = json.scanner.make_scanner(_LONG_NUMBER_DECODER)
 
 
 def _key_offset(text: str, span: tuple[int, int], key: str) -> int | None:
@@ -81,34 +163,41 @@ def parse_json_shipment(
     ``confined`` refuses CSV files named outside ``base`` (uploads name only their siblings).
     """
     try:
-        document, spans = _json_with_spans(text)
+        document, top, row_spans = _json_with_rows(text)
     except json.JSONDecodeError as error:
         raise ShipmentError(f"{name}:{error.lineno}:{error.colno}: {error.msg}") from None
     except RecursionError:
         raise fail(name, None, _TOO_DEEP) from None
     if not isinstance(document, dict):
         raise fail(name, (1, 1), "expected an object with itemTable and binTable")
-    top = spans[id(document)]
-    lines = LineIndex(text)
+    lines: list[LineIndex] = []  # made when a message needs a place
 
     def at(span: tuple[int, int], key: str | None) -> tuple[int, int]:
         offset = _key_offset(text, span, key) if key is not None else None
-        return lines.line_col(span[0] if offset is None else offset)
+        if not lines:
+            lines.append(LineIndex(text))
+        return lines[0].line_col(span[0] if offset is None else offset)
 
     def rows_of(table: TableName) -> list[tuple[Mapping[str, Any], int | None]]:
         value = document[table]
         if not isinstance(value, list):
             raise fail(name, at(top, table), f"{table} must be a list of objects")
-        rows: list[tuple[Mapping[str, Any], int | None]] = []
         for index, row in enumerate(value):
-            if not isinstance(row, dict):
+            if type(row) is not dict:
                 raise fail(name, at(top, table), f"{table}[{index}] must be an object")
-            rows.append((row, at(spans[id(row)], None)[0]))
-        return rows
+        if table not in row_spans:  # not placed by the walk: rows without lines
+            return [(row, None) for row in value]
+        # Each row's line counted on from the row before: one pass over the text.
+        numbers: list[int | None] = []
+        line, counted = 1, 0
+        for start, _ in row_spans[table]:
+            line += text.count("\n", counted, start)
+            counted = start
+            numbers.append(line)
+        return list(zip(value, numbers, strict=True))
 
     def locate(table: TableName, index: int, key: str | None) -> tuple[int, int] | None:
-        row = document[table][index]
-        return at(spans[id(row)], key)
+        return at(row_spans[table][index], key) if table in row_spans else None
 
     return _from_document(document, name, base, rows_of, locate, lambda key: at(top, key), confined)
 

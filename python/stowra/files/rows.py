@@ -7,11 +7,13 @@ missing keys, sizes and fit are left to ``pack``, whose messages are the product
 
 from __future__ import annotations
 
+import itertools
 import math
+import operator
 import re
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass, field
-from typing import Any, Literal
+from typing import Any, Literal, NamedTuple
 
 __all__ = [
     "BIN_COLUMNS",
@@ -58,6 +60,8 @@ BIN_COLUMNS: dict[str, Kind] = {
     "available": "bool",
 }
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+# Whole numbers a float holds exactly; larger ones take the slow path, which names overflow.
+_FLOAT_EXACT = 2**53
 # Items in one shipment after quantities are expanded: far beyond a ship's worth of containers,
 # and small enough that a mistyped quantity cannot eat the machine's memory.
 MAX_ITEMS = 100_000
@@ -86,9 +90,8 @@ class ShipmentError(ValueError):
     """A shipment file that cannot be read; the message starts with ``file:line:column:``."""
 
 
-@dataclass(frozen=True)
-class RowSource:
-    """Where one row of ``pack``'s input came from."""
+class RowSource(NamedTuple):
+    """Where one row of ``pack``'s input came from (a tuple: a long shipment makes many)."""
 
     file: str
     line: int | None
@@ -135,10 +138,34 @@ def fail(name: str, where: tuple[int, int] | None, message: str) -> ShipmentErro
 
 def convert(value: Any, kind: Kind, from_text: bool) -> Any:
     """The value as ``pack`` wants it, or raise ``ValueError`` with what was expected."""
+    if not from_text:
+        # The values a JSON file or an API request holds when it is right, checked without
+        # building the message a wrong one gets.
+        given = type(value)
+        if given is int:
+            if kind == "float" and -_FLOAT_EXACT <= value <= _FLOAT_EXACT:
+                return float(value)
+            if kind == "count" and value >= 0:
+                return value
+            if kind in ("int", "id") and _INT32_MIN <= value <= _INT32_MAX:
+                return value
+        elif given is float:
+            if kind == "float" and value - value == 0:  # finite: inf - inf and nan are nan
+                return value
+        elif (given is bool and kind == "bool") or (given is str and kind == "str"):
+            return value
+    return _converted(value, kind, from_text)
+
+
+def _expected(value: Any, kind: Kind) -> str:
     shown = repr(value) if len(repr(value)) <= _SHOWN else repr(value)[: _SHOWN - 3] + "..."
-    expected = f"expected {_KIND_WORDS[kind]}, got {shown}"
+    return f"expected {_KIND_WORDS[kind]}, got {shown}"
+
+
+def _converted(value: Any, kind: Kind, from_text: bool) -> Any:
+    """:func:`convert` for every value: text from a file's cell, and any JSON value."""
     if kind == "id":
-        return _item_id(value, from_text, expected)
+        return _item_id(value, from_text, kind)
     if from_text:
         text = str(value).strip()
         if kind == "str":
@@ -149,26 +176,26 @@ def convert(value: Any, kind: Kind, from_text: bool) -> Any:
                 return True
             if word in _FALSE_WORDS:
                 return False
-            raise ValueError(expected)
+            raise ValueError(_expected(value, kind))
         # Plain decimal digits only: Python would also take 6_0, full-width digits, inf and nan.
         plain = _PLAIN_NUMBER if kind == "float" else _PLAIN_WHOLE
         if not plain.fullmatch(text):
-            raise ValueError(expected)
+            raise ValueError(_expected(value, kind))
         try:
             number: float = float(text) if kind == "float" else int(text)
         except ValueError:  # more digits than the interpreter converts
-            raise ValueError(expected) from None
+            raise ValueError(_expected(value, kind)) from None
         value = number
     elif kind == "str":
         if not isinstance(value, str):
-            raise ValueError(expected)
+            raise ValueError(_expected(value, kind))
         return value
     elif kind == "bool":
         if not isinstance(value, bool):
-            raise ValueError(expected)
+            raise ValueError(_expected(value, kind))
         return value
     elif isinstance(value, bool) or not isinstance(value, int | float):
-        raise ValueError(expected)
+        raise ValueError(_expected(value, kind))
     elif kind == "float":
         try:
             value = float(value)
@@ -177,7 +204,7 @@ def convert(value: Any, kind: Kind, from_text: bool) -> Any:
     elif isinstance(value, float):
         # 1500.0 in a file means 1500; the core takes whole numbers only as ints.
         if not math.isfinite(value) or value != int(value):
-            raise ValueError(expected)
+            raise ValueError(_expected(value, kind))
         value = int(value)
     if kind == "float":
         if not math.isfinite(value):
@@ -185,14 +212,14 @@ def convert(value: Any, kind: Kind, from_text: bool) -> Any:
         return value
     if kind == "count":
         if value < 0:
-            raise ValueError(expected)
+            raise ValueError(_expected(value, kind))
         return value
     if kind == "int" and not _INT32_MIN <= value <= _INT32_MAX:
         raise ValueError(f"expected a whole number from {_INT32_MIN} to {_INT32_MAX}, got {value}")
     return value
 
 
-def _item_id(value: Any, from_text: bool, expected: str) -> int | str:
+def _item_id(value: Any, from_text: bool, kind: Kind = "id") -> int | str:
     """An item id: whole numbers stay numbers (as they always were), anything else is text."""
     if isinstance(value, str):
         text = value.strip()
@@ -204,16 +231,19 @@ def _item_id(value: Any, from_text: bool, expected: str) -> int | str:
         ):
             return int(text)
         if not text or len(text) > MAX_ID_LENGTH or not text.isprintable():
-            raise ValueError(expected)
+            raise ValueError(_expected(value, kind))
         return text
     if from_text:
-        return _item_id(str(value), from_text, expected)
+        try:
+            return _item_id(str(value), from_text)
+        except ValueError:
+            raise ValueError(_expected(value, kind)) from None
     if isinstance(value, bool) or not isinstance(value, int | float):
-        raise ValueError(expected)
+        raise ValueError(_expected(value, kind))
     if isinstance(value, float) and (not math.isfinite(value) or value != int(value)):
-        raise ValueError(expected)
+        raise ValueError(_expected(value, kind))
     if not _INT32_MIN <= value <= _INT32_MAX:
-        raise ValueError(expected)
+        raise ValueError(_expected(value, kind))
     return int(value)
 
 
@@ -273,6 +303,63 @@ def _check_item(part: RawTable, index: int, row: Mapping[str, Any]) -> None:
         raise part.fail(index, "max_load", f"expected 0 or more, got {limit:g}")
 
 
+def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]] | None:
+    """A JSON items table converted column by column: its rows, each row's quantity and the
+    keys no table knows. ``None`` when any row needs a closer look (a bad or missing value,
+    rows with different keys); the row-by-row path then finds it and words its message."""
+    raws = [raw for raw, _ in part.rows]
+    if part.from_text or part.name != "itemTable" or not raws:
+        return None
+    keys = tuple(raws[0])
+    # As many keys in every row, and each of the first row's in all: the same keys.
+    if set(map(type, raws)) != {dict} or set(map(len, raws)) != {len(keys)}:
+        return None
+    columns = COLUMNS[part.name]
+    changed: dict[str, list[Any]] = {}  # columns whose values convert to others
+    for key in keys:
+        try:
+            column = list(map(operator.itemgetter(key), raws))
+        except KeyError:
+            return None
+        kind = columns.get(key)
+        if kind is None:
+            continue
+        types = set(map(type, column))
+        if kind == "float":
+            if not types <= {int, float}:
+                return None
+            if types != {float}:
+                try:
+                    column = changed[key] = list(map(float, column))
+                except OverflowError:
+                    return None
+            if not all(map(math.isfinite, column)) or (key in _OPTIONAL and min(column) < 0):
+                return None
+        elif kind in ("int", "count", "id") and types == {int}:
+            low, high = (0, math.inf) if kind == "count" else (_INT32_MIN, _INT32_MAX)
+            if min(column) < low or max(column) > high:
+                return None
+        elif kind == "id" and types <= {int, str}:
+            try:
+                changed[key] = [_item_id(value, False) for value in column]
+            except ValueError:
+                return None
+        elif not (kind == "bool" and types == {bool}) and not (kind == "str" and types == {str}):
+            return None
+    counts = [raw["quantity"] for raw in raws] if "quantity" in keys else [1] * len(raws)
+    if sum(counts) > MAX_ITEMS:
+        return None
+    rows = list(map(dict.copy, raws))
+    for key, column in changed.items():
+        for row, value in zip(rows, column, strict=True):
+            row[key] = value
+    unknown = [key for key in keys if key not in columns]
+    for key in [*unknown, "quantity"] if "quantity" in keys else unknown:
+        for row in rows:
+            del row[key]
+    return rows, counts, unknown
+
+
 def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
     """Convert and expand raw rows into a ``Shipment``."""
     warnings: list[str] = []
@@ -284,6 +371,36 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
         table, file = part.name, part.file
         table_files[table] = file
         columns = COLUMNS[table]
+        bulk = _in_bulk(part)
+        if bulk is not None:
+            rows, counts, unknown = bulk
+            found, placed = tables[table], sources[table]
+            lines = [line for _, line in part.rows]
+            row_sources = list(
+                map(
+                    RowSource._make,
+                    zip(
+                        itertools.repeat(file),
+                        lines,
+                        [row.get("id") for row in rows],
+                        [f"{table}[{index}]" for index in range(len(rows))],
+                        itertools.repeat(part.line_word),
+                    ),
+                )
+            )
+            if all(count == 1 for count in counts):
+                found.extend(rows)
+                placed.extend(row_sources)
+            else:
+                for row, count, source in zip(rows, counts, row_sources, strict=True):
+                    if count:
+                        found.append(row)
+                        found.extend([row.copy() for _ in range(count - 1)])
+                        placed.extend([source] * count)
+            if unknown:
+                listed = ", ".join(repr(key) for key in unknown)
+                warnings.append(f"{file}: {table} ignores {listed} (known: {', '.join(columns)})")
+            continue
         unknown: list[str] = []
         for index, (raw, line) in enumerate(part.rows):
             if table == "binTable" and "quantity" in raw:

@@ -202,15 +202,22 @@ def shipment_from_files(files: Sequence[tuple[str | None, bytes]], settings: Set
     shipment = dataclasses.replace(
         shipment,
         name=shipment.name.replace(prefix, ""),
-        item_sources=[_unprefixed(s, prefix) for s in shipment.item_sources],
-        bin_sources=[_unprefixed(s, prefix) for s in shipment.bin_sources],
+        item_sources=_unprefixed(shipment.item_sources, prefix),
+        bin_sources=_unprefixed(shipment.bin_sources, prefix),
         warnings=[warning.replace(prefix, "") for warning in shipment.warnings],
     )
     return _check_size(shipment, settings)
 
 
-def _unprefixed(source: RowSource, prefix: str) -> RowSource:
-    return dataclasses.replace(source, file=source.file.replace(prefix, ""))
+def _unprefixed(sources: Sequence[RowSource], prefix: str) -> list[RowSource]:
+    # A row's items share its source: each is renamed once.
+    renamed: list[RowSource] = []
+    last = new = None
+    for source in sources:
+        if source is not last:
+            last, new = source, source._replace(file=source.file.replace(prefix, ""))
+        renamed.append(new)  # type: ignore[arg-type]
+    return renamed
 
 
 def sources_to_json(shipment: Shipment) -> list[list[Any]]:

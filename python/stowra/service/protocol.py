@@ -7,6 +7,7 @@ of them use up the process's file descriptors, and then nothing works, not even 
 
 from __future__ import annotations
 
+import json
 import logging
 import time
 from typing import Any
@@ -15,6 +16,8 @@ import h11
 from uvicorn.protocols.http.h11_impl import H11Protocol
 
 __all__ = ["QuietRepeats", "bounded_protocol"]
+
+_WORDS = {"Invalid HTTP request received.": "the request line or a header is malformed"}
 
 
 def bounded_protocol(header_seconds: float, body_seconds: float, max_connections: int) -> type:
@@ -60,6 +63,23 @@ def bounded_protocol(header_seconds: float, body_seconds: float, max_connections
             if self._timer is not None:
                 self._timer.cancel()
                 self._timer = None
+
+        def send_400_response(self, msg: str) -> None:
+            # A request line or header the parser refuses is answered as every other error of
+            # the service: JSON a client can read.
+            body = json.dumps({"error": f"invalid HTTP request: {_WORDS.get(msg, msg)}"}).encode()
+            headers = [
+                (b"content-type", b"application/json"),
+                (b"content-length", str(len(body)).encode()),
+                (b"connection", b"close"),
+            ]
+            for event in (
+                h11.Response(status_code=400, headers=headers, reason=b"Bad Request"),
+                h11.Data(data=body),
+                h11.EndOfMessage(),
+            ):
+                self.transport.write(self.conn.send(event))
+            self.transport.close()
 
         def _too_slow(self) -> None:
             self._timer = None

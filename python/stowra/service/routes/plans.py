@@ -370,7 +370,11 @@ def picture(job: str, running: Running) -> Response:
             if running.store.get(job) is None:  # deleted while it was drawn
                 running.forget(job)
                 raise ClientError(404, f"no plan with id {job!r}")
-    return Response(path.read_bytes(), media_type="image/png")
+        try:
+            data = path.read_bytes()
+        except FileNotFoundError:  # a DELETE removed it just now
+            raise ClientError(404, f"no plan with id {job!r}") from None
+    return Response(data, media_type="image/png")
 
 
 @router.get("/plans/{job}/shipment")
