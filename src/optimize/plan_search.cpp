@@ -293,6 +293,7 @@ void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopChec
   for (const double power : FILL_SIZE_POWERS) {
     FillConfig config;
     config.pickupOrder = pickupOrder;
+    config.balanceLimit = balanceLimit;
     config.seed = rng();
     config.sizePower = power;
     PlanCandidate filled;

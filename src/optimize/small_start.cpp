@@ -10,6 +10,7 @@
 #include "candidate/random_draws.hpp"
 #include "optimize/column_order.hpp"
 #include "optimize/item_orders.hpp"
+#include "packing/load_balance.hpp"
 #include "packing/wall_packer.hpp"
 #include "search/parallel_evaluation.hpp"
 
@@ -169,11 +170,16 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
                  config.pickupOrder);
       });
       loadings.pop_back();
+      // Of loadings worth the same, the one whose load can be moved into balance best.
       double most = 0.0;
+      double share = 0.0;
       for (PackedBin& bin : loaded) {
         const double value = loadValue(bin, items, config.sizePower);
-        if (value > most) {
+        if (!(value >= most) || value == 0.0) continue;
+        const double centred = centredShare(bin, items, config.balanceLimit);
+        if (value > most || centred < share) {
           most = value;
+          share = centred;
           chosen = std::move(bin);
         }
       }

@@ -24,6 +24,7 @@ bool fewBoxesPerContainer(const std::vector<ItemSpec>& items, const std::vector<
 
 struct FillConfig {
   bool pickupOrder = true;
+  double balanceLimit = 0.6;  // only ranks loadings worth the same
   std::uint32_t seed = 0;
   // Loadings tried per container beyond the sorted ones: the kinds of box in a drawn order,
   // each kind standing one way, the other, or either.
