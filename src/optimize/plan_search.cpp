@@ -302,6 +302,9 @@ void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopChec
       filled.types.push_back(typeIndexOf(bin, binTypes));
       for (const Placement& placement : bin.placements) filled.order.push_back(placement.itemIndex);
     }
+    // Children change orders within each factory's run, and the packer loads factories in
+    // the order given: container by container, but factory by factory first.
+    filled.order = groupedOrder(items, filled.order, startingKeys().back());
     // Cut short by the clock: the wall plans stand for it.
     if (stop && stop()) return;
     // Before the last plan, which is scored whatever the clock says.
