@@ -17,4 +17,4 @@ from stowra.plotting import plot  # draws with matplotlib, imported only when ca
 
 __doc__ = _core.__doc__
 __all__ = ["optimize", "pack", "pack_many", "plot"]
-__version__ = "0.1.0"
+__version__: str = _core.__version__  # the build gives the core the package version

@@ -1,4 +1,40 @@
-from typing import Any
+from typing import Any, TypedDict
+
+__version__: str
+
+class PlacedItem(TypedDict):
+    """One item in a container, in the order items were placed."""
+
+    itemIndex: int
+    x: float
+    y: float
+    z: float
+    rotation: int
+
+class PackedContainer(TypedDict):
+    id: int
+    binType: str
+    cost: float
+    spaceUtilization: float
+    currentWeight: float
+    centerOfGravity: tuple[float, float, float]
+    itemCount: int
+    items: list[PlacedItem]
+
+class PackResult(TypedDict):
+    sum20: int
+    sum40: int
+    fitness: float
+    cost: float
+    utilization: float
+    centerPenalty: float
+    weightPenalty: float
+    elapsedSeconds: float
+    totalBins: int
+    packingTable: list[PackedContainer]
+
+class OptimizeResult(PackResult):
+    """The same keys as pack's result today; optimize may add its own."""
 
 def pack(
     input: dict[str, Any],
@@ -7,7 +43,7 @@ def pack(
     time_limit: float = 300.0,
     threads: int = 0,
     seed: int = 42,
-) -> dict[str, Any]: ...
+) -> PackResult: ...
 def optimize(
     input: dict[str, Any],
     *,
@@ -17,4 +53,4 @@ def optimize(
     effort: int = 2,
     balance_limit: float = 0.6,
     pickup_order: bool = True,
-) -> dict[str, Any]: ...
+) -> OptimizeResult: ...

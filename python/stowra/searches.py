@@ -1,17 +1,16 @@
-"""The two searches behind every front end, chosen by name.
+"""The two searches behind every front end, chosen by name, and the one table of their options.
 
-``optimize`` (the default) looks for the cheapest plan over every available container type;
-it reads ``time_limit`` (default 60 s), ``threads``, ``seed``, ``effort`` (default 2),
-``balance_limit`` (the most of a container's cargo weight either half of its length may
-carry, 0.5 to 1, default 0.6; 1 turns the rule off) and ``pickup_order`` (default true: no
-item of a later factory behind or below one of an earlier factory).
-``exact`` runs ``pack``, whose plans are fixed bit for bit for a given input and seed; it reads
-``pop_size``, ``generations``, ``time_limit`` (default 300 s), ``threads`` and ``seed``. The
-command line, the service and batch planning all go through :func:`run_search`.
+``optimize`` (the default) looks for the cheapest plan over every available container type.
+``exact`` runs ``pack``, whose plans are fixed bit for bit for a given input and seed. Each
+option, its default, its bounds, its help and the searches that read it are written once, in
+``OPTIONS``: the command line, batch planning, the service (which serves them to its page at
+``GET /api/options``) and :func:`run_search` all read them from there.
 """
 
 from __future__ import annotations
 
+from collections.abc import Mapping
+from dataclasses import dataclass
 from typing import Any
 
 from stowra._core import optimize, pack
@@ -23,16 +22,111 @@ __all__ = [
     "DEFAULT_PICKUP_ORDER",
     "DEFAULT_SEARCH",
     "DEFAULT_TIME_LIMITS",
+    "OPTIONS",
     "SEARCHES",
+    "SearchOption",
+    "defaults",
     "run_search",
 ]
 
 SEARCHES = ("optimize", "exact")
 DEFAULT_SEARCH = "optimize"
-DEFAULT_EFFORT = 2
-DEFAULT_TIME_LIMITS = {"optimize": 60.0, "exact": 300.0}
-DEFAULT_BALANCE_LIMIT = 0.6
-DEFAULT_PICKUP_ORDER = True
+_INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+
+
+@dataclass(frozen=True)
+class SearchOption:
+    """One search option: ``default`` is a mapping of search to value when the searches differ.
+
+    ``low`` and ``high`` bound a number (``low_open``: above ``low``, not at it); ``high`` of
+    ``None`` leaves it unbounded here (the service bounds the time limit by its own setting).
+    """
+
+    name: str
+    kind: type
+    default: Any
+    help: str
+    searches: tuple[str, ...] = SEARCHES
+    low: float | None = None
+    high: float | None = None
+    low_open: bool = False
+
+    def default_for(self, search: str) -> Any:
+        """The default the named search uses."""
+        if isinstance(self.default, Mapping):
+            return self.default[search]
+        return self.default
+
+    def bounds_text(self) -> str:
+        """The bounds in words, as messages and help give them."""
+        if self.low is None:
+            return ""
+        if self.low_open:
+            return f"above {self.low:g}"
+        return f"{self.low:g} to {self.high:g}"
+
+
+OPTIONS: tuple[SearchOption, ...] = (
+    SearchOption(
+        "effort",
+        int,
+        2,
+        "search effort, 0 to 20: up to 30 rounds each, ending after 10 each without a better plan",
+        ("optimize",),
+        0,
+        20,
+    ),
+    SearchOption("pop_size", int, 100, "population size", ("exact",), 1, 10_000),
+    SearchOption("generations", int, 50, "most generations to search", ("exact",), 0, 1_000_000),
+    SearchOption(
+        "time_limit",
+        float,
+        {"optimize": 60.0, "exact": 300.0},
+        "stop searching after this long",
+        low=0,
+        low_open=True,
+    ),
+    SearchOption("threads", int, 0, "threads for the search, 0 for all cores", low=0, high=1024),
+    SearchOption(
+        "seed",
+        int,
+        42,
+        "random seed; the same seed gives the same plan",
+        low=_INT32_MIN,
+        high=_INT32_MAX,
+    ),
+    SearchOption(
+        "balance_limit",
+        float,
+        0.6,
+        "the most of a container's cargo weight either half of its length may carry, 0.5 to "
+        "1; 1 turns the rule off",
+        ("optimize",),
+        0.5,
+        1,
+    ),
+    SearchOption(
+        "pickup_order",
+        bool,
+        True,
+        "no item of a later factory behind or below one of an earlier factory",
+        ("optimize",),
+    ),
+)
+_BY_NAME = {option.name: option for option in OPTIONS}
+
+
+def defaults(search: str = DEFAULT_SEARCH) -> dict[str, Any]:
+    """Every option's default for the named search, ``search`` itself included."""
+    check_search(search)
+    return {"search": search, **{o.name: o.default_for(search) for o in OPTIONS}}
+
+
+# Named for the callers that need a single one.
+DEFAULT_EFFORT: int = _BY_NAME["effort"].default
+DEFAULT_TIME_LIMITS: dict[str, float] = dict(_BY_NAME["time_limit"].default)
+DEFAULT_BALANCE_LIMIT: float = _BY_NAME["balance_limit"].default
+DEFAULT_PICKUP_ORDER: bool = _BY_NAME["pickup_order"].default
 
 
 def check_search(search: str) -> None:
@@ -45,11 +139,11 @@ def run_search(
     input: dict[str, Any],
     *,
     search: str = DEFAULT_SEARCH,
-    pop_size: int = 100,
-    generations: int = 50,
+    pop_size: int = _BY_NAME["pop_size"].default,
+    generations: int = _BY_NAME["generations"].default,
     time_limit: float | None = None,
-    threads: int = 0,
-    seed: int = 42,
+    threads: int = _BY_NAME["threads"].default,
+    seed: int = _BY_NAME["seed"].default,
     effort: int | None = None,
     balance_limit: float = DEFAULT_BALANCE_LIMIT,
     pickup_order: bool = DEFAULT_PICKUP_ORDER,

@@ -7,6 +7,8 @@ PYBIND11_MODULE(_core, module) {
   module.doc() =
       "Three-dimensional bin packing of items into shipping containers, solved by a genetic "
       "algorithm parallelised with OpenMP.";
+  // Defined by the build from the package's one version.
+  module.attr("__version__") = STOWRA_VERSION;
   stowra::registerPack(module);
   stowra::registerOptimize(module);
 }

@@ -29,7 +29,8 @@ from stowra.item_rows import explain
 from stowra.loading_list import MIXED_NOTE, loading_rows
 from stowra.report import container_figures, left_out_reason
 from stowra.searches import run_search
-from stowra.service.plans import ClientError, check_options
+from stowra.service.models import check_options
+from stowra.service.plans import ClientError
 from stowra.service.settings import Settings
 
 

@@ -14,10 +14,10 @@ import pytest
 from fastapi.testclient import TestClient
 from service_helpers import ENDLESS, QUICK, example, running_service, searching, submit, wait_for
 
-from stowra.examples import example_csv, example_json, example_workbook
+from stowra.examples import EXAMPLE_BINS, example_csv, example_json, example_workbook
 from stowra.files import parse_shipment_object
 from stowra.searches import run_search
-from stowra.service.plans import check_options
+from stowra.service.models import check_options
 from stowra.service.settings import Settings
 from stowra.service.store import INTERRUPTED
 
@@ -218,6 +218,28 @@ def test_a_search_left_to_its_own_time_limit_stays_within_the_services(
     assert (options["search"], options["time_limit"]) == (search, time_limit)
 
 
+@pytest.mark.parametrize("search, warned", [("exact", True), ("optimize", False)])
+def test_only_pack_is_warned_that_types_beyond_the_second_go_unused(
+    client: TestClient, search: str, warned: bool
+) -> None:
+    every_type = {**example(), "binTable": [{**row, "available": True} for row in EXAMPLE_BINS]}
+    answer = client.post("/api/plans", json={"shipment": every_type, "options": {**ENDLESS, "search": search}})
+    assert answer.status_code == 202, answer.text
+    client.delete(answer.json()["url"])
+    assert any("40HC will not be used" in text for text in answer.json()["warnings"]) == warned
+
+
+def test_the_options_served_are_each_searchs_own_defaults_within_the_services_limits(tmp_path: Path) -> None:
+    with running_service(tmp_path, max_time_limit=200) as client:
+        served = client.get("/api/options").json()
+    # As the README documents them; the exact search's 300 s is cut to this service's limit.
+    assert served["searches"]["optimize"]["time_limit"] == 60 and served["searches"]["exact"]["time_limit"] == 200
+    assert served["searches"]["exact"]["pop_size"] == 100 and served["defaults"]["effort"] == 2
+    assert served["defaults"] == served["searches"]["optimize"]
+    readers = {option["name"]: option["searches"] for option in served["options"]}
+    assert readers["effort"] == ["optimize"] and readers["generations"] == ["exact"]
+
+
 def test_a_token_guards_every_api_call_but_not_the_page(tmp_path: Path) -> None:
     with running_service(tmp_path, token="s3cret") as client:
         assert client.get("/api/plans").status_code == 401
@@ -227,6 +249,20 @@ def test_a_token_guards_every_api_call_but_not_the_page(tmp_path: Path) -> None:
         assert "Authorization: Bearer" in missing and "wrong" not in missing
         assert client.get("/api/plans", headers={"Authorization": "Bearer s3cret"}).status_code == 200
         assert client.get("/").status_code == client.get("/healthz").status_code == 200
+
+
+@pytest.mark.parametrize(
+    "given, environ, token",
+    [
+        (None, {"STOWRA_TOKEN": "env"}, "env"),
+        ("flag", {"STOWRA_TOKEN": "env"}, "flag"),
+        (None, {"STOWRA_TOKEN": ""}, None),
+    ],
+)
+def test_the_token_comes_from_the_command_line_or_else_stowra_token(
+    given: str | None, environ: dict[str, str], token: str | None
+) -> None:
+    assert Settings.from_environment(environ, token=given).token == token
 
 
 def test_a_full_queue_answers_429_with_retry_after(tmp_path: Path) -> None:

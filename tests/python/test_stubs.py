@@ -3,11 +3,17 @@
 from __future__ import annotations
 
 import ast
+import functools
 import inspect
+import typing
 from pathlib import Path
+from typing import Any
+
+import pytest
 
 import stowra
 from stowra import _core
+from stowra.examples import EXAMPLE_BINS
 
 STUB = Path(stowra.__file__).with_name("_core.pyi")
 
@@ -34,3 +40,62 @@ def test_stub_signatures_match_the_binding() -> None:
         named = [*zip(args.args, defaults, strict=True)] + [(ast.arg("*"), None)] * bool(args.kwonlyargs)
         named += zip(args.kwonlyargs, args.kw_defaults, strict=True)
         assert bound == [(arg.arg, "" if default is None else ast.unparse(default)) for arg, default in named]
+
+
+def test_the_option_table_gives_each_search_the_core_s_own_defaults() -> None:
+    # A caller of pack or optimize that sets nothing gets what every front end offers.
+    from stowra.searches import OPTIONS
+
+    for search, name in (("exact", "pack"), ("optimize", "optimize")):
+        first_line = inspect.getdoc(getattr(_core, name)).splitlines()[0]
+        parameters = first_line[first_line.index("(") + 1 : first_line.rindex(") ->")].split(", ")
+        bound = {p.split(":")[0]: ast.literal_eval(p.partition(" = ")[2]) for p in parameters if " = " in p}
+        table = {o.name: o.default_for(search) for o in OPTIONS if search in o.searches}
+        assert table == {key: bound[key] for key in table}
+
+
+def test_the_version_is_the_one_the_package_was_built_with() -> None:
+    from importlib.metadata import version
+
+    assert stowra.__version__ == _core.__version__ == version("stowra")
+
+
+@functools.cache
+def _stub_types() -> dict[str, Any]:
+    namespace: dict[str, Any] = {}
+    exec(compile(STUB.read_text(), str(STUB), "exec", dont_inherit=True), namespace)  # a stub is Python
+    return namespace
+
+
+def _matches(value: Any, kind: Any, where: str) -> list[str]:
+    """Where ``value`` is not of the stub's ``kind``: keys missing or extra, or a wrong type."""
+    if typing.is_typeddict(kind):
+        hints = typing.get_type_hints(kind, globalns=_stub_types())
+        if not isinstance(value, dict) or set(value) != set(hints):
+            return [f"{where}: keys {sorted(value) if isinstance(value, dict) else value!r}, stub {sorted(hints)}"]
+        return [found for key, hint in hints.items() for found in _matches(value[key], hint, f"{where}.{key}")]
+    origin, args = typing.get_origin(kind), typing.get_args(kind)
+    if origin is list:
+        return [found for i, item in enumerate(value) for found in _matches(item, args[0], f"{where}[{i}]")]
+    if origin is tuple:
+        if not isinstance(value, tuple) or len(value) != len(args):
+            return [f"{where}: {value!r} is not a {kind}"]
+        return [found for i, item in enumerate(value) for found in _matches(item, args[i], f"{where}[{i}]")]
+    exact = type(value) is kind or (kind is float and type(value) is int)
+    return [] if exact else [f"{where}: {value!r} is not a {kind.__name__}"]
+
+
+@pytest.mark.parametrize(
+    "name, options",
+    [("pack", {"pop_size": 4, "generations": 2}), ("optimize", {"effort": 0})],
+)
+def test_the_stub_s_result_types_describe_a_real_result(name: str, options: dict[str, Any]) -> None:
+    # Twelve cartons over two containers: more than one container, each with several items.
+    items = [
+        {"id": i, "l": 120, "w": 100, "h": 140, "weight": 300, "factory": 1, "stackable": False} for i in range(12)
+    ]
+    bins = EXAMPLE_BINS[:1]  # one 20-foot type
+    result = getattr(_core, name)({"itemTable": items, "binTable": bins}, threads=1, seed=3, **options)
+    assert len(result["packingTable"]) > 1
+    kind = typing.get_type_hints(_stub_types()[name], globalns=_stub_types())["return"]
+    assert _matches(result, kind, name) == []

@@ -17,12 +17,7 @@ from typing import Any
 from stowra.files import Shipment, ShipmentError, load_shipment
 from stowra.item_rows import explain
 from stowra.plotting import require
-from stowra.searches import (
-    DEFAULT_BALANCE_LIMIT,
-    DEFAULT_PICKUP_ORDER,
-    DEFAULT_SEARCH,
-    check_search,
-)
+from stowra.searches import DEFAULT_SEARCH, check_search, defaults
 
 __all__ = [
     "ALLOWED_FAILURES",
@@ -36,6 +31,9 @@ __all__ = [
 
 # Tries after a worker process died under a shipment, before the shipment counts as failed.
 ALLOWED_FAILURES = 2
+# One thread per search: the cluster already runs a search on every core.
+BATCH_THREADS = 1
+_DEFAULTS = defaults()
 # How long to wait for a scheduler given by address to answer, and then for a worker.
 CONNECT_SECONDS = 5.0
 
@@ -90,14 +88,14 @@ def pack_many(
     scheduler: Any = None,
     workers: int | None = None,
     search: str = DEFAULT_SEARCH,
-    pop_size: int = 100,
-    generations: int = 50,
+    pop_size: int = _DEFAULTS["pop_size"],
+    generations: int = _DEFAULTS["generations"],
     time_limit: float | None = None,
-    threads: int = 1,
-    seed: int = 42,
+    threads: int = BATCH_THREADS,
+    seed: int = _DEFAULTS["seed"],
     effort: int | None = None,
-    balance_limit: float = DEFAULT_BALANCE_LIMIT,
-    pickup_order: bool = DEFAULT_PICKUP_ORDER,
+    balance_limit: float = _DEFAULTS["balance_limit"],
+    pickup_order: bool = _DEFAULTS["pickup_order"],
 ) -> Iterator[Outcome]:
     """Pack every shipment, yielding one ``Outcome`` per shipment as it finishes.
 

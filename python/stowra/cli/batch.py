@@ -20,7 +20,7 @@ from pathlib import Path
 from typing import Any
 
 from stowra.atomic_write import write_text
-from stowra.batch import ClusterError, Outcome, connect, pack_many
+from stowra.batch import BATCH_THREADS, ClusterError, Outcome, connect, pack_many
 from stowra.cli.common import (
     EXIT_FAILED,
     EXIT_OK,
@@ -34,7 +34,7 @@ from stowra.csv_cells import safe_rows
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
 from stowra.report import container_mix, left_out, left_out_rows
-from stowra.searches import DEFAULT_SEARCH
+from stowra.searches import DEFAULT_SEARCH, OPTIONS
 
 __all__ = [
     "PLAN_SUFFIX",
@@ -59,16 +59,7 @@ SUMMARY_COLUMNS = (
     "left_out_reasons",
 )
 # Options that change a plan; the thread count does not, so a resumed run may change it.
-_PLAN_OPTIONS = (
-    "search",
-    "effort",
-    "pop_size",
-    "generations",
-    "time_limit",
-    "seed",
-    "balance_limit",
-    "pickup_order",
-)
+_PLAN_OPTIONS = ("search", *(o.name for o in OPTIONS if o.name != "threads"))
 
 
 def add_parser(commands: Any) -> None:
@@ -93,7 +84,7 @@ def add_parser(commands: Any) -> None:
     batch.add_argument(
         "-o", "--output-dir", required=True, metavar="OUTDIR", help="folder for the plans"
     )
-    add_search_options(batch, {**PACK_DEFAULTS, "threads": 1})
+    add_search_options(batch, {**PACK_DEFAULTS, "threads": BATCH_THREADS})
     cluster = batch.add_argument_group("cluster")
     cluster.add_argument(
         "--scheduler",

@@ -14,27 +14,16 @@ from typing import Any, NoReturn, TextIO
 from stowra.atomic_write import write_text
 from stowra.files import Shipment
 from stowra.plotting import require
-from stowra.searches import (
-    DEFAULT_BALANCE_LIMIT,
-    DEFAULT_PICKUP_ORDER,
-    DEFAULT_SEARCH,
-    SEARCHES,
-)
+from stowra.searches import DEFAULT_SEARCH, OPTIONS, SEARCHES, SearchOption
 
 SearchFn = Callable[..., dict[str, Any]]
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+# An option whose default differs by search is left to the search (None).
 PACK_DEFAULTS: dict[str, Any] = {
     "search": DEFAULT_SEARCH,
-    "effort": None,
-    "pop_size": 100,
-    "generations": 50,
-    "time_limit": None,
-    "threads": 0,
-    "seed": 42,
-    "balance_limit": DEFAULT_BALANCE_LIMIT,
-    "pickup_order": DEFAULT_PICKUP_ORDER,
+    **{o.name: None if isinstance(o.default, dict) else o.default for o in OPTIONS},
 }
 SHIPMENT_HELP = (
     "A shipment is a JSON file shaped like pack's input ({'itemTable': [...], 'binTable': "
@@ -81,46 +70,35 @@ def seconds(text: str) -> float:
         raise argparse.ArgumentTypeError(f"expected seconds, got {text!r}") from None
 
 
-def balance_limit(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
-    if not 0.5 <= value <= 1:
-        raise argparse.ArgumentTypeError(f"must be from 0.5 to 1, got {text}")
-    return value
+def share(low: float, high: float) -> Callable[[str], float]:
+    def convert(text: str) -> float:
+        try:
+            value = float(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"expected a number, got {text!r}") from None
+        if not low <= value <= high:
+            raise argparse.ArgumentTypeError(f"must be from {low:g} to {high:g}, got {text}")
+        return value
+
+    return convert
 
 
-# Option, key of run_search's arguments, converter, metavar, help: one search option each.
-_SEARCH_OPTIONS: list[tuple[str, str, Callable[[str], Any], str, str]] = [
-    (
-        "--effort",
-        "effort",
-        int32,
-        "N",
-        "optimize only: search effort, 0 to 20: up to 30 rounds each, ending after 10 each "
-        "without a better plan (default 2)",
-    ),
-    ("--pop-size", "pop_size", int32, "N", "exact only: population size"),
-    ("--generations", "generations", int32, "N", "exact only: most generations to search"),
-    (
-        "--time-limit",
-        "time_limit",
-        seconds,
-        "SECONDS",
-        "stop searching after this long (default 60 for optimize, 300 for exact)",
-    ),
-    ("--threads", "threads", int32, "N", "threads for the search, 0 for all cores"),
-    ("--seed", "seed", int32, "N", "random seed; the same seed gives the same plan"),
-    (
-        "--balance-limit",
-        "balance_limit",
-        balance_limit,
-        "SHARE",
-        "optimize only: the most of a container's cargo weight either half of its length may "
-        "carry, 0.5 to 1; 1 turns the rule off",
-    ),
-]
+def _flag(option: SearchOption) -> tuple[Callable[[str], Any], str, str]:
+    """Converter, metavar and help of a search option's flag."""
+    if option.kind is int:
+        convert, metavar = int32, "N"
+    elif option.low_open:
+        convert, metavar = seconds, "SECONDS"
+    else:
+        convert, metavar = share(option.low or 0, option.high or 0), "SHARE"
+    text = option.help
+    if option.searches != SEARCHES:
+        text = f"{' and '.join(option.searches)} only: {text}"
+    if isinstance(option.default, dict):
+        each = ", ".join(f"{value:g} for {search}" for search, value in option.default.items())
+        text = f"{text} (default {each})"
+    return convert, metavar, text
+
 
 # Flags, metavar, help: one output file each; a command's defaults may name any of them.
 _OUTPUT_FILES: list[tuple[tuple[str, ...], str, str]] = [
@@ -168,15 +146,20 @@ def add_search_options(parser: argparse.ArgumentParser, defaults: dict[str, Any]
         help="optimize: the cheapest plan over every container type; exact: pack's genetic "
         "search, whose plans are fixed for a seed (default %(default)s)",
     )
-    for flag, key, convert, metavar, text in _SEARCH_OPTIONS:
-        default = defaults[key]
+    for option in OPTIONS:
+        if option.kind is bool:
+            continue
+        convert, metavar, text = _flag(option)
+        default = defaults[option.name]
         search.add_argument(
-            flag,
+            "--" + option.name.replace("_", "-"),
+            dest=option.name,
             type=convert,
             default=default,
             metavar=metavar,
             help=text if default is None else f"{text} (default %(default)s)",
         )
+    # The one switch: on by default, so the flag turns it off.
     search.add_argument(
         "--no-pickup-order",
         dest="pickup_order",

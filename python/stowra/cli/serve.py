@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import argparse
-import os
 from collections.abc import Callable
 from pathlib import Path
 from typing import Any
@@ -51,7 +50,6 @@ def add_parser(commands: Any) -> None:
     )
     serve.add_argument(
         "--token",
-        default=os.environ.get("STOWRA_TOKEN") or None,
         help="require 'Authorization: Bearer TOKEN' on every /api call (default $STOWRA_TOKEN)",
     )
     serve.add_argument(
@@ -76,7 +74,7 @@ def command(args: argparse.Namespace) -> int:
     from stowra.service.settings import Settings
 
     try:
-        settings = Settings(
+        settings = Settings.from_environment(
             data=Path(args.data),
             workers=args.workers,
             token=args.token,

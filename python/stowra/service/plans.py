@@ -1,10 +1,9 @@
-"""What the API does with a plan, apart from HTTP: reading the shipment a client sent, checking
-its options, and turning a finished search into the report, left-out list and downloads."""
+"""What the API does with a plan, apart from HTTP: reading the shipment a client sent, its
+options' defaults on this service, and turning a finished search into the report, left-out list and downloads."""
 
 from __future__ import annotations
 
 import dataclasses
-import math
 import re
 import tempfile
 from collections.abc import Mapping, Sequence
@@ -19,19 +18,12 @@ from stowra.files import (
     parse_shipment_object,
 )
 from stowra.report import container_figures, left_out_rows
-from stowra.searches import (
-    DEFAULT_BALANCE_LIMIT,
-    DEFAULT_EFFORT,
-    DEFAULT_PICKUP_ORDER,
-    DEFAULT_SEARCH,
-    DEFAULT_TIME_LIMITS,
-    SEARCHES,
-)
+from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH, defaults
 from stowra.service.settings import Settings
 
 __all__ = [
     "ClientError",
-    "check_options",
+    "option_defaults",
     "outcome",
     "shipment_from_files",
     "shipment_from_object",
@@ -39,8 +31,6 @@ __all__ = [
     "sources_to_json",
     "table_rows",
 ]
-
-_INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
 
 
 class ClientError(Exception):
@@ -53,96 +43,12 @@ class ClientError(Exception):
         self.headers = dict(headers or {})
 
 
-def _whole(name: str, low: int, high: int) -> Any:
-    def check(value: Any, _settings: Settings) -> int:
-        whole = isinstance(value, int) and not isinstance(value, bool)
-        whole = whole or (isinstance(value, float) and math.isfinite(value) and value.is_integer())
-        if not whole:
-            raise ClientError(400, f"options: {name} must be a whole number, got {value!r}")
-        if not low <= value <= high:
-            shown = f"{value:g}" if abs(value) < 10**15 else "more"
-            raise ClientError(400, f"options: {name} must be from {low} to {high}, got {shown}")
-        return int(value)
-
-    return check
-
-
-def _time_limit(value: Any, settings: Settings) -> float:
-    if isinstance(value, bool) or not isinstance(value, int | float):
-        raise ClientError(400, f"options: time_limit must be a number of seconds, got {value!r}")
-    if isinstance(value, float) and not math.isfinite(value):
-        raise ClientError(400, f"options: time_limit must be a number of seconds, got {value!r}")
-    if not 0 < value <= settings.max_time_limit:
-        shown = f"{value:g}" if isinstance(value, float) or abs(value) < 10**15 else "more"
-        raise ClientError(
-            400,
-            f"options: time_limit must be above 0 and at most {settings.max_time_limit:g} "
-            f"seconds on this service, got {shown}",
-        )
-    return float(value)
-
-
-def _balance_limit(value: Any, _settings: Settings) -> float:
-    if isinstance(value, bool) or not isinstance(value, int | float) or not 0.5 <= value <= 1:
-        raise ClientError(
-            400, f"options: balance_limit must be a number from 0.5 to 1, got {value!r}"
-        )
-    return float(value)
-
-
-def _pickup_order(value: Any, _settings: Settings) -> bool:
-    if not isinstance(value, bool):
-        raise ClientError(400, f"options: pickup_order must be true or false, got {value!r}")
-    return value
-
-
-def _search(value: Any, _settings: Settings) -> str:
-    if value not in SEARCHES:
-        raise ClientError(
-            400, f"options: search must be one of {', '.join(SEARCHES)}, got {value!r}"
-        )
-    return str(value)
-
-
-# Option: its check. A search the service runs must end, so time_limit is always bounded.
-_OPTION_CHECKS: dict[str, Any] = {
-    "search": _search,
-    "effort": _whole("effort", 0, 20),
-    "pop_size": _whole("pop_size", 1, 10_000),
-    "generations": _whole("generations", 0, 1_000_000),
-    "time_limit": _time_limit,
-    "threads": _whole("threads", 0, 1024),
-    "seed": _whole("seed", _INT32_MIN, _INT32_MAX),
-    "balance_limit": _balance_limit,
-    "pickup_order": _pickup_order,
-}
-
-
-def check_options(given: Any, settings: Settings) -> dict[str, Any]:
-    """The search options with defaults filled in; ``ClientError`` 400 for anything off."""
-    if given is None:
-        given = {}
-    if not isinstance(given, dict):
-        raise ClientError(400, "options must be an object")
-    unknown = [key for key in given if key not in _OPTION_CHECKS]
-    if unknown:
-        known = ", ".join(_OPTION_CHECKS)
-        raise ClientError(400, f"options: unknown option {unknown[0]!r} (known: {known})")
-    options: dict[str, Any] = {
-        "search": DEFAULT_SEARCH,
-        "effort": DEFAULT_EFFORT,
-        "pop_size": 100,
-        "generations": 50,
-        "threads": settings.default_threads(),
-        "seed": 42,
-        "balance_limit": DEFAULT_BALANCE_LIMIT,
-        "pickup_order": DEFAULT_PICKUP_ORDER,
-    }
-    for key, value in given.items():
-        options[key] = _OPTION_CHECKS[key](value, settings)
-    if "time_limit" not in options:
-        options["time_limit"] = min(DEFAULT_TIME_LIMITS[options["search"]], settings.max_time_limit)
-    return options
+def option_defaults(settings: Settings, search: str = DEFAULT_SEARCH) -> dict[str, Any]:
+    """The options a plan of ``search`` runs with when it sets none, on this service."""
+    chosen = defaults(search)
+    chosen["threads"] = settings.default_threads()
+    chosen["time_limit"] = min(chosen["time_limit"], settings.max_time_limit)
+    return chosen
 
 
 def _check_size(shipment: Shipment, settings: Settings) -> Shipment:

@@ -1,9 +1,11 @@
 """What a running service is allowed to do: where it keeps plans, how many searches it runs at
-once, and the limits on what a client may ask."""
+once, and the limits on what a client may ask. The command line gives them; the token may come
+from the environment instead."""
 
 from __future__ import annotations
 
 import os
+from collections.abc import Mapping
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -44,6 +46,17 @@ class Settings:
                 raise ValueError(f"{name.replace('_', '-')} must be above 0 seconds")
         if self.token is not None and not self.token.strip():
             raise ValueError("token must not be empty")
+
+    @classmethod
+    def from_environment(
+        cls, environ: Mapping[str, str] | None = None, **given: object
+    ) -> Settings:
+        """The settings given (from the command line), the rest from the environment:
+        ``STOWRA_TOKEN`` is the token when none is given."""
+        environ = os.environ if environ is None else environ
+        if given.get("token") is None and environ.get("STOWRA_TOKEN"):
+            given["token"] = environ["STOWRA_TOKEN"]
+        return cls(**given)  # type: ignore[arg-type]
 
     def default_threads(self) -> int:
         """Threads per search when a plan does not say: the processors shared among workers."""

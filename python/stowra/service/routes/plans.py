@@ -17,10 +17,19 @@ from starlette.requests import ClientDisconnect
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.item_rows import explain
 from stowra.report import unused_types_note
-from stowra.searches import SEARCHES
+from stowra.searches import OPTIONS, SEARCHES
+from stowra.service.models import (
+    ErrorAnswer,
+    OptionsAnswer,
+    PlanQueued,
+    PlanRequest,
+    PlanStatus,
+    check_options,
+    check_request,
+)
 from stowra.service.plans import (
     ClientError,
-    check_options,
+    option_defaults,
     shipment_from_files,
     shipment_from_object,
     sources_from_json,
@@ -31,47 +40,15 @@ from stowra.service.runtime import Running, Service, require_token
 from stowra.service.store import NewJob, QueueFull
 from stowra.service.workers import CheckUnavailable
 
-router = APIRouter(prefix="/api", tags=["plans"], dependencies=[Depends(require_token)])
 _MAX_NAME = 120
 
+# The JSON body is read by hand (its size is bounded while it arrives, and a multipart upload
+# comes the same way), so its model is named for the schema here and checked in the route.
 _SUBMIT_DOC: dict[str, Any] = {
     "requestBody": {
         "content": {
             "application/json": {
-                "schema": {
-                    "type": "object",
-                    "required": ["shipment"],
-                    "properties": {
-                        "shipment": {
-                            "type": "object",
-                            "description": "itemTable and binTable as in a shipment JSON "
-                            "file; item rows may carry quantity",
-                        },
-                        "options": {
-                            "type": "object",
-                            "description": "search: optimize (the default) or exact, which "
-                            "runs pack; effort, balance_limit (0.5 to 1, default 0.6; 1 turns "
-                            "the weight balance rule off) and pickup_order (default true) are "
-                            "read by optimize, pop_size and generations by exact",
-                            "properties": {
-                                "search": {"type": "string", "enum": list(SEARCHES)},
-                                **{
-                                    key: {"type": kind}
-                                    for key, kind in (
-                                        ("effort", "integer"),
-                                        ("pop_size", "integer"),
-                                        ("generations", "integer"),
-                                        ("time_limit", "number"),
-                                        ("threads", "integer"),
-                                        ("seed", "integer"),
-                                        ("balance_limit", "number"),
-                                        ("pickup_order", "boolean"),
-                                    )
-                                },
-                            },
-                        },
-                    },
-                },
+                "schema": PlanRequest.model_json_schema(),
                 "example": {
                     "shipment": {"itemTable": EXAMPLE_ITEMS[:1], "binTable": EXAMPLE_BINS[:1]},
                     "options": {"search": "optimize", "time_limit": 30},
@@ -83,12 +60,20 @@ _SUBMIT_DOC: dict[str, Any] = {
                     "properties": {
                         "files": {"type": "array", "items": {"type": "string", "format": "binary"}},
                         "options": {"type": "string", "description": "the options as JSON"},
+                        "name": {"type": "string", "maxLength": _MAX_NAME},
                     },
                 }
             },
         }
     }
 }
+# Every refusal has one shape.
+_ERRORS: dict[int | str, dict[str, Any]] = {
+    status: {"model": ErrorAnswer} for status in (400, 401, 404, 413, 415, 422, 429, 503)
+}
+router = APIRouter(
+    prefix="/api", tags=["plans"], dependencies=[Depends(require_token)], responses=_ERRORS
+)
 
 
 async def _body(request: Request, limit: int) -> bytes:
@@ -182,22 +167,22 @@ async def _read_submission(request: Request, running: Service) -> tuple[Any, Any
             "of shipment files",
         )
     body = await _body(request, running.settings.max_body)
-    document = _json(body, "the request body")
-    if not isinstance(document, dict) or "shipment" not in document:
-        raise ClientError(400, 'the request body must be {"shipment": {...}, "options": {...}}')
-    extra = [key for key in document if key not in ("shipment", "options", "name")]
-    if extra:
-        raise ClientError(400, f"the request body has an unknown key {extra[0]!r}")
-    given = document["shipment"]
+    document = check_request(_json(body, "the request body"))
+    given = document.shipment
     units = _units(given.pop("units", None)) if isinstance(given, dict) else None
     shipment = await run_in_threadpool(shipment_from_object, given, running.settings)
-    name = _plan_name(document.get("name"))
+    name = _plan_name(document.name)
     if name:
         shipment = dataclasses.replace(shipment, name=name)
-    return shipment, document.get("options"), {**given, **({"units": units} if units else {})}
+    return shipment, document.options, {**given, **({"units": units} if units else {})}
 
 
-@router.post("/plans", status_code=202, openapi_extra=_SUBMIT_DOC)
+@router.post(
+    "/plans",
+    status_code=202,
+    openapi_extra=_SUBMIT_DOC,
+    response_model=PlanQueued,
+)
 async def submit_plan(request: Request, running: Running) -> JSONResponse:
     """Queue a shipment for planning: a JSON body, or shipment files as a multipart upload."""
     shipment, given_options, submitted = await _read_submission(request, running)
@@ -209,7 +194,8 @@ async def submit_plan(request: Request, running: Running) -> JSONResponse:
     if refusal is not None:
         text, where = explain(refusal, shipment.input, shipment.item_sources, shipment.bin_sources)
         raise ClientError(422, f"{text} ({where})" if where else text)
-    note = unused_types_note(shipment.input)
+    # Only pack is limited to the first two types; optimize uses them all.
+    note = unused_types_note(shipment.input) if options["search"] == "exact" else None
     job = NewJob(
         name=shipment.name,
         submitted=submitted,
@@ -227,10 +213,10 @@ async def submit_plan(request: Request, running: Running) -> JSONResponse:
             {"Retry-After": str(running.settings.retry_after)},
         ) from None
     running.pool.wake()
-    return JSONResponse(
-        {"id": job_id, "status": "queued", "url": f"/api/plans/{job_id}", "warnings": job.warnings},
-        status_code=202,
+    queued = PlanQueued(
+        id=job_id, status="queued", url=f"/api/plans/{job_id}", warnings=job.warnings
     )
+    return JSONResponse(queued.model_dump(), status_code=202)
 
 
 @router.get("/plans")
@@ -241,24 +227,28 @@ def list_plans(
     return {"plans": running.store.recent(limit)}
 
 
-@router.get("/plans/{job}")
+# The store's column of each field of PlanStatus that is kept as JSON text.
+_STORED_JSON = {
+    "options": "options",
+    "warnings": "warnings",
+    "progress": "progress",
+    "plan": "result",
+    "report": "report",
+    "leftOut": "left_out",
+}
+
+
+@router.get("/plans/{job}", response_model=PlanStatus)
 def get_plan(job: str, running: Running) -> Response:
     """Status, progress and, once done, the plan, its report and the left-out items."""
     row = running.job(job)
-    # The stored JSON texts go out as they are: no parsing on the path a client polls.
-    fields = {
-        "id": json.dumps(row["id"]),
-        "name": json.dumps(row["name"]),
-        "status": json.dumps(row["status"]),
-        "options": row["options"],
-        "warnings": row["warnings"],
-        "progress": row["progress"] or "null",
-        "plan": row["result"] or "null",
-        "report": row["report"] or "null",
-        "leftOut": row["left_out"] or "null",
-        "error": json.dumps(row["error"]),
-    }
-    body = "{" + ",".join(f'"{key}":{value}' for key, value in fields.items()) + "}"
+    # The stored JSON texts go out as they are, in PlanStatus's fields: a done plan can be
+    # megabytes, and this is the path a client polls.
+    fields = (
+        (key, row[_STORED_JSON[key]] or "null" if key in _STORED_JSON else json.dumps(row[key]))
+        for key in PlanStatus.model_fields
+    )
+    body = "{" + ",".join(f"{json.dumps(key)}:{value}" for key, value in fields) + "}"
     return Response(body, media_type="application/json")
 
 
@@ -408,10 +398,26 @@ async def read_shipment(request: Request, running: Running) -> dict[str, Any]:
     }
 
 
-@router.get("/options")
-def option_defaults(running: Running) -> dict[str, Any]:
-    """The search options this service takes, with their defaults."""
-    return {"defaults": check_options(None, running.settings)}
+@router.get("/options", response_model=OptionsAnswer)
+def search_options(running: Running) -> dict[str, Any]:
+    """The search options this service takes: the defaults of the default search, each
+    search's defaults, and each option's bounds, help and the searches that read it."""
+    settings = running.settings
+    return {
+        "defaults": option_defaults(settings),
+        "searches": {search: option_defaults(settings, search) for search in SEARCHES},
+        "options": [
+            {
+                "name": o.name,
+                "type": {bool: "boolean", int: "integer", float: "number"}[o.kind],
+                "low": o.low,
+                "high": settings.max_time_limit if o.low_open else o.high,
+                "help": o.help,
+                "searches": list(o.searches),
+            }
+            for o in OPTIONS
+        ],
+    }
 
 
 @router.get("/plans/{job}/loading-sheet.pdf")
