@@ -17,7 +17,11 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-python3 -m pip install --quiet --disable-pip-version-check ".[test]"
+# The package is built in the folder of the C++ tests, with them and the benchmarks, so the
+# core is compiled once for both (and once more, below, with the sanitizers).
+python3 -m pip install --quiet --disable-pip-version-check -C build-dir=build/test-release \
+  -C cmake.define.STOWRA_BUILD_TESTS=ON -C cmake.define.STOWRA_BUILD_BENCHMARKS=ON \
+  -C cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=ON ".[test]"
 
 python3 scripts/check_layers.py
 python3 -m ruff check .
@@ -25,31 +29,28 @@ python3 -m ruff format --check .
 git ls-files -co --exclude-standard 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'bench/*.cpp' \
   | xargs -r clang-format --dry-run --Werror
 
-cmake -S . -B build/cpp-tests -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DSTOWRA_BUILD_TESTS=ON -DSTOWRA_BUILD_BENCHMARKS=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-cmake --build build/cpp-tests
-ctest --test-dir build/cpp-tests --output-on-failure
+ctest --test-dir build/test-release --output-on-failure
 
-# The same C++ tests under the sanitizers: any finding aborts the test binary, so ctest fails.
-cmake -S . -B build/cpp-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSTOWRA_BUILD_TESTS=ON -DSTOWRA_SANITIZE=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-cmake --build build/cpp-asan
-ctest --test-dir build/cpp-asan --output-on-failure
+# The package and the C++ tests once more with the sanitizers, from one build as above, the
+# package into a folder of its own. A finding aborts the test binary, so ctest fails.
+asan_site="$PWD/build/asan-site"
+python3 -m pip install --quiet --disable-pip-version-check --no-deps --upgrade \
+  --target "$asan_site" -C build-dir=build/test-asan -C cmake.build-type=RelWithDebInfo \
+  -C cmake.define.STOWRA_SANITIZE=ON -C cmake.define.STOWRA_BUILD_TESTS=ON \
+  -C cmake.define.CMAKE_COMPILE_WARNING_AS_ERROR=ON .
+ctest --test-dir build/test-asan --output-on-failure
 
 python3 -m pytest "$@"
 
-# The Python tests once more, against the package built with the sanitizers into its own
-# folder, put first on the path (child processes inherit it and the preloaded runtime). The
+# The Python tests once more, against the package built with the sanitizers, its folder put
+# first on the path (child processes inherit it and the preloaded runtime). The
 # interpreter is not instrumented, so the ASan runtime must be loaded before anything else;
 # its leak report is off because the interpreter keeps memory to the end by design. Reports
 # go to files, so a finding in a child process whose failure a test expects (an interrupted
 # command, a killed worker) still fails the run, and a crash under pytest's capture is shown.
-# Skipped here: tests marked `browser` (a browser must not start with the ASan runtime in it).
-asan_site="$PWD/build/asan-site"
+# Skipped here: tests marked `browser` (a browser must not start with the ASan runtime in it)
+# and `python_only` (they run no C++ code that the others do not).
 asan_logs="$PWD/build/asan-logs"
-python3 -m pip install --quiet --disable-pip-version-check --no-deps --upgrade \
-  --target "$asan_site" -C cmake.define.STOWRA_SANITIZE=ON -C cmake.build-type=RelWithDebInfo \
-  -C build-dir=build/asan-ext .
 rm -rf "$asan_logs" && mkdir -p "$asan_logs"
 export PYTHONPATH="$asan_site${PYTHONPATH:+:$PYTHONPATH}"
 export LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libstdc++.so)"
@@ -58,7 +59,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:log_path=$asan_logs/ubsan"
 python3 -c "import stowra._core as c, sys; sys.exit(not c.__file__.startswith('$asan_site'))" \
   || { echo "the sanitizer pass did not load the sanitized extension" >&2; exit 1; }
 status=0
-python3 -m pytest -m "not browser" "$@" || status=$?
+python3 -m pytest -m "not browser and not python_only" "$@" || status=$?
 if compgen -G "$asan_logs/*" >/dev/null; then
   cat "$asan_logs"/* >&2
   echo "the sanitizers reported the findings above" >&2

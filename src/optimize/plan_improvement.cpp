@@ -5,6 +5,7 @@
 
 #include "optimize/column_order.hpp"
 #include "optimize/item_orders.hpp"
+#include "optimize/local_moves.hpp"
 
 namespace stowra {
 
@@ -60,6 +61,10 @@ std::optional<PackedBin> repackAll(const std::vector<std::int32_t>& given, std::
   packer.rule = own;
   return repacked;
 }
+
+// The emptiest bins tried for emptying, and the lightest loads paired for merging, per pass.
+constexpr std::size_t EMPTY_VICTIMS = 8;
+constexpr std::size_t MERGED_BINS = 12;
 
 bool stopped(const StopCheck& stop) {
   return stop && stop();
@@ -117,9 +122,19 @@ bool mergeBins(std::vector<PackedBin>& bins, WallPacker& packer, const std::vect
                const std::vector<BinType>& binTypes, const StopCheck& stop) {
   std::vector<double> volumes;
   for (const PackedBin& bin : bins) volumes.push_back(loadVolume(bin, items));
+  // Pairs among the lightest loads only: they are the likeliest to share one bin, and a long
+  // plan has too many pairs to try each with a full loading.
+  std::vector<std::size_t> lightest(bins.size());
+  std::iota(lightest.begin(), lightest.end(), std::size_t{0});
+  std::stable_sort(lightest.begin(), lightest.end(),
+                   [&](std::size_t a, std::size_t b) { return volumes[a] < volumes[b]; });
+  if (lightest.size() > MERGED_BINS) lightest.resize(MERGED_BINS);
+  std::sort(lightest.begin(), lightest.end());
   std::vector<std::pair<std::size_t, std::size_t>> pairs;
-  for (std::size_t a = 0; a < bins.size(); ++a) {
-    for (std::size_t b = a + 1; b < bins.size(); ++b) {
+  for (std::size_t i = 0; i < lightest.size(); ++i) {
+    for (std::size_t j = i + 1; j < lightest.size(); ++j) {
+      const std::size_t a = lightest[i];
+      const std::size_t b = lightest[j];
       if (bins[a].cost >= 0 && bins[b].cost >= 0) pairs.emplace_back(a, b);
     }
   }
@@ -152,26 +167,9 @@ bool mergeBins(std::vector<PackedBin>& bins, WallPacker& packer, const std::vect
 
 bool emptyBin(std::vector<PackedBin>& bins, std::size_t victim, WallPacker& packer,
               const std::vector<ItemSpec>& items) {
-  std::vector<PackedBin> others;
-  others.reserve(bins.size() - 1);
-  for (std::size_t b = 0; b < bins.size(); ++b) {
-    if (b != victim) others.push_back(bins[b]);
-  }
-  std::vector<PackedBin*> targets;
-  for (const Placement& placement : bins[victim].placements) {
-    const std::int32_t factory = items[static_cast<std::size_t>(placement.itemIndex)].factory;
-    // A bin already loading a later factory cannot take this one behind it.
-    targets.clear();
-    for (PackedBin& bin : others) {
-      const bool open =
-          bin.placements.empty() ||
-          items[static_cast<std::size_t>(bin.placements.back().itemIndex)].factory <= factory;
-      if (open) targets.push_back(&bin);
-    }
-    if (!packer.placeInAny(targets, placement.itemIndex)) return false;
-  }
-  bins = std::move(others);
-  renumber(bins);
+  const std::optional<LocalMove> move = emptyMove(bins, victim, packer, items);
+  if (!move) return false;
+  bins = applyMove(bins, *move);
   return true;
 }
 
@@ -196,6 +194,9 @@ void emptyBins(std::vector<PackedBin>& bins, WallPacker& packer, const std::vect
       return bins[a].spaceUtilization < bins[b].spaceUtilization;
     });
     emptied = false;
+    // A bin fuller than these has, in practice, no room left elsewhere: trying every bin of a
+    // long plan would cost a pass over all bins for each.
+    if (byFill.size() > EMPTY_VICTIMS) byFill.resize(EMPTY_VICTIMS);
     for (const std::size_t victim : byFill) {
       if (stopped(stop)) return;
       if (bins[victim].cost < 0) continue;  // a bin that pays for itself stays

@@ -8,8 +8,10 @@
 #include "candidate/random_draws.hpp"
 #include "optimize/column_order.hpp"
 #include "optimize/item_orders.hpp"
+#include "optimize/local_moves.hpp"
 #include "optimize/plan_balance.hpp"
 #include "optimize/plan_improvement.hpp"
+#include "optimize/small_start.hpp"
 #include "optimize/type_choice.hpp"
 #include "packing/bin_packer.hpp"
 #include "packing/load_balance.hpp"
@@ -190,11 +192,87 @@ Individual PlanSearch::summary(const PlanCandidate& candidate, bool improve) con
   return individual;
 }
 
+std::optional<std::vector<PlanCandidate>> PlanSearch::localChildren(
+    const std::vector<PlanCandidate>& pool, const StopCheck& timeUp) {
+  struct Drawn {
+    std::size_t parent = 0;
+    MoveDraw draw;
+    std::optional<LocalMove> move;
+    bool made = false;
+  };
+  std::vector<Drawn> drawn;
+  const auto last = static_cast<std::int32_t>(pool.size()) - 1;
+  // A round loads about as many items as the shipment holds, however few bins that takes: a
+  // shipment of a few full bins gets few children a round, a long one the full number.
+  std::size_t work = 0;
+  while (drawn.size() < static_cast<std::size_t>(CHILDREN_PER_ROUND) && work < items.size()) {
+    Drawn& child = drawn.emplace_back();
+    // The better of two drawn members breeds.
+    child.parent =
+        static_cast<std::size_t>(std::min(boundedDraw(rng, 0, last), boundedDraw(rng, 0, last)));
+    child.draw = drawMove(pool[child.parent].bins, rng);
+    work += movedItems(pool[child.parent].bins, child.draw);
+  }
+  forEachIndexInParallel(static_cast<std::int32_t>(drawn.size()), [&](std::int32_t index) {
+    if (timeUp()) return;
+    Drawn& child = drawn[static_cast<std::size_t>(index)];
+    const PlanCandidate& parent = pool[child.parent];
+    WallPacker packer = packerFor(parent.rule);
+    child.move = makeMove(parent.bins, child.draw, packer, items, binTypes);
+    child.made = true;
+  });
+  // As with whole loadings, a round cut short is dropped whole.
+  if (std::any_of(drawn.begin(), drawn.end(), [](const Drawn& child) { return !child.made; })) {
+    return std::nullopt;
+  }
+  const auto unbalanced = [&](const PackedBin& bin) {
+    return balanceLimit < 1.0 && centredShare(bin, items, balanceLimit) > balanceLimit ? 1 : 0;
+  };
+  std::vector<PlanCandidate> children;
+  for (const Drawn& child : drawn) {
+    if (!child.move) continue;
+    const PlanCandidate& parent = pool[child.parent];
+    // The child's score from its parent's and the bins the move changed: only a child that
+    // may enter the pool is copied out in full.
+    PlanCandidate estimate;
+    estimate.leftOut = parent.leftOut;
+    estimate.cost = parent.cost;
+    estimate.unbalanced = parent.unbalanced;
+    estimate.fillSpread = parent.fillSpread;
+    for (const std::size_t position : child.move->positions) {
+      const PackedBin& bin = parent.bins[position];
+      estimate.cost -= bin.cost;
+      estimate.fillSpread -= bin.spaceUtilization * bin.spaceUtilization;
+      estimate.unbalanced -= unbalanced(bin);
+    }
+    for (const PackedBin& bin : child.move->built) {
+      estimate.cost += bin.cost;
+      estimate.fillSpread += bin.spaceUtilization * bin.spaceUtilization;
+      estimate.unbalanced += unbalanced(bin);
+    }
+    if (pool.size() >= static_cast<std::size_t>(POOL_SIZE) && !betterPlan(estimate, pool.back())) {
+      continue;
+    }
+    PlanCandidate made;
+    made.order = parent.order;
+    made.types = parent.types;
+    made.rule = parent.rule;
+    made.bins = applyMove(parent.bins, *child.move);
+    evaluate(made);
+    children.push_back(std::move(made));
+  }
+  return children;
+}
+
 Individual PlanSearch::run() {
   const auto start = std::chrono::steady_clock::now();
   const StopCheck timeUp = timeLimitCheck(start, timeLimit);
   print(INITIALIZING_LINE);
   std::vector<PlanCandidate> pool = startingCandidates();
+  addFilledPlans(pool, [&] {
+    if (checkInterrupt) checkInterrupt();
+    return timeUp();
+  });
   // Each candidate is started only while time is left, so a late one never holds the search up;
   // the ones skipped stay unevaluated. `always` is scored whatever the clock says.
   const auto evaluateAll = [&](std::vector<PlanCandidate>& candidates, std::size_t always) {
@@ -218,6 +296,7 @@ Individual PlanSearch::run() {
   const std::int32_t stallRounds = STALL_ROUNDS_PER_EFFORT * effort;
   std::int32_t lastBetter = 0;
   const bool searchable = items.size() > 1;
+  const bool local = items.size() > WHOLE_REPACK_ITEMS;
   for (std::int32_t round = 0; searchable && round < rounds && round - lastBetter < stallRounds;
        ++round) {
     if (checkInterrupt) checkInterrupt();
@@ -226,20 +305,29 @@ Individual PlanSearch::run() {
       break;
     }
     std::vector<PlanCandidate> children;
-    children.reserve(CHILDREN_PER_ROUND);
-    const auto last = static_cast<std::int32_t>(pool.size()) - 1;
-    for (std::int32_t child = 0; child < CHILDREN_PER_ROUND; ++child) {
-      // The better of two drawn members breeds.
-      const std::int32_t parent = std::min(boundedDraw(rng, 0, last), boundedDraw(rng, 0, last));
-      children.push_back(mutated(pool[static_cast<std::size_t>(parent)]));
-    }
-    evaluateAll(children, children.size());
-    // A round cut short by the clock is dropped whole, so which children made it in time
-    // never shows in the plan.
-    if (std::any_of(children.begin(), children.end(),
-                    [](const PlanCandidate& child) { return !child.evaluated; })) {
-      print(timeLimitLine(round));
-      break;
+    if (local) {
+      std::optional<std::vector<PlanCandidate>> made = localChildren(pool, timeUp);
+      if (!made) {
+        print(timeLimitLine(round));
+        break;
+      }
+      children = std::move(*made);
+    } else {
+      children.reserve(CHILDREN_PER_ROUND);
+      const auto last = static_cast<std::int32_t>(pool.size()) - 1;
+      for (std::int32_t child = 0; child < CHILDREN_PER_ROUND; ++child) {
+        // The better of two drawn members breeds.
+        const std::int32_t parent = std::min(boundedDraw(rng, 0, last), boundedDraw(rng, 0, last));
+        children.push_back(mutated(pool[static_cast<std::size_t>(parent)]));
+      }
+      evaluateAll(children, children.size());
+      // A round cut short by the clock is dropped whole, so which children made it in time
+      // never shows in the plan.
+      if (std::any_of(children.begin(), children.end(),
+                      [](const PlanCandidate& child) { return !child.evaluated; })) {
+        print(timeLimitLine(round));
+        break;
+      }
     }
 
     PlanCandidate previousBest;
@@ -282,6 +370,30 @@ Individual PlanSearch::run() {
   balanceBins(best.bins, packer, items, binTypes, balanceLimit, timeUp);
   timedOut = timeUp();
   return summary(best, false);
+}
+
+void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop) {
+  if (!fewBoxesPerContainer(items, binTypes, preference)) return;
+  for (const double power : FILL_SIZE_POWERS) {
+    FillConfig config;
+    config.pickupOrder = pickupOrder;
+    config.balanceLimit = balanceLimit;
+    config.seed = rng();
+    config.sizePower = power;
+    PlanCandidate filled;
+    filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
+    for (const PackedBin& bin : filled.bins) {
+      filled.types.push_back(typeIndexOf(bin, binTypes));
+      for (const Placement& placement : bin.placements) filled.order.push_back(placement.itemIndex);
+    }
+    // Children change orders within each factory's run, and the packer loads factories in
+    // the order given: container by container, but factory by factory first.
+    filled.order = groupedOrder(items, filled.order, startingKeys().back());
+    // Cut short by the clock: the wall plans stand for it.
+    if (stop && stop()) return;
+    // Before the last plan, which is scored whatever the clock says.
+    pool.insert(pool.end() - 1, std::move(filled));
+  }
 }
 
 WallPacker PlanSearch::packerFor(WallRule rule) const {

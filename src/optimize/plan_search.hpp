@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "packing/wall_packer.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
+#include "search/elapsed_time.hpp"
 
 namespace stowra {
 
@@ -48,10 +50,16 @@ inline constexpr std::int32_t STALL_ROUNDS_PER_EFFORT = 10;
 inline constexpr std::int32_t CHILDREN_PER_ROUND = 32;
 inline constexpr std::int32_t POOL_SIZE = 12;
 inline constexpr std::size_t MAX_COLUMN_HEIGHTS = 3;  // bin heights given column starting plans
+// Up to this many items a round's children load the whole shipment again from a changed
+// order; beyond it they change a few bins of their parent (see local_moves.hpp), so that a
+// round's work does not grow with the shipment.
+inline constexpr std::size_t WHOLE_REPACK_ITEMS = 1000;
 
 // The search behind optimize: good starting orders (several sort keys, each with every wall
-// rule and two type choices, and pack's own decoder on the volume order), then rounds of
-// mutated children of the best plans so far, evaluated in parallel; finally every kept plan is
+// rule and two type choices, pack's own decoder on the volume order and, where containers hold
+// few boxes each, containers filled one at a time from many loadings), then rounds of
+// children of the best plans so far, evaluated in parallel (mutated orders loaded whole, or on
+// long shipments moves on a few containers); finally every kept plan is
 // improved (bins emptied into others, cheaper types) and the best one wins; its bins are then
 // balanced along their length. Every random draw
 // happens on the calling thread, so a seed and an effort give the same plan for any thread count.
@@ -88,7 +96,14 @@ class PlanSearch : public PlanSearchConfig {
   // Positions [begin, end) of each factory's run in every order.
   std::vector<std::pair<std::int32_t, std::int32_t>> groups_;
   Individual summary(const PlanCandidate& candidate, bool improve) const;
+  // One round's children made by moves on a few bins of their parents, those that may enter
+  // the pool loaded and scored; nullopt when the clock cut the round short.
+  std::optional<std::vector<PlanCandidate>> localChildren(const std::vector<PlanCandidate>& pool,
+                                                          const StopCheck& timeUp);
   WallPacker packerFor(WallRule rule) const;
+  // Where containers hold few boxes each: plans filled container by container (one per
+  // FILL_SIZE_POWERS), before the last starting plan; skipped once `stop` says yes.
+  void addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop);
   void print(const std::string& line) const;
 };
 

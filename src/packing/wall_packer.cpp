@@ -62,8 +62,37 @@ WallPacker::WallPacker(const std::vector<ItemSpec>& items, const std::vector<Bin
       typePreference_(std::move(typePreference)),
       limitedLoads_(anyLoadLimit(items)) {}
 
-bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex) {
+namespace {
+
+// Shapes kept per bin: loads of a few kinds repeat them; a load of all different boxes gains
+// nothing from more.
+constexpr std::size_t MAX_MISFITS = 32;
+
+}  // namespace
+
+bool WallPacker::Misfits::rulesOut(const ItemSpec& item) const {
+  return std::any_of(shapes_.begin(), shapes_.end(), [&](const Shape& shape) {
+    return shape.l == item.l && shape.w == item.w && shape.h == item.h &&
+           shape.turns == item.allowedRotations.size() && shape.weight <= item.weight;
+  });
+}
+
+void WallPacker::Misfits::add(const ItemSpec& item) {
+  for (Shape& shape : shapes_) {
+    if (shape.l == item.l && shape.w == item.w && shape.h == item.h &&
+        shape.turns == item.allowedRotations.size()) {
+      shape.weight = std::min(shape.weight, item.weight);
+      return;
+    }
+  }
+  if (shapes_.size() < MAX_MISFITS) {
+    shapes_.push_back({item.l, item.w, item.h, item.weight, item.allowedRotations.size()});
+  }
+}
+
+bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex, Misfits* misfits) {
   const ItemSpec& item = items_[static_cast<std::size_t>(itemIndex)];
+  if (misfits && misfits->rulesOut(item)) return false;
   // Only a bin holding another factory's goods can be out of order. Every order the packer is
   // given loads a bin's factories in ascending number, so the first and last box tell.
   const auto factoryAt = [&](const Placement& placement) {
@@ -94,7 +123,13 @@ bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex) {
       return true;
     };
   }
-  const auto fit = wallFit(bin, item, rule, allowed);
+  auto fit = wallFit(bin, item, rule);
+  if (!fit) {
+    if (misfits) misfits->add(item);
+    return false;
+  }
+  // The filter refuses the best place (rarely): the others in the same order.
+  if (allowed && !allowed(*fit)) fit = wallFit(bin, item, rule, allowed);
   if (!fit) return false;
   placeItem(bin, itemIndex, item, fit->space, fit->rotation, workspace_);
   return true;
@@ -107,17 +142,23 @@ bool WallPacker::placeInAny(std::span<PackedBin*> bins, std::int32_t itemIndex) 
   return false;
 }
 
+bool WallPacker::placeInAny(std::span<PackedBin*> bins, std::span<Misfits> misfits,
+                            std::int32_t itemIndex) {
+  for (std::size_t b = 0; b < bins.size(); ++b) {
+    if (placeIn(*bins[b], itemIndex, &misfits[b])) return true;
+  }
+  return false;
+}
+
 std::vector<PackedBin> WallPacker::pack(std::span<const std::int32_t> order,
                                         std::span<const std::int32_t> typeSequence) {
   std::vector<PackedBin> bins;
+  std::vector<Misfits> misfits;
   std::size_t nextGene = 0;
   for (const std::int32_t itemIndex : order) {
     bool placed = false;
-    for (PackedBin& bin : bins) {
-      if (placeIn(bin, itemIndex)) {
-        placed = true;
-        break;
-      }
+    for (std::size_t b = 0; b < bins.size() && !placed; ++b) {
+      placed = placeIn(bins[b], itemIndex, &misfits[b]);
     }
     if (placed) continue;
 
@@ -139,6 +180,7 @@ std::vector<PackedBin> WallPacker::pack(std::span<const std::int32_t> order,
     }
     ++nextGene;
     bins.push_back(std::move(fresh));
+    misfits.emplace_back();
   }
   return bins;
 }

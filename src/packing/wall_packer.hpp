@@ -64,13 +64,35 @@ class WallPacker {
 
   const std::vector<std::int32_t>& typePreference() const { return typePreference_; }
 
+  // Item shapes that found no free space in one bin, each with the lightest such item. A bin's
+  // free spaces only shrink as it fills (every new space lies inside an old one) and its
+  // weight only grows, so an item of such a shape, at least as heavy, cannot fit either: a full
+  // bin is passed over at the cost of a look-up. Refusals by the pickup order or by load
+  // limits are not kept: they depend on the place, not on the room.
+  class Misfits {
+   public:
+    bool rulesOut(const ItemSpec& item) const;
+    void add(const ItemSpec& item);
+
+   private:
+    struct Shape {
+      double l, w, h, weight;
+      std::size_t turns;
+    };
+    std::vector<Shape> shapes_;
+  };
+
+  // As placeInAny, passing over the bins whose misfits rule the item out and recording new
+  // misfits; `misfits` runs parallel to `bins`.
+  bool placeInAny(std::span<PackedBin*> bins, std::span<Misfits> misfits, std::int32_t itemIndex);
+
   WallRule rule = WallRule::BACK_BOTTOM_SIDE;
   // Keeps every bin loadable factory by factory: no box behind or below one of an earlier
   // factory (see breaksPickupOrder).
   bool pickupOrder = false;
 
  private:
-  bool placeIn(PackedBin& bin, std::int32_t itemIndex);
+  bool placeIn(PackedBin& bin, std::int32_t itemIndex, Misfits* misfits = nullptr);
 
   const std::vector<ItemSpec>& items_;
   const std::vector<BinType>& binTypes_;

@@ -1,12 +1,20 @@
 #include <doctest/doctest.h>
 
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <random>
+#include <span>
 #include <vector>
 
 #include "candidate/fitness.hpp"
 #include "optimize/column_order.hpp"
 #include "optimize/item_orders.hpp"
+#include "optimize/local_moves.hpp"
 #include "optimize/plan_improvement.hpp"
 #include "optimize/plan_search.hpp"
+#include "packing/load_limits.hpp"
+#include "packing/pickup_order.hpp"
 #include "packing/wall_packer.hpp"
 #include "plan_validator.hpp"
 #include "test_support.hpp"
@@ -155,4 +163,86 @@ TEST_CASE("the search ends after a run of rounds without a better plan") {
   REQUIRE_FALSE(lines.empty());
   const std::string last = "GA: Generation " + std::to_string(STALL_ROUNDS_PER_EFFORT * 2) + " ";
   CHECK(lines.back().rfind(last, 0) == 0);
+}
+
+TEST_CASE("moves on a few bins keep every item, the bins they do not touch and the loading rules") {
+  // 160 boxes of four kinds from two factories, some carrying at most a light load, loaded
+  // twenty at a time into bins of two types: a loose plan of eight bins or more for the moves to
+  // work on (a chunk of two factories may take two), with room to empty a bin into the others.
+  const std::vector<std::array<double, 3>> kinds{
+      {10, 10, 10}, {20, 10, 10}, {20, 20, 10}, {30, 20, 15}};
+  std::vector<ItemSpec> items;
+  for (std::size_t k = 0; k < 160; ++k) {
+    const auto& [l, w, h] = kinds[k % kinds.size()];
+    items.push_back(
+        makeItemSpec(ItemRow{static_cast<std::int32_t>(k), l, w, h, static_cast<double>(1 + k % 7),
+                             1 + static_cast<std::int32_t>(k % 3 == 0), true,
+                             k % 5 == 0 ? std::optional<double>(2.0) : std::nullopt},
+                     k));
+  }
+  const std::vector<BinType> types{BinType{"S", 60, 40, 30, 3, 0, true},
+                                   BinType{"L", 120, 40, 30, 5, 0, true}};
+  WallPacker packer(items, types, {1, 0});
+  packer.pickupOrder = true;
+  const std::vector<std::int32_t> order = groupedOrder(items, startingKeys().front());
+  std::vector<PackedBin> bins;
+  for (std::size_t start = 0; start < order.size(); start += 20) {
+    const std::span<const std::int32_t> chunk(order.data() + start, 20);
+    for (PackedBin& bin : packer.pack(chunk, {})) bins.push_back(std::move(bin));
+  }
+  REQUIRE(bins.size() >= 8);
+  // Later factories' bins first: first fit then meets them before any bin an item may join.
+  std::reverse(bins.begin(), bins.end());
+  const auto same = [](const PackedBin& a, const PackedBin& b) {
+    return a.binType == b.binType &&
+           std::equal(a.placements.begin(), a.placements.end(), b.placements.begin(),
+                      b.placements.end(), [](const Placement& p, const Placement& q) {
+                        return p.itemIndex == q.itemIndex && p.x == q.x && p.y == q.y &&
+                               p.z == q.z && p.rotation == q.rotation;
+                      });
+  };
+  std::mt19937 rng(7);
+  std::int32_t made = 0;
+  std::int32_t emptied = 0;
+  // Without the pickup rule only the moves keep each bin's factories in loading order.
+  for (const bool pickup : {true, false}) {
+    packer.pickupOrder = pickup;
+    // Drawn moves, then every bin emptied and thinned in turn.
+    for (std::size_t draws = 0; draws < 60 + 2 * bins.size(); ++draws) {
+      const std::size_t victim = (draws - 60) / 2;
+      const auto move = draws < 60       ? makeMove(bins, drawMove(bins, rng), packer, items, types)
+                        : draws % 2 == 0 ? emptyMove(bins, victim, packer, items)
+                                         : thinMove(bins, victim, packer, items, types);
+      if (!move) continue;
+      ++made;
+      emptied += move->built.size() < move->positions.size() ? 1 : 0;
+      std::vector<PackedBin> changed = applyMove(bins, *move);
+      // The bins the move did not touch come through as they were, in their order.
+      std::size_t next = 0;
+      for (std::size_t b = 0; b < bins.size(); ++b) {
+        if (std::find(move->positions.begin(), move->positions.end(), b) != move->positions.end()) {
+          continue;
+        }
+        while (next < changed.size() && !same(changed[next], bins[b])) ++next;
+        CHECK(next < changed.size());
+      }
+      std::size_t placed = 0;
+      for (std::size_t b = 0; b < changed.size(); ++b) {
+        const PackedBin& bin = changed[b];
+        CHECK(bin.id == static_cast<std::int32_t>(b + 1));
+        placed += bin.placements.size();
+        CHECK(std::is_sorted(bin.placements.begin(), bin.placements.end(),
+                             [&](const Placement& p, const Placement& q) {
+                               return items[p.itemIndex].factory < items[q.itemIndex].factory;
+                             }));
+        CHECK((!pickup || keepsPickupOrder(bin, items)));
+        CHECK(keepsLoadLimits(bin, items));
+      }
+      CHECK(placed == items.size());
+      finishBins(changed, items);
+      CHECK(planFaults(items, changed).empty());
+    }
+  }
+  CHECK(made > 0);
+  CHECK(emptied > 0);
 }

@@ -192,8 +192,26 @@ TEST_CASE("the plan validator notices broken plans") {
   }
 }
 
+TEST_CASE("the fitness of a forced plan, term by term, worked out by hand") {
+  // Bin 1: a 4x10x10 block (30 kg) at the origin and a 2x5x10 one (10 kg) beside it at x 4.
+  // Loaded extent 6 x 10; centre of gravity x (2*30 + 5*10) / 40 = 2.75, y (5*30 + 2.5*10) /
+  // 40 = 4.375: off-centre |3 - 2.75| + |5 - 4.375| = 0.875. Bin 2: a full 10 kg cube, centred.
+  // Weights 40 and 10 against a mean of all 60 kg of cargo (a 10 kg item left out) over two
+  // bins, 30: |40 - 30| + |10 - 30| = 30. Fill (400 + 100 + 1000) / 2000 = 0.75; cost 2 + 2.
+  const std::vector<BinType> types = {{"20GP", 10, 10, 10, 2}};
+  const std::vector<ItemSpec> items = {makeItem(4, 10, 10, 30), makeItem(2, 5, 10, 10),
+                                       makeItem(10, 10, 10, 10)};
+  Individual ind = individualWith({0, 1, 2}, {0, 0, 0}, {});
+  evaluate(ind, items, types, 60.0);
+  REQUIRE(layout(ind.bins) == "20GP[0 1] 20GP[2]");
+  CHECK(ind.cost == 4);
+  CHECK(ind.utilization == 0.75);
+  CHECK(ind.centerPenalty == 0.875);
+  CHECK(ind.weightPenalty == 30);
+  CHECK(ind.fitness == 4 * 100 - 0.75 * 1000 + 0.875 + 30);
+}
+
 TEST_CASE("the copy rule and the cache") {
-  // The figures themselves are pinned bit for bit by the golden plans.
   const std::vector<BinType> types = {{"20GP", 10, 10, 10, 2}, {"40GP", 20, 10, 10, 3}};
   const std::vector<ItemSpec> items = {makeItem(10, 10, 10, 10), makeItem(10, 10, 5, 30),
                                        makeItem(2, 2, 2, 10)};

@@ -4,10 +4,13 @@ from __future__ import annotations
 
 import http.client
 import json
+import os
+import queue
 import signal
 import socket
 import subprocess
 import sys
+import threading
 import time
 from collections.abc import Iterator
 from contextlib import contextmanager
@@ -60,6 +63,17 @@ def searching(plan: dict[str, Any]) -> bool:
     return plan["status"] == "running" and plan["progress"] is not None
 
 
+def read_line(stream: Any, seconds: float = 60.0) -> str:
+    """The next line from a child process's pipe; the test fails if none comes in ``seconds``
+    (a thread reads, so a child that hangs cannot hang the test; it ends with the child)."""
+    lines: queue.Queue[str] = queue.Queue()
+    threading.Thread(target=lambda: lines.put(stream.readline()), daemon=True).start()
+    try:
+        return lines.get(timeout=seconds)
+    except queue.Empty:
+        raise AssertionError(f"no line from the child process within {seconds:g} s") from None
+
+
 @contextmanager
 def small_disk(path: Path, size: str = "4m", read_only: bool = False) -> Iterator[Path]:
     """A filesystem of ``size`` mounted at ``path``: a disk that fills up, or cannot be written."""
@@ -90,6 +104,17 @@ def fill(disk: Path) -> Path:
     return filler
 
 
+def stalling(shipment: str, folder: Path, tries: int = 1) -> dict[str, str]:
+    """Environment variables under which a batch's worker processes stall (see stall/sitecustomize.py)."""
+    path = [str(Path(__file__).with_name("stall")), *filter(None, [os.environ.get("PYTHONPATH")])]
+    return {
+        "PYTHONPATH": os.pathsep.join(path),
+        "STOWRA_TEST_STALL_SHIPMENT": shipment,
+        "STOWRA_TEST_STALL_DIR": str(folder),
+        "STOWRA_TEST_STALL_TRIES": str(tries),
+    }
+
+
 @contextmanager
 def serving(data: Path, *options: str, **popen: Any) -> Iterator[tuple[int, subprocess.Popen[str]]]:
     """A real ``stowra serve`` on a free port over ``data``: its port and its process, stopped
@@ -99,7 +124,7 @@ def serving(data: Path, *options: str, **popen: Any) -> Iterator[tuple[int, subp
         [*command, *options], text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **popen
     ) as server:
         try:
-            line = server.stdout.readline()  # type: ignore[union-attr]
+            line = read_line(server.stdout)
             assert line.startswith("stowra: serving on"), line + server.stderr.read()  # type: ignore[union-attr]
             yield int(line.split(":")[3].split("/")[0]), server
         finally:

@@ -12,6 +12,8 @@ from cli_plans import shelf_pack
 from stowra.csv_cells import safe_cell
 from stowra.loading_list import loading_list_text
 
+pytestmark = pytest.mark.python_only  # text written from a plan made in Python
+
 ATTACK = "=cmd|' /C calc'!A0"
 
 

@@ -12,7 +12,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given, settings
 from hypothesis import strategies as st
 from plan_checks import check_plan
 
@@ -21,7 +21,7 @@ from stowra.files import load_shipment
 from stowra.files.excel import workbook_bytes
 from stowra.files.rows import COLUMNS
 
-TINY = ["--pop-size", "2", "--generations", "1", "--threads", "1", "-q"]
+TINY = ["--pop-size", "2", "--generations", "1", "--effort", "0", "--threads", "1", "-q"]
 ITEMS = [
     dict(id=1, l=60, w=45, h=40, weight=16, factory=1, stackable=True, quantity=3),
     dict(id=2, l=120, w=80, h=110, weight=850, factory=2, stackable=False, quantity=2),
@@ -152,7 +152,7 @@ def check_outcome(folder: Path, target: str, data: bytes) -> None:
     assert not (folder / "plan.json").exists()
 
 
-FUZZ = settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+FUZZ = settings(max_examples=150)
 
 
 # Random bytes and damaged copies of each format, values of every kind in the JSON tables, and

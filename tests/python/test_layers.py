@@ -9,6 +9,8 @@ from pathlib import Path
 
 import pytest
 
+pytestmark = pytest.mark.python_only  # which modules import which, in fresh interpreters
+
 offences = runpy.run_path(str(Path(__file__).resolve().parents[2] / "scripts" / "check_layers.py"))["offences"]
 
 
@@ -38,5 +40,5 @@ def test_offences_name_file_and_line(tmp_path: Path, path: str, text: str, expec
 @pytest.mark.parametrize("module", ["stowra.batch", "stowra.batch.worker", "stowra.service.app", "stowra.report"])
 def test_the_packages_below_do_not_import_the_command_line(module: str) -> None:
     code = f"import sys, {module}; print('stowra.cli' in sys.modules)"
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, timeout=120)
     assert done.stdout.strip() == "False"

@@ -20,8 +20,6 @@ def test_small_populations_give_an_evaluated_plan(pop_size: int, capfd) -> None:
     load = mixed_load(25, seed=pop_size)
     result = stowra.pack(load, pop_size=pop_size, generations=4, time_limit=0.0)
     assert check_plan(load, result) == set(range(25))
-    figures = result["cost"] * 100 - result["utilization"] * 1000 + result["centerPenalty"]
-    assert result["fitness"] == figures + result["weightPenalty"]
     # Below ten members no elite carries the best over: the best reported is the plan
     # returned, never an offspring not yet evaluated.
     last = capfd.readouterr().out.splitlines()[-1]
@@ -31,17 +29,19 @@ def test_small_populations_give_an_evaluated_plan(pop_size: int, capfd) -> None:
 @pytest.mark.parametrize(
     ("load", "arguments"),
     [
-        # A square item has one rotation, so every candidate is the same plan and the first wins.
+        # One square item has one plan: no generation runs.
         (problem(items=[item(l=50.0, w=50.0)]), {"pop_size": 5, "generations": 10}),
-        (problem(), {"pop_size": 1, "generations": -4}),  # the population is the seed alone
+        # The population is the seed alone: three items placed in input order, unrotated.
+        (problem(), {"pop_size": 1, "generations": -4}),
     ],
 )
 def test_without_generations_the_plan_is_the_input_order_one(load, arguments, capfd) -> None:
     result = stowra.pack(load, **arguments)
     assert len(capfd.readouterr().out.splitlines()) == 2
-    # Input order, unrotated: item 0 sits in the corner of container 1.
-    first = result["packingTable"][0]["items"][0]
-    assert [first[key] for key in ("itemIndex", "x", "y", "z", "rotation")] == [0, 0, 0, 0, 0]
+    # Input order, unrotated, item 0 in the corner of container 1.
+    placed = [row for container in result["packingTable"] for row in container["items"]]
+    assert [(row["itemIndex"], row["rotation"]) for row in placed] == [(i, 0) for i in range(len(load["itemTable"]))]
+    assert [placed[0][key] for key in ("x", "y", "z")] == [0, 0, 0]
 
 
 def run_script(body: str) -> subprocess.CompletedProcess[str]:

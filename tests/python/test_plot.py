@@ -86,7 +86,7 @@ def test_a_missing_extra_says_how_to_install_it(monkeypatch: pytest.MonkeyPatch,
 def test_importing_stowra_loads_no_plotting_library() -> None:
     code = "import sys, stowra, stowra.cli, stowra.plotting, stowra.html_view;"
     code += "print(sorted(m for m in ('matplotlib', 'plotly') if m in sys.modules))"
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, timeout=120)
     assert done.stdout.strip() == "[]"
 
 

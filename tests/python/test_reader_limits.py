@@ -12,6 +12,8 @@ import pytest
 from stowra.files import ShipmentError, load_shipment, parse_json_shipment, parse_shipment_object, parse_workbook
 from stowra.files.excel import workbook_bytes
 
+pytestmark = pytest.mark.python_only  # the file readers, before any table reaches the core
+
 MAX_FILE_BYTES = 64 * 1024 * 1024
 
 

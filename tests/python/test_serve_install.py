@@ -9,8 +9,11 @@ import subprocess
 import sys
 from importlib import metadata, resources
 
+import pytest
 from packaging.requirements import Requirement
 from packaging.utils import canonicalize_name
+
+pytestmark = pytest.mark.python_only  # what the serve extra installs; its one plan runs the core as the API tests do
 
 # Runs in a fresh interpreter that hides every distribution the serve install would not bring
 # (an optional import then fails as it would there): plan the example, fetch what the page offers.

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import json
+import os
 import re
 import subprocess
 import sys
@@ -13,6 +14,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
+from service_helpers import read_line
 
 from stowra.examples import EXAMPLE_ITEMS, example_csv
 
@@ -28,7 +30,7 @@ def server(tmp_path_factory: pytest.TempPathFactory) -> Iterator[str]:
     data = tmp_path_factory.mktemp("served")
     command = [sys.executable, "-m", "stowra", "serve", "--port", "0", "--workers", "1", "--data", str(data)]
     with subprocess.Popen(command, stdout=subprocess.PIPE, text=True) as process:
-        line = process.stdout.readline()
+        line = read_line(process.stdout)
         assert line.startswith("stowra: serving on http://127.0.0.1:"), line
         try:
             yield line.split()[3]
@@ -295,23 +297,11 @@ def test_the_page_fits_a_phone(browser: Any, server: str) -> None:
 
 
 def test_the_token_is_asked_once_and_a_wrong_one_is_named(browser: Any, tmp_path: Path) -> None:
-    command = [
-        sys.executable,
-        "-m",
-        "stowra",
-        "serve",
-        "--port",
-        "0",
-        "--workers",
-        "1",
-        "--data",
-        str(tmp_path),
-        "--token",
-        "s3cret",
-    ]
-    with subprocess.Popen(command, stdout=subprocess.PIPE, text=True) as process:
+    command = [sys.executable, "-m", "stowra", "serve", "--port", "0", "--workers", "1", "--data", str(tmp_path)]
+    environment = {**os.environ, "STOWRA_TOKEN": "s3cret"}  # the token from the environment
+    with subprocess.Popen(command, stdout=subprocess.PIPE, text=True, env=environment) as process:
         try:
-            url = process.stdout.readline().split()[3]
+            url = read_line(process.stdout).split()[3]
             context = browser.new_context()
             context.set_default_timeout(WAIT)
             page = context.new_page()

@@ -16,6 +16,7 @@ import time
 import urllib.request
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
+from typing import Any
 
 import pytest
 from service_helpers import (
@@ -25,6 +26,7 @@ from service_helpers import (
     example,
     fill,
     raw_request,
+    read_line,
     running_service,
     searching,
     serving,
@@ -60,23 +62,31 @@ def test_a_search_cancelled_or_killed_ends_its_worker_and_the_next_plan_runs(
         assert (health["status"], health["running"]) == ("ok", 0)
 
 
-def test_a_burst_of_plans_loses_none_and_runs_none_twice(tmp_path: Path) -> None:
+def test_a_burst_of_plans_fills_the_queue_exactly_loses_none_and_runs_none_twice(tmp_path: Path) -> None:
     with running_service(tmp_path, workers=2, max_queue=30) as client:
+        busy = [submit(client, ENDLESS) for _ in range(2)]
+        for job in busy:  # both workers taken, so nothing leaves the queue during the burst
+            wait_for(client, job, searching)
 
-        def post(_: int) -> tuple[int, str | None]:
+        def post(_: int) -> tuple[int, Any]:
             answer = client.post("/api/plans", json={"shipment": example(), "options": QUICK})
-            return answer.status_code, answer.json().get("id")
+            return answer.status_code, answer.json().get("id", answer.headers.get("retry-after"))
 
         with ThreadPoolExecutor(40) as threads:
             answers = list(threads.map(post, range(40)))
         accepted = [job for status, job in answers if status == 202]
-        statuses = sorted({status for status, _ in answers})
-        assert statuses in ([202], [202, 429]) and len(accepted) >= 30
+        assert len(accepted) == 30 and sorted(answers)[30:] == [(429, "10")] * 10
+        refused = client.post("/api/plans", json={"shipment": example(), "options": QUICK}).json()
+        assert "30 plans are already waiting" in refused["error"]
+        health = client.get("/healthz").json()
+        assert (health["queued"], health["running"]) == (30, 2)
+        for job in busy:
+            client.delete(f"/api/plans/{job}")
         assert {wait_for(client, job, seconds=300)["status"] for job in accepted} == {"done"}
 
     with sqlite3.connect(tmp_path / "plans.sqlite3") as db:
         rows = db.execute("SELECT id, status, attempts FROM jobs").fetchall()
-    assert sorted(rows) == sorted((job, "done", 1) for job in accepted)
+    assert sorted(rows) == sorted([(job, "done", 1) for job in accepted] + [(job, "cancelled", 1) for job in busy])
 
 
 def test_stowra_serve_prints_its_url_warns_when_open_answers_over_http_and_holds_its_port(
@@ -86,10 +96,10 @@ def test_stowra_serve_prints_its_url_warns_when_open_answers_over_http_and_holds
     command = [sys.executable, "-m", "stowra", *serve, str(tmp_path), "--port", "0", "--workers", "1"]
     with subprocess.Popen(command, text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as server:
         try:
-            line = server.stdout.readline()
+            line = read_line(server.stdout)
             assert line.startswith("stowra: serving on http://0.0.0.0:"), line
             port = int(line.split(":")[3].split("/")[0])
-            warning = server.stderr.readline()
+            warning = read_line(server.stderr)
             assert "without a token: anyone who can reach" in warning
             with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
                 assert json.load(answer)["workers"] == 1

@@ -2,11 +2,16 @@
 
 from __future__ import annotations
 
+import sqlite3
+import threading
+import time
 from pathlib import Path
 
 import pytest
 
 from stowra.service.store import JobStore, NewJob
+
+pytestmark = pytest.mark.python_only  # the job store, SQLite alone
 
 JOB = NewJob("s", {}, {"itemTable": [], "binTable": []}, [], {}, [])
 PLAN = {"plan": {"cost": 1.0}, "report": [], "leftOut": [], "summary": {"cost": 1.0}}
@@ -61,3 +66,19 @@ def test_queued_jobs_are_claimed_oldest_first(tmp_path: Path) -> None:
     assert [store.claim_next()[0] for _ in range(3)] == jobs  # type: ignore[index]
     assert store.claim_next() is None
     assert store.counts() == {"queued": 0, "running": 3}
+
+
+def test_a_claim_reads_and_marks_its_job_in_one_transaction(tmp_path: Path) -> None:
+    store = JobStore(tmp_path)
+    first, second = (store.submit(JOB, max_queue=2) for _ in range(2))
+    other = sqlite3.connect(store.path, isolation_level=None)  # another worker's claim, under way
+    other.execute("BEGIN IMMEDIATE")
+    claimed: list[str] = []
+    claim = threading.Thread(target=lambda: claimed.append(store.claim_next()[0]))  # type: ignore[index]
+    claim.start()
+    time.sleep(0.5)  # long enough for a claim that read before locking to have read `first` as queued
+    other.execute("UPDATE jobs SET status = 'running' WHERE id = ?", (first,))
+    other.execute("COMMIT")
+    other.close()
+    claim.join(timeout=60)
+    assert claimed == [second]

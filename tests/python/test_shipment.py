@@ -6,9 +6,12 @@ from __future__ import annotations
 import json
 from pathlib import Path
 
+import orjson
 import pytest
 
 from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
+
+pytestmark = pytest.mark.python_only  # the file readers, before any table reaches the core
 
 BINS_CSV = "id,l,w,h,cost,weight_limit,available\n20GP,590,234,239,1500,28000,true\n"
 
@@ -225,3 +228,56 @@ def test_rows_deep_in_a_long_json_file_are_placed_on_their_lines_in_one_pass() -
         ShipmentError, match=rf"^long.json:{lines[2998]}:\d+: item 2998 \(row 2999\): l: expected a number"
     ):
         parse_json_shipment(bad, "long.json")
+
+
+ROW = '{"id": %s, "l": 60, "w": 40, "h": 40, "weight": 10, "factory": 1, "stackable": true%s}'
+BIN_ROW = '{"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500, "weight_limit": 28000, "available": true}'
+
+
+@pytest.mark.parametrize(
+    "items",
+    [
+        [ROW % (1, ""), ROW % ('"SKU-2"', ', "quantity": 3'), ROW % (3, ', "quantity": 0')],
+        [ROW % (n, ', "quantity": 2, "note": "x"') for n in range(5)],
+        [ROW % (1, ""), ROW % (2, ', "max_load": null')],  # keys that differ: one row at a time
+        [ROW % (1, ', "l": 61')],  # a repeated key: the last one counts
+        # Values the fast parser refuses or reads otherwise than the standard one.
+        [ROW % (1, ', "note": "\\udc80"')],
+        [ROW % (1, ', "note": NaN')],
+        [ROW % (1, ', "max_load": 1e400')],
+        [ROW % (1, ', "note": 18446744073709551616')],
+        [ROW % (1, ', "quantity": 18446744073709551616')],
+        [ROW % (18446744073709551616, "")],
+        [ROW % (1, ', "weight": -1e-400')],
+        [ROW % (1, ', "note": ' + "[" * 3000 + "]" * 3000)],
+        # Deeper than the standard parser's limit, within the fast one's: read by the standard.
+        [ROW % (1, ', "note": ' + "[" * 1010 + "]" * 1010)],
+        [ROW % (1, ""), ROW % (2, ', "note": ' + "[" * 1010 + "]" * 1010)],
+        [ROW % (1, ""), ROW % (2, '}], "note": ' + "[" * 1010 + "]" * 1010 + ', "x": [{"id": 3')],
+        [ROW % (1, ', "quantity": -1')],
+    ],
+)
+def test_json_read_by_the_fast_parser_reads_as_by_the_standard_one(
+    items: list[str], monkeypatch: pytest.MonkeyPatch
+) -> None:
+    """Whatever the fast parser takes or leaves, the shipment (values, rows' lines, warnings) or
+    the message is the one the standard parser's path gives."""
+    text = '{"binTable": [\n' + BIN_ROW + '],\n"itemTable": [\n' + ",\n".join(items) + "\n]}"
+
+    def read() -> tuple[str, list[object], list[object], list[str]] | str:
+        try:
+            shipment = parse_json_shipment(text, "s.json")
+        except ShipmentError as error:
+            return str(error)
+        sources = shipment.item_sources
+        # Asked for one by one (last first), then all at once.
+        one_by_one = [sources[index] for index in reversed(range(len(sources)))]
+        return repr(shipment.input), one_by_one, [*sources, *shipment.bin_sources], shipment.warnings
+
+    fast = read()
+
+    def refused(_: str) -> None:
+        raise orjson.JSONDecodeError("refused", "", 0)
+
+    monkeypatch.setattr(orjson, "loads", refused)
+    assert fast == read()

@@ -16,6 +16,8 @@ import stowra
 from stowra import _core
 from stowra.examples import EXAMPLE_BINS
 
+pytestmark = pytest.mark.python_only  # the stub file against the binding's docstrings
+
 STUB = Path(stowra.__file__).with_name("_core.pyi")
 
 

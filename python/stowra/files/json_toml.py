@@ -13,6 +13,8 @@ from collections.abc import Callable, Mapping
 from pathlib import Path
 from typing import Any
 
+import orjson
+
 from stowra.files.csv_tables import csv_table
 from stowra.files.rows import (
     COLUMNS,
@@ -22,6 +24,7 @@ from stowra.files.rows import (
     Shipment,
     ShipmentError,
     TableName,
+    Unplaced,
     build_shipment,
     fail,
 )
@@ -162,6 +165,9 @@ def parse_json_shipment(
 
     ``confined`` refuses CSV files named outside ``base`` (uploads name only their siblings).
     """
+    fast = _read_fast(text, name, base, confined)
+    if fast is not None:
+        return fast
     try:
         document, top, row_spans = _json_with_rows(text)
     except json.JSONDecodeError as error:
@@ -187,19 +193,73 @@ def parse_json_shipment(
                 raise fail(name, at(top, table), f"{table}[{index}] must be an object")
         if table not in row_spans:  # not placed by the walk: rows without lines
             return [(row, None) for row in value]
-        # Each row's line counted on from the row before: one pass over the text.
-        numbers: list[int | None] = []
-        line, counted = 1, 0
-        for start, _ in row_spans[table]:
-            line += text.count("\n", counted, start)
-            counted = start
-            numbers.append(line)
-        return list(zip(value, numbers, strict=True))
+        return list(zip(value, _row_lines(text, row_spans[table]), strict=True))
 
     def locate(table: TableName, index: int, key: str | None) -> tuple[int, int] | None:
         return at(row_spans[table][index], key) if table in row_spans else None
 
     return _from_document(document, name, base, rows_of, locate, lambda key: at(top, key), confined)
+
+
+def _read_fast(text: str, name: str, base: Path | None, confined: bool) -> Shipment | None:
+    """A right shipment read with the fast parser, its rows' lines counted only when a source
+    is asked for; ``None`` for any text it does not accept or any shipment with something to
+    say, which the scanner path then reads again to word the message.
+
+    The fast parser takes only texts the standard one takes, to the same values, except that a
+    whole number beyond 64 bits becomes a float: in a known column that is out of range either
+    way (refused, so read again); elsewhere it is ignored.
+    """
+    try:
+        document = orjson.loads(text)
+    except orjson.JSONDecodeError:
+        return None
+    if type(document) is not dict:
+        return None
+    # Nested values beside the tables: the scanner path's nesting limit is the lower one.
+    if any(
+        type(value) not in (str, int, float, bool, type(None))
+        for key, value in document.items()
+        if key not in COLUMNS
+    ):
+        return None
+    lines: list[dict[str, list[int | None]]] = []  # made when first asked for
+
+    def lines_of(table: TableName) -> Callable[[], list[int | None]]:
+        def counted() -> list[int | None]:
+            if not lines:
+                _, _, spans = _json_with_rows(text)
+                lines.append({key: _row_lines(text, value) for key, value in spans.items()})
+            return lines[0].get(table) or [None] * len(document[table])
+
+        return counted
+
+    def rows_of(table: TableName) -> list[tuple[Mapping[str, Any], int | None]]:
+        value = document[table]
+        if type(value) is not list or set(map(type, value)) - {dict}:
+            raise fail(name, None, "read again for the message")
+        return Unplaced(value)  # type: ignore[return-value]
+
+    def table(table: TableName, rows: list[tuple[Mapping[str, Any], int | None]]) -> RawTable:
+        return RawTable(table, rows, name, lambda *_: None, False, lines_of(table), owned=True)
+
+    try:
+        return _from_document(
+            document, name, base, rows_of, lambda *_: None, lambda _: None, confined, table
+        )
+    except ShipmentError:
+        return None
+
+
+def _row_lines(text: str, spans: list[tuple[int, int]]) -> list[int | None]:
+    """Each row's line, counted on from the row before: one pass over the text."""
+    numbers: list[int | None] = []
+    line, counted = 1, 0
+    for start, _ in spans:
+        line += text.count("\n", counted, start)
+        counted = start
+        numbers.append(line)
+    return numbers
 
 
 def parse_shipment_object(document: Any, name: str) -> Shipment:
@@ -229,6 +289,8 @@ def _from_document(
     locate: Locator,
     key_at: Callable[[str], tuple[int, int] | None],
     confined: bool = False,
+    inline: Callable[[TableName, list[tuple[Mapping[str, Any], int | None]]], RawTable]
+    | None = None,
 ) -> Shipment:
     """Shared by JSON and TOML: tables inline, or named CSV files (``items``, ``containers``)."""
     for table, file_key in CSV_KEYS.items():
@@ -255,7 +317,11 @@ def _from_document(
     parts: list[RawTable] = []
     for table, file_key in CSV_KEYS.items():
         if table in document:
-            parts.append(RawTable(table, rows_of(table), name, locate, from_text=False))
+            rows = rows_of(table)
+            if inline is not None:
+                parts.append(inline(table, rows))
+            else:
+                parts.append(RawTable(table, rows, name, locate, from_text=False))
         elif file_key in csv_paths:
             path = csv_paths[file_key]
             parts.append(csv_table(read_text(path), str(path), table))

@@ -7,11 +7,12 @@ missing keys, sizes and fit are left to ``pack``, whose messages are the product
 
 from __future__ import annotations
 
+import collections
 import itertools
 import math
 import operator
 import re
-from collections.abc import Callable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any, Literal, NamedTuple
 
@@ -28,6 +29,7 @@ __all__ = [
     "Shipment",
     "ShipmentError",
     "TableName",
+    "Unplaced",
     "build_shipment",
     "convert",
     "fail",
@@ -60,6 +62,7 @@ BIN_COLUMNS: dict[str, Kind] = {
     "available": "bool",
 }
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
+_FLAT = frozenset({str, int, float, bool, type(None)})  # JSON values that nest nothing
 # Whole numbers a float holds exactly; larger ones take the slow path, which names overflow.
 _FLOAT_EXACT = 2**53
 # Items in one shipment after quantities are expanded: far beyond a ship's worth of containers,
@@ -118,8 +121,8 @@ class Shipment:
     """``pack``'s input plus, for every row, the file line it came from."""
 
     input: dict[str, list[dict[str, Any]]]
-    item_sources: list[RowSource]
-    bin_sources: list[RowSource]
+    item_sources: Sequence[RowSource]
+    bin_sources: Sequence[RowSource]
     name: str
     warnings: list[str] = field(default_factory=list)
     # The file each table was read from; a table the shipment lacks belongs to ``name``.
@@ -263,6 +266,14 @@ class RawTable:
     file: str
     locate: Locator
     from_text: bool
+    # The rows' lines, counted only when a source is first asked for (a long JSON text is
+    # walked again for them); None: the lines given with the rows.
+    lines: Callable[[], Sequence[int | None]] | None = None
+    # The rows were parsed for this read alone by the fast parser: changed in place rather
+    # than copied. Such a table holds no nested value (a list or object under an unknown
+    # key): the scanner path, which walks the text again for lines, has the lower nesting
+    # limit, so a text that deep is read by it from the start, with its message.
+    owned: bool = False
     line_word = "line"
 
     def label(self, index: int) -> str:
@@ -303,28 +314,40 @@ def _check_item(part: RawTable, index: int, row: Mapping[str, Any]) -> None:
         raise part.fail(index, "max_load", f"expected 0 or more, got {limit:g}")
 
 
-def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]] | None:
-    """A JSON items table converted column by column: its rows, each row's quantity and the
-    keys no table knows. ``None`` when any row needs a closer look (a bad or missing value,
-    rows with different keys); the row-by-row path then finds it and words its message."""
-    raws = [raw for raw, _ in part.rows]
-    if part.from_text or part.name != "itemTable" or not raws:
+def _in_bulk(
+    part: RawTable,
+) -> tuple[list[dict[str, Any]], list[int], list[Any], list[str]] | None:
+    """A JSON items table converted column by column: its rows, each row's quantity and id,
+    and the keys no table knows. ``None`` when any row needs a closer look (a bad or missing value,
+    rows with different keys); the row-by-row path then finds it and words its message.
+
+    Every step runs over a whole column in compiled code (``map`` of builtins), no Python
+    call per row: a long table costs little more than the parser's own work."""
+    if part.from_text or part.name != "itemTable" or not part.rows:
         return None
+    if isinstance(part.rows, Unplaced):
+        raws = part.rows.raws
+    else:
+        raws = list(map(operator.itemgetter(0), part.rows))
     keys = tuple(raws[0])
     # As many keys in every row, and each of the first row's in all: the same keys.
     if set(map(type, raws)) != {dict} or set(map(len, raws)) != {len(keys)}:
         return None
     columns = COLUMNS[part.name]
     changed: dict[str, list[Any]] = {}  # columns whose values convert to others
+    counts: list[int] | None = None
+    ids: list[Any] = [None] * len(raws)
     for key in keys:
         try:
             column = list(map(operator.itemgetter(key), raws))
         except KeyError:
             return None
         kind = columns.get(key)
-        if kind is None:
-            continue
         types = set(map(type, column))
+        if kind is None:
+            if part.owned and not types <= _FLAT:
+                return None
+            continue
         if kind == "float":
             if not types <= {int, float}:
                 return None
@@ -333,7 +356,8 @@ def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]
                     column = changed[key] = list(map(float, column))
                 except OverflowError:
                     return None
-            if not all(map(math.isfinite, column)) or (key in _OPTIONAL and min(column) < 0):
+            # A sum is finite only if every value is (one that overflows takes the slow path).
+            if not math.isfinite(sum(column)) or (key in _OPTIONAL and min(column) < 0):
                 return None
         elif kind in ("int", "count", "id") and types == {int}:
             low, high = (0, math.inf) if kind == "count" else (_INT32_MIN, _INT32_MAX)
@@ -346,25 +370,126 @@ def _in_bulk(part: RawTable) -> tuple[list[dict[str, Any]], list[int], list[str]
                 return None
         elif not (kind == "bool" and types == {bool}) and not (kind == "str" and types == {str}):
             return None
-    counts = [raw["quantity"] for raw in raws] if "quantity" in keys else [1] * len(raws)
+        if key == "quantity":
+            counts = column
+        elif key == "id":
+            ids = changed.get(key, column)
+    counts = counts if counts is not None else [1] * len(raws)
     if sum(counts) > MAX_ITEMS:
         return None
-    rows = list(map(dict.copy, raws))
+    # Rows the reader parsed for itself are converted in place; others (a caller's) copied.
+    rows = raws if part.owned else list(map(dict.copy, raws))
     for key, column in changed.items():
-        for row, value in zip(rows, column, strict=True):
+        for row, value in zip(rows, column, strict=True):  # no call per row: a plain store
             row[key] = value
     unknown = [key for key in keys if key not in columns]
     for key in [*unknown, "quantity"] if "quantity" in keys else unknown:
-        for row in rows:
-            del row[key]
-    return rows, counts, unknown
+        _each(map(dict.__delitem__, rows, itertools.repeat(key)))
+    return rows, counts, ids, unknown
+
+
+def _each(calls: Iterable[Any]) -> None:
+    """Run a lazy ``map`` of calls for their effect, keeping none of the results."""
+    collections.deque(calls, maxlen=0)
+
+
+class Unplaced(Sequence[tuple[Mapping[str, Any], None]]):
+    """A table's rows as ``RawTable`` takes them, their lines left to ``RawTable.lines``."""
+
+    def __init__(self, raws: list[Any]) -> None:
+        self.raws = raws
+
+    def __len__(self) -> int:
+        return len(self.raws)
+
+    def __getitem__(self, index: Any) -> Any:
+        if isinstance(index, slice):
+            return [(raw, None) for raw in self.raws[index]]
+        return self.raws[index], None
+
+
+class RowSources(Sequence[RowSource]):
+    """The sources of a table read in bulk, one per item: each row's source is made when first
+    asked for, so a long shipment whose outputs name no row costs no line counting."""
+
+    def __init__(
+        self,
+        part: RawTable,
+        ids: Sequence[Any],
+        counts: Sequence[int] | None,
+    ) -> None:
+        self._part, self._ids = part, ids
+        # The row of each item; None when every row is one item.
+        self._rows: list[int] | None = None
+        if counts is not None:
+            self._rows = list(
+                itertools.chain.from_iterable(map(itertools.repeat, range(len(ids)), counts))
+            )
+        self._lines: Sequence[int | None] | None = None
+        self._made: dict[int, RowSource] = {}
+        self._every: list[RowSource] | None = None
+
+    def __len__(self) -> int:
+        return len(self._ids) if self._rows is None else len(self._rows)
+
+    def _counted(self) -> Sequence[int | None]:
+        if self._lines is None:
+            part = self._part
+            self._lines = part.lines() if part.lines else [line for _, line in part.rows]
+        return self._lines
+
+    def __getitem__(self, index: Any) -> Any:
+        if isinstance(index, slice):
+            return [self[at] for at in range(*index.indices(len(self)))]
+        row = range(len(self._ids))[index] if self._rows is None else self._rows[index]
+        if self._every is not None:
+            return self._every[row]
+        source = self._made.get(row)
+        if source is None:
+            part = self._part
+            where = f"{part.name}[{row}]"
+            source = RowSource(
+                part.file, self._counted()[row], self._ids[row], where, part.line_word
+            )
+            self._made[row] = source  # the items of one row share it, as rows read one by one
+        return source
+
+    def __iter__(self) -> Iterator[RowSource]:
+        # All wanted (an output naming every item): made in one pass, those handed out kept.
+        if self._every is None:
+            part = self._part
+            every = list(
+                map(
+                    RowSource._make,
+                    zip(
+                        itertools.repeat(part.file),
+                        self._counted(),
+                        self._ids,
+                        map(f"{part.name}[{{}}]".format, range(len(self._ids))),
+                        itertools.repeat(part.line_word),
+                    ),
+                )
+            )
+            for row, source in self._made.items():
+                every[row] = source
+            self._every = every
+        return iter(self._every) if self._rows is None else map(self._every.__getitem__, self._rows)
+
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, Sequence) and list(self) == list(other)
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # Sent to another process (batch workers) as the plain list it stands for.
+        return list, (list(self),)
 
 
 def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
     """Convert and expand raw rows into a ``Shipment``."""
     warnings: list[str] = []
     tables: dict[str, list[dict[str, Any]]] = {"itemTable": [], "binTable": []}
-    sources: dict[str, list[RowSource]] = {"itemTable": [], "binTable": []}
+    sources: dict[str, Sequence[RowSource]] = {"itemTable": [], "binTable": []}
     table_files = dict.fromkeys(COLUMNS, name)
     first_rows: dict[Any, str] = {}  # container id: where its row is
     for part in parts:
@@ -373,35 +498,26 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
         columns = COLUMNS[table]
         bulk = _in_bulk(part)
         if bulk is not None:
-            rows, counts, unknown = bulk
-            found, placed = tables[table], sources[table]
-            lines = [line for _, line in part.rows]
-            row_sources = list(
-                map(
-                    RowSource._make,
-                    zip(
-                        itertools.repeat(file),
-                        lines,
-                        [row.get("id") for row in rows],
-                        [f"{table}[{index}]" for index in range(len(rows))],
-                        itertools.repeat(part.line_word),
-                    ),
-                )
-            )
-            if all(count == 1 for count in counts):
+            rows, counts, ids, unknown = bulk
+            found = tables[table]
+            if counts.count(1) == len(counts):
                 found.extend(rows)
-                placed.extend(row_sources)
+                made = RowSources(part, ids, None)
             else:
-                for row, count, source in zip(rows, counts, row_sources, strict=True):
+                for row, count in zip(rows, counts, strict=True):
                     if count:
                         found.append(row)
                         found.extend([row.copy() for _ in range(count - 1)])
-                        placed.extend([source] * count)
+                made = RowSources(part, ids, counts)
+            sources[table] = [*sources[table], *made] if sources[table] else made
             if unknown:
                 listed = ", ".join(repr(key) for key in unknown)
                 warnings.append(f"{file}: {table} ignores {listed} (known: {', '.join(columns)})")
             continue
         unknown: list[str] = []
+        placed: list[RowSource] = []
+        ids: list[Any] = []  # each row's id and items, for sources made when asked for
+        counts = []
         for index, (raw, line) in enumerate(part.rows):
             if table == "binTable" and "quantity" in raw:
                 raise part.fail(
@@ -414,6 +530,8 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
             for key, value in raw.items():
                 kind = columns.get(key)
                 if kind is None:
+                    if part.owned and type(value) not in _FLAT:
+                        raise part.fail(index, key, "nested: read by the scanner path")
                     if key not in unknown:
                         unknown.append(key)
                     continue
@@ -433,10 +551,16 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
             if table == "itemTable" and len(tables[table]) + count > MAX_ITEMS:
                 message = f"more than {MAX_ITEMS} items in the shipment; split it into several"
                 raise part.fail(index, "quantity", message, keyed=False)
-            source = RowSource(file, line, row.get("id"), f"{table}[{index}]", part.line_word)
             for _ in range(count):
                 tables[table].append(dict(row))
-                sources[table].append(source)
+            if part.lines is not None:
+                ids.append(row.get("id"))
+                counts.append(count)
+                continue
+            source = RowSource(file, line, row.get("id"), f"{table}[{index}]", part.line_word)
+            placed.extend([source] * count)
+        made = RowSources(part, ids, counts) if part.lines is not None else placed
+        sources[table] = [*sources[table], *made] if sources[table] else made
         if unknown:
             listed = ", ".join(repr(key) for key in unknown)
             warnings.append(f"{file}: {table} ignores {listed} (known: {', '.join(columns)})")
