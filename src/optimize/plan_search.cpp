@@ -368,6 +368,7 @@ Individual PlanSearch::run() {
   PlanCandidate& best = pool.front();
   WallPacker packer = packerFor(best.rule);
   balanceBins(best.bins, packer, items, binTypes, balanceLimit, timeUp);
+  timedOut = timeUp();
   return summary(best, false);
 }
 

@@ -72,6 +72,9 @@ class PlanSearch : public PlanSearchConfig {
   // The best plan, improved and scored as pack scores its plans (it carries its bins).
   Individual run();
 
+  // Set by run: the clock stopped some part of the search, so the plan may be a worse one.
+  bool timedOut = false;
+
   std::function<void(const std::string&)> printLine;
   // Called on the calling thread between rounds; may throw to stop the search.
   std::function<void()> checkInterrupt;
