@@ -151,6 +151,22 @@ def carton_mix(count: int, factories: int, containers: str, seed: int) -> dict[s
     return {"itemTable": items, "binTable": [dict(row) for row in CONTAINER_SETS[containers]]}
 
 
+# The load limits a planner sets on the cartons that crush (kind by its weight, kg): a 11 kg
+# carton carries at most 40 kg, and so on; the heavier cartons and the pallets carry anything.
+LOAD_LIMITS = {11.0: 40.0, 22.0: 80.0, 48.0: 150.0}
+
+
+def with_load_limits(problem: dict[str, Any]) -> dict[str, Any]:
+    """The shipment with ``LOAD_LIMITS`` as the ``max_load`` of its cartons of those kinds."""
+    items = [
+        {**row, "max_load": LOAD_LIMITS[row["weight"]]}
+        if row["weight"] in LOAD_LIMITS
+        else dict(row)
+        for row in problem["itemTable"]
+    ]
+    return {**problem, "itemTable": items}
+
+
 def bischoff_ratcliff(file: str, problem: int) -> dict[str, Any]:
     """Problem number `problem` (from 1) of a BR file: boxes upright (third dimension up), one
     container type at cost 1 with no weight limit, every box stackable and of weight 1."""

@@ -33,8 +33,32 @@ class PackResult(TypedDict):
     totalBins: int
     packingTable: list[PackedContainer]
 
-class OptimizeResult(PackResult):
-    """The same keys as pack's result today; optimize may add its own."""
+class OptimizedContainer(PackedContainer):
+    """A container of optimize's plan: pack's keys and the marks of its rules."""
+
+    balance: float | None  # the heavier half's share of the cargo weight along the length
+    balanceKept: bool  # whether that is within balance_limit
+
+class LeftOutItem(TypedDict):
+    """An item no container holds, and why, in a planner's words."""
+
+    itemIndex: int
+    reason: str
+
+class OptimizeResult(TypedDict):
+    """pack's keys, its containers marked, and the items left out."""
+
+    sum20: int
+    sum40: int
+    fitness: float
+    cost: float
+    utilization: float
+    centerPenalty: float
+    weightPenalty: float
+    elapsedSeconds: float
+    totalBins: int
+    packingTable: list[OptimizedContainer]
+    leftOut: list[LeftOutItem]
 
 def pack(
     input: dict[str, Any],

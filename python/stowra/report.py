@@ -241,7 +241,11 @@ def container_figures(
         off = None
         if container["itemCount"] and length > 0 and width > 0:
             off = [(cx - length / 2) / length, (cy - width / 2) / width]
-        balance = heavier_half_share(container, items, length) if container["items"] else None
+        # optimize's rows carry their own figure; pack's are measured here.
+        if "balance" in container:
+            balance = container["balance"]
+        else:
+            balance = heavier_half_share(container, items, length) if container["items"] else None
         rows.append(
             {
                 "id": container["id"],
@@ -297,13 +301,16 @@ def left_out_rows(
     search: str = "optimize",
 ) -> list[dict[str, Any]]:
     """The left-out items grouped by the row they came from and the reason: ``id``,
-    ``source``, ``count`` and ``reason``, in item order."""
+    ``source``, ``count`` and ``reason``, in item order. The reasons optimize's result gives
+    are taken as they are; the rest are worked out here."""
     items = problem["itemTable"]
+    given = {row["itemIndex"]: row["reason"] for row in result.get("leftOut", ())}
     groups: dict[tuple[Any, str, str], int] = {}
     for index in left_out(result, len(items)):
         source = _source(sources, index)
         where = source.where() if source is not None else f"itemTable[{index}]"
-        key = (items[index].get("id"), where, left_out_reason(items[index], problem, search))
+        reason = given.get(index) or left_out_reason(items[index], problem, search)
+        key = (items[index].get("id"), where, reason)
         groups[key] = groups.get(key, 0) + 1
     return [
         {"id": item_id, "source": where, "count": count, "reason": reason}

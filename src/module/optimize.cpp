@@ -1,8 +1,10 @@
 #include "module/optimize.hpp"
 
+#include <chrono>
 #include <string>
 
 #include "module/entry_point.hpp"
+#include "module/result_builder.hpp"
 #include "optimize/plan_search.hpp"
 #include "problem/search_arguments.hpp"
 
@@ -41,7 +43,10 @@ const std::string OPTIMIZE_DOC =
     "each box's weight, with what rests on it, is shared among the boxes under it by contact\n"
     "area.\n"
     "\n"
-    "Returns: dict with packing results\n"
+    "Returns: dict with packing results, as pack's; each packingTable row adds 'balance' (the\n"
+    "heavier half's share of its cargo weight along its length, None when it carries none) and\n"
+    "'balanceKept' (within balance_limit), and the result adds 'leftOut': one {'itemIndex',\n"
+    "'reason'} per item no container holds, in item order.\n"
     "\n"
     "Raises:\n"
     "  ValueError: invalid input (missing keys, negative dimensions, etc.)\n"
@@ -64,7 +69,11 @@ py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads,
     search.balanceLimit = balanceLimit;
     search.pickupOrder = pickupOrder;
     search.checkInterrupt = runPythonSignalHandlers;
-    return timedResult([&] { return search.run(); });
+    const auto start = std::chrono::steady_clock::now();
+    const Individual best = search.run();
+    py::dict result = buildResult(best, secondsSince(start));
+    addOptimizeMarks(result, best, problem.items, problem.binTypes, balanceLimit, search.timedOut);
+    return result;
   });
 }
 

@@ -1,5 +1,8 @@
 #include "module/result_builder.hpp"
 
+#include "optimize/left_out.hpp"
+#include "packing/load_balance.hpp"
+
 namespace py = pybind11;
 
 namespace stowra {
@@ -50,6 +53,40 @@ py::dict buildResult(const Individual& best, double elapsedSeconds) {
   result["totalBins"] = static_cast<std::int64_t>(best.bins.size());
   result["packingTable"] = std::move(packingTable);
   return result;
+}
+
+void addOptimizeMarks(py::dict& result, const Individual& best, const std::vector<ItemSpec>& items,
+                      const std::vector<BinType>& binTypes, double balanceLimit, bool timedOut) {
+  // Rounding slack, as the report allows it.
+  constexpr double SLACK = 1e-9;
+  py::list rows = result["packingTable"];
+  std::vector<bool> placed(items.size(), false);
+  for (std::size_t index = 0; index < best.bins.size(); ++index) {
+    const PackedBin& bin = best.bins[index];
+    py::dict row = rows[index];
+    double weight = 0.0;
+    for (const Placement& placement : bin.placements) {
+      placed[static_cast<std::size_t>(placement.itemIndex)] = true;
+      weight += items[static_cast<std::size_t>(placement.itemIndex)].weight;
+    }
+    if (weight > 0) {
+      const double share = heavierHalfShare(bin, items);
+      row["balance"] = share;
+      row["balanceKept"] = share <= balanceLimit + SLACK;
+    } else {
+      row["balance"] = py::none();
+      row["balanceKept"] = true;
+    }
+  }
+  py::list leftOut;
+  for (std::size_t index = 0; index < items.size(); ++index) {
+    if (placed[index]) continue;
+    py::dict entry;
+    entry["itemIndex"] = static_cast<std::int64_t>(index);
+    entry["reason"] = leftOutReason(items[index], binTypes, timedOut);
+    leftOut.append(std::move(entry));
+  }
+  result["leftOut"] = std::move(leftOut);
 }
 
 }  // namespace stowra

@@ -11,6 +11,7 @@
 #include "optimize/local_moves.hpp"
 #include "optimize/plan_balance.hpp"
 #include "optimize/plan_improvement.hpp"
+#include "optimize/small_start.hpp"
 #include "optimize/type_choice.hpp"
 #include "packing/bin_packer.hpp"
 #include "packing/load_balance.hpp"
@@ -268,6 +269,10 @@ Individual PlanSearch::run() {
   const StopCheck timeUp = timeLimitCheck(start, timeLimit);
   print(INITIALIZING_LINE);
   std::vector<PlanCandidate> pool = startingCandidates();
+  addFilledPlans(pool, [&] {
+    if (checkInterrupt) checkInterrupt();
+    return timeUp();
+  });
   // Each candidate is started only while time is left, so a late one never holds the search up;
   // the ones skipped stay unevaluated. `always` is scored whatever the clock says.
   const auto evaluateAll = [&](std::vector<PlanCandidate>& candidates, std::size_t always) {
@@ -363,7 +368,32 @@ Individual PlanSearch::run() {
   PlanCandidate& best = pool.front();
   WallPacker packer = packerFor(best.rule);
   balanceBins(best.bins, packer, items, binTypes, balanceLimit, timeUp);
+  timedOut = timeUp();
   return summary(best, false);
+}
+
+void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop) {
+  if (!fewBoxesPerContainer(items, binTypes, preference)) return;
+  for (const double power : FILL_SIZE_POWERS) {
+    FillConfig config;
+    config.pickupOrder = pickupOrder;
+    config.balanceLimit = balanceLimit;
+    config.seed = rng();
+    config.sizePower = power;
+    PlanCandidate filled;
+    filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
+    for (const PackedBin& bin : filled.bins) {
+      filled.types.push_back(typeIndexOf(bin, binTypes));
+      for (const Placement& placement : bin.placements) filled.order.push_back(placement.itemIndex);
+    }
+    // Children change orders within each factory's run, and the packer loads factories in
+    // the order given: container by container, but factory by factory first.
+    filled.order = groupedOrder(items, filled.order, startingKeys().back());
+    // Cut short by the clock: the wall plans stand for it.
+    if (stop && stop()) return;
+    // Before the last plan, which is scored whatever the clock says.
+    pool.insert(pool.end() - 1, std::move(filled));
+  }
 }
 
 WallPacker PlanSearch::packerFor(WallRule rule) const {

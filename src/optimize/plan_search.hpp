@@ -56,7 +56,8 @@ inline constexpr std::size_t MAX_COLUMN_HEIGHTS = 3;  // bin heights given colum
 inline constexpr std::size_t WHOLE_REPACK_ITEMS = 1000;
 
 // The search behind optimize: good starting orders (several sort keys, each with every wall
-// rule and two type choices, and pack's own decoder on the volume order), then rounds of
+// rule and two type choices, pack's own decoder on the volume order and, where containers hold
+// few boxes each, containers filled one at a time from many loadings), then rounds of
 // children of the best plans so far, evaluated in parallel (mutated orders loaded whole, or on
 // long shipments moves on a few containers); finally every kept plan is
 // improved (bins emptied into others, cheaper types) and the best one wins; its bins are then
@@ -70,6 +71,9 @@ class PlanSearch : public PlanSearchConfig {
 
   // The best plan, improved and scored as pack scores its plans (it carries its bins).
   Individual run();
+
+  // Set by run: the clock stopped some part of the search, so the plan may be a worse one.
+  bool timedOut = false;
 
   std::function<void(const std::string&)> printLine;
   // Called on the calling thread between rounds; may throw to stop the search.
@@ -97,6 +101,9 @@ class PlanSearch : public PlanSearchConfig {
   std::optional<std::vector<PlanCandidate>> localChildren(const std::vector<PlanCandidate>& pool,
                                                           const StopCheck& timeUp);
   WallPacker packerFor(WallRule rule) const;
+  // Where containers hold few boxes each: plans filled container by container (one per
+  // FILL_SIZE_POWERS), before the last starting plan; skipped once `stop` says yes.
+  void addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop);
   void print(const std::string& line) const;
 };
 

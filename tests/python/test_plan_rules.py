@@ -27,7 +27,7 @@ from stowra.examples import example_json
 from stowra.files import ShipmentError, parse_csv_tables, parse_json_shipment, parse_shipment_object
 from stowra.item_rows import explain
 from stowra.loading_list import MIXED_NOTE, loading_rows
-from stowra.report import container_figures, left_out_reason
+from stowra.report import container_figures, left_out_reason, left_out_rows
 from stowra.searches import run_search
 from stowra.service.models import check_options
 from stowra.service.plans import ClientError
@@ -61,6 +61,8 @@ def test_the_example_keeps_the_rules_and_its_list_goes_factory_by_factory(exampl
     check_plan(example, result)
     assert unbalanced_containers(example, result) == []
     assert pickup_order_breaks(example, result) == []
+    assert [row["balanceKept"] for row in result["packingTable"]] == [True] * result["totalBins"]
+    assert result["leftOut"] == []
     rows = loading_rows(result, example)
     for number in {row["container"] for row in rows}:
         factories = [row["factory"] for row in rows if row["container"] == number]
@@ -88,6 +90,11 @@ def test_the_rules_can_be_turned_off(example: dict[str, Any]) -> None:
     assert unbalanced_containers(example, result) and pickup_order_breaks(example, result)
     figures = container_figures(result, example)
     assert all(any("one half" in warning for warning in f["warnings"]) for f in figures)
+    # The plan's own rows keep the limit asked (1.0); their figures, which the report shows,
+    # find the containers the checker finds over 60%.
+    assert all(row["balanceKept"] for row in result["packingTable"])
+    over = {row["id"] for row in result["packingTable"] if row["balance"] > 0.6}
+    assert over == set(unbalanced_containers(example, result))
 
 
 def test_a_load_at_the_back_is_moved_to_straddle_the_middle() -> None:
@@ -142,6 +149,28 @@ BIG = container(CONTAINER_20GP, id="small", weight_limit=1000.0)
 )
 def test_left_out_items_get_a_planners_reason(row: dict[str, Any], search: str, reason: str) -> None:
     assert left_out_reason(row, problem(items=[row], bins=[BIG]), search).startswith(reason)
+
+
+@pytest.mark.parametrize(
+    "bins, height, reason",
+    [
+        ([BIG], 150.0, "heavier than every available container's weight limit"),
+        # The tall type holds it but carries 1,000 kg; the one that carries it is too low.
+        (
+            [container(id="tall", h=300.0, weight_limit=1000.0), container(id="low", h=200.0, weight_limit=0.0)],
+            250.0,
+            "the containers that hold it cannot carry its weight",
+        ),
+    ],
+)
+def test_optimizes_result_gives_each_left_out_item_its_reason(
+    bins: list[dict[str, Any]], height: float, reason: str
+) -> None:
+    heavy = item(1, h=height, weight=2000.0)
+    load = problem(items=[item(0, h=150.0), heavy, item(2, h=150.0)], bins=bins)
+    result = stowra.optimize(load, threads=1, effort=0)
+    assert result["leftOut"] == [{"itemIndex": 1, "reason": reason}]
+    assert [row["reason"] for row in left_out_rows(result, load)] == [reason]
 
 
 def test_the_exact_search_names_the_types_it_does_not_open() -> None:

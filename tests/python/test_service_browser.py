@@ -189,18 +189,28 @@ def test_left_out_rows_are_grouped_and_a_refused_row_is_marked_at_its_cell(page:
     assert bad.evaluate("input => input.closest('tr').sectionRowIndex") == 2
     message = page.text_content("#rows-error")
     assert "l" in message and ("row 3" in message or "itemTable[2]" in message), message
+    # So is a load limit below nothing; a blank one is no limit and is not marked.
+    cell(page, "items", 2, "l").fill(str(EXAMPLE_ITEMS[2]["l"]))
+    cell(page, "items", 1, "max_load").fill("-5")
+    page.click("#plan")
+    page.locator("#items input.bad[data-key=max_load]").wait_for()
+    bad = page.locator("#items input.bad")
+    assert (bad.count(), bad.evaluate("input => input.closest('tr').sectionRowIndex")) == (1, 1)
+    assert "max_load" in page.text_content("#rows-error") and "row 2" in page.text_content("#rows-error")
 
 
 def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planned_again(
     page: Any,
 ) -> None:
     cell(page, "items", 0, "id").fill("SKU-101")
+    cell(page, "items", 0, "max_load").fill("40")
     page.fill("#plan-name", "Order 17")
     page.select_option("#units", "in,lb")
     page.reload()
     assert cell(page, "items", 0, "id").input_value() == "SKU-101"
+    assert [cell(page, "items", n, "max_load").input_value() for n in (0, 1)] == ["40", ""]
     assert page.input_value("#plan-name") == "Order 17"
-    assert "(lb)" in page.text_content("#items thead")
+    assert "max load (lb)" in page.text_content("#items thead")
     # Plan it (a text id where the service takes them), then change the table completely.
     for key, value in QUICK.items():
         page.fill(f"#opt-{key}", str(value))
@@ -216,6 +226,7 @@ def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planne
     page.locator("#items tbody tr").nth(len(EXAMPLE_ITEMS) - 1).wait_for()
     assert page.input_value("#opt-seed") == "11" and page.input_value("#plan-name") == "Order 17"
     assert page.input_value("#units") == "in,lb" and cell(page, "items", 0, "id").input_value() == "SKU-101"
+    assert [cell(page, "items", n, "max_load").input_value() for n in (0, 1)] == ["40", ""]
     cell(page, "items", 0, "quantity").fill("3")
     again = plan_and_wait(page)
     assert again["id"] != plan["id"] and again["name"] == "Order 17"
@@ -236,6 +247,9 @@ def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planne
 )
 def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Path, order: list[str]) -> None:
     files = example_csv()
+    # A load limit on the first row only: blank cells mean no limit.
+    lines = files["items.csv"].splitlines()
+    files["items.csv"] = "\n".join([lines[0] + ",max_load", lines[1] + ",40", *(line + "," for line in lines[2:])])
     for name in order:
         (tmp_path / name).write_text(files[name])
     page.click("#tab-files")
@@ -244,6 +258,8 @@ def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Pa
     assert page.text_content("#files-error") == ""
     assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
     assert cell(page, "items", 0, "quantity").input_value() == str(EXAMPLE_ITEMS[0]["quantity"])
+    limits = [cell(page, "items", n, "max_load").input_value() for n in range(len(EXAMPLE_ITEMS))]
+    assert float(limits[0]) == 40 and limits[1:] == [""] * (len(EXAMPLE_ITEMS) - 1)
     assert page.input_value("#plan-name").endswith(".csv")
 
 
@@ -268,8 +284,15 @@ def test_the_page_fits_a_phone(browser: Any, server: str) -> None:
     for key, value in QUICK.items():
         phone.fill(f"#opt-{key}", str(value))
     plan_and_wait(phone)
+    phone.locator("#plans tbody tr").first.wait_for()
     width = phone.evaluate("document.documentElement.scrollWidth")
     assert width <= 390, width
+    # Nor is any table cut at its card's edge, to be swiped sideways.
+    cut = phone.evaluate(
+        "[...document.querySelectorAll('.scroll')].filter((box) => box.offsetParent !== null"
+        " && box.scrollWidth > box.clientWidth).map((box) => box.firstElementChild.id)"
+    )
+    assert cut == [], cut
     context.close()
 
 

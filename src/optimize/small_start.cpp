@@ -1,0 +1,200 @@
+#include "optimize/small_start.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numeric>
+#include <random>
+#include <tuple>
+
+#include "candidate/random_draws.hpp"
+#include "optimize/column_order.hpp"
+#include "optimize/item_orders.hpp"
+#include "packing/load_balance.hpp"
+#include "packing/wall_packer.hpp"
+#include "search/parallel_evaluation.hpp"
+
+namespace stowra {
+
+namespace {
+
+constexpr std::int32_t EITHER_WAY = -1;
+// Drawn loadings that take the items in a shuffled order rather than kind by kind.
+constexpr double SHUFFLED_SHARE = 0.25;
+
+// One way to load a container: the items in this order (grouped by factory), the corner rule,
+// and per item the one rotation it must stand in, or EITHER_WAY.
+struct Loading {
+  std::vector<std::int32_t> order;
+  WallRule rule = WallRule::BACK_BOTTOM_SIDE;
+  std::vector<std::int32_t> turns;  // by item index; empty: every item either way
+};
+
+// Boxes alike in everything the packer reads share a kind; kinds numbered by first item.
+std::vector<std::int32_t> kindsOf(const std::vector<ItemSpec>& items, std::int32_t& kindCount) {
+  using Key = std::tuple<std::int32_t, double, double, double, bool, double, double,
+                         std::vector<std::int32_t>>;
+  std::map<Key, std::int32_t> numbers;
+  std::vector<std::int32_t> kinds;
+  kinds.reserve(items.size());
+  for (const ItemSpec& item : items) {
+    const Key key{item.factory,   item.l,      item.w,       item.h,
+                  item.stackable, item.weight, item.maxLoad, item.allowedRotations};
+    const auto [at, added] = numbers.try_emplace(key, static_cast<std::int32_t>(numbers.size()));
+    kinds.push_back(at->second);
+  }
+  kindCount = static_cast<std::int32_t>(numbers.size());
+  return kinds;
+}
+
+// The load's volume, each box's raised to `power`.
+double loadValue(const PackedBin& bin, const std::vector<ItemSpec>& items, double power) {
+  double value = 0.0;
+  for (const Placement& placement : bin.placements) {
+    const double volume = items[static_cast<std::size_t>(placement.itemIndex)].volume;
+    value += power == 1.0 ? volume : std::pow(volume, power);
+  }
+  return value;
+}
+
+// The loading of `type` in a container numbered `binId`; turns restrict items to one rotation
+// on a copy of the items (placements keep the items' own rotation codes).
+PackedBin load(const Loading& loading, std::int32_t type, std::int32_t binId,
+               const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+               const std::vector<std::int32_t>& preference, bool pickupOrder) {
+  std::vector<ItemSpec> turned;
+  if (!loading.turns.empty()) {
+    turned = items;
+    for (const std::int32_t index : loading.order) {
+      const std::int32_t turn = loading.turns[static_cast<std::size_t>(index)];
+      if (turn != EITHER_WAY) turned[static_cast<std::size_t>(index)].allowedRotations = {turn};
+    }
+  }
+  WallPacker packer(loading.turns.empty() ? items : turned, binTypes, preference);
+  packer.rule = loading.rule;
+  packer.pickupOrder = pickupOrder;
+  PackedBin bin = openBin(binTypes, type, static_cast<std::size_t>(binId - 1));
+  PackedBin* target = &bin;
+  for (const std::int32_t index : loading.order) {
+    packer.placeInAny(std::span<PackedBin*>(&target, 1), index);
+  }
+  return bin;
+}
+
+}  // namespace
+
+bool fewBoxesPerContainer(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+                          const std::vector<std::int32_t>& preference) {
+  if (items.empty() || preference.empty()) return false;
+  const BinType& type = binTypes[static_cast<std::size_t>(preference.front())];
+  const double capacity = type.l * type.w * type.h;
+  double volume = 0.0;
+  for (const ItemSpec& item : items) volume += item.volume;
+  if (!(capacity > 0)) return false;
+  const double containers = std::max(1.0, std::ceil(volume / capacity));
+  const auto boxes = static_cast<double>(items.size());
+  return boxes / containers <= FEW_BOXES_PER_CONTAINER && boxes * containers <= MAX_FILL_WORK;
+}
+
+std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
+                                    const std::vector<BinType>& binTypes,
+                                    const std::vector<std::int32_t>& preference,
+                                    const FillConfig& config, const StopCheck& stop) {
+  std::int32_t kindCount = 0;
+  const std::vector<std::int32_t> kinds = kindsOf(items, kindCount);
+  std::mt19937 rng(config.seed);
+  std::vector<PackedBin> bins;
+  std::vector<std::int32_t> left(items.size());
+  std::iota(left.begin(), left.end(), 0);
+  while (!left.empty() && !(stop && stop())) {
+    const auto binId = static_cast<std::int32_t>(bins.size() + 1);
+    std::vector<Loading> loadings;
+    // The sorted orders first: with every drawn loading refused they still fill well.
+    for (std::int32_t rule = 0; rule < WALL_RULE_COUNT; ++rule) {
+      for (const ItemOrder& key : startingKeys()) {
+        loadings.push_back({groupedOrder(items, left, key), static_cast<WallRule>(rule), {}});
+      }
+    }
+    // Drawn: kinds in a shuffled order (or every item shuffled), a rule, and each kind
+    // standing one way, the other, either (the packer's choice) or each box drawn; the draws
+    // never depend on what the loadings give.
+    std::vector<std::int32_t> rank(static_cast<std::size_t>(kindCount));
+    std::vector<std::int32_t> ways(static_cast<std::size_t>(kindCount));
+    for (std::int32_t drawn = 0; drawn < config.drawnLoadings; ++drawn) {
+      Loading loading;
+      loading.rule = static_cast<WallRule>(boundedDraw(rng, 0, WALL_RULE_COUNT - 1));
+      loading.order = left;
+      if (chance(rng, SHUFFLED_SHARE)) {
+        shuffle(rng, loading.order);
+        std::stable_sort(loading.order.begin(), loading.order.end(),
+                         [&](std::int32_t a, std::int32_t b) {
+                           return items[static_cast<std::size_t>(a)].factory <
+                                  items[static_cast<std::size_t>(b)].factory;
+                         });
+      } else {
+        std::iota(rank.begin(), rank.end(), 0);
+        shuffle(rng, rank);
+        const auto rankOf = [&](std::int32_t index) {
+          return rank[static_cast<std::size_t>(kinds[static_cast<std::size_t>(index)])];
+        };
+        std::stable_sort(loading.order.begin(), loading.order.end(),
+                         [&](std::int32_t a, std::int32_t b) {
+                           const std::int32_t fa = items[static_cast<std::size_t>(a)].factory;
+                           const std::int32_t fb = items[static_cast<std::size_t>(b)].factory;
+                           if (fa != fb) return fa < fb;
+                           return rankOf(a) < rankOf(b);
+                         });
+      }
+      for (std::int32_t& way : ways) way = boundedDraw(rng, 0, 3);
+      loading.turns.assign(items.size(), EITHER_WAY);
+      for (const std::int32_t index : loading.order) {
+        const ItemSpec& item = items[static_cast<std::size_t>(index)];
+        const std::int32_t way =
+            ways[static_cast<std::size_t>(kinds[static_cast<std::size_t>(index)])];
+        // A box that may not turn, or looks the same turned, stands as the packer puts it.
+        if (item.allowedRotations.size() < 2 || item.l == item.w || way == 0) continue;
+        loading.turns[static_cast<std::size_t>(index)] =
+            way == 3 ? boundedDraw(rng, 0, 1) : way - 1;
+      }
+      loadings.push_back(std::move(loading));
+    }
+
+    std::optional<PackedBin> chosen;
+    for (const std::int32_t type : preference) {
+      const BinType& binType = binTypes[static_cast<std::size_t>(type)];
+      loadings.push_back({columnOrder(items, left, binType.h), WallRule::BACK_BOTTOM_SIDE, {}});
+      std::vector<PackedBin> loaded(loadings.size());
+      forEachIndexInParallel(static_cast<std::int32_t>(loadings.size()), [&](std::int32_t at) {
+        loaded[static_cast<std::size_t>(at)] =
+            load(loadings[static_cast<std::size_t>(at)], type, binId, items, binTypes, preference,
+                 config.pickupOrder);
+      });
+      loadings.pop_back();
+      // Of loadings worth the same, the one whose load can be moved into balance best.
+      double most = 0.0;
+      double share = 0.0;
+      for (PackedBin& bin : loaded) {
+        const double value = loadValue(bin, items, config.sizePower);
+        if (!(value >= most) || value == 0.0) continue;
+        const double centred = centredShare(bin, items, config.balanceLimit);
+        if (value > most || centred < share) {
+          most = value;
+          share = centred;
+          chosen = std::move(bin);
+        }
+      }
+      if (chosen) break;  // else nothing left fits this type: the next one
+    }
+    if (!chosen) break;  // nothing left fits any type: left out
+    std::vector<bool> placed(items.size(), false);
+    for (const Placement& placement : chosen->placements) {
+      placed[static_cast<std::size_t>(placement.itemIndex)] = true;
+    }
+    std::erase_if(left,
+                  [&](std::int32_t index) { return placed[static_cast<std::size_t>(index)]; });
+    bins.push_back(std::move(*chosen));
+  }
+  return bins;
+}
+
+}  // namespace stowra

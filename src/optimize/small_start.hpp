@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "packing/packed_bin.hpp"
+#include "problem/bin_type.hpp"
+#include "problem/item.hpp"
+#include "search/elapsed_time.hpp"
+
+namespace stowra {
+
+// Containers that hold few boxes each (small containers or large boxes) are where the wall
+// and column orders leave gaps: one box turned or taken earlier decides whether the next one
+// fits. There each container is worth filling on its own.
+
+// Whether the shipment's volume spread over as few containers of the preferred type as it
+// needs gives each container at most FEW_BOXES_PER_CONTAINER boxes, and the boxes times those
+// containers (what filling them one by one costs, roughly) stay within MAX_FILL_WORK.
+inline constexpr double FEW_BOXES_PER_CONTAINER = 40.0;
+inline constexpr double MAX_FILL_WORK = 50000.0;
+bool fewBoxesPerContainer(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
+                          const std::vector<std::int32_t>& preference);
+
+struct FillConfig {
+  bool pickupOrder = true;
+  double balanceLimit = 0.6;  // only ranks loadings worth the same
+  std::uint32_t seed = 0;
+  // Loadings tried per container beyond the sorted ones: the kinds of box in a drawn order,
+  // each kind standing one way, the other, or either.
+  std::int32_t drawnLoadings = 48;
+  // A loading is worth the sum of its boxes' volumes raised to this power: above 1 the large
+  // boxes, which find room in fewer loadings, go first even where small ones would fill more.
+  double sizePower = 1.0;
+};
+// The powers the plan search fills its plans with, one plan each.
+inline constexpr double FILL_SIZE_POWERS[] = {1.0, 1.5};
+
+// Fills containers one at a time, each of the preferred type (or the next that takes any of
+// what is left), with the fullest of many loadings of the items still to go: every starting
+// order and columns as tall as the container with every corner rule, and `drawnLoadings`
+// drawn ones; the fullest by `sizePower`. An item that does not fit is passed over for the next.
+// Each container loads its factories in ascending order. Items no type holds are left out. The
+// loadings of one container run in parallel; every draw happens on the calling thread, so the plan
+// is the same for any thread count. Once `stop` says yes no further container is filled: the items
+// still to go are then left out (the caller drops such a plan). Free spaces are kept.
+std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
+                                    const std::vector<BinType>& binTypes,
+                                    const std::vector<std::int32_t>& preference,
+                                    const FillConfig& config, const StopCheck& stop = {});
+
+}  // namespace stowra
