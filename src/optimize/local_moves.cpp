@@ -63,14 +63,22 @@ void reshuffle(std::vector<std::int32_t>& order, const std::vector<ItemSpec>& it
   }
 }
 
+// The bins a REPACK or TOP_UP move loads again, in the order they are loaded.
+std::vector<std::size_t> repacked(const std::vector<PackedBin>& bins, const MoveDraw& draw) {
+  if (draw.kind == MoveDraw::Kind::TOP_UP) return {draw.first, draw.emptied};
+  std::vector<std::size_t> positions;
+  const std::size_t end = std::min(draw.first + draw.count, bins.size());
+  for (std::size_t b = draw.first; b < end; ++b) positions.push_back(b);
+  return positions;
+}
+
 std::optional<LocalMove> repackMove(const std::vector<PackedBin>& bins, const MoveDraw& draw,
                                     WallPacker& packer, const std::vector<ItemSpec>& items,
                                     const std::vector<BinType>& binTypes) {
   LocalMove move;
   std::vector<std::int32_t> gathered;
   std::vector<std::int32_t> ownTypes;
-  const std::size_t end = std::min(draw.first + draw.count, bins.size());
-  for (std::size_t b = draw.first; b < end; ++b) {
+  for (const std::size_t b : repacked(bins, draw)) {
     if (bins[b].cost < 0) continue;  // a bin that pays for itself stays
     move.positions.push_back(b);
     ownTypes.push_back(typeIndexOf(bins[b], binTypes));
@@ -103,6 +111,29 @@ std::optional<LocalMove> repackMove(const std::vector<PackedBin>& bins, const Mo
   for (const PackedBin& bin : move.built) placed += bin.placements.size();
   if (placed != gathered.size()) return std::nullopt;
   return move;
+}
+
+// The drawn top-up loaded in every starting order with every corner rule (each with the draw's
+// small change): the loading whose first bin is fullest, with no more bins than it replaces.
+std::optional<LocalMove> topUpMove(const std::vector<PackedBin>& bins, const MoveDraw& draw,
+                                   WallPacker& packer, const std::vector<ItemSpec>& items,
+                                   const std::vector<BinType>& binTypes) {
+  std::optional<LocalMove> best;
+  MoveDraw tried = draw;
+  for (std::int32_t key = 0; key <= static_cast<std::int32_t>(startingKeys().size()); ++key) {
+    for (std::int32_t rule = 0; rule < WALL_RULE_COUNT; ++rule) {
+      tried.key = key;
+      tried.rule = static_cast<WallRule>(rule);
+      std::optional<LocalMove> move = repackMove(bins, tried, packer, items, binTypes);
+      if (!move || move->built.size() > move->positions.size()) continue;
+      if (!best || move->built.size() < best->built.size() ||
+          (move->built.size() == best->built.size() &&
+           move->built.front().spaceUtilization > best->built.front().spaceUtilization)) {
+        best = std::move(move);
+      }
+    }
+  }
+  return best;
 }
 
 // Moves the items of bin `victim` into the others, first fit in list order, each after what
@@ -198,20 +229,30 @@ MoveDraw drawMove(const std::vector<PackedBin>& bins, std::mt19937& rng) {
     draw.first = emptiest(bins, static_cast<std::size_t>(rank));
     return draw;
   }
-  draw.count =
-      static_cast<std::size_t>(std::min(count, 1 + boundedDraw(rng, 0, MOST_REPACKED - 1)));
-  const auto span = static_cast<std::int32_t>(draw.count);
-  if (boundedDraw(rng, 0, 1) == 0) {
-    // Around the emptiest bin: its load is the likeliest to find room with its neighbours.
-    const auto low = static_cast<std::int32_t>(emptiest(bins, 0));
-    draw.first =
-        static_cast<std::size_t>(std::clamp(low - boundedDraw(rng, 0, span - 1), 0, count - span));
+  if (count > 1 && boundedDraw(rng, 0, 2) == 0) {
+    // The packer fills the first bin it loads as far as it can before the second: loaded first,
+    // a fuller bin takes what it can of the emptiest one's items.
+    draw.kind = MoveDraw::Kind::TOP_UP;
+    draw.emptied = emptiest(bins, 0);
+    const auto other = static_cast<std::size_t>(boundedDraw(rng, 0, count - 2));
+    draw.first = other < draw.emptied ? other : other + 1;
   } else {
-    draw.first = static_cast<std::size_t>(boundedDraw(rng, 0, count - span));
+    draw.count =
+        static_cast<std::size_t>(std::min(count, 1 + boundedDraw(rng, 0, MOST_REPACKED - 1)));
+    const auto span = static_cast<std::int32_t>(draw.count);
+    if (boundedDraw(rng, 0, 1) == 0) {
+      // Around the emptiest bin: its load is the likeliest to find room with its neighbours.
+      const auto low = static_cast<std::int32_t>(emptiest(bins, 0));
+      draw.first = static_cast<std::size_t>(
+          std::clamp(low - boundedDraw(rng, 0, span - 1), 0, count - span));
+    } else {
+      draw.first = static_cast<std::size_t>(boundedDraw(rng, 0, count - span));
+    }
   }
   draw.key = boundedDraw(rng, 0, static_cast<std::int32_t>(startingKeys().size()));
   draw.rule = static_cast<WallRule>(boundedDraw(rng, 0, WALL_RULE_COUNT - 1));
-  draw.types = boundedDraw(rng, 0, 2);
+  // A top-up keeps the bins' types: it is there to fill them, not to change them.
+  draw.types = draw.kind == MoveDraw::Kind::TOP_UP ? 0 : boundedDraw(rng, 0, 2);
   draw.shuffle = boundedDraw(rng, 0, 1) == 0 ? (rng() | 1U) : 0U;
   return draw;
 }
@@ -243,8 +284,7 @@ std::size_t movedItems(const std::vector<PackedBin>& bins, const MoveDraw& draw)
   if (bins.empty()) return 0;
   if (draw.kind == MoveDraw::Kind::EMPTY) return bins[draw.first].placements.size();
   std::size_t moved = 0;
-  const std::size_t end = std::min(draw.first + draw.count, bins.size());
-  for (std::size_t b = draw.first; b < end; ++b) moved += bins[b].placements.size();
+  for (const std::size_t b : repacked(bins, draw)) moved += bins[b].placements.size();
   return moved;
 }
 
@@ -256,6 +296,7 @@ std::optional<LocalMove> makeMove(const std::vector<PackedBin>& bins, const Move
     if (bins[draw.first].cost < 0) return std::nullopt;  // a bin that pays for itself stays
     return thinMove(bins, draw.first, packer, items, binTypes);
   }
+  if (draw.kind == MoveDraw::Kind::TOP_UP) return topUpMove(bins, draw, packer, items, binTypes);
   return repackMove(bins, draw, packer, items, binTypes);
 }
 

@@ -34,11 +34,13 @@ struct MoveDraw {
   enum class Kind : std::int32_t {
     REPACK,  // load the items of a few neighbouring bins again, in a new order and new types
     EMPTY,   // move what fits of one of the emptiest bins into the others (see thinMove)
+    TOP_UP,  // load a fuller bin again with the emptiest one's items, the fuller bin first
   };
   Kind kind = Kind::REPACK;
-  std::size_t first = 0;  // the first bin touched (REPACK) or the bin emptied (EMPTY)
-  std::size_t count = 1;  // bins repacked together
-  std::int32_t key = 0;   // starting key, or past them: columns as tall as the first type
+  std::size_t first = 0;    // the first bin touched (REPACK, TOP_UP) or the bin emptied (EMPTY)
+  std::size_t count = 1;    // bins repacked together (REPACK)
+  std::size_t emptied = 0;  // the emptiest bin, whose items top up `first` (TOP_UP)
+  std::int32_t key = 0;     // starting key, or past them: columns as tall as the first type
   WallRule rule = WallRule::BACK_BOTTOM_SIDE;
   std::int32_t types = 0;     // 0: the bins' own types, 1: the cheapest cover, 2: the packer's
   std::uint32_t shuffle = 0;  // seeds the small change made to the order (0: none)
@@ -50,11 +52,14 @@ inline constexpr std::size_t EMPTIEST_BINS = 4;
 // Draws a move for a plan of these bins.
 MoveDraw drawMove(const std::vector<PackedBin>& bins, std::mt19937& rng);
 
-// The items the drawn move loads again: a measure of its work.
+// The items the drawn move loads again: a measure of its work (a top-up loads them once per
+// starting order and corner rule, but counts them once, so that a round's children stay many).
 std::size_t movedItems(const std::vector<PackedBin>& bins, const MoveDraw& draw);
 
 // Makes the drawn move (a bin is emptied with the packer's rule, bins are repacked with the
-// draw's); nullopt when it cannot keep every item.
+// draw's; a top-up is loaded in every starting order with every corner rule, and the loading
+// whose first bin is fullest, with no more bins than before, is kept); nullopt when it cannot
+// keep every item.
 std::optional<LocalMove> makeMove(const std::vector<PackedBin>& bins, const MoveDraw& draw,
                                   WallPacker& packer, const std::vector<ItemSpec>& items,
                                   const std::vector<BinType>& binTypes);

@@ -204,18 +204,25 @@ TEST_CASE("moves on a few bins keep every item, the bins they do not touch and t
   std::mt19937 rng(7);
   std::int32_t made = 0;
   std::int32_t emptied = 0;
+  std::int32_t toppedUp = 0;
   // Without the pickup rule only the moves keep each bin's factories in loading order.
   for (const bool pickup : {true, false}) {
     packer.pickupOrder = pickup;
     // Drawn moves, then every bin emptied and thinned in turn.
     for (std::size_t draws = 0; draws < 60 + 2 * bins.size(); ++draws) {
       const std::size_t victim = (draws - 60) / 2;
-      const auto move = draws < 60       ? makeMove(bins, drawMove(bins, rng), packer, items, types)
+      const MoveDraw draw = draws < 60 ? drawMove(bins, rng) : MoveDraw{};
+      const auto move = draws < 60       ? makeMove(bins, draw, packer, items, types)
                         : draws % 2 == 0 ? emptyMove(bins, victim, packer, items)
                                          : thinMove(bins, victim, packer, items, types);
       if (!move) continue;
       ++made;
       emptied += move->built.size() < move->positions.size() ? 1 : 0;
+      // A top-up is there to fill bins: it never opens one more than it replaces.
+      if (draws < 60 && draw.kind == MoveDraw::Kind::TOP_UP) {
+        ++toppedUp;
+        CHECK(move->built.size() <= move->positions.size());
+      }
       std::vector<PackedBin> changed = applyMove(bins, *move);
       // The bins the move did not touch come through as they were, in their order.
       std::size_t next = 0;
@@ -245,4 +252,5 @@ TEST_CASE("moves on a few bins keep every item, the bins they do not touch and t
   }
   CHECK(made > 0);
   CHECK(emptied > 0);
+  CHECK(toppedUp > 0);
 }
