@@ -287,14 +287,16 @@ def not_a_scheduler(kind: str) -> Iterator[str]:
 def test_a_scheduler_that_does_not_answer_is_status_2_within_seconds(tmp_path: Path, kind: str, message: str) -> None:
     write_loads(tmp_path / "orders", ["p"])
     with not_a_scheduler(kind) as address:
-        started = time.monotonic()
-        batch = stowra_command("batch", str(tmp_path / "orders"), "-o", str(tmp_path / "out"), "--scheduler", address)
-        stdout, err = batch.communicate(timeout=60)
-        waited = time.monotonic() - started
+        # Dask's own connect timeout raised far past the wait below: only the command's own
+        # bound can end the attempt, and a command without one fails the test by hanging.
+        patient = {**os.environ, "DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT": "600s"}
+        batch = stowra_command(
+            "batch", str(tmp_path / "orders"), "-o", str(tmp_path / "out"), "--scheduler", address, env=patient
+        )
+        stdout, err = batch.communicate(timeout=120)
     assert batch.returncode == 2 and stdout == ""
     assert err.startswith("stowra: error: ") and message in err and address in err
     assert err.count("\n") == 1
-    assert waited < 30  # a generous bound on a busy machine; the wait is 5 s
 
 
 def test_a_shipment_that_cannot_be_drawn_written_or_found_fails_alone(

@@ -93,7 +93,7 @@ def test_every_shipment_file_format_can_be_uploaded(client: TestClient, files: d
 
 
 TOO_MANY = {"itemTable": [{**ITEM, "quantity": 501}], "binTable": example()["binTable"]}
-NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "binTable": example()["binTable"]}
+NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": "SKU-8", "h": 900, "quantity": 2}], "binTable": example()["binTable"]}
 
 
 @pytest.mark.parametrize(
@@ -107,7 +107,7 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": 8, "h": 900, "quantity": 2}], "bin
         ({"json": {"shipment": example(), "options": {"search": "pack"}}}, 400, "one of optimize, exact, got 'pack'"),
         ({"json": {"shipment": example(), "options": {"threads": 1.5}}}, 400, "whole number"),
         ({"json": {"shipment": TOO_MANY}}, 400, "501 items"),
-        ({"json": {"shipment": NOWHERE}}, 422, "item 8 (row 2) (60x40x900) does not fit in any available bin type"),
+        ({"json": {"shipment": NOWHERE}}, 422, "item SKU-8 (row 2) (60x40x900) does not fit in any available bin type"),
         (
             {"json": {"shipment": {**NOWHERE, "itemTable": [ITEM, {**ITEM, "id": "SKU-103", "l": -70}]}}},
             422,

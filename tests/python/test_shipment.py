@@ -127,40 +127,11 @@ def test_values_are_converted_to_what_pack_takes(
 def test_rows_that_share_their_keys_read_as_rows_read_one_by_one() -> None:
     # Rows with the same keys are checked a column at a time; one row with a key of its own
     # sends the table row by row. Both must give the same input and sources.
+    keys = ("id", "l", "w", "h", "weight", "factory", "stackable", "quantity", "max_load")
     rows = [
-        {
-            "id": "SKU-1",
-            "l": 60,
-            "w": 40.5,
-            "h": 40,
-            "weight": 10,
-            "factory": 2,
-            "stackable": True,
-            "quantity": 3,
-            "max_load": 0,
-        },
-        {
-            "id": 17,
-            "l": 9007199254740993,
-            "w": 40,
-            "h": 1.5,
-            "weight": 0,
-            "factory": -1,
-            "stackable": False,
-            "quantity": 0,
-            "max_load": 2.5,
-        },
-        {
-            "id": " 42 ",
-            "l": 1e300,
-            "w": 40,
-            "h": 40,
-            "weight": 10,
-            "factory": 1,
-            "stackable": True,
-            "quantity": 1,
-            "max_load": 7,
-        },
+        dict(zip(keys, ("SKU-1", 60, 40.5, 40, 10, 2, True, 3, 0), strict=True)),
+        dict(zip(keys, (17, 9007199254740993, 40, 1.5, 0, -1, False, 0, 2.5), strict=True)),
+        dict(zip(keys, (" 42 ", 1e300, 40, 40, 10, 1, True, 1, 7), strict=True)),
     ]
     bins = [{"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500, "weight_limit": 28000, "available": True}]
     together = parse_json_shipment(json.dumps({"itemTable": rows, "binTable": bins}, indent=1), "s.json")

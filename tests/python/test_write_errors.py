@@ -22,20 +22,8 @@ def test_pack_names_the_file_it_cannot_write(tmp_path: Path, capsys: pytest.Capt
             (out / "spare").write_bytes(b"\0" * 4096)
             fill(out)
             (out / "spare").unlink()
-        status = cli.main(
-            [
-                "pack",
-                shipment,
-                "-o",
-                str(out / "plan.json"),
-                "--search",
-                "exact",
-                "--generations",
-                "1",
-                "--pop-size",
-                "2",
-            ]
-        )
+        argv = ["pack", shipment, "-o", str(out / "plan.json"), "--search", "exact", "--generations", "1"]
+        status = cli.main([*argv, "--pop-size", "2"])
         after = {path.name: path.read_bytes() for path in out.iterdir()}
     error = capsys.readouterr().err
     assert status == 2
