@@ -1,7 +1,9 @@
 #include "packing/load_limits.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numeric>
 
 namespace stowra {
@@ -23,23 +25,112 @@ bool overLimit(double load, double limit) {
 }  // namespace
 
 LoadGuard::LoadGuard(const PackedBin& bin, const std::vector<ItemSpec>& items) {
+  rebuild(bin, items);
+}
+
+void LoadGuard::rebuild(const PackedBin& bin, const std::vector<ItemSpec>& items) {
+  placed_ = bin.placements;
+  boxes_.clear();
+  weights_.clear();
+  limits_.clear();
   for (const Placement& placement : bin.placements) {
     const ItemSpec& item = items[static_cast<std::size_t>(placement.itemIndex)];
     boxes_.push_back(boxOf(placement, item));
+    weights_.push_back(item.weight);
     limits_.push_back(item.maxLoad);
   }
-  for (const Box& box : boxes_) under_.push_back(supportOf(box));
+  under_.clear();
+  flat_ = false;
+  for (const Box& box : boxes_) {
+    under_.push_back(supportOf(box));
+    flat_ = flat_ || !(box.z1 - box.z0 > TOUCH);
+  }
   topDown_.resize(boxes_.size());
   std::iota(topDown_.begin(), topDown_.end(), std::size_t{0});
   // A box's supporters have lower bottoms, so their load is complete before it passes on.
   std::stable_sort(topDown_.begin(), topDown_.end(),
                    [&](std::size_t a, std::size_t b) { return boxes_[a].z0 > boxes_[b].z0; });
   loads_.assign(boxes_.size(), 0.0);
+  over_.assign(boxes_.size(), {});
   for (const std::size_t index : topDown_) {
-    const double total =
-        items[static_cast<std::size_t>(bin.placements[index].itemIndex)].weight + loads_[index];
-    for (const auto& [below, share] : under_[index]) loads_[below] += total * share;
+    const double total = weights_[index] + loads_[index];
+    for (const auto& [below, share] : under_[index]) {
+      loads_[below] += total * share;
+      over_[below].emplace_back(index, share);
+    }
   }
+}
+
+namespace {
+
+bool samePlacement(const Placement& a, const Placement& b) {
+  // Bit for bit: a sign of zero could change a contact area's rounding.
+  return a.itemIndex == b.itemIndex && a.rotation == b.rotation &&
+         std::bit_cast<std::uint64_t>(a.x) == std::bit_cast<std::uint64_t>(b.x) &&
+         std::bit_cast<std::uint64_t>(a.y) == std::bit_cast<std::uint64_t>(b.y) &&
+         std::bit_cast<std::uint64_t>(a.z) == std::bit_cast<std::uint64_t>(b.z);
+}
+
+}  // namespace
+
+void LoadGuard::update(const PackedBin& bin, const std::vector<ItemSpec>& items) {
+  const std::vector<Placement>& placements = bin.placements;
+  const bool extends =
+      placed_.size() <= placements.size() &&
+      std::equal(placed_.begin(), placed_.end(), placements.begin(), samePlacement);
+  if (!extends) return rebuild(bin, items);
+  for (std::size_t index = placed_.size(); index < placements.size(); ++index) {
+    const Placement& placement = placements[index];
+    if (!add(placement, items[static_cast<std::size_t>(placement.itemIndex)])) {
+      return rebuild(bin, items);
+    }
+  }
+}
+
+bool LoadGuard::add(const Placement& placement, const ItemSpec& item) {
+  const Box box = boxOf(placement, item);
+  // Summing along the chain needs every box's supporters to come after it from the top: true
+  // unless a box is flatter than a touch.
+  if (flat_ || !(box.z1 - box.z0 > TOUCH)) return false;
+  // A box slid under an earlier one changes what that one stands on: gathered anew.
+  for (const Box& other : boxes_) {
+    if (other.z0 <= TOUCH || std::abs(box.z1 - other.z0) > TOUCH) continue;
+    if (!(overlapLength(other.x0, other.x1, box.x0, box.x1) *
+              overlapLength(other.y0, other.y1, box.y0, box.y1) <=
+          0.0)) {
+      return false;
+    }
+  }
+  const std::size_t added = boxes_.size();
+  placed_.push_back(placement);
+  boxes_.push_back(box);
+  weights_.push_back(item.weight);
+  limits_.push_back(item.maxLoad);
+  under_.push_back(supportOf(box));
+  loads_.push_back(0.0);  // nothing rests on it yet
+  over_.emplace_back();
+  // The stable sort puts the last box after every box whose bottom is as high or higher.
+  const auto higher = [&](std::size_t index) { return boxes_[index].z0 >= box.z0; };
+  topDown_.insert(std::partition_point(topDown_.begin(), topDown_.end(), higher), added);
+  for (const auto& [below, share] : under_[added]) {
+    Shares& over = over_[below];
+    const auto at = std::partition_point(over.begin(), over.end(),
+                                         [&](const auto& entry) { return higher(entry.first); });
+    over.insert(at, {added, share});
+  }
+  // Only the boxes below it along the support chain gain load. Each is summed again from what
+  // rests on it in the order of a full gathering, so the loads are bit for bit the same.
+  std::vector<char> below(boxes_.size(), 0);
+  for (const auto& entry : under_[added]) below[entry.first] = 1;
+  for (const std::size_t index : topDown_) {
+    if (!below[index]) continue;
+    double load = 0.0;
+    for (const auto& [above, share] : over_[index])
+      load += (weights_[above] + loads_[above]) * share;
+    loads_[index] = load;
+    for (const auto& entry : under_[index]) below[entry.first] = 1;
+  }
+  return true;
 }
 
 LoadGuard::Shares LoadGuard::supportOf(const Box& box) const {

@@ -90,6 +90,14 @@ void WallPacker::Misfits::add(const ItemSpec& item) {
   }
 }
 
+LoadGuard& WallPacker::loadGuardFor(const PackedBin& bin) {
+  // Kept by opening number; a guard holding another bin's boxes gathers this one's anew.
+  const std::size_t slot = static_cast<std::size_t>(std::max(bin.id, 0));
+  if (loadGuards_.size() <= slot) loadGuards_.resize(slot + 1);
+  loadGuards_[slot].update(bin, items_);
+  return loadGuards_[slot];
+}
+
 bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex, Misfits* misfits) {
   const ItemSpec& item = items_[static_cast<std::size_t>(itemIndex)];
   if (misfits && misfits->rulesOut(item)) return false;
@@ -107,7 +115,7 @@ bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex, Misfits* misfit
   // Gathered at the first place asked about: most bins of a long plan are full and are
   // passed over before any.
   std::optional<PickupGuard> guard;
-  std::optional<LoadGuard> loads;
+  LoadGuard* loads = nullptr;
   if (mixed || loaded) {
     allowed = [&](const WallFit& fit) {
       const Placement at{itemIndex, fit.space.x, fit.space.y, fit.space.z, fit.rotation};
@@ -117,7 +125,7 @@ bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex, Misfits* misfit
         if (!guard->allows(box)) return false;
       }
       if (loaded && fit.space.z > 0) {
-        if (!loads) loads.emplace(bin, items_);
+        if (!loads) loads = &loadGuardFor(bin);
         if (!loads->allows(box, item.weight)) return false;
       }
       return true;

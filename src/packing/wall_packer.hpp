@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "packing/free_space_update.hpp"
+#include "packing/load_limits.hpp"
 #include "packing/packed_bin.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
@@ -93,12 +94,15 @@ class WallPacker {
 
  private:
   bool placeIn(PackedBin& bin, std::int32_t itemIndex, Misfits* misfits = nullptr);
+  LoadGuard& loadGuardFor(const PackedBin& bin);
 
   const std::vector<ItemSpec>& items_;
   const std::vector<BinType>& binTypes_;
   std::vector<std::int32_t> typePreference_;
   // Some item has a max_load: then no place may put more than that on it (see LoadGuard).
   bool limitedLoads_ = false;
+  // Each bin's loads, kept from one placement to the next (by opening number).
+  std::vector<LoadGuard> loadGuards_;
   FreeSpaceWorkspace workspace_;
 };
 
