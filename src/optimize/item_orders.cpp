@@ -56,4 +56,18 @@ std::vector<std::int32_t> groupedOrder(const std::vector<ItemSpec>& items,
   return groupedOrder(items, all, before);
 }
 
+void changeOrder(std::vector<std::int32_t>& order, OrderChange change, std::int32_t a,
+                 std::int32_t b) {
+  if (change == OrderChange::SWAP) {
+    std::swap(order[static_cast<std::size_t>(a)], order[static_cast<std::size_t>(b)]);
+  } else if (change == OrderChange::MOVE) {
+    const std::int32_t moved = order[static_cast<std::size_t>(a)];
+    order.erase(order.begin() + a);
+    order.insert(order.begin() + b, moved);
+  } else {
+    if (a > b) std::swap(a, b);
+    std::reverse(order.begin() + a, order.begin() + b + 1);
+  }
+}
+
 }  // namespace stowra

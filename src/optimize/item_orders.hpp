@@ -24,4 +24,11 @@ std::vector<std::int32_t> groupedOrder(const std::vector<ItemSpec>& items,
 // Every item index, grouped and sorted as above.
 std::vector<std::int32_t> groupedOrder(const std::vector<ItemSpec>& items, const ItemOrder& before);
 
+// The small changes the searches make to an order between positions a and b.
+enum class OrderChange { SWAP, MOVE, REVERSE };
+
+// Swaps the items at a and b, moves the item at a to b, or reverses the run between them.
+void changeOrder(std::vector<std::int32_t>& order, OrderChange change, std::int32_t a,
+                 std::int32_t b);
+
 }  // namespace stowra

@@ -47,19 +47,14 @@ void reshuffle(std::vector<std::int32_t>& order, const std::vector<ItemSpec>& it
     }
     while (end < n && items[static_cast<std::size_t>(order[end])].factory == factory) ++end;
     if (end - begin < 2) continue;
-    std::int32_t a = boundedDraw(rng, begin, end - 1);
-    std::int32_t b = boundedDraw(rng, begin, end - 1);
+    const std::int32_t a = boundedDraw(rng, begin, end - 1);
+    const std::int32_t b = boundedDraw(rng, begin, end - 1);
     const std::int32_t kind = boundedDraw(rng, 0, 2);
-    if (kind == 0) {
-      std::swap(order[a], order[b]);
-    } else if (kind == 1) {
-      const std::int32_t moved = order[a];
-      order.erase(order.begin() + a);
-      order.insert(order.begin() + b, moved);
-    } else {
-      if (a > b) std::swap(a, b);
-      std::reverse(order.begin() + a, order.begin() + b + 1);
-    }
+    changeOrder(order,
+                kind == 0   ? OrderChange::SWAP
+                : kind == 1 ? OrderChange::MOVE
+                            : OrderChange::REVERSE,
+                a, b);
   }
 }
 

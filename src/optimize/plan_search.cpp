@@ -163,19 +163,13 @@ PlanCandidate PlanSearch::mutated(const PlanCandidate& parent) {
                                     [&](const auto& run) { return anchor < run.second; });
     const auto [begin, end] = *group;
     if (end - begin < 2) continue;
-    std::int32_t a = boundedDraw(rng, begin, end - 1);
-    std::int32_t b = boundedDraw(rng, begin, end - 1);
-    auto& order = child.order;
-    if (kind < 4) {
-      std::swap(order[a], order[b]);
-    } else if (kind < 7) {
-      const std::int32_t moved = order[a];
-      order.erase(order.begin() + a);
-      order.insert(order.begin() + b, moved);
-    } else {
-      if (a > b) std::swap(a, b);
-      std::reverse(order.begin() + a, order.begin() + b + 1);
-    }
+    const std::int32_t a = boundedDraw(rng, begin, end - 1);
+    const std::int32_t b = boundedDraw(rng, begin, end - 1);
+    changeOrder(child.order,
+                kind < 4   ? OrderChange::SWAP
+                : kind < 7 ? OrderChange::MOVE
+                           : OrderChange::REVERSE,
+                a, b);
   }
   return child;
 }
