@@ -8,6 +8,7 @@ from dataclasses import dataclass
 from typing import Any
 
 from stowra.files import RowSource
+from stowra.searches import DEFAULT_BALANCE_LIMIT
 
 __all__ = [
     "PlacedBox",
@@ -130,9 +131,6 @@ def _table(rows: list[list[str]], right: set[int]) -> list[str]:
         ]
         lines.append("  ".join(cells).rstrip())
     return lines
-
-
-DEFAULT_BALANCE_LIMIT = 0.6
 
 
 def heavier_half_share(
