@@ -34,8 +34,10 @@ using FitFilter = std::function<bool(const WallFit&)>;
 
 // Among every free space of the bin that holds the item, in every allowed rotation, within the
 // weight limit: the one whose corner comes first by the rule (BACK_BOTTOM_SIDE: furthest back,
-// then lowest, then nearest the side); at one corner the rotation with the shorter side along
-// x, so a wall grows thin and even. A box that carries nothing takes any raised place before
+// then lowest, then nearest the side); at one corner the rotation after which the rest of the
+// width takes a row of such boxes (either way round) with the least left over, then the one
+// with the shorter side along x, so a wall grows thin and even. A box that carries nothing takes
+// any raised place before
 // the floor. Equal keys keep the first in list order. With a filter, the first place by the
 // same order that the filter allows.
 std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item,
