@@ -27,7 +27,7 @@ double rowWaste(double room, double a, double b) {
 }  // namespace
 
 std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item, WallRule rule,
-                               const FitFilter& allowed) {
+                               const FitFilter& allowed, bool rowTurns) {
   if (bin.weightLimit > 0 && !(bin.weightLimit >= item.weight + bin.currentWeight)) {
     return std::nullopt;
   }
@@ -36,7 +36,7 @@ std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item, WallR
   // A box that turns decides with each place how much width its row leaves that no box of its
   // kind can fill: always the shorter side along x leaves a strip along the side wall (three
   // 70 cm sides in a 234 cm container leave 24 cm; one of them turned and three 50 cm sides, 14).
-  const bool turnable = item.allowedRotations.size() > 1 && item.l != item.w;
+  const bool turnable = rowTurns && item.allowedRotations.size() > 1 && item.l != item.w;
   const auto keyOf = [&](const Corner& corner, const ItemExtents& extents, const FreeSpace& space) {
     const double waste = turnable ? rowWaste(space.width - extents.dy, item.l, item.w) : 0.0;
     return std::tuple_cat(corner, std::make_tuple(waste, extents.dx));
@@ -166,13 +166,13 @@ bool WallPacker::placeIn(PackedBin& bin, std::int32_t itemIndex, Misfits* misfit
       return true;
     };
   }
-  auto fit = wallFit(bin, item, rule);
+  auto fit = wallFit(bin, item, rule, {}, rowTurns);
   if (!fit) {
     if (misfits) misfits->add(item);
     return false;
   }
   // The filter refuses the best place (rarely): the others in the same order.
-  if (allowed && !allowed(*fit)) fit = wallFit(bin, item, rule, allowed);
+  if (allowed && !allowed(*fit)) fit = wallFit(bin, item, rule, allowed, rowTurns);
   if (!fit) return false;
   placeItem(bin, itemIndex, item, fit->space, fit->rotation, workspace_);
   return true;

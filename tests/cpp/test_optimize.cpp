@@ -131,18 +131,21 @@ TEST_CASE("a row across the bin turns boxes where that leaves less width over") 
   const auto items = flatItems(std::vector<std::pair<double, double>>(5, {70, 50}));
   const std::vector<BinType> types{BinType{"row", 70, 234, 10, 1, 0, true}};
   for (std::int32_t rule = 0; rule < WALL_RULE_COUNT; ++rule) {
-    WallPacker packer(items, types, {0});
-    packer.rule = static_cast<WallRule>(rule);
-    std::vector<PackedBin> bins = packer.pack(std::vector<std::int32_t>{0, 1, 2, 3, 4}, {});
-    REQUIRE(bins.size() == 2);
-    CHECK(bins[0].placements.size() == 4);
-    double across = 0.0;
-    for (const Placement& placement : bins[0].placements) {
-      across += extentsOf(items[placement.itemIndex], placement.rotation).dy;
+    for (const bool rowTurns : {false, true}) {
+      WallPacker packer(items, types, {0});
+      packer.rule = static_cast<WallRule>(rule);
+      packer.rowTurns = rowTurns;
+      std::vector<PackedBin> bins = packer.pack(std::vector<std::int32_t>{0, 1, 2, 3, 4}, {});
+      REQUIRE(bins.size() == 2);
+      CHECK(bins[0].placements.size() == (rowTurns ? 4U : 3U));
+      double across = 0.0;
+      for (const Placement& placement : bins[0].placements) {
+        across += extentsOf(items[placement.itemIndex], placement.rotation).dy;
+      }
+      CHECK(across == (rowTurns ? 220.0 : 210.0));
+      finishBins(bins, items);
+      CHECK(planFaults(items, bins).empty());
     }
-    CHECK(across == 220.0);
-    finishBins(bins, items);
-    CHECK(planFaults(items, bins).empty());
   }
 }
 
