@@ -113,12 +113,6 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": "SKU-8", "h": 900, "quantity": 2}]
             422,
             "item SKU-103 (row 2): l must be positive, got -70",
         ),
-        (
-            {"json": {"shipment": {**NOWHERE, "itemTable": [ITEM, {k: v for k, v in ITEM.items() if k != "w"}]}}},
-            422,
-            "item 7 (row 2): column w is blank",
-        ),
-        ({"json": {"shipment": {"itemTable": [{**ITEM, "l": "x"}]}}}, 422, "item 7 (row 1): l: expected a number"),
         ({"json": {"shipment": {"items": "/etc/passwd"}}}, 422, "give the tables inline"),
         ({"content": b"x" * 200_001, "headers": {"content-type": "application/json"}}, 413, "200,000 bytes"),
         ({"content": b"a=b", "headers": {"content-type": "text/plain"}}, 415, "or as a multipart upload"),
@@ -134,17 +128,11 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": "SKU-8", "h": 900, "quantity": 2}]
         ({"files": [("files", ("../up.json", b"{}"))]}, 422, "up.json:1:1: no items"),
         ({"files": [("files", ("s.json", b"{}"))], "data": {"options": "{"}}, 400, "options is not JSON"),
         ({"method": "GET", "url": "/api/plans/nosuchplan"}, 404, "no plan with id 'nosuchplan'"),
-        ({"method": "DELETE", "url": "/api/plans/nosuchplan"}, 404, "no plan with id 'nosuchplan'"),
         ({"method": "GET", "url": "/api/plans/nosuchplan/view.html"}, 404, "no plan with id 'nosuchplan'"),
         ({"method": "GET", "url": "/api/plans?limit=0"}, 400, "limit: "),
         ({"method": "GET", "url": "/api/nowhere"}, 404, "not found: /api/nowhere"),
         ({"method": "PUT", "url": "/api/plans"}, 405, "PUT is not allowed on /api/plans"),
-        # Numbers JSON does not have, numbers too large for any option, and a body too deep.
-        (
-            {"content": b'{"shipment": {}, "options": {"seed": Infinity}}', "headers": JSON},
-            400,
-            "Infinity is not a number JSON allows",
-        ),
+        # A number JSON does not have, numbers too large for any option, and a body too deep.
         (
             {"content": b'{"shipment": {}, "options": {"seed": NaN}}', "headers": JSON},
             400,
@@ -170,11 +158,6 @@ NOWHERE = {"itemTable": [ITEM, {**ITEM, "id": "SKU-8", "h": 900, "quantity": 2}]
             {"content": b'{"shipment": ' + b"[" * 50_000 + b"]" * 50_000 + b"}", "headers": JSON},
             400,
             "the request body is nested too deeply",
-        ),
-        (
-            {"content": json.dumps({"shipment": example()}).replace("28000", "1e400").encode(), "headers": JSON},
-            422,
-            "weight_limit: expected a finite number, got inf",
         ),
         # What another site's page can make the planner's browser send.
         ({"content": json.dumps({"shipment": example()}).encode()}, 415, "(Content-Type: application/json)"),
