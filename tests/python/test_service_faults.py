@@ -78,6 +78,7 @@ def test_a_burst_of_plans_fills_the_queue_exactly_loses_none_and_runs_none_twice
         with ThreadPoolExecutor(40) as threads:
             answers = list(threads.map(post, range(40)))
         accepted = [job for status, job in answers if status == 202]
+        # Retry-After as the README gives it.
         assert len(accepted) == 30 and sorted(answers)[30:] == [(429, "10")] * 10
         refused = client.post("/api/plans", json={"shipment": example(), "options": QUICK}).json()
         assert "30 plans are already waiting" in refused["error"]
