@@ -14,7 +14,7 @@ from __future__ import annotations
 import math
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, fields
-from typing import Any
+from typing import Any, ClassVar
 
 from stowra.files import RowSource
 from stowra.loading_list import factories_mixed, loading_order
@@ -54,7 +54,10 @@ def _plain(value: Any) -> Any:
 
 
 class _Json:
-    """Dataclass fields as a JSON object, keys in camelCase as the plan's own."""
+    """Dataclass fields as a JSON object, keys in camelCase as the plan's own; the service's
+    schema reads the same names."""
+
+    __pydantic_config__: ClassVar[dict[str, Any]] = {"alias_generator": _camel, "extra": "forbid"}
 
     def to_json(self) -> dict[str, Any]:
         return {_camel(f.name): _plain(getattr(self, f.name)) for f in fields(self)}  # type: ignore[arg-type]
@@ -135,26 +138,8 @@ class Totals(_Json):
     left_out: int
     search: str
     seconds: float
-
-    @property
-    def mix_text(self) -> str:
-        return ", ".join(f"{count} x {name}" for name, count in self.mix)
-
-    @property
-    def line(self) -> str:
-        """The totals in one line, the same in every output that shows them."""
-        mix = self.mix_text
-        cost = _number(self.cost, 2 if self.cost % 1 else 0)
-        return (
-            f"Total: {self.containers} container{'s' if self.containers != 1 else ''}"
-            + (f" ({mix})" if mix else "")
-            + f", cost {cost}, utilization {self.utilization:.1%}"
-            + f", {self.placed} of {self.items} items placed"
-            + f", {self.search} search {self.seconds:.1f} s"
-        )
-
-    def to_json(self) -> dict[str, Any]:
-        return {**super().to_json(), "mixText": self.mix_text, "line": self.line}
+    mix_text: str  # "1 x 20GP, 2 x 40GP"
+    line: str  # the totals in one line, the same in every output that shows them
 
 
 @dataclass(frozen=True)
@@ -360,17 +345,29 @@ def read_plan(
         # Types in the container table's order; a type the table lacks, last.
         key = (row.type_index if row.type_index is not None else math.inf, row.type)
         mix[key] = mix.get(key, 0) + 1
+    counts = tuple((name, count) for (_, name), count in sorted(mix.items()))
+    mix_text = ", ".join(f"{count} x {name}" for name, count in counts)
+    cost, seconds = float(result["cost"]), float(result["elapsedSeconds"])
+    line = (
+        f"Total: {len(containers)} container{'s' if len(containers) != 1 else ''}"
+        + (f" ({mix_text})" if mix_text else "")
+        + f", cost {_number(cost, 2 if cost % 1 else 0)}"
+        + f", utilization {float(result['utilization']):.1%}"
+        + f", {len(placed)} of {len(items)} items placed, {search} search {seconds:.1f} s"
+    )
     totals = Totals(
         containers=len(containers),
-        mix=tuple((name, count) for (_, name), count in sorted(mix.items())),
-        cost=float(result["cost"]),
+        mix=counts,
+        cost=cost,
         utilization=float(result["utilization"]),
         weight=sum(row.weight for row in containers),
         placed=len(placed),
         items=len(items),
         left_out=sum(row.count for row in left),
         search=search,
-        seconds=float(result["elapsedSeconds"]),
+        seconds=seconds,
+        mix_text=mix_text,
+        line=line,
     )
     if search == "exact":
         note = unused_types_note(problem)

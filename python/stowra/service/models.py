@@ -22,6 +22,7 @@ from pydantic import (
     create_model,
 )
 
+from stowra.reading import LeftOutRow, Reading
 from stowra.searches import OPTIONS, SEARCHES, SearchOption
 from stowra.service.plans import ClientError, option_defaults
 from stowra.service.settings import Settings
@@ -227,83 +228,6 @@ class PlanQueued(BaseModel):
     warnings: list[str]
 
 
-class _Answer(BaseModel):
-    model_config = ConfigDict(extra="forbid")
-
-
-class StepAnswer(_Answer):
-    """One item in the crew's loading order, its corner and size as placed."""
-
-    step: int
-    itemIndex: int
-    itemId: Any
-    source: str
-    line: int | None
-    x: float
-    y: float
-    z: float
-    dx: float
-    dy: float
-    dz: float
-    rotation: int
-    factory: Any
-    weight: float
-    stackable: bool
-
-
-class ContainerAnswer(_Answer):
-    number: int
-    typeIndex: int | None
-    type: str
-    size: tuple[float, float, float] | None = Field(description="inside: length, width, height")
-    weightLimit: float | None
-    items: int
-    fill: float
-    weight: float
-    centreOfGravity: tuple[float, float, float]
-    offCentre: tuple[float, float] | None = Field(
-        description="the centre of gravity from the middle of the floor, as a share of the "
-        "length (towards the door) and the width"
-    )
-    balance: float | None = Field(description="the heavier half's share of the weight")
-    factoriesMixed: bool
-    steps: list[StepAnswer] = Field(description="the loading list's steps")
-    warnings: list[str]
-
-
-class TotalsAnswer(_Answer):
-    containers: int
-    mix: list[tuple[str, int]] = Field(description="containers of each type")
-    cost: float
-    utilization: float
-    weight: float
-    placed: int
-    items: int
-    leftOut: int
-    search: str
-    seconds: float
-    mixText: str
-    line: str = Field(description="the totals as the text report gives them")
-
-
-class ReportAnswer(_Answer):
-    """The plan's figures: what the text report, loading list and sheet show."""
-
-    containers: list[ContainerAnswer]
-    totals: TotalsAnswer
-    notes: list[str]
-    warnings: list[str]
-
-
-class LeftOutAnswer(_Answer):
-    """Items of one submitted row left out for one reason."""
-
-    id: Any
-    source: str
-    count: int
-    reason: str
-
-
 class PlanStatus(BaseModel):
     """A plan as it is polled: status and progress, and once done the plan, its report and
     the left-out items."""
@@ -315,8 +239,8 @@ class PlanStatus(BaseModel):
     warnings: list[str]
     progress: dict[str, Any] | None
     plan: dict[str, Any] | None
-    report: ReportAnswer | None
-    leftOut: list[LeftOutAnswer] | None
+    report: Reading | None = Field(description="the plan's figures, as every output shows them")
+    leftOut: list[LeftOutRow] | None
     error: str | None
 
 

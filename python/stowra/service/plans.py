@@ -159,13 +159,13 @@ def outcome(
     sources: Sequence[RowSource],
     options: Mapping[str, Any] | None = None,
 ) -> dict[str, Any]:
-    """What a finished job stores besides the plan: its reading (the report without the
-    left-out items), the left-out items and the summary the list of plans shows."""
+    """What a finished job stores besides the plan: its reading (the report), the left-out
+    items apart (as clients have read them) and the summary the list of plans shows."""
     reading = plan_reading(result, problem, sources, options).to_json()
     totals = reading["totals"]
     return {
         "plan": result,
-        "report": {key: value for key, value in reading.items() if key != "leftOut"},
+        "report": reading,
         "leftOut": reading["leftOut"],
         "summary": {
             "cost": totals["cost"],
