@@ -261,29 +261,19 @@ def _where(sources: Sequence[RowSource] | None, index: int) -> tuple[str, int | 
 def _steps(
     boxes: list[PlacedBox], mixed: bool, sources: Sequence[RowSource] | None
 ) -> tuple[Step, ...]:
-    steps = []
-    for number, box in enumerate(loading_order(boxes, by_factory=not mixed), 1):
-        where, line = _where(sources, box.index)
-        steps.append(
-            Step(
-                step=number,
-                item_index=box.index,
-                item_id=box.item.get("id"),
-                source=where,
-                line=line,
-                x=box.x,
-                y=box.y,
-                z=box.z,
-                dx=box.dx,
-                dy=box.dy,
-                dz=box.dz,
-                rotation=box.rotation,
-                factory=box.item.get("factory", ""),
-                weight=float(box.item.get("weight", 0) or 0),
-                stackable=bool(box.item.get("stackable", True)),
-            )
+    return tuple(
+        Step(
+            number,
+            box.index,
+            box.item.get("id"),
+            *_where(sources, box.index),
+            *(box.x, box.y, box.z, box.dx, box.dy, box.dz, box.rotation),
+            factory=box.item.get("factory", ""),
+            weight=float(box.item.get("weight", 0) or 0),
+            stackable=bool(box.item.get("stackable", True)),
         )
-    return tuple(steps)
+        for number, box in enumerate(loading_order(boxes, by_factory=not mixed), 1)
+    )
 
 
 def _container(
