@@ -314,7 +314,6 @@ def read_plan(
     *,
     search: str = DEFAULT_SEARCH,
     balance_limit: float = DEFAULT_BALANCE_LIMIT,
-    notes: Sequence[str] = (),
 ) -> Reading:
     """The reading of ``result``, a plan of ``problem`` (``pack``'s input) made by ``search``;
     ``sources`` names the row each item came from. ``balance_limit`` is the one the search was
@@ -359,14 +358,12 @@ def read_plan(
         mix_text=mix_text,
         line=line,
     )
-    if search == "exact":
-        note = unused_types_note(problem)
-        notes = (*notes, *([note] if note else []))
+    note = unused_types_note(problem) if search == "exact" else None
     return Reading(
         containers=containers,
         totals=totals,
         left_out=left,
-        notes=tuple(notes),
+        notes=(note,) if note else (),
         warnings=tuple(
             f"Container {row.number}: {text}" for row in containers for text in row.warnings
         ),
