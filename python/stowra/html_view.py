@@ -21,7 +21,7 @@ from stowra.plotting import (
     container_title,
     require,
 )
-from stowra.report import PlacedBox, bin_types, placed_boxes
+from stowra.report import PlacedBox, container_type, placed_boxes
 
 if TYPE_CHECKING:
     import plotly.graph_objects as go
@@ -79,17 +79,16 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
     subplots = require("plotly.subplots", "--html")
 
     items = problem["itemTable"]
-    types = bin_types(problem)
     colours = _kind_colours(items)
     containers = list(result["packingTable"])
     outlines = [
-        container_outline(types.get(c["binType"], {}), placed_boxes(c, items)) for c in containers
+        container_outline(container_type(problem, c), placed_boxes(c, items)) for c in containers
     ]
     # One scale for every container: a 20-foot container looks half as long as a 40-foot one.
     longest = max((max(o.dx, o.dy, o.dz) for o in outlines), default=1.0) or 1.0
     panels = max(len(containers), 1)
     titles = [
-        container_title(container, types.get(container["binType"], {})) for container in containers
+        container_title(container, container_type(problem, container)) for container in containers
     ]
     figure = subplots.make_subplots(
         rows=panels,

@@ -23,9 +23,9 @@ from stowra.loading_list import MIXED_NOTE, factories_mixed, loading_order
 from stowra.plotting import kind_styles, load_elevations, require
 from stowra.report import (
     PlacedBox,
-    bin_types,
     container_figures,
     container_mix,
+    container_type,
     left_out,
     left_out_rows,
     placed_boxes,
@@ -272,12 +272,11 @@ def _container_pages(
     problem: Mapping[str, Any],
 ) -> None:
     items = problem["itemTable"]
-    types = bin_types(problem)
     styles = kind_styles(items)
     figures = container_figures(result, problem)
     containers = result["packingTable"]
     for number, (container, row) in enumerate(zip(containers, figures, strict=True), 1):
-        kind = types.get(container["binType"], {})
+        kind = container_type(problem, container)
         sheet.pdf.add_page()
         size = " x ".join(_number(float(kind.get(key, 0) or 0)) for key in ("l", "w", "h"))
         sheet.heading(

@@ -14,7 +14,7 @@ from types import ModuleType
 from typing import TYPE_CHECKING, Any
 
 from stowra.atomic_write import replacing
-from stowra.report import PlacedBox, bin_types, placed_boxes
+from stowra.report import PlacedBox, container_type, placed_boxes
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
@@ -153,7 +153,6 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
     lines = require("matplotlib.lines", "stowra.plot")
 
     items = input["itemTable"]
-    types = bin_types(input)
     colours = factory_colours(items)
     containers = list(result["packingTable"])
     panels = max(len(containers), 1)
@@ -163,7 +162,7 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
         return figure
 
     for number, container in enumerate(containers):
-        kind = types.get(container["binType"], {})
+        kind = container_type(input, container)
         boxes = placed_boxes(container, items)
         outline = container_outline(kind, boxes)
         length, width, height = outline.dx, outline.dy, outline.dz

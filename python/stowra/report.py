@@ -5,26 +5,31 @@ from __future__ import annotations
 from collections import Counter
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
+from stowra import _core
 from stowra.files import RowSource
+from stowra.item_rows import core_problem
+from stowra.plan_check import check_plan
 from stowra.searches import DEFAULT_BALANCE_LIMIT
+
+if TYPE_CHECKING:
+    from stowra._core import Breach
 
 __all__ = [
     "PlacedBox",
     "bin_types",
     "container_figures",
     "container_mix",
+    "container_type",
     "container_warnings",
     "format_left_out",
     "format_report",
     "heavier_half_share",
     "left_out",
-    "left_out_reason",
     "left_out_rows",
-    "overloaded",
     "placed_boxes",
-    "resting_loads",
+    "plan_breaches",
     "unused_types_note",
 ]
 
@@ -78,6 +83,17 @@ def bin_types(problem: Mapping[str, Any]) -> dict[str, Mapping[str, Any]]:
         if row.get("available", False) and "id" in row:
             types.setdefault(str(row["id"]), row)
     return types
+
+
+def container_type(problem: Mapping[str, Any], container: Mapping[str, Any]) -> Mapping[str, Any]:
+    """The binTable row of a container's type: the one its ``binTypeIndex`` names (both searches
+    give it through ``run_search``); for a plan without it, the first available row of its
+    name. ``{}`` when there is none."""
+    rows = problem.get("binTable") or []
+    index = container.get("binTypeIndex")
+    if type(index) is int and 0 <= index < len(rows):
+        return rows[index]
+    return bin_types(problem).get(str(container["binType"]), {})
 
 
 def unused_types_note(problem: Mapping[str, Any]) -> str | None:
@@ -150,40 +166,16 @@ def heavier_half_share(
     return max(back, total - back) / total
 
 
-def resting_loads(boxes: Sequence[PlacedBox]) -> list[float]:
-    """The weight resting on each box: each box's weight, with what rests on it, is shared
-    among the boxes whose top touches its bottom in proportion to the contact area."""
-    touch = 1e-6  # positions are sums of sizes
-    loads = [0.0] * len(boxes)
-    # Highest bottoms first: a box's load is complete before it passes it down.
-    for upper in sorted(range(len(boxes)), key=lambda index: -boxes[index].z):
-        top = boxes[upper]
-        if top.z <= touch:
-            continue
-        areas = {}
-        for lower, box in enumerate(boxes):
-            if abs(box.z + box.dz - top.z) > touch:
-                continue
-            along = min(box.x + box.dx, top.x + top.dx) - max(box.x, top.x)
-            across = min(box.y + box.dy, top.y + top.dy) - max(box.y, top.y)
-            if along > 0 and across > 0:
-                areas[lower] = along * across
-        carried = float(top.item.get("weight", 0) or 0) + loads[upper]
-        for lower, area in areas.items():
-            loads[lower] += carried * area / sum(areas.values())
-    return loads
+# The rules whose breaches a container's warnings word themselves, from their own figures.
+_WORDED = {"balance", "pickup_order", "max_load"}
 
 
-def overloaded(
-    container: Mapping[str, Any], items: Sequence[Mapping[str, Any]]
-) -> list[tuple[PlacedBox, float]]:
-    """The boxes carrying more than their ``max_load``, each with the weight resting on it."""
-    boxes = placed_boxes(container, items)
-    found = []
-    for box, load in zip(boxes, resting_loads(boxes), strict=True):
-        limit = box.item.get("max_load")
-        if limit is not None and load > float(limit) + 1e-9 * max(1.0, float(limit)):
-            found.append((box, load))
+def plan_breaches(result: Mapping[str, Any], problem: Mapping[str, Any]) -> list[list[Breach]]:
+    """For each container, what the plan checker finds wrong in it: the loading rules every
+    plan must keep and ``max_load`` (the balance and the pickup order are measured apart)."""
+    found: list[list[Breach]] = [[] for _ in result["packingTable"]]
+    for breach in check_plan(problem, result, balance_limit=1.0, pickup_order=False):
+        found[breach["container"] - 1].append(breach)
     return found
 
 
@@ -192,8 +184,10 @@ def container_warnings(
     items: Sequence[Mapping[str, Any]],
     balance: float | None,
     balance_limit: float = DEFAULT_BALANCE_LIMIT,
+    breaches: Sequence[Breach] = (),
 ) -> list[str]:
-    """Plain sentences on what a loading supervisor would refuse in this container."""
+    """Plain sentences on what a loading supervisor would refuse in this container; ``breaches``
+    are the plan checker's findings in it (``plan_breaches``)."""
     from stowra.loading_list import factories_mixed  # the loading list builds on this module
 
     warnings = []
@@ -207,14 +201,20 @@ def container_warnings(
             "factories mixed: goods of a later factory stand behind or under an earlier "
             "factory's, so the container cannot be loaded factory by factory"
         )
-    over = overloaded(container, items)
+    over = [
+        (found["items"][0], found["figure"]) for found in breaches if found["rule"] == "max_load"
+    ]
     if over:
         listed = "; ".join(
-            f"item {box.item.get('id')} carries {_number(load, 1)} kg "
-            f"(max_load {_number(float(box.item['max_load']), 1)})"
-            for box, load in over
+            f"item {items[index].get('id')} carries {_number(load, 1)} kg "
+            f"(max_load {_number(float(items[index]['max_load']), 1)})"
+            for index, load in over
         )
         warnings.append(f"loaded beyond their limit: {listed}")
+    # The checker's own words, without the container number the report gives anyway.
+    warnings += [
+        found["message"].partition(": ")[2] for found in breaches if found["rule"] not in _WORDED
+    ]
     return warnings
 
 
@@ -228,11 +228,12 @@ def container_figures(
     fraction of the length and width (``None`` for an empty container), the share of the
     cargo weight in the heavier half of the length (``balance``, ``None`` for an empty
     container) and the container's warnings (``container_warnings``)."""
-    types = bin_types(problem)
     items = problem["itemTable"]
     rows = []
-    for container in result["packingTable"]:
-        kind = types.get(container["binType"], {})
+    for container, found in zip(
+        result["packingTable"], plan_breaches(result, problem), strict=True
+    ):
+        kind = container_type(problem, container)
         limit = float(kind.get("weight_limit", 0) or 0)
         cx, cy, cz = (float(value) for value in container["centerOfGravity"])
         length, width = float(kind.get("l", 0) or 0), float(kind.get("w", 0) or 0)
@@ -255,41 +256,10 @@ def container_figures(
                 "centerOfGravity": [cx, cy, cz],
                 "offCentre": off,
                 "balance": balance,
-                "warnings": container_warnings(container, items, balance, balance_limit),
+                "warnings": container_warnings(container, items, balance, balance_limit, found),
             }
         )
     return rows
-
-
-def _holds(kind: Mapping[str, Any], item: Mapping[str, Any]) -> bool:
-    """Whether an empty container of this type holds the item upright, turned or not (items
-    longer than a container is wide are never turned)."""
-    l, w, h = (float(item.get(key, 0) or 0) for key in ("l", "w", "h"))
-    turns = [(l, w)] + ([(w, l)] if l <= 234 else [])
-    return h <= float(kind["h"]) and any(
-        along <= float(kind["l"]) and across <= float(kind["w"]) for along, across in turns
-    )
-
-
-def left_out_reason(item: Mapping[str, Any], problem: Mapping[str, Any], search: str) -> str:
-    """Why an item was left out, in a planner's words."""
-    types = list(bin_types(problem).values())
-    weight = float(item.get("weight", 0) or 0)
-
-    def carries(kind: Mapping[str, Any]) -> bool:
-        limit = float(kind.get("weight_limit", 0) or 0)
-        return limit <= 0 or weight <= limit
-
-    if not any(_holds(kind, item) for kind in types):
-        return "no available container holds it upright"
-    if not any(carries(kind) for kind in types):
-        return "heavier than every available container's weight limit"
-    holding = [kind for kind in types if _holds(kind, item) and carries(kind)]
-    if not holding:
-        return "the containers that hold it cannot carry its weight"
-    if search == "exact" and all(kind not in types[:2] for kind in holding):
-        return "only a container type the exact search does not open holds it"
-    return "no room left within the weight limits of the containers the plan could afford, or the time limit"
 
 
 def left_out_rows(
@@ -300,14 +270,18 @@ def left_out_rows(
 ) -> list[dict[str, Any]]:
     """The left-out items grouped by the row they came from and the reason: ``id``,
     ``source``, ``count`` and ``reason``, in item order. The reasons optimize's result gives
-    are taken as they are; the rest are worked out here."""
+    are taken as they are; for a plan without them the core works them out."""
     items = problem["itemTable"]
-    given = {row["itemIndex"]: row["reason"] for row in result.get("leftOut", ())}
+    missing = left_out(result, len(items))
+    reasons = result.get("leftOut")
+    if reasons is None and missing:
+        reasons = _core._left_out(dict(core_problem(problem)), result, exact=search == "exact")
+    given = {row["itemIndex"]: row["reason"] for row in reasons or ()}
     groups: dict[tuple[Any, str, str], int] = {}
-    for index in left_out(result, len(items)):
+    for index in missing:
         source = _source(sources, index)
         where = source.where() if source is not None else f"itemTable[{index}]"
-        reason = given.get(index) or left_out_reason(items[index], problem, search)
+        reason = given[index]
         key = (items[index].get("id"), where, reason)
         groups[key] = groups.get(key, 0) + 1
     return [

@@ -10,14 +10,7 @@ from typing import Any
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from plan_checks import (
-    check_factory_order,
-    check_plan,
-    fits_some_type,
-    overloaded_items,
-    pickup_order_breaks,
-    unbalanced_containers,
-)
+from plan_checks import check_factory_order, check_plan, container_type, fits_some_type, unbalanced_containers
 from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem, thpack9
 
 import stowra
@@ -58,16 +51,14 @@ def problems(draw: st.DrawFn) -> dict[str, Any]:
 @given(problems())
 def test_plans_keep_the_loading_rules_and_place_every_item_that_fits(load: dict[str, Any]) -> None:
     result = stowra.optimize(load, effort=1, threads=1, time_limit=0)
-    placed = check_plan(load, result)
+    placed = check_plan(load, result, pickup_order=True)
     check_factory_order(load, result)
     fitting = {index for index, row in enumerate(load["itemTable"]) if fits_some_type(load, row)}
     assert placed == fitting
     assert all(row["itemCount"] > 0 for row in result["packingTable"])
-    assert pickup_order_breaks(load, result) == []
     # A container no loading balances is still returned, and the report says so.
     warned = {f["id"] for f in container_figures(result, load) if any("one half" in w for w in f["warnings"])}
     assert warned == set(unbalanced_containers(load, result))
-    assert overloaded_items(load, result) == []
 
 
 # pack: before the first candidate, and while the initial population is built or decoded;
@@ -108,10 +99,8 @@ def test_the_plan_is_the_same_for_any_thread_count(capfd: pytest.CaptureFixture[
         again = stowra.optimize(load, threads=threads, effort=1)
         assert without_time(again) == without_time(one)
         assert capfd.readouterr().out == lines_one
-    assert check_plan(load, one) == set(range(len(load["itemTable"])))
+    assert check_plan(load, one, pickup_order=True) == set(range(len(load["itemTable"])))
     check_factory_order(load, one)
-    assert pickup_order_breaks(load, one) == []
-    assert overloaded_items(load, one) == []
 
 
 def test_a_load_that_fills_a_20gp_exactly_goes_into_one() -> None:
@@ -173,4 +162,9 @@ def test_the_command_line_runs_the_chosen_search(
     assert cli.main(["pack", str(tmp_path / "s.json"), "-o", str(tmp_path / "plan.json"), "-q", *options]) == 0
     assert f"({search} search)" in capsys.readouterr().out
     plan = json.loads((tmp_path / "plan.json").read_text())
+    # Around pack's own keys each container gets its type's row, as optimize's rows carry it.
+    for row in plan["packingTable"]:
+        assert container_type(load, {"binTypeIndex": row["binTypeIndex"]})["id"] == row["binType"]
+        if search == "exact":
+            del row["binTypeIndex"]
     assert without_time(plan) == json.loads(json.dumps(without_time(direct(load))))
