@@ -151,9 +151,10 @@ def outcome(
         if search == "optimize"
         else DEFAULT_BALANCE_LIMIT
     )
+    report = container_figures(result, problem, limit)
     return {
         "plan": result,
-        "report": container_figures(result, problem, limit),
+        "report": report,
         "leftOut": left,
         "summary": {
             "cost": result["cost"],
@@ -161,6 +162,9 @@ def outcome(
             "items": len(problem["itemTable"]),
             "leftOut": sum(row["count"] for row in left),
             "types": sorted({str(row["binType"]) for row in result["packingTable"]}),
+            # Containers a loading supervisor would refuse as they stand (the plan checker's
+            # findings and the rules' marks): a plan with any is never shown as plainly done.
+            "warnings": sum(1 for row in report if row["warnings"]),
         },
     }
 
