@@ -58,6 +58,14 @@ def check_plan(
     return placed
 
 
+def check_factory_order(problem: dict[str, Any], result: dict[str, Any]) -> None:
+    """Asserts that each container loads whole factories in ascending number, one after another."""
+    items = problem["itemTable"]
+    for row in result["packingTable"]:
+        factories = [items[placement["itemIndex"]]["factory"] for placement in row["items"]]
+        assert factories == sorted(factories), f"container {row['id']} mixes factory order"
+
+
 def breaches(problem: dict[str, Any], result: dict[str, Any], rule: str) -> list[Breach]:
     """The breaches of one rule that stowra's plan checker finds, at its default limits."""
     return [found for found in stowra.check_plan(problem, result) if found["rule"] == rule]
