@@ -84,8 +84,9 @@ def test_a_load_that_fills_a_20gp_exactly_goes_into_one() -> None:
     # 10 x 2 x 2 boxes tile the 20GP; the 40GP is cheaper per volume, so the packer first
     # opens one, and only the cheaper-type step brings the load back into a 20GP.
     boxes = [item(i, l=59.0, w=117.0, h=115.0, weight=100.0) for i in range(40)]
-    result = stowra.optimize(problem(items=boxes, bins=[CONTAINER_40GP, CONTAINER_20GP]), effort=0)
-    check_plan(problem(items=boxes), result)
+    load = problem(items=boxes, bins=[CONTAINER_40GP, CONTAINER_20GP])
+    result = stowra.optimize(load, effort=0)
+    check_plan(load, result)
     assert [row["binType"] for row in result["packingTable"]] == ["20GP"]
     assert result["cost"] == 1000 and result["utilization"] == pytest.approx(1.0)
 
