@@ -135,28 +135,23 @@ py::list checkPlanFor(const py::dict& input, const py::handle& result, double ba
   });
 }
 
-// One {itemIndex, reason} per item the plan leaves out, in item order; the plan's own time is
-// not known. With `exact`, the search opened only the types pack opens.
-py::list leftOutOf(const py::dict& input, const py::handle& result, bool exact) {
-  return callMappingErrors([&]() -> py::list {
+// Why each of the given items was left out of a plan that does not say, in their order; the
+// plan's time is not known. With `exact`, the search opened only the types pack opens.
+std::vector<std::string> leftOutReasons(const py::dict& input,
+                                        const std::vector<std::int64_t>& indices, bool exact) {
+  return callMappingErrors([&] {
     const Problem problem = readTables(input);
-    std::vector<bool> placed(problem.items.size(), false);
-    for (const PackedBin& bin : readPlan(result, problem)) {
-      for (const Placement& placement : bin.placements) {
-        const auto index = static_cast<std::size_t>(placement.itemIndex);
-        if (index < placed.size()) placed[index] = true;
+    std::vector<std::string> reasons;
+    for (const std::int64_t index : indices) {
+      if (index < 0 || static_cast<std::size_t>(index) >= problem.items.size()) {
+        throw std::invalid_argument("item index " + std::to_string(index) +
+                                    " is not a row of the item table");
       }
+      reasons.push_back(leftOutReason(problem.items[static_cast<std::size_t>(index)],
+                                      problem.binTypes, TimeLimit::UNKNOWN,
+                                      exact ? SEARCHED_BIN_TYPES : SIZE_MAX));
     }
-    py::list leftOut;
-    for (std::size_t index = 0; index < placed.size(); ++index) {
-      if (placed[index]) continue;
-      py::dict entry;
-      entry["itemIndex"] = static_cast<std::int64_t>(index);
-      entry["reason"] = leftOutReason(problem.items[index], problem.binTypes, TimeLimit::UNKNOWN,
-                                      exact ? SEARCHED_BIN_TYPES : SIZE_MAX);
-      leftOut.append(std::move(entry));
-    }
-    return leftOut;
+    return reasons;
   });
 }
 
@@ -166,9 +161,9 @@ void registerCheckPlan(py::module_& module) {
   using namespace pybind11::literals;
   module.def("check_plan", &checkPlanFor, CHECK_PLAN_DOC, "input"_a, "result"_a, py::kw_only(),
              "balance_limit"_a = 0.6, "pickup_order"_a = true, "item_names"_a = py::none());
-  module.def("_left_out", &leftOutOf,
-             "The items a plan leaves out, each with the reason, for a plan that does not say",
-             "input"_a, "result"_a, py::kw_only(), "exact"_a = false);
+  module.def("_left_out_reasons", &leftOutReasons,
+             "Why each given item was left out of a plan that does not say", "input"_a, "indices"_a,
+             py::kw_only(), "exact"_a = false);
 }
 
 }  // namespace stowra

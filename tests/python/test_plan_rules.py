@@ -20,7 +20,7 @@ from stowra.examples import example_json
 from stowra.files import ShipmentError, parse_csv_tables, parse_json_shipment, parse_shipment_object
 from stowra.item_rows import explain
 from stowra.loading_list import MIXED_NOTE, loading_rows
-from stowra.report import container_figures, left_out_rows
+from stowra.reading import read_plan, reasons_left_out
 from stowra.searches import run_search
 from stowra.service.models import check_options
 from stowra.service.plans import ClientError
@@ -54,13 +54,13 @@ def test_the_example_keeps_the_rules_and_its_list_goes_factory_by_factory(exampl
     check_plan(example, result, balance_limit=0.6, pickup_order=True)
     assert [row["balanceKept"] for row in result["packingTable"]] == [True] * result["totalBins"]
     assert result["leftOut"] == []
-    rows = loading_rows(result, example)
+    rows = loading_rows(read_plan(result, example))
     for number in {row["container"] for row in rows}:
         factories = [row["factory"] for row in rows if row["container"] == number]
         assert factories == sorted(factories)
     assert all(row["note"] == "" for row in rows)
     assert_loadable(example, result, rows)
-    assert all(not figures["warnings"] for figures in container_figures(result, example))
+    assert read_plan(result, example).warnings == ()
 
 
 def test_a_pack_plan_that_mixes_factories_is_listed_loadable_and_marked(example: dict[str, Any]) -> None:
@@ -68,10 +68,11 @@ def test_a_pack_plan_that_mixes_factories_is_listed_loadable_and_marked(example:
     result = stowra.pack(example, pop_size=4, generations=1, threads=1)
     mixed = {found["container"] for found in breaches(example, result, "pickup_order")}
     assert mixed
-    rows = loading_rows(result, example)
+    reading = read_plan(result, example, search="exact")
+    rows = loading_rows(reading)
     assert {row["container"] for row in rows if row["note"] == MIXED_NOTE} == mixed
     assert_loadable(example, result, rows)
-    marked = {f["id"] for f in container_figures(result, example) if any("factories mixed" in w for w in f["warnings"])}
+    marked = {c.number for c in reading.containers if any("factories mixed" in w for w in c.warnings)}
     assert marked == mixed
 
 
@@ -79,8 +80,8 @@ def test_the_rules_can_be_turned_off(example: dict[str, Any]) -> None:
     # Without them the walls from the back leave both containers out of balance and mixed.
     result = stowra.optimize(example, threads=1, balance_limit=1.0, pickup_order=False)
     assert unbalanced_containers(example, result) and breaches(example, result, "pickup_order")
-    figures = container_figures(result, example)
-    assert all(any("one half" in warning for warning in f["warnings"]) for f in figures)
+    figures = read_plan(result, example).containers
+    assert all(any("one half" in warning for warning in f.warnings) for f in figures)
     # The plan's own rows keep the limit asked (1.0); their figures, which the report shows,
     # find the containers the checker finds over 60%.
     assert all(row["balanceKept"] for row in result["packingTable"])
@@ -94,7 +95,7 @@ def test_a_load_at_the_back_is_moved_to_straddle_the_middle() -> None:
     load = problem(items=[item(0, l=100.0, w=100.0, h=100.0, weight=500.0)], bins=[container()])
     result = stowra.optimize(load, threads=1)
     assert result["packingTable"][0]["items"][0]["x"] == 245.0
-    assert container_figures(result, load)[0]["balance"] == 0.5
+    assert read_plan(result, load).containers[0].balance == 0.5
     # At a limit of 1 nothing moves it.
     assert stowra.optimize(load, threads=1, balance_limit=1.0)["packingTable"][0]["items"][0]["x"] == 0.0
 
@@ -139,8 +140,7 @@ BIG = container(CONTAINER_20GP, id="small", weight_limit=1000.0)
     ],
 )
 def test_left_out_items_get_a_planners_reason(row: dict[str, Any], search: str, reason: str) -> None:
-    (left,) = left_out_rows({"packingTable": []}, problem(items=[row], bins=[BIG]), search=search)
-    assert left["reason"].startswith(reason)
+    assert reasons_left_out([0], {"packingTable": []}, problem(items=[row], bins=[BIG]), search)[0].startswith(reason)
 
 
 @pytest.mark.parametrize(
@@ -162,7 +162,7 @@ def test_optimizes_result_gives_each_left_out_item_its_reason(
     load = problem(items=[item(0, h=150.0), heavy, item(2, h=150.0)], bins=bins)
     result = stowra.optimize(load, threads=1, effort=0)
     assert result["leftOut"] == [{"itemIndex": 1, "reason": reason}]
-    assert [row["reason"] for row in left_out_rows(result, load)] == [reason]
+    assert [row.reason for row in read_plan(result, load).left_out] == [reason]
 
 
 def test_the_exact_search_names_the_types_it_does_not_open() -> None:
@@ -170,11 +170,7 @@ def test_the_exact_search_names_the_types_it_does_not_open() -> None:
     bins = [container(id="a"), container(id="b"), container(id="tall", h=300.0)]
     load = problem(items=[item(0, h=260.0)], bins=bins)
     # A plan that says no more than pack's cannot tell whether the clock kept it out.
-    assert [
-        row["reason"]
-        for search in ("exact", "optimize")
-        for row in left_out_rows({"packingTable": []}, load, search=search)
-    ] == [
+    assert [reasons_left_out([0], {"packingTable": []}, load, search)[0] for search in ("exact", "optimize")] == [
         "only a container type the exact search does not open holds it",
         "no room left within the weight limits of the containers the plan could afford, or the time limit",
     ]
@@ -235,9 +231,9 @@ def test_pack_ignores_max_load_and_the_report_lists_the_box_loaded_beyond_it() -
     assert [(b["container"], b["items"], b["figure"]) for b in breaches(limited, result, "max_load")] == [
         (1, [lower], 12.5)
     ]
-    (warning,) = container_figures(result, limited)[0]["warnings"]
+    (warning,) = read_plan(result, limited, search="exact").containers[0].warnings
     assert warning == f"loaded beyond their limit: item {100 + lower} carries 12.5 kg (max_load 0.0)"
-    assert container_figures(result, plain)[0]["warnings"] == []
+    assert read_plan(result, plain, search="exact").containers[0].warnings == ()
 
 
 @pytest.mark.parametrize("value", [-1.0, math.nan, math.inf])
