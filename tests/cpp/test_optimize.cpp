@@ -145,7 +145,7 @@ TEST_CASE("a row across the bin turns boxes where that leaves less width over") 
       }
       CHECK(across == (rowTurns ? 220.0 : 210.0));
       finishBins(bins, items);
-      CHECK(planFaults(items, bins).empty());
+      CHECK(planFaults(items, types, bins).empty());
     }
   }
 }
