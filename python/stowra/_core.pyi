@@ -78,3 +78,20 @@ def optimize(
     balance_limit: float = 0.6,
     pickup_order: bool = True,
 ) -> OptimizeResult: ...
+def read_json_shipment(
+    text: str,
+) -> (
+    tuple[
+        list[dict[str, Any]],
+        list[Any],
+        list[int] | None,
+        list[int],
+        list[str],
+        list[dict[str, Any]] | None,
+        list[Any],
+        list[int],
+        list[str],
+        list[str],
+    ]
+    | None
+): ...
