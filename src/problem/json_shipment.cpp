@@ -72,6 +72,7 @@ class Reader {
 
   std::optional<JsonShipment> read() {
     if (text_.size() > MAX_JSON_SHIPMENT_BYTES) return decline("larger than the reader takes");
+    shipment_.cells.reserve(text_.size() / 16);  // about one cell in so many bytes of a table
     if (!document()) return std::nullopt;
     return std::move(shipment_);
   }

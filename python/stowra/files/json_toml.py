@@ -168,6 +168,12 @@ def parse_json_shipment(
     compiled = _read_compiled(text, name)
     if compiled is not None:
         return compiled
+    return _read_scanned(text, name, base, confined)
+
+
+def _read_scanned(text: str, name: str, base: Path | None, confined: bool) -> Shipment:
+    """Any JSON shipment, parsed by the standard scanner and checked row by row: what the
+    compiled reader declines, and the words of every message."""
     try:
         document, top, row_spans = _json_with_rows(text)
     except json.JSONDecodeError as error:
@@ -230,7 +236,9 @@ def _read_compiled(text: str, name: str) -> Shipment | None:
     ):
         if table == "binTable" and bins is None:
             continue
-        part = RawTable(table, (), name, lambda *_: None, False, lambda lines=lines: lines)
+        # The lines come as native unsigned ints: read one by one, only when a source is made.
+        counted = memoryview(lines).cast("I")
+        part = RawTable(table, (), name, lambda *_: None, False, lambda counted=counted: counted)
         sources[table] = RowSources(part, ids, table_counts) if ids else []
         if unknown:
             listed = ", ".join(repr(key) for key in unknown)
