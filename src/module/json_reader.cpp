@@ -59,6 +59,22 @@ py::object cellValue(const JsonShipment& read, const ShipmentCell& cell, FloatCa
   return py::str(read.texts.data() + cell.textStart, cell.textLength);
 }
 
+bool sameValue(const JsonShipment& read, const ShipmentCell& a, const ShipmentCell& b) {
+  if (a.kind != b.kind) return false;
+  switch (a.kind) {
+    case CellKind::Real:
+      return std::memcmp(&a.real, &b.real, sizeof a.real) == 0;  // -0.0 is not 0.0 here
+    case CellKind::Whole:
+      return a.whole == b.whole;
+    case CellKind::Flag:
+      return a.flag == b.flag;
+    case CellKind::Text:
+      break;
+  }
+  return std::string_view(read.texts).substr(a.textStart, a.textLength) ==
+         std::string_view(read.texts).substr(b.textStart, b.textLength);
+}
+
 void setItem(PyObject* dict, const py::str& key, const py::object& value) {
   if (PyDict_SetItem(dict, key.ptr(), value.ptr()) != 0) throw py::error_already_set();
 }
@@ -110,15 +126,22 @@ TableObjects tableObjects(const JsonShipment& read, const JsonTable& table,
   for (std::size_t index = 0; index < table.rows.size(); ++index) {
     const ShipmentRow& row = table.rows[index];
     py::object values;
-    if (sameColumns(row)) {
+    if (shapeRow != nullptr && sameColumns(row)) {
       values = py::reinterpret_steal<py::object>(PyDict_Copy(shape.ptr()));
     } else {
       values = py::reinterpret_steal<py::object>(PyDict_New());
     }
     if (!values) throw py::error_already_set();
     py::object id = py::none();
-    for (std::uint32_t i = row.firstCell; i < row.firstCell + row.cellCount; ++i) {
-      const ShipmentCell& cell = read.cells[i];
+    const bool copied = shapeRow != nullptr && sameColumns(row);
+    for (std::uint32_t i = 0; i < row.cellCount; ++i) {
+      const ShipmentCell& cell = read.cells[row.firstCell + i];
+      if (copied && sameValue(read, cell, read.cells[shapeRow->firstCell + i])) {
+        // The copy holds it already (sizes and flags repeat from row to row).
+        if (cell.column == 0)
+          id = py::reinterpret_borrow<py::object>(PyDict_GetItem(values.ptr(), keys[0].ptr()));
+        continue;
+      }
       py::object value = cellValue(read, cell, floats);
       setItem(values.ptr(), keys[cell.column], value);
       if (cell.column == 0) id = std::move(value);

@@ -41,6 +41,23 @@ bool isDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// A byte a string holds as it is: printable ASCII other than a quote or a backslash.
+bool plainByte(char c) {
+  return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+}
+
+// The column a key names, or columns.size(); compared by hand, the names being a few bytes.
+std::size_t columnOf(const std::vector<std::string_view>& columns, std::string_view key) {
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    const std::string_view name = columns[column];
+    if (name.size() != key.size()) continue;
+    std::size_t i = 0;
+    while (i < key.size() && name[i] == key[i]) ++i;
+    if (i == key.size()) return column;
+  }
+  return columns.size();
+}
+
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -114,6 +131,9 @@ class Reader {
     const std::size_t start = ++at_;
     bool escaped = false;
     while (true) {
+      if (!escaped) {
+        while (at_ < text_.size() && plainByte(text_[at_])) ++at_;
+      }
       if (at_ >= text_.size()) return refuse("an unterminated string");
       const auto c = static_cast<unsigned char>(text_[at_]);
       if (c == '"') break;
@@ -382,9 +402,7 @@ class Reader {
         if (!next('"')) return refuse("not JSON");
         std::string_view key;
         if (!string(key, keyScratch_)) return false;
-        std::size_t column = 0;
-        while (column < columns.size() && columns[column] != key) ++column;
-        std::string unknownKey;
+        const std::size_t column = columnOf(columns, key);
         if (column == columns.size()) {
           if (!items && key == "quantity") return refuse("a container row with a quantity");
           if (!unknown.count(std::string(key))) {
