@@ -25,7 +25,6 @@ __all__ = [
     "overloaded",
     "placed_boxes",
     "resting_loads",
-    "unused_types_note",
 ]
 
 
@@ -78,17 +77,6 @@ def bin_types(problem: Mapping[str, Any]) -> dict[str, Mapping[str, Any]]:
         if row.get("available", False) and "id" in row:
             types.setdefault(str(row["id"]), row)
     return types
-
-
-def unused_types_note(problem: Mapping[str, Any]) -> str | None:
-    """Which available container types the search will not open, if any (it opens two)."""
-    available = list(bin_types(problem))
-    if len(available) <= 2:
-        return None
-    return (
-        f"the search opens only the first two available container types "
-        f"({', '.join(available[:2])}); {', '.join(available[2:])} will not be used"
-    )
 
 
 def left_out(result: Mapping[str, Any], item_count: int) -> list[int]:

@@ -79,9 +79,16 @@ def test_the_time_limit_stops_every_stage_with_a_complete_plan(
     capfd: pytest.CaptureFixture[str], search: str, count: int, time_limit: float
 ) -> None:
     load = mixed_load(count, seed=4)
-    result = run_search(load, search=search, generations=1000, time_limit=time_limit)
-    stopped = "GA: Time limit reached at " + ("generation 0" if search == "exact" else "")
-    assert capfd.readouterr().out.splitlines()[-1].startswith(stopped)
+    steps: list[dict[str, Any]] = []
+    result = run_search(load, search=search, generations=1000, time_limit=time_limit, progress=steps.append)
+    if search == "exact":
+        assert capfd.readouterr().out.splitlines()[-1].startswith("GA: Time limit reached at generation 0")
+    else:  # the rounds end, and the plan is improved and finished, as after a full search
+        rounds = [step["round"] for step in steps if step["stage"] == "search"]
+        assert [step["stage"] for step in steps] == ["start"] + ["search"] * len(rounds) + ["improve", "done"]
+        assert rounds == list(range(1, len(rounds) + 1)) and steps[-1]["round"] == len(rounds)
+        assert len(rounds) < 20 if count == 6000 else rounds == []  # far from 20 stalled rounds
+        assert (steps[-1]["cost"], steps[-1]["containers"]) == (result["cost"], result["totalBins"])
     assert check_plan(load, result) == set(range(count))
     if search == "optimize":  # pack loads factories in the order the chromosome gives them
         check_factory_order(load, result)
@@ -101,13 +108,22 @@ def test_the_plan_is_the_same_for_any_thread_count(capfd: pytest.CaptureFixture[
         for index, row in enumerate(load["itemTable"]):
             if index % 5 == 0:
                 row["max_load"] = 60.0
-    one = stowra.optimize(load, threads=1, effort=1)
-    lines_one = capfd.readouterr().out
-    assert lines_one.startswith("GA: Initializing population...\nGA: Initial best fitness = ")
+    steps: dict[int, list[dict[str, Any]]] = {threads: [] for threads in (1, 2, 3)}
+    one = stowra.optimize(load, threads=1, effort=1, progress=steps[1].append)
     for threads in (2, 3):
-        again = stowra.optimize(load, threads=threads, effort=1)
+        again = stowra.optimize(load, threads=threads, effort=1, progress=steps[threads].append)
         assert without_time(again) == without_time(one)
-        assert capfd.readouterr().out == lines_one
+    # Its steps, but for the clock, are as fixed as the plan; it prints nothing itself.
+    assert capfd.readouterr().out == ""
+    assert [step.pop("seconds") >= 0 for step in steps[1]] == [True] * len(steps[1])
+    for threads in (2, 3):
+        assert [{k: v for k, v in step.items() if k != "seconds"} for step in steps[threads]] == steps[1]
+    assert steps[1][-1] == {
+        "stage": "done",
+        "round": steps[1][-2]["round"],
+        "cost": one["cost"],
+        "containers": one["totalBins"],
+    }
     assert check_plan(load, one) == set(range(len(load["itemTable"])))
     check_factory_order(load, one)
     assert pickup_order_breaks(load, one) == []
@@ -174,3 +190,27 @@ def test_the_command_line_runs_the_chosen_search(
     assert f"({search} search)" in capsys.readouterr().out
     plan = json.loads((tmp_path / "plan.json").read_text())
     assert without_time(plan) == json.loads(json.dumps(without_time(direct(load))))
+
+
+class _Refused(Exception):
+    pass
+
+
+@pytest.mark.parametrize("error", [_Refused("no"), KeyboardInterrupt(), SystemExit(3), MemoryError()])
+@pytest.mark.parametrize("stage", ["start", "search", "improve", "done"])
+def test_an_error_raised_by_the_progress_callable_stops_the_search_and_comes_out_as_raised(
+    error: BaseException, stage: str
+) -> None:
+    seen: list[str] = []
+
+    def progress(step: dict[str, Any]) -> None:
+        seen.append(step["stage"])
+        if step["stage"] == stage:
+            raise error
+
+    with pytest.raises(type(error)) as raised:
+        stowra.optimize(mixed_load(30, seed=2), threads=2, effort=1, progress=progress)
+    assert raised.value is error
+    assert seen[-1] == stage and seen.count(stage) == 1  # nothing was reported after it
+    # The core is whole afterwards: the same search runs to its plan.
+    assert check_plan(mixed_load(30, seed=2), stowra.optimize(mixed_load(30, seed=2), effort=0))
