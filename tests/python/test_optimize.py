@@ -1,4 +1,4 @@
-"""optimize: sound plans under pack's loading rules, whatever the thread count, and the
+"""optimize: sound plans under pack's loading rules, and the
 command line's choice between the two searches."""
 
 from __future__ import annotations
@@ -94,40 +94,6 @@ def test_the_time_limit_stops_every_stage_with_a_complete_plan(
         check_factory_order(load, result)
     # Generous, for a loaded machine: it once took minutes here.
     assert time_limit < result["elapsedSeconds"] < time_limit + 60
-
-
-# 150 items: each child of a round loads the whole shipment again; 1,200: children change a
-# few containers of their parent, and the loading rules must hold in every container they build;
-# thpack9 problem 5 fills its small containers one by one, each from loadings tried in parallel.
-@pytest.mark.parametrize("name", ["mixed-150", "mixed-1200", "thpack9-5"])
-def test_the_plan_is_the_same_for_any_thread_count(capfd: pytest.CaptureFixture[str], name: str) -> None:
-    if name == "thpack9-5":
-        load = thpack9(5)
-    else:
-        load = mixed_load(int(name.split("-")[1]), seed=5)
-        for index, row in enumerate(load["itemTable"]):
-            if index % 5 == 0:
-                row["max_load"] = 60.0
-    steps: dict[int, list[dict[str, Any]]] = {threads: [] for threads in (1, 2, 3)}
-    one = stowra.optimize(load, threads=1, effort=1, progress=steps[1].append)
-    for threads in (2, 3):
-        again = stowra.optimize(load, threads=threads, effort=1, progress=steps[threads].append)
-        assert without_time(again) == without_time(one)
-    # Its steps, but for the clock, are as fixed as the plan; it prints nothing itself.
-    assert capfd.readouterr().out == ""
-    assert [step.pop("seconds") >= 0 for step in steps[1]] == [True] * len(steps[1])
-    for threads in (2, 3):
-        assert [{k: v for k, v in step.items() if k != "seconds"} for step in steps[threads]] == steps[1]
-    assert steps[1][-1] == {
-        "stage": "done",
-        "round": steps[1][-2]["round"],
-        "cost": one["cost"],
-        "containers": one["totalBins"],
-    }
-    assert check_plan(load, one) == set(range(len(load["itemTable"])))
-    check_factory_order(load, one)
-    assert pickup_order_breaks(load, one) == []
-    assert overloaded_items(load, one) == []
 
 
 def test_a_load_that_fills_a_20gp_exactly_goes_into_one() -> None:
