@@ -22,7 +22,7 @@ from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load
 
 import stowra
 from stowra import cli
-from stowra.report import container_figures
+from stowra.reading import read_plan
 from stowra.searches import run_search
 
 
@@ -65,7 +65,7 @@ def test_plans_keep_the_loading_rules_and_place_every_item_that_fits(load: dict[
     assert all(row["itemCount"] > 0 for row in result["packingTable"])
     assert pickup_order_breaks(load, result) == []
     # A container no loading balances is still returned, and the report says so.
-    warned = {f["id"] for f in container_figures(result, load) if any("one half" in w for w in f["warnings"])}
+    warned = {c.number for c in read_plan(result, load).containers if any("one half" in w for w in c.warnings)}
     assert warned == set(unbalanced_containers(load, result))
     assert overloaded_items(load, result) == []
 
