@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 
+#include "module/check_plan.hpp"
 #include "module/optimize.hpp"
 #include "module/pack.hpp"
 #include "problem/bin_type.hpp"
@@ -14,4 +15,5 @@ PYBIND11_MODULE(_core, module) {
   module.attr("PACK_BIN_TYPES") = stowra::PACK_BIN_TYPES;
   stowra::registerPack(module);
   stowra::registerOptimize(module);
+  stowra::registerCheckPlan(module);
 }

@@ -106,7 +106,8 @@ py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads,
       best = search.run();
     }
     py::dict result = buildResult(best, secondsSince(start));
-    addOptimizeMarks(result, best, problem.items, problem.binTypes, balanceLimit, search.timedOut);
+    addOptimizeMarks(result, best, problem.items, problem.binTypes, problem.binRows, balanceLimit,
+                     search.timedOut);
     return result;
   });
 }
