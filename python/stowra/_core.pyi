@@ -1,6 +1,8 @@
-from typing import Any, TypedDict
+from collections.abc import Callable
+from typing import Any, Literal, TypedDict
 
 __version__: str
+PACK_BIN_TYPES: int  # how many of the first available container types pack may open
 
 class PlacedItem(TypedDict):
     """One item in a container, in the order items were placed."""
@@ -61,6 +63,15 @@ class OptimizeResult(TypedDict):
     packingTable: list[OptimizedContainer]
     leftOut: list[LeftOutItem]
 
+class OptimizeProgress(TypedDict):
+    """Where optimize stands, given to its ``progress`` callable at each step."""
+
+    stage: Literal["start", "search", "improve", "done"]
+    round: int  # rounds done
+    cost: float  # of the best plan so far
+    containers: int  # of the best plan so far
+    seconds: float  # since the search started
+
 class Breach(TypedDict):
     """One rule a plan breaks in one container."""
 
@@ -87,6 +98,7 @@ def optimize(
     effort: int = 2,
     balance_limit: float = 0.6,
     pickup_order: bool = True,
+    progress: Callable[[OptimizeProgress], object] | None = None,
 ) -> OptimizeResult: ...
 def check_plan(
     input: dict[str, Any],
@@ -107,3 +119,20 @@ def _pack_with_types(
 def _left_out_reasons(
     input: dict[str, Any], indices: list[int], *, exact: bool = False
 ) -> list[str]: ...
+def read_json_shipment(
+    text: str,
+) -> (
+    tuple[
+        list[dict[str, Any]],
+        list[Any],
+        list[int] | None,
+        list[int],
+        list[str],
+        list[dict[str, Any]] | None,
+        list[Any],
+        list[int],
+        list[str],
+        list[str],
+    ]
+    | None
+): ...

@@ -26,9 +26,8 @@ from stowra.report import (
     bin_types,
     heavier_half_share,
     placed_boxes,
-    unused_types_note,
 )
-from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH
+from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH, unused_types_note
 
 if TYPE_CHECKING:
     from stowra._core import Breach
@@ -398,7 +397,7 @@ def read_plan(
         mix_text=mix_text,
         line=line,
     )
-    note = unused_types_note(problem) if search == "exact" else None
+    note = unused_types_note(problem, search)
     return Reading(
         containers=containers,
         totals=totals,

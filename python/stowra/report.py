@@ -13,7 +13,6 @@ __all__ = [
     "bin_types",
     "heavier_half_share",
     "placed_boxes",
-    "unused_types_note",
 ]
 
 
@@ -66,17 +65,6 @@ def bin_types(problem: Mapping[str, Any]) -> dict[str, Mapping[str, Any]]:
         if row.get("available", False) and "id" in row:
             types.setdefault(str(row["id"]), row)
     return types
-
-
-def unused_types_note(problem: Mapping[str, Any]) -> str | None:
-    """Which available container types the search will not open, if any (it opens two)."""
-    available = list(bin_types(problem))
-    if len(available) <= 2:
-        return None
-    return (
-        f"the search opens only the first two available container types "
-        f"({', '.join(available[:2])}); {', '.join(available[2:])} will not be used"
-    )
 
 
 def heavier_half_share(

@@ -9,12 +9,15 @@ option, its default, its bounds, its help and the searches that read it are writ
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+from collections.abc import Callable, Mapping
 from dataclasses import dataclass
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
-from stowra._core import _pack_with_types, optimize
+from stowra._core import PACK_BIN_TYPES, _pack_with_types, optimize
 from stowra.item_rows import core_problem
+
+if TYPE_CHECKING:
+    from stowra._core import OptimizeProgress
 
 __all__ = [
     "DEFAULT_BALANCE_LIMIT",
@@ -27,6 +30,7 @@ __all__ = [
     "SearchOption",
     "defaults",
     "run_search",
+    "unused_types_note",
 ]
 
 SEARCHES = ("optimize", "exact")
@@ -135,6 +139,33 @@ def check_search(search: str) -> None:
         raise ValueError(f"unknown search {search!r}; choose one of: {', '.join(SEARCHES)}")
 
 
+def unused_types_note(problem: Mapping[str, Any], search: str) -> str | None:
+    """The available container types the named search will never open, in words; else ``None``.
+
+    Only the exact search is limited: ``pack`` opens the first ``PACK_BIN_TYPES`` available
+    rows and no other; optimize opens them all.
+    """
+    if search != "exact":
+        return None
+    rows = problem.get("binTable") or []
+    names = [
+        str(row.get("id")) for row in rows if isinstance(row, Mapping) and row.get("available")
+    ]
+    opened = names[:PACK_BIN_TYPES]
+    # A later row named like an opened one is no type left unused.
+    unused = [name for name in dict.fromkeys(names[PACK_BIN_TYPES:]) if name not in opened]
+    if not unused:
+        return None
+    count = _COUNT_WORDS.get(PACK_BIN_TYPES, str(PACK_BIN_TYPES))
+    return (
+        f"the search opens only the first {count} available container types "
+        f"({', '.join(opened)}); {', '.join(unused)} will not be used"
+    )
+
+
+_COUNT_WORDS = {1: "one", 2: "two", 3: "three"}
+
+
 def run_search(
     input: dict[str, Any],
     *,
@@ -147,9 +178,12 @@ def run_search(
     effort: int | None = None,
     balance_limit: float = DEFAULT_BALANCE_LIMIT,
     pickup_order: bool = DEFAULT_PICKUP_ORDER,
+    progress: Callable[[OptimizeProgress], object] | None = None,
 ) -> dict[str, Any]:
     """Run the named search; ``None`` for ``time_limit`` or ``effort`` means its own default.
 
+    ``progress`` gets optimize's steps (see ``stowra.optimize``); the exact search writes its
+    own "GA: " lines to descriptor 1 instead, and prints them whatever ``progress`` is.
     Each container row carries ``binTypeIndex``, its type's row in ``binTable``. Options the
     chosen search does not read are ignored. Raises ``ValueError`` for an unknown
     search name and for bad input, with the same messages as ``pack``. Item ids may be text:
@@ -180,4 +214,5 @@ def run_search(
         effort=DEFAULT_EFFORT if effort is None else effort,
         balance_limit=balance_limit,
         pickup_order=pickup_order,
+        progress=progress,
     )

@@ -149,7 +149,7 @@ std::vector<std::string> leftOutReasons(const py::dict& input,
       }
       reasons.push_back(leftOutReason(problem.items[static_cast<std::size_t>(index)],
                                       problem.binTypes, TimeLimit::UNKNOWN,
-                                      exact ? SEARCHED_BIN_TYPES : SIZE_MAX));
+                                      exact ? PACK_BIN_TYPES : SIZE_MAX));
     }
     return reasons;
   });

@@ -38,7 +38,7 @@ void setThreadCount(std::int32_t threads) {
 }
 
 void runPythonSignalHandlers() {
-  if (PyErr_CheckSignals() != 0) throw PythonSignalRaised{};
+  if (PyErr_CheckSignals() != 0) throw PythonErrorPending{};
 }
 
 std::uint64_t searchMemoryLimit() {

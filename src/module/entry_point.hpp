@@ -41,10 +41,12 @@ Problem readProblem(const pybind11::dict& input, std::size_t searchedTypes,
 
 void setThreadCount(std::int32_t threads);
 
-// Runs pending Python signal handlers (the search holds the interpreter lock); throws
-// PythonSignalRaised when one raised, e.g. KeyboardInterrupt for Ctrl-C.
+// Runs pending Python signal handlers (the caller holds the interpreter lock); throws
+// PythonErrorPending when one raised, e.g. KeyboardInterrupt for Ctrl-C.
 void runPythonSignalHandlers();
-struct PythonSignalRaised {};
+// Thrown through the search once a Python error is set (a signal handler's, or one raised by a
+// callable of the caller's): callMappingErrors raises that error unchanged.
+struct PythonErrorPending {};
 
 // Half the physical memory, the most a search's population may take by its estimate: the rest
 // is left to decoding, the caller and the machine. 0 (no limit) where it cannot be read.
@@ -67,7 +69,7 @@ template <typename Body>
 auto callMappingErrors(Body&& body) -> decltype(body()) {
   try {
     return body();
-  } catch (const PythonSignalRaised&) {
+  } catch (const PythonErrorPending&) {
     throw pybind11::error_already_set();
   } catch (pybind11::error_already_set& error) {
     // Interrupts and exits are the caller's business, not failures of the solver.

@@ -9,6 +9,7 @@
 #include "problem/search_arguments.hpp"
 
 namespace py = pybind11;
+using namespace pybind11::literals;
 
 namespace stowra {
 
@@ -20,7 +21,7 @@ const std::string OPTIMIZE_DOC =
     "Takes the same input and returns the same result dict as pack, and checks the input the\n"
     "same way, but opens every available container type. Items of one factory are loaded\n"
     "together, factories in ascending number: within each container the factory numbers of\n"
-    "the items, in loading order, never decrease, and (with pickup_order) no item stands\n"
+    "the items, in placement order, never decrease, and (with pickup_order) no item stands\n"
     "behind or below an item of an earlier factory. With a balance_limit below 1, each\n"
     "container's load is moved or loaded again so that neither half of its length carries\n"
     "more than that share of its cargo weight, where some loading of its items allows it.\n"
@@ -38,6 +39,12 @@ const std::string OPTIMIZE_DOC =
     "  balance_limit: 0.5 to 1, the most of a container's cargo weight either half of its\n"
     "    length may carry; 1 turns the rule off (default 0.6)\n"
     "  pickup_order: keep each container loadable factory by factory (default True)\n"
+    "  progress: None, or a callable given one dict at each step of the search: 'stage'\n"
+    "    ('start': the starting plans are scored, 'search': a round is done, 'improve': the\n"
+    "    best plans are being improved, 'done': the plan is final), 'round' (rounds done),\n"
+    "    'cost' and 'containers' (of the best plan so far) and 'seconds' (since the search\n"
+    "    started). An exception it raises stops the search and is raised by optimize.\n"
+    "    optimize itself prints nothing.\n"
     "\n"
     "An item row may give max_load, the most weight that may rest on it (None: no limit);\n"
     "each box's weight, with what rests on it, is shared among the boxes under it by contact\n"
@@ -53,10 +60,14 @@ const std::string OPTIMIZE_DOC =
     "  MemoryError: memory ran out\n"
     "  RuntimeError: solver failure or unexpected C++ error\n";
 
+// Indexed by SearchStage.
+constexpr const char* STAGE_NAMES[] = {"start", "search", "improve", "done"};
+
 }  // namespace
 
 py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads, std::int32_t seed,
-                  std::int32_t effort, double balanceLimit, bool pickupOrder) {
+                  std::int32_t effort, double balanceLimit, bool pickupOrder,
+                  const py::object& progress) {
   return callMappingErrors([&] {
     setThreadCount(threads);
     const Problem problem = readProblem(
@@ -68,9 +79,32 @@ py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads,
     search.timeLimit = timeLimit;
     search.balanceLimit = balanceLimit;
     search.pickupOrder = pickupOrder;
-    search.checkInterrupt = runPythonSignalHandlers;
+    // The search runs without the interpreter lock and takes it only at its checkpoints, so
+    // other Python threads run meanwhile.
+    search.checkInterrupt = [] {
+      py::gil_scoped_acquire locked;
+      runPythonSignalHandlers();
+    };
+    if (!progress.is_none()) {
+      search.progress = [&progress](const SearchProgress& at) {
+        py::gil_scoped_acquire locked;
+        try {
+          progress(py::dict("stage"_a = STAGE_NAMES[static_cast<std::size_t>(at.stage)],
+                            "round"_a = at.round, "cost"_a = at.cost,
+                            "containers"_a = at.containers, "seconds"_a = at.seconds));
+        } catch (py::error_already_set& error) {
+          // The caller's own exception, passed back unchanged.
+          error.restore();
+          throw PythonErrorPending{};
+        }
+      };
+    }
     const auto start = std::chrono::steady_clock::now();
-    const Individual best = search.run();
+    Individual best;
+    {
+      py::gil_scoped_release unlocked;
+      best = search.run();
+    }
     py::dict result = buildResult(best, secondsSince(start));
     addOptimizeMarks(result, best, problem.items, problem.binTypes, problem.binRows, balanceLimit,
                      search.timedOut);
@@ -79,10 +113,9 @@ py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads,
 }
 
 void registerOptimize(py::module_& module) {
-  using namespace pybind11::literals;
   module.def("optimize", &optimize, OPTIMIZE_DOC.c_str(), "input"_a, py::kw_only(),
              "time_limit"_a = 60.0, "threads"_a = 0, "seed"_a = 42, "effort"_a = 2,
-             "balance_limit"_a = 0.6, "pickup_order"_a = true);
+             "balance_limit"_a = 0.6, "pickup_order"_a = true, "progress"_a = py::none());
 }
 
 }  // namespace stowra

@@ -10,7 +10,7 @@ namespace stowra {
 // plans by the plan search over every available bin type.
 pybind11::dict optimize(const pybind11::dict& input, double timeLimit, std::int32_t threads,
                         std::int32_t seed, std::int32_t effort, double balanceLimit,
-                        bool pickupOrder);
+                        bool pickupOrder, const pybind11::object& progress);
 
 void registerOptimize(pybind11::module_& module);
 

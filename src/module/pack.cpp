@@ -45,7 +45,7 @@ py::dict runPack(const py::dict& input, std::int32_t popSize, std::int32_t gener
   return callMappingErrors([&] {
     setThreadCount(threads);
     const Problem problem =
-        readProblem(input, SEARCHED_BIN_TYPES, [&] { checkSearchArguments(popSize, timeLimit); });
+        readProblem(input, PACK_BIN_TYPES, [&] { checkSearchArguments(popSize, timeLimit); });
     GeneticSolver solver(problem.items, problem.binTypes, problem.itemFactories,
                          problem.totalWeight, static_cast<std::uint32_t>(seed));
     solver.popSize = popSize;

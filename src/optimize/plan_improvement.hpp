@@ -13,7 +13,7 @@ namespace stowra {
 
 // Steps that make a finished plan cheaper without losing an item. Each keeps a change only when
 // it lowers the cost, or keeps the cost and leaves the other containers fuller; each keeps the
-// loading order of every container in ascending factory order. The bins must still carry their
+// placement order of every container in ascending factory order. The bins must still carry their
 // free spaces.
 
 // Replaces each bin by an empty bin of the cheapest cheaper type that holds all its items,

@@ -20,7 +20,6 @@
 #include "packing/wall_packer.hpp"
 #include "search/elapsed_time.hpp"
 #include "search/parallel_evaluation.hpp"
-#include "search/progress_line.hpp"
 
 namespace stowra {
 
@@ -42,8 +41,7 @@ bool betterPlan(const PlanCandidate& a, const PlanCandidate& b) {
 
 PlanSearch::PlanSearch(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
                        double totalWeight, std::uint32_t seed)
-    : printLine(writeLineToStdout),
-      items(items),
+    : items(items),
       binTypes(binTypes),
       totalWeight(totalWeight),
       preference(typePreference(items, binTypes)),
@@ -261,7 +259,6 @@ std::optional<std::vector<PlanCandidate>> PlanSearch::localChildren(
 Individual PlanSearch::run() {
   const auto start = std::chrono::steady_clock::now();
   const StopCheck timeUp = timeLimitCheck(start, timeLimit);
-  print(INITIALIZING_LINE);
   std::vector<PlanCandidate> pool = startingCandidates();
   addFilledPlans(pool, [&] {
     if (checkInterrupt) checkInterrupt();
@@ -282,8 +279,7 @@ Individual PlanSearch::run() {
   std::erase_if(pool, [](const PlanCandidate& candidate) { return !candidate.evaluated; });
   std::stable_sort(pool.begin(), pool.end(), betterPlan);
   if (pool.size() > static_cast<std::size_t>(POOL_SIZE)) pool.resize(POOL_SIZE);
-  double bestFitness = summary(pool.front(), false).fitness;
-  print(initialBestLine(bestFitness));
+  checkpoint(SearchStage::START, 0, pool.front().cost, pool.front().bins.size(), start);
 
   const std::int32_t rounds = ROUNDS_PER_EFFORT * effort;
   // Better plans come early or not at all: a long run of rounds without one ends the search.
@@ -291,20 +287,14 @@ Individual PlanSearch::run() {
   std::int32_t lastBetter = 0;
   const bool searchable = items.size() > 1;
   const bool local = items.size() > WHOLE_REPACK_ITEMS;
+  std::int32_t roundsDone = 0;
   for (std::int32_t round = 0; searchable && round < rounds && round - lastBetter < stallRounds;
        ++round) {
-    if (checkInterrupt) checkInterrupt();
-    if (timeUp()) {
-      print(timeLimitLine(round));
-      break;
-    }
+    if (timeUp()) break;
     std::vector<PlanCandidate> children;
     if (local) {
       std::optional<std::vector<PlanCandidate>> made = localChildren(pool, timeUp);
-      if (!made) {
-        print(timeLimitLine(round));
-        break;
-      }
+      if (!made) break;
       children = std::move(*made);
     } else {
       children.reserve(CHILDREN_PER_ROUND);
@@ -319,7 +309,6 @@ Individual PlanSearch::run() {
       // never shows in the plan.
       if (std::any_of(children.begin(), children.end(),
                       [](const PlanCandidate& child) { return !child.evaluated; })) {
-        print(timeLimitLine(round));
         break;
       }
     }
@@ -339,16 +328,11 @@ Individual PlanSearch::run() {
     std::stable_sort(pool.begin(), pool.end(), betterPlan);
     if (pool.size() > static_cast<std::size_t>(POOL_SIZE)) pool.resize(POOL_SIZE);
 
-    const std::int32_t roundNumber = round + 1;
-    if (betterPlan(pool.front(), previousBest)) {
-      lastBetter = roundNumber;
-      const Individual best = summary(pool.front(), false);
-      bestFitness = best.fitness;
-      print(improvementLine(roundNumber, best));
-    } else if (roundNumber % 10 == 0) {
-      print(periodicLine(roundNumber, bestFitness));
-    }
+    roundsDone = round + 1;
+    if (betterPlan(pool.front(), previousBest)) lastBetter = roundsDone;
+    checkpoint(SearchStage::SEARCH, roundsDone, pool.front().cost, pool.front().bins.size(), start);
   }
+  checkpoint(SearchStage::IMPROVE, roundsDone, pool.front().cost, pool.front().bins.size(), start);
   // The improvement steps can reorder plans of one cost, so every kept plan gets them, each
   // until the clock runs out; a step is finished or not begun, so every plan stays complete.
   for (PlanCandidate& kept : pool) kept.evaluated = false;
@@ -363,7 +347,9 @@ Individual PlanSearch::run() {
   WallPacker packer = packerFor(best.rule);
   balanceBins(best.bins, packer, items, binTypes, balanceLimit, timeUp);
   timedOut = timeUp();
-  return summary(best, false);
+  Individual plan = summary(best, false);
+  checkpoint(SearchStage::DONE, roundsDone, plan.cost, plan.bins.size(), start);
+  return plan;
 }
 
 void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop) {
@@ -401,8 +387,18 @@ WallPacker PlanSearch::packerFor(WallRule rule) const {
   return packer;
 }
 
-void PlanSearch::print(const std::string& line) const {
-  if (printLine) printLine(line);
+void PlanSearch::checkpoint(SearchStage stage, std::int32_t round, double cost,
+                            std::size_t containers,
+                            std::chrono::steady_clock::time_point start) const {
+  if (checkInterrupt) checkInterrupt();
+  if (!progress) return;
+  SearchProgress at;
+  at.stage = stage;
+  at.round = round;
+  at.cost = cost;
+  at.containers = static_cast<std::int32_t>(containers);
+  at.seconds = secondsSince(start);
+  progress(at);
 }
 
 }  // namespace stowra

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "candidate/individual.hpp"
@@ -33,6 +33,18 @@ struct PlanCandidate {
 // Fewer items left out first, then the lower cost, then fewer bins out of balance, then the
 // fuller bins.
 bool betterPlan(const PlanCandidate& a, const PlanCandidate& b);
+
+// Where the search stands at a checkpoint: the starting plans are scored (START), a round is
+// done (SEARCH), the kept plans are about to be improved (IMPROVE), the plan is final (DONE).
+enum class SearchStage { START, SEARCH, IMPROVE, DONE };
+
+struct SearchProgress {
+  SearchStage stage = SearchStage::START;
+  std::int32_t round = 0;  // rounds done
+  double cost = 0.0;       // of the best plan so far
+  std::int32_t containers = 0;
+  double seconds = 0.0;  // since the search started
+};
 
 struct PlanSearchConfig {
   // At most ROUNDS_PER_EFFORT * effort rounds, ended early once STALL_ROUNDS_PER_EFFORT * effort
@@ -75,9 +87,13 @@ class PlanSearch : public PlanSearchConfig {
   // Set by run: the clock stopped some part of the search, so the plan may be a worse one.
   bool timedOut = false;
 
-  std::function<void(const std::string&)> printLine;
-  // Called on the calling thread between rounds; may throw to stop the search.
+  // Both called on the calling thread only, at the checkpoints: while the starting plans are
+  // built, once they are scored, after every round, before the improvement steps and at the end
+  // (checkInterrupt first). Either may throw to stop the search. Apart from `seconds`, the
+  // reports are the same for a seed and an effort whatever the thread count, unless the clock
+  // ends the search.
   std::function<void()> checkInterrupt;
+  std::function<void(const SearchProgress&)> progress;
 
   // Decodes and scores one candidate (thread-safe for distinct candidates).
   void evaluate(PlanCandidate& candidate) const;
@@ -104,7 +120,9 @@ class PlanSearch : public PlanSearchConfig {
   // Where containers hold few boxes each: plans filled container by container (one per
   // FILL_SIZE_POWERS), before the last starting plan; skipped once `stop` says yes.
   void addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop);
-  void print(const std::string& line) const;
+  // Checks for an interrupt, then reports where the search stands.
+  void checkpoint(SearchStage stage, std::int32_t round, double cost, std::size_t containers,
+                  std::chrono::steady_clock::time_point start) const;
 };
 
 }  // namespace stowra

@@ -4,13 +4,6 @@
 
 namespace stowra {
 
-namespace {
-
-// Only the first two available types are ever chosen by default or tried as a replacement.
-constexpr std::size_t REPLACEMENT_TYPES = 2;
-
-}  // namespace
-
 BinPacker::BinPacker(const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes)
     : items_(items), binTypes_(binTypes) {}
 
@@ -51,7 +44,7 @@ void BinPacker::packSequence(std::span<const std::int32_t> order,
     // A bin-type gene must not cost the item its place: an empty bin of the other main type
     // that holds it takes the new bin's place (same number).
     const std::size_t openedType = clampBinTypeIndex(binTypes_.size(), typeIndex);
-    const std::size_t candidates = std::min(REPLACEMENT_TYPES, binTypes_.size());
+    const std::size_t candidates = std::min(PACK_BIN_TYPES, binTypes_.size());
     for (std::size_t type = 0; type < candidates; ++type) {
       if (type == openedType) continue;
       PackedBin replacement = openBin(binTypes_, static_cast<std::int64_t>(type), bins_.size() - 1);
@@ -79,7 +72,8 @@ bool BinPacker::placeInEmptyBin(PackedBin& bin, std::int32_t itemIndex, std::int
 }
 
 std::int32_t BinPacker::defaultBinType() const {
-  if (binTypes_.size() < 2) return 0;
+  static_assert(PACK_BIN_TYPES == 2, "the default choice weighs type 0 against type 1");
+  if (binTypes_.size() < PACK_BIN_TYPES) return 0;
   double totalVolume = 0.0;
   double totalWeight = 0.0;
   for (const ItemSpec& item : items_) {
@@ -103,6 +97,8 @@ std::int32_t BinPacker::defaultBinType() const {
 std::vector<std::int32_t> BinPacker::binTypeCodes() const {
   std::vector<std::int32_t> codes;
   codes.reserve(bins_.size());
+  // A 20-foot bin gets type 0's gene, any other type 1's, whatever its own type index.
+  static_assert(PACK_BIN_TYPES == 2, "the seed's genes are 0 or 1");
   for (const PackedBin& bin : bins_) codes.push_back(isTwentyFootName(bin.binType) ? 0 : 1);
   return codes;
 }

@@ -19,10 +19,10 @@ class BinPacker {
   void packSequence(std::span<const std::int32_t> order, std::span<const std::int32_t> rotations,
                     std::span<const std::int32_t> binTypeSequence);
 
-  // The type of a new bin once the bin-type genes are used up.
+  // The type of a new bin once the bin-type genes are used up: one of the first PACK_BIN_TYPES.
   std::int32_t defaultBinType() const;
 
-  // Per bin in opening order: 0 for a 20-foot name ("20GP" or "20"), else 1.
+  // Per bin in opening order: 0 for a 20-foot name (isTwentyFootName), else 1.
   std::vector<std::int32_t> binTypeCodes() const;
 
   const std::vector<PackedBin>& bins() const { return bins_; }

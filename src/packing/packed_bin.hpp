@@ -72,11 +72,6 @@ inline ItemExtents extentsOf(const ItemSpec& item, std::int32_t rotation) {
   return rotation == 0 ? ItemExtents{item.l, item.w, item.h} : ItemExtents{item.w, item.l, item.h};
 }
 
-// "20GP" and "20" name 20-foot containers; every other name counts as 40-foot.
-inline bool isTwentyFootName(const std::string& name) {
-  return name == "20GP" || name == "20";
-}
-
 // A bin-type index moved into the table: past the end gives the last type, negative the first.
 std::size_t clampBinTypeIndex(std::size_t typeCount, std::int64_t typeIndex);
 

@@ -37,4 +37,16 @@ void requireSomeBinType(const std::vector<BinType>& binTypes);
 
 bool isValidUtf8(const std::string& text);
 
+// pack's genetic search knows the first two available types only: its bin-type genes are 0 or
+// 1, its default choice weighs type 0 against type 1, and an item must fit one of the two.
+// Every rule of pack about which types it may open reads this; optimize opens them all.
+inline constexpr std::size_t PACK_BIN_TYPES = 2;
+inline constexpr const char* PACK_BIN_TYPES_WORD = "two";  // for messages: "the first two"
+
+// What counts as a 20-foot container for pack's counts and its seed's genes: the names "20GP"
+// and "20"; every other name counts as 40-foot.
+inline bool isTwentyFootName(const std::string& name) {
+  return name == "20GP" || name == "20";
+}
+
 }  // namespace stowra

@@ -38,9 +38,15 @@ void checkItemsFit(const std::vector<ItemSpec>& items, const std::vector<BinType
     if (fitsAny(item, binTypes, 0, searchedTypes)) continue;
     if (fitsAny(item, binTypes, searchedTypes, binTypes.size())) {
       // Only a later type would hold it, and no plan would ever open one.
-      throw std::invalid_argument(
-          describe(item) + " fits only bin types after the first two available ('" +
-          binTypes[0].id + "', '" + binTypes[1].id + "'); the search opens only those two");
+      const std::string count =
+          searchedTypes == PACK_BIN_TYPES ? PACK_BIN_TYPES_WORD : std::to_string(searchedTypes);
+      std::string names;
+      for (std::size_t t = 0; t < searchedTypes; ++t) {
+        names += (t == 0 ? "'" : ", '") + binTypes[t].id + "'";
+      }
+      throw std::invalid_argument(describe(item) + " fits only bin types after the first " + count +
+                                  " available (" + names + "); the search opens only those " +
+                                  count);
     }
     throw std::invalid_argument(describe(item) + " does not fit in any available bin type");
   }

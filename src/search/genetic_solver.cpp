@@ -52,7 +52,7 @@ void GeneticSolver::initPopulation(const StopCheck& timeIsUp) {
 void GeneticSolver::checkPopulationMemory() const {
   if (memoryLimit == 0) return;
   const std::uint64_t needed =
-      initialPopulationBytes(planCandidates(popSize - 1, items, binTypes), items.size());
+      initialPopulationBytes(populationShape(popSize - 1, items, binTypes), items.size());
   if (needed <= memoryLimit) return;
   std::ostringstream message;
   message << std::fixed << std::setprecision(1) << "pop_size " << popSize << " with "

@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "candidate/random_draws.hpp"
+#include "problem/bin_type.hpp"
 #include "variation/normalization.hpp"
 
 namespace stowra {
@@ -34,6 +35,7 @@ void drawRotations(std::mt19937& rng, const std::vector<ItemSpec>& items,
 
 void drawBinGenes(std::mt19937& rng, std::int32_t count, std::vector<std::int32_t>& genes) {
   genes.resize(static_cast<std::size_t>(count));
+  static_assert(PACK_BIN_TYPES == 2, "one random bit draws a gene");
   for (std::int32_t& gene : genes) gene = static_cast<std::int32_t>(rng() >> 31);
 }
 
@@ -58,18 +60,18 @@ void scramblePositions(std::mt19937& rng, std::int32_t count, std::vector<std::i
 
 }  // namespace
 
-CandidatePlan planCandidates(std::int32_t slots, const std::vector<ItemSpec>& items,
+PopulationShape populationShape(std::int32_t slots, const std::vector<ItemSpec>& items,
                              const std::vector<BinType>& binTypes) {
-  CandidatePlan plan;
-  plan.candidateCount = 5 * slots;
-  plan.nearOrderCount = static_cast<std::int32_t>(plan.candidateCount * 0.5);
-  plan.scrambleCount =
+  PopulationShape shape;
+  shape.candidateCount = 5 * slots;
+  shape.nearOrderCount = static_cast<std::int32_t>(shape.candidateCount * 0.5);
+  shape.scrambleCount =
       std::max(1, static_cast<std::int32_t>(static_cast<double>(items.size()) * 0.2));
-  plan.binGeneCount = binGeneCountFor(items, binTypes);
-  return plan;
+  shape.binGeneCount = binGeneCountFor(items, binTypes);
+  return shape;
 }
 
-std::uint64_t initialPopulationBytes(const CandidatePlan& plan, std::size_t itemCount) {
+std::uint64_t initialPopulationBytes(const PopulationShape& shape, std::size_t itemCount) {
   // A heap block holds its size plus 8 bytes, rounded up to 16, and is at least 32 bytes.
   const auto block = [](std::uint64_t bytes) {
     return std::max<std::uint64_t>(32, (bytes + 23) / 16 * 16);
@@ -78,9 +80,9 @@ std::uint64_t initialPopulationBytes(const CandidatePlan& plan, std::size_t item
   // The first generation's chromosome index entry and fitness for each member.
   constexpr std::uint64_t BOOKKEEPING = 64;
   const std::uint64_t perMember = sizeof(Individual) + 2 * block(itemCount * geneBytes) +
-                                  block(static_cast<std::uint64_t>(plan.binGeneCount) * geneBytes) +
+                                  block(static_cast<std::uint64_t>(shape.binGeneCount) * geneBytes) +
                                   BOOKKEEPING;
-  const auto members = static_cast<std::uint64_t>(std::max(plan.candidateCount, 0)) + 1;
+  const auto members = static_cast<std::uint64_t>(std::max(shape.candidateCount, 0)) + 1;
   return members * perMember;
 }
 
@@ -88,24 +90,24 @@ void buildCandidates(std::mt19937& rng, std::int32_t slots, const std::vector<It
                      const std::vector<BinType>& binTypes,
                      const std::vector<std::int32_t>& itemFactories,
                      const std::function<bool()>& keepBuilding, std::vector<Individual>& into) {
-  const CandidatePlan plan = planCandidates(slots, items, binTypes);
+  const PopulationShape shape = populationShape(slots, items, binTypes);
   // A negative count wraps to a huge size here and fails with the length error.
-  into.reserve(into.size() + static_cast<std::size_t>(plan.candidateCount));
+  into.reserve(into.size() + static_cast<std::size_t>(shape.candidateCount));
 
   std::vector<std::int32_t> baseOrder(items.size());
   std::iota(baseOrder.begin(), baseOrder.end(), 0);
 
-  for (std::int32_t built = 0; built < plan.candidateCount; ++built) {
+  for (std::int32_t built = 0; built < shape.candidateCount; ++built) {
     if (keepBuilding && built % INTERRUPT_CHECK_INTERVAL == 0 && !keepBuilding()) break;
     Individual candidate;
     candidate.order = baseOrder;
-    if (built < plan.nearOrderCount) {
-      scramblePositions(rng, plan.scrambleCount, candidate.order);
+    if (built < shape.nearOrderCount) {
+      scramblePositions(rng, shape.scrambleCount, candidate.order);
     } else {
       shuffle(rng, candidate.order);
     }
     drawRotations(rng, items, candidate.rotations);
-    drawBinGenes(rng, plan.binGeneCount, candidate.binTypeSequence);
+    drawBinGenes(rng, shape.binGeneCount, candidate.binTypeSequence);
     normalizeChromosome(candidate, itemFactories);  // draws nothing
     into.push_back(std::move(candidate));
   }

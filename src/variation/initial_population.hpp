@@ -12,7 +12,7 @@
 namespace stowra {
 
 // The numbers that shape the random candidates of one initial population.
-struct CandidatePlan {
+struct PopulationShape {
   std::int32_t candidateCount = 0;  // M = 5 * slots
   std::int32_t nearOrderCount = 0;  // H = trunc(M * 0.5); the other M - H are fully shuffled
   std::int32_t scrambleCount = 0;   // k = max(1, trunc(n * 0.2)) positions permuted per near-order
@@ -21,12 +21,12 @@ struct CandidatePlan {
 
 // A decoding opens at most n + 1 bins, so G is capped there: later genes are never read, and a
 // first bin type in other units than the items would otherwise ask for billions of genes.
-CandidatePlan planCandidates(std::int32_t slots, const std::vector<ItemSpec>& items,
+PopulationShape populationShape(std::int32_t slots, const std::vector<ItemSpec>& items,
                              const std::vector<BinType>& binTypes);
 
 // About how many bytes a population of the seed and the planned candidates takes, with the
 // allocator's rounding of each chromosome and the first generation's bookkeeping per member.
-std::uint64_t initialPopulationBytes(const CandidatePlan& plan, std::size_t itemCount);
+std::uint64_t initialPopulationBytes(const PopulationShape& shape, std::size_t itemCount);
 
 // Appends 5 * slots random candidates to `into` in build order (near-order ones first, then
 // fully shuffled), normalised by factory and unevaluated. `keepBuilding` (may be empty) is

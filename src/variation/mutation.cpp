@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "candidate/random_draws.hpp"
+#include "problem/bin_type.hpp"
 #include "variation/normalization.hpp"
 
 namespace stowra {
@@ -37,6 +38,7 @@ void binFlipMutation(std::mt19937& rng, std::span<std::int32_t> binTypeSequence)
   if (binTypeSequence.empty()) return;
   const std::int32_t gene =
       boundedDraw(rng, 0, static_cast<std::int32_t>(binTypeSequence.size()) - 1);
+  static_assert(PACK_BIN_TYPES == 2, "a flip turns one of two types into the other");
   binTypeSequence[gene] = 1 - binTypeSequence[gene];
 }
 

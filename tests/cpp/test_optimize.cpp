@@ -5,6 +5,7 @@
 #include <optional>
 #include <random>
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 #include "candidate/fitness.hpp"
@@ -35,9 +36,7 @@ std::vector<ItemSpec> flatItems(const std::vector<std::pair<double, double>>& ba
 
 PlanSearch quietSearch(const std::vector<ItemSpec>& items, const std::vector<BinType>& types,
                        std::uint32_t seed) {
-  PlanSearch search(items, types, totalItemWeight(items), seed);
-  search.printLine = nullptr;
-  return search;
+  return PlanSearch(items, types, totalItemWeight(items), seed);
 }
 
 }  // namespace
@@ -182,11 +181,39 @@ TEST_CASE("the search ends after a run of rounds without a better plan") {
   const auto items = flatItems({{10, 10}, {10, 10}});
   const std::vector<BinType> types{BinType{"B", 20, 10, 10, 1, 0, true}};
   PlanSearch search = quietSearch(items, types, 1);
-  std::vector<std::string> lines;
-  search.printLine = [&](const std::string& line) { lines.push_back(line); };
+  std::vector<SearchProgress> reports;
+  search.progress = [&](const SearchProgress& at) { reports.push_back(at); };
   CHECK(search.run().bins.size() == 1);
-  REQUIRE_FALSE(lines.empty());
-  CHECK(lines.back().rfind("GA: Generation 20 ", 0) == 0);
+  // Scored starts, one report a round, then the improvement and the end, each with the rounds
+  // done and the one-bin plan.
+  const std::int32_t stalled = 20;  // ten rounds a level of effort
+  REQUIRE(reports.size() == static_cast<std::size_t>(stalled) + 3);
+  for (std::size_t k = 0; k < reports.size(); ++k) {
+    const SearchStage stage = k == 0                    ? SearchStage::START
+                              : k + 2 < reports.size()  ? SearchStage::SEARCH
+                              : k + 2 == reports.size() ? SearchStage::IMPROVE
+                                                        : SearchStage::DONE;
+    CHECK(reports[k].stage == stage);
+    CHECK(reports[k].round == std::min(static_cast<std::int32_t>(k), stalled));
+    CHECK(reports[k].cost == 1.0);
+    CHECK(reports[k].containers == 1);
+    if (k > 0) CHECK(reports[k].seconds >= reports[k - 1].seconds);
+  }
+}
+
+TEST_CASE("an exception from a checkpoint ends the search there") {
+  // Thrown at the first round's end, as the binding throws for Ctrl-C or a failing callable:
+  // the rounds stop and nothing else is reported.
+  const auto items = flatItems({{10, 10}, {10, 10}, {5, 10}});
+  const std::vector<BinType> types{BinType{"B", 20, 10, 10, 1, 0, true}};
+  PlanSearch search = quietSearch(items, types, 1);
+  std::vector<SearchStage> stages;
+  search.progress = [&](const SearchProgress& at) {
+    stages.push_back(at.stage);
+    if (at.stage == SearchStage::SEARCH) throw std::runtime_error("stop");
+  };
+  CHECK_THROWS_AS(search.run(), std::runtime_error);
+  CHECK(stages == std::vector<SearchStage>{SearchStage::START, SearchStage::SEARCH});
 }
 
 TEST_CASE("moves on a few bins keep every item, the bins they do not touch and the loading rules") {
@@ -229,7 +256,7 @@ TEST_CASE("moves on a few bins keep every item, the bins they do not touch and t
   std::int32_t made = 0;
   std::int32_t emptied = 0;
   std::int32_t toppedUp = 0;
-  // Without the pickup rule only the moves keep each bin's factories in loading order.
+  // Without the pickup rule only the moves keep each bin's factories in placement order.
   for (const bool pickup : {true, false}) {
     packer.pickupOrder = pickup;
     // Drawn moves, then every bin emptied and thinned in turn.

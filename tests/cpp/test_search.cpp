@@ -60,7 +60,7 @@ TEST_CASE("the initial population: refused over the memory limit, cut short by t
   };
   // The estimate as the limit still builds; a byte less refuses before anything is built.
   const std::uint64_t estimate =
-      initialPopulationBytes(planCandidates(11, p.items, p.binTypes), p.items.size());
+      initialPopulationBytes(populationShape(11, p.items, p.binTypes), p.items.size());
   const std::string refusal = "pop_size 12 with " + std::to_string(p.items.size()) + " item";
   CHECK_THROWS_WITH_AS(initialPopulation(estimate - 1, {}), doctest::Contains(refusal.c_str()),
                        MemoryLimitExceeded);

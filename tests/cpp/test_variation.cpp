@@ -79,9 +79,9 @@ TEST_CASE("initial population: M, H, k, G and the interrupt checks") {
   // clang-format on
   for (const auto& [slots, items, types, expected] : cases) {
     CAPTURE(items.size());
-    const CandidatePlan plan = planCandidates(slots, items, types);
-    CHECK(std::array{plan.candidateCount, plan.nearOrderCount, plan.scrambleCount,
-                     plan.binGeneCount} == expected);
+    const PopulationShape shape = populationShape(slots, items, types);
+    CHECK(std::array{shape.candidateCount, shape.nearOrderCount, shape.scrambleCount,
+                     shape.binGeneCount} == expected);
   }
 
   // 100 candidates: a check per 32 started; one that says stop ends the build there.
@@ -104,7 +104,7 @@ TEST_CASE("the population's memory estimate covers what building it takes") {
   for (const std::size_t itemCount : {2, 50, 400}) {
     CAPTURE(itemCount);
     const std::vector<ItemSpec> items(itemCount, bar);
-    const CandidatePlan plan = planCandidates(500, items, bins);
+    const PopulationShape shape = populationShape(500, items, bins);
     std::vector<Individual> population;
     // Blocks in use on the heap and those mapped on their own: which of the two a large block
     // lands in depends on what earlier tests freed (glibc's mmap threshold moves).
@@ -113,7 +113,7 @@ TEST_CASE("the population's memory estimate covers what building it takes") {
     buildCandidates(rng, 500, items, bins, Genes(itemCount, 0), {}, population);
     const auto taken = static_cast<double>(inUse() - before);
     // Beyond what building takes, the estimate holds the generation's bookkeeping.
-    const auto estimate = static_cast<double>(initialPopulationBytes(plan, itemCount));
+    const auto estimate = static_cast<double>(initialPopulationBytes(shape, itemCount));
     CHECK(taken <= estimate);
     CHECK(estimate < 1.3 * taken);
   }

@@ -17,6 +17,7 @@ from stowra.examples import example_json
 from stowra.files import parse_json_shipment
 from stowra.loading_list import loading_order
 from stowra.report import PlacedBox
+from stowra.searches import unused_types_note
 
 Capture = pytest.CaptureFixture[str]
 BIN = dict(id="20GP", l=590, w=234, h=239, cost=1500, weight_limit=28000, available=True)
@@ -54,7 +55,9 @@ def test_every_shipment_format_packs_the_example(fmt: str, files: list[str]) -> 
     ((problem, settings),) = calls
     assert problem == parse_json_shipment(example_json(), "-").input
     expected = dict(pop_size=7, generations=3, time_limit=None, threads=1, seed=-5)
-    assert settings == dict(search="optimize", effort=2, balance_limit=0.6, pickup_order=True, **expected)
+    assert settings == dict(
+        search="optimize", effort=2, balance_limit=0.6, pickup_order=True, progress=None, **expected
+    )
     # The plan file holds the result exactly as the search returned it.
     assert json.loads(Path("plan.json").read_text()) == json.loads(json.dumps(shelf_pack(problem)))
 
@@ -146,11 +149,35 @@ def test_report_and_left_out_items(capsys: Capture, flag: str, code: int, level:
     assert err.splitlines()[-1] == f"stowra: {level}: {left}"
 
 
+@pytest.mark.parametrize(
+    "names, search, unused",
+    [
+        (["20GP", "40GP", "40HC", "40HC", "45HC"], "exact", "(20GP, 40GP); 40HC, 45HC will"),
+        # Rows count, not names: a second 20GP row is opened, the 40GP after it is not.
+        (["20GP", "20GP", "40GP"], "exact", "(20GP, 20GP); 40GP will"),
+        (["20GP", "40GP", "20GP"], "exact", None),  # its name is opened already
+        (["20GP", "-40HC", "40GP"], "exact", None),  # not available: not a type at all
+        (["20GP", "40GP", "40HC"], "optimize", None),  # optimize opens every type
+    ],
+)
+def test_only_types_pack_never_opens_are_named_unused(names: list[str], search: str, unused: str | None) -> None:
+    rows = [{**BIN, "id": name.lstrip("-"), "available": not name.startswith("-")} for name in names]
+    note = unused_types_note({"itemTable": [], "binTable": rows}, search)
+    assert (note and note[note.index("(") : note.index(" not be used")]) == unused
+
+
+@pytest.mark.parametrize(
+    "search, line", [("exact", "GA: stand-in"), ("optimize", "optimize: plan: cost 12.5 in 1 container\n")]
+)
 @pytest.mark.parametrize("options, shown", [([], ["out"]), (["-q"], []), (["-o", "-"], ["err"])])
-def test_native_lines_are_moved_at_the_descriptor(capfd: Capture, options: list[str], shown: list[str]) -> None:
-    assert cli.main(["pack", shipment("s.json", [item_row(1)]), *options], search_fn=shelf_pack) == 0
+def test_progress_lines_go_with_the_report(
+    capfd: Capture, search: str, line: str, options: list[str], shown: list[str]
+) -> None:
+    # The exact search's own lines are moved at the descriptor; optimize's are printed here.
+    argv = ["pack", shipment("s.json", [item_row(1)]), "--search", search, *options]
+    assert cli.main(argv, search_fn=shelf_pack) == 0
     out, err = capfd.readouterr()
-    assert [name for name, text in [("out", out), ("err", err)] if "GA: stand-in" in text] == shown
+    assert [name for name, text in [("out", out), ("err", err)] if line in text] == shown
     if "-o" in options:  # stdout carries nothing but the plan; the report goes to stderr
         assert json.loads(out)["totalBins"] == 1 and "Plan for" in err
     else:

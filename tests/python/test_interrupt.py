@@ -75,18 +75,18 @@ def whole(folder: Path, name: str) -> bool:
 
 
 @pytest.mark.parametrize(
-    "argv",
+    "argv, marker",
     [
-        ["pack", "shipment.json", *OUTPUTS, *LONG_SEARCH],
-        ["demo", "--html", "plan.html", *LONG_SEARCH],
+        (["pack", "shipment.json", *OUTPUTS, *LONG_SEARCH], "optimize: "),
+        (["demo", "--html", "plan.html", *LONG_SEARCH], "optimize: "),
         # The plan on stdout, progress on stderr; the exact search's signal checks.
-        ["pack", "-", "-o", "-", "--search", "exact", *LONG_SEARCH],
+        (["pack", "-", "-o", "-", "--search", "exact", *LONG_SEARCH], "GA: "),
     ],
     ids=["pack", "demo", "stdout-exact"],
 )
-def test_ctrl_c_during_the_search(tmp_path: Path, argv: list[str]) -> None:
+def test_ctrl_c_during_the_search(tmp_path: Path, argv: list[str], marker: str) -> None:
     process = start(tmp_path, *argv)
-    status, out, err = interrupt_after(process, "GA: ", 0.5)
+    status, out, err = interrupt_after(process, marker, 0.5)
     assert (status, err.splitlines()[-1]) == (130, "stowra: interrupted")
     if "-" in argv:
         assert out == ""  # not the start of a plan

@@ -70,9 +70,16 @@ def test_the_time_limit_stops_every_stage_with_a_complete_plan(
     capfd: pytest.CaptureFixture[str], search: str, count: int, time_limit: float
 ) -> None:
     load = mixed_load(count, seed=4)
-    result = run_search(load, search=search, generations=1000, time_limit=time_limit)
-    stopped = "GA: Time limit reached at " + ("generation 0" if search == "exact" else "")
-    assert capfd.readouterr().out.splitlines()[-1].startswith(stopped)
+    steps: list[dict[str, Any]] = []
+    result = run_search(load, search=search, generations=1000, time_limit=time_limit, progress=steps.append)
+    if search == "exact":
+        assert capfd.readouterr().out.splitlines()[-1].startswith("GA: Time limit reached at generation 0")
+    else:  # the rounds end, and the plan is improved and finished, as after a full search
+        rounds = [step["round"] for step in steps if step["stage"] == "search"]
+        assert [step["stage"] for step in steps] == ["start"] + ["search"] * len(rounds) + ["improve", "done"]
+        assert rounds == list(range(1, len(rounds) + 1)) and steps[-1]["round"] == len(rounds)
+        assert len(rounds) < 20 if count == 6000 else rounds == []  # far from 20 stalled rounds
+        assert (steps[-1]["cost"], steps[-1]["containers"]) == (result["cost"], result["totalBins"])
     assert check_plan(load, result) == set(range(count))
     if search == "optimize":  # pack loads factories in the order the chromosome gives them
         check_factory_order(load, result)
@@ -146,3 +153,27 @@ def test_the_command_line_runs_the_chosen_search(
         if search == "exact":
             del row["binTypeIndex"]
     assert without_time(plan) == json.loads(json.dumps(without_time(direct(load))))
+
+
+class _Refused(Exception):
+    pass
+
+
+@pytest.mark.parametrize("error", [_Refused("no"), KeyboardInterrupt(), SystemExit(3), MemoryError()])
+@pytest.mark.parametrize("stage", ["start", "search", "improve", "done"])
+def test_an_error_raised_by_the_progress_callable_stops_the_search_and_comes_out_as_raised(
+    error: BaseException, stage: str
+) -> None:
+    seen: list[str] = []
+
+    def progress(step: dict[str, Any]) -> None:
+        seen.append(step["stage"])
+        if step["stage"] == stage:
+            raise error
+
+    with pytest.raises(type(error)) as raised:
+        stowra.optimize(mixed_load(30, seed=2), threads=2, effort=1, progress=progress)
+    assert raised.value is error
+    assert seen[-1] == stage and seen.count(stage) == 1  # nothing was reported after it
+    # The core is whole afterwards: the same search runs to its plan.
+    assert check_plan(mixed_load(30, seed=2), stowra.optimize(mixed_load(30, seed=2), effort=0))

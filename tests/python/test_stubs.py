@@ -81,6 +81,8 @@ def _matches(value: Any, kind: Any, where: str) -> list[str]:
             return [f"{where}: keys {sorted(value) if isinstance(value, dict) else value!r}, stub {sorted(hints)}"]
         return [found for key, hint in hints.items() for found in _matches(value[key], hint, f"{where}.{key}")]
     origin, args = typing.get_origin(kind), typing.get_args(kind)
+    if origin is typing.Literal:
+        return [] if value in args else [f"{where}: {value!r} is none of {args}"]
     if origin in (typing.Union, types.UnionType):
         return [] if any(not _matches(value, arg, where) for arg in args) else [f"{where}: {value!r} is not a {kind}"]
     if origin is list:
@@ -105,15 +107,29 @@ def test_the_stub_s_result_types_describe_a_real_result(name: str, options: dict
     # And one too heavy for it, which optimize lists as left out.
     items.append({"id": 12, "l": 60, "w": 40, "h": 30, "weight": 9e4, "factory": 1, "stackable": True})
     bins = EXAMPLE_BINS[:1]  # one 20-foot type
+    reports: list[Any] = []
+    if name == "optimize":
+        options = {**options, "progress": reports.append}
     result = getattr(_core, name)({"itemTable": items, "binTable": bins}, threads=1, seed=3, **options)
     assert len(result["packingTable"]) > 1
-    kind = typing.get_type_hints(_stub_types()[name], globalns=_stub_types())["return"]
-    assert _matches(result, kind, name) == []
+    hints = typing.get_type_hints(_stub_types()[name], globalns=_stub_types())
+    assert _matches(result, hints["return"], name) == []
     if name == "optimize":
         assert [entry["itemIndex"] for entry in result["leftOut"]] == [12]
+        # Effort 0: the scored starts, the improvement, the end.
+        assert [report["stage"] for report in reports] == ["start", "improve", "done"]
+        kind = typing.get_args(typing.get_args(hints["progress"])[0])[0][0]
+        assert [wrong for r in reports for wrong in _matches(r, kind, "progress")] == []
+        assert reports[-1]["cost"] == result["cost"] and reports[-1]["containers"] == result["totalBins"]
         # The checker's breaches, of a plan with its first container's items pushed up.
         for placement in result["packingTable"][0]["items"]:
             placement["z"] += 1.0
         found = _core.check_plan({"itemTable": items, "binTable": bins}, result)
         kind = typing.get_type_hints(_stub_types()["check_plan"], globalns=_stub_types())["return"]
         assert found and _matches(found, kind, "check_plan") == []
+
+
+def test_the_stub_names_the_module_s_constants() -> None:
+    stubbed = {node.target.id for node in ast.parse(STUB.read_text()).body if isinstance(node, ast.AnnAssign)}
+    public = {name for name, value in vars(_core).items() if not callable(value) and not name.startswith("_")}
+    assert stubbed - {"__version__"} == public

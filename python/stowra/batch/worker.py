@@ -1,4 +1,4 @@
-"""What a Dask worker runs for one shipment: one search, its progress lines silenced.
+"""What a Dask worker runs for one shipment: one search, the exact search's lines silenced.
 
 This module is imported on the workers, so it keeps to the standard library and stowra.
 """
@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import signal
 import threading
+from contextlib import nullcontext
 from typing import Any
 
 from stowra.native_output import silenced_native_stdout
@@ -35,8 +36,10 @@ def pack_shipment(
     """
     from stowra.searches import run_search
 
+    # Only the exact search writes lines of its own (to descriptor 1); optimize prints nothing.
+    quiet = silenced_native_stdout() if options.get("search") == "exact" else nullcontext()
     try:
-        with silenced_native_stdout():
+        with quiet:
             return run_search(problem, **options), None
     except ValueError as error:  # bad input: the message names the row and field
         return None, str(error)

@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from typing import IO, Any, TextIO
+from typing import IO, TYPE_CHECKING, Any, TextIO
 
 from stowra.cli.common import (
     EXIT_FAILED,
@@ -23,7 +23,10 @@ from stowra.files import Shipment, load_shipment
 from stowra.item_rows import explain_for
 from stowra.native_output import native_stdout_to
 from stowra.reading import format_report, read_plan
-from stowra.report import unused_types_note
+from stowra.searches import unused_types_note
+
+if TYPE_CHECKING:
+    from stowra._core import OptimizeProgress
 
 
 def add_parser(commands: Any) -> None:
@@ -46,6 +49,36 @@ def add_parser(commands: Any) -> None:
     add_run_options(pack, PACK_DEFAULTS)
 
 
+class ProgressLines:
+    """optimize's steps as lines: the best starting plan, each round that changes the best
+    plan's cost or container count, the start of the improvement steps and the final plan.
+
+    No clock readings: for a seed and an effort the lines are the same for any thread count,
+    unless the time limit ends the search.
+    """
+
+    def __init__(self, stream: TextIO) -> None:
+        self._stream = stream
+        self._shown: tuple[float, int] | None = None
+
+    def __call__(self, step: OptimizeProgress) -> None:
+        best = (step["cost"], step["containers"])
+        plan = f"cost {step['cost']:,.10g} in {step['containers']} container"
+        plan += "" if step["containers"] == 1 else "s"
+        if step["stage"] == "start":
+            line = f"best starting plan: {plan}"
+        elif step["stage"] == "search":
+            if best == self._shown:
+                return
+            line = f"round {step['round']}: {plan}"
+        elif step["stage"] == "improve":
+            line = f"improving the best plans after {step['round']} rounds"
+        else:
+            line = f"plan: {plan}"
+        self._shown = best
+        print(f"optimize: {line}", file=self._stream, flush=True)
+
+
 def command(args: argparse.Namespace, search_fn: SearchFn | None) -> int:
     check_outputs(args)
     shipment = load_shipment([args.shipment, *([args.containers] if args.containers else [])])
@@ -59,13 +92,18 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
     report: TextIO = sys.stderr if args.output == "-" else sys.stdout
     for warning in shipment.warnings:
         say(sys.stderr, f"warning: {warning}")
-    note = unused_types_note(shipment.input) if args.search == "exact" else None
+    note = unused_types_note(shipment.input, args.search)
     if note:
         say(sys.stderr, f"note: {note}")
 
+    # The exact search writes its "GA: " lines to descriptor 1 itself; optimize reports its
+    # steps to a callable, which prints them here.
     devnull: IO[bytes] | None = None
     target: int | None = None
-    if args.quiet:
+    progress: ProgressLines | None = None
+    if args.search != "exact":
+        progress = None if args.quiet else ProgressLines(report)
+    elif args.quiet:
         devnull = open(os.devnull, "wb")  # noqa: SIM115 - closed below, after the call
         target = devnull.fileno()
     elif args.output == "-":
@@ -84,6 +122,7 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
                 seed=args.seed,
                 balance_limit=args.balance_limit,
                 pickup_order=args.pickup_order,
+                progress=progress,
             )
     except ValueError as error:
         raise UsageError(explain_for(str(error), shipment)) from None

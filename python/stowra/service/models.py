@@ -237,7 +237,11 @@ class PlanStatus(BaseModel):
     status: str = Field(description="queued, running, done, failed or cancelled")
     options: dict[str, Any]
     warnings: list[str]
-    progress: dict[str, Any] | None
+    progress: dict[str, Any] | None = Field(
+        description="the search's latest step: for optimize stage (start, search, improve or "
+        "done), round, cost and containers of the best plan so far, and seconds; for the exact "
+        "search generation, bestFitness, cost and seconds"
+    )
     plan: dict[str, Any] | None
     report: Reading | None = Field(description="the plan's figures, as every output shows them")
     leftOut: list[LeftOutRow] | None

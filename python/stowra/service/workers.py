@@ -1,9 +1,10 @@
 """Searches in worker processes, so the web process only ever waits on a pipe.
 
-Each worker is a spawned process whose descriptor 1 is a pipe: the core writes its progress
-lines there. The search holds the worker's interpreter lock from start to end, so no thread in
-the worker could read them while it runs; the dispatcher thread of the web process reads each
-worker's pipe instead, alongside the worker's messages. It hands queued jobs to idle workers,
+Each worker is a spawned process whose descriptor 1 is a pipe: the exact search writes its
+"GA: " progress lines there, holding the worker's interpreter lock from start to end, so no
+thread in the worker could read them while it runs; the dispatcher thread of the web process
+reads each worker's pipe instead, alongside the worker's messages. optimize hands its steps to
+a callable instead, which sends each as a message. It hands queued jobs to idle workers,
 stores what they report, and replaces a worker that dies (its job fails) or is ended by a
 cancel. One more worker answers "would the searches accept this shipment?" before a plan is
 queued.
@@ -12,6 +13,7 @@ queued.
 from __future__ import annotations
 
 import contextlib
+import functools
 import logging
 import multiprocessing
 import os
@@ -48,7 +50,8 @@ _log = logging.getLogger("stowra.service")
 def parse_progress(
     line: str, previous: dict[str, Any] | None, seconds: float
 ) -> dict[str, Any] | None:
-    """The progress a "GA: " line reports, carrying over what it does not say; else ``None``."""
+    """The progress an exact search's "GA: " line reports, carrying over what it does not
+    say; else ``None``."""
     before = previous or {"generation": 0, "bestFitness": None, "cost": None}
     found = _GENERATION.match(line)
     if found:
@@ -73,10 +76,12 @@ def parse_progress(
     return None
 
 
-def _search(problem: dict[str, Any], options: dict[str, Any]) -> dict[str, Any]:
+def _search(
+    problem: dict[str, Any], options: dict[str, Any], progress: Callable[[Any], None]
+) -> dict[str, Any]:
     from stowra.searches import run_search
 
-    return run_search(problem, **options)
+    return run_search(problem, **options, progress=progress)
 
 
 def _check(problem: dict[str, Any]) -> str | None:
@@ -96,6 +101,10 @@ def _check(problem: dict[str, Any]) -> str | None:
     return None
 
 
+def _send_progress(conn: Connection, job: str, step: dict[str, Any]) -> None:
+    conn.send(("progress", job, step))
+
+
 def _worker_main(conn: Connection, stdout: Connection | None) -> None:
     # Ctrl-C reaches the whole process group; the web process ends its workers itself.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -112,7 +121,8 @@ def _worker_main(conn: Connection, stdout: Connection | None) -> None:
         _, job, problem, options = message
         reply: tuple[Any, ...]
         try:
-            reply = ("done", job, _search(problem, options))
+            sent = functools.partial(_send_progress, conn, job)
+            reply = ("done", job, _search(problem, options, sent))
         except RuntimeError as error:
             reply = ("failed", job, f"the packing core failed: {error}")
         except Exception as error:
@@ -367,6 +377,9 @@ class WorkerPool:
         # at most every _PROGRESS_EVERY seconds, and the last one when the search ends.
         if worker.read_progress():
             worker.unstored = True
+        self._store_progress(worker, last)
+
+    def _store_progress(self, worker: _Worker, last: bool) -> None:
         now = time.monotonic()
         due = last or now - worker.stored_at >= _PROGRESS_EVERY
         if worker.unstored and due and worker.job is not None and worker.progress is not None:
@@ -383,6 +396,10 @@ class WorkerPool:
     def _handle(self, worker: _Worker, message: tuple[Any, ...]) -> None:
         kind, job = message[0], message[1]
         if job != worker.job:
+            return
+        if kind == "progress":  # optimize's step, as its callable got it
+            worker.progress, worker.unstored = message[2], True
+            self._store_progress(worker, last=False)
             return
         # The worker wrote its last lines before it answered: they are in the pipe by now.
         self._report_progress(worker, last=True)

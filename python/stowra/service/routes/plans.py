@@ -17,8 +17,7 @@ from starlette.requests import ClientDisconnect
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.item_rows import explain
 from stowra.reading import Reading
-from stowra.report import unused_types_note
-from stowra.searches import OPTIONS, SEARCHES
+from stowra.searches import OPTIONS, SEARCHES, unused_types_note
 from stowra.service.models import (
     ErrorAnswer,
     OptionsAnswer,
@@ -196,8 +195,7 @@ async def submit_plan(request: Request, running: Running) -> JSONResponse:
     if refusal is not None:
         text, where = explain(refusal, shipment.input, shipment.item_sources, shipment.bin_sources)
         raise ClientError(422, f"{text} ({where})" if where else text)
-    # Only pack is limited to the first two types; optimize uses them all.
-    note = unused_types_note(shipment.input) if options["search"] == "exact" else None
+    note = unused_types_note(shipment.input, options["search"])
     job = NewJob(
         name=shipment.name,
         submitted=submitted,
