@@ -43,6 +43,7 @@ void balanceBins(std::vector<PackedBin>& bins, WallPacker& packer,
     std::vector<BinType> shortened = binTypes;
     WallPacker local(items, shortened, packer.typePreference());
     local.pickupOrder = packer.pickupOrder;
+    local.rowTurns = packer.rowTurns;
     bool balanced = false;
     bool fitted = true;
     for (double length = loadFront(bin, items); !balanced && fitted && length > 0;

@@ -380,6 +380,10 @@ WallPacker PlanSearch::packerFor(WallRule rule) const {
   WallPacker packer(items, binTypes, preference);
   packer.rule = rule;
   packer.pickupOrder = pickupOrder;
+  // Long shipments of many like cartons lose a strip along the side wall in every row; shorter
+  // ones are loaded whole in many orders, where turning boxes for the rows left some full bins
+  // that no arrangement could balance.
+  packer.rowTurns = items.size() > WHOLE_REPACK_ITEMS;
   return packer;
 }
 

@@ -34,13 +34,14 @@ using FitFilter = std::function<bool(const WallFit&)>;
 
 // Among every free space of the bin that holds the item, in every allowed rotation, within the
 // weight limit: the one whose corner comes first by the rule (BACK_BOTTOM_SIDE: furthest back,
-// then lowest, then nearest the side); at one corner the rotation with the shorter side along
-// x, so a wall grows thin and even. A box that carries nothing takes any raised place before
-// the floor. Equal keys keep the first in list order. With a filter, the first place by the
-// same order that the filter allows.
+// then lowest, then nearest the side); at one corner (with `rowTurns`) the rotation after which
+// the rest of the width takes a row of such boxes (either way round) with the least left over,
+// then the one with the shorter side along x, so a wall grows thin and even. A box that carries
+// nothing takes any raised place before the floor. Equal keys keep the first in list order.
+// With a filter, the first place by the same order that the filter allows.
 std::optional<WallFit> wallFit(const PackedBin& bin, const ItemSpec& item,
                                WallRule rule = WallRule::BACK_BOTTOM_SIDE,
-                               const FitFilter& allowed = {});
+                               const FitFilter& allowed = {}, bool rowTurns = false);
 
 // Packs an item sequence first fit with the wall-building rule: each item goes into the first
 // open bin (in opening order) that holds it. A new bin takes the next type of `typeSequence`,
@@ -88,6 +89,8 @@ class WallPacker {
   bool placeInAny(std::span<PackedBin*> bins, std::span<Misfits> misfits, std::int32_t itemIndex);
 
   WallRule rule = WallRule::BACK_BOTTOM_SIDE;
+  // Turns boxes so that rows across the bin leave less width over (see wallFit).
+  bool rowTurns = false;
   // Keeps every bin loadable factory by factory: no box behind or below one of an earlier
   // factory (see breaksPickupOrder).
   bool pickupOrder = false;

@@ -125,6 +125,30 @@ TEST_CASE("two full bins merge into one cheaper bin, factories in order, only wh
   }
 }
 
+TEST_CASE("a row across the bin turns boxes where that leaves less width over") {
+  // 70 x 50 boxes across 234 cm: three with the short side along x leave 24 cm that nothing
+  // fills; one that way and three turned fill 220 cm. The bin is one box deep either way.
+  const auto items = flatItems(std::vector<std::pair<double, double>>(5, {70, 50}));
+  const std::vector<BinType> types{BinType{"row", 70, 234, 10, 1, 0, true}};
+  for (std::int32_t rule = 0; rule < WALL_RULE_COUNT; ++rule) {
+    for (const bool rowTurns : {false, true}) {
+      WallPacker packer(items, types, {0});
+      packer.rule = static_cast<WallRule>(rule);
+      packer.rowTurns = rowTurns;
+      std::vector<PackedBin> bins = packer.pack(std::vector<std::int32_t>{0, 1, 2, 3, 4}, {});
+      REQUIRE(bins.size() == 2);
+      CHECK(bins[0].placements.size() == (rowTurns ? 4U : 3U));
+      double across = 0.0;
+      for (const Placement& placement : bins[0].placements) {
+        across += extentsOf(items[placement.itemIndex], placement.rotation).dy;
+      }
+      CHECK(across == (rowTurns ? 220.0 : 210.0));
+      finishBins(bins, items);
+      CHECK(planFaults(items, types, bins).empty());
+    }
+  }
+}
+
 TEST_CASE("boxes that carry nothing ride on columns instead of taking the floor") {
   // The 20 x 10 x 30 bin holds two 10 x 10 x 10 boxes, each under a 10 x 10 x 20 box that
   // carries nothing, exactly. By volume the tall boxes come first and take the whole floor, and

@@ -144,23 +144,32 @@ def test_left_out_items_get_a_planners_reason(row: dict[str, Any], search: str, 
 
 
 @pytest.mark.parametrize(
-    "bins, height, reason",
+    "bins, height, time_limit, reason",
     [
-        ([BIG], 150.0, "heavier than every available container's weight limit"),
+        ([BIG], 150.0, 60.0, "heavier than every available container's weight limit"),
         # The tall type holds it but carries 1,000 kg; the one that carries it is too low.
         (
             [container(id="tall", h=300.0, weight_limit=1000.0), container(id="low", h=200.0, weight_limit=0.0)],
             250.0,
+            60.0,
             "the containers that hold it cannot carry its weight",
+        ),
+        # Only the third type is tall enough. With the clock run out from the start the one plan
+        # scored is pack's own loading, which opens the first two types only.
+        (
+            [container(id="a"), container(id="b"), container(id="tall", h=300.0)],
+            260.0,
+            1e-9,
+            "the time limit ran out before a place was found for it",
         ),
     ],
 )
 def test_optimizes_result_gives_each_left_out_item_its_reason(
-    bins: list[dict[str, Any]], height: float, reason: str
+    bins: list[dict[str, Any]], height: float, time_limit: float, reason: str
 ) -> None:
     heavy = item(1, h=height, weight=2000.0)
     load = problem(items=[item(0, h=150.0), heavy, item(2, h=150.0)], bins=bins)
-    result = stowra.optimize(load, threads=1, effort=0)
+    result = stowra.optimize(load, threads=1, effort=0, time_limit=time_limit)
     assert result["leftOut"] == [{"itemIndex": 1, "reason": reason}]
     assert [row.reason for row in read_plan(result, load).left_out] == [reason]
 

@@ -17,7 +17,7 @@ from typing import Any
 import pytest
 from service_helpers import read_line
 
-from stowra.examples import EXAMPLE_ITEMS, example_csv
+from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS, example_csv
 
 pytestmark = pytest.mark.browser
 CHROMIUM = Path("/usr/bin/chromium")
@@ -254,16 +254,29 @@ def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planne
     page.wait_for_function(f"document.querySelectorAll('#plans tbody tr').length === {before - 1}")
 
 
-def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Path) -> None:
-    # The containers first: the files' columns, not their order, tell the tables apart (the
-    # reader's own test sends both orders).
-    order = ["containers.csv", "items.csv"]
-    files = example_csv()
-    # A load limit on the first row only: blank cells mean no limit.
+def example_files_with_a_load_limit() -> dict[str, str | bytes]:
+    """The example as CSV files and as a workbook, with a load limit on the first item row only:
+    blank cells mean no limit."""
+    from stowra.files.excel import workbook_bytes
+
+    files: dict[str, str | bytes] = dict(example_csv())
     lines = files["items.csv"].splitlines()
     files["items.csv"] = "\n".join([lines[0] + ",max_load", lines[1] + ",40", *(line + "," for line in lines[2:])])
+    limited = [{**row, "max_load": 40 if n == 0 else None} for n, row in enumerate(EXAMPLE_ITEMS)]
+    files["shipment.xlsx"] = workbook_bytes(
+        {"itemTable": ([*EXAMPLE_ITEMS[0], "max_load"], limited), "binTable": (list(EXAMPLE_BINS[0]), EXAMPLE_BINS)}
+    )
+    return files
+
+
+# The containers first: the files' columns, not their order, tell the tables apart (the reader's
+# own test sends both orders).
+@pytest.mark.parametrize("order", [["containers.csv", "items.csv"], ["shipment.xlsx"]])
+def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Path, order: list[str]) -> None:
+    files = example_files_with_a_load_limit()
     for name in order:
-        (tmp_path / name).write_text(files[name])
+        content = files[name]
+        (tmp_path / name).write_bytes(content if isinstance(content, bytes) else content.encode())
     page.click("#tab-files")
     page.set_input_files("#files", [str(tmp_path / name) for name in order])
     page.locator("#pane-rows:visible, #files-error:visible").first.wait_for()
@@ -272,7 +285,7 @@ def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Pa
     assert cell(page, "items", 0, "quantity").input_value() == str(EXAMPLE_ITEMS[0]["quantity"])
     limits = [cell(page, "items", n, "max_load").input_value() for n in range(len(EXAMPLE_ITEMS))]
     assert float(limits[0]) == 40 and limits[1:] == [""] * (len(EXAMPLE_ITEMS) - 1)
-    assert page.input_value("#plan-name").endswith(".csv")
+    assert page.input_value("#plan-name").endswith(Path(order[0]).suffix)
 
 
 def test_an_uploaded_broken_file_shows_the_readers_words(page: Any, tmp_path: Path) -> None:
