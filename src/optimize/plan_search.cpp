@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <numeric>
 
 #include "candidate/fitness.hpp"
@@ -368,14 +369,22 @@ Individual PlanSearch::run() {
 
 void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop) {
   if (!fewBoxesPerContainer(items, binTypes, preference)) return;
-  for (const double power : FILL_SIZE_POWERS) {
+  // One plan per size power, then one from fills with corrected worths.
+  constexpr std::size_t POWERS = std::size(FILL_SIZE_POWERS);
+  for (std::size_t at = 0; at <= POWERS; ++at) {
     FillConfig config;
     config.pickupOrder = pickupOrder;
     config.balanceLimit = balanceLimit;
     config.seed = rng();
-    config.sizePower = power;
     PlanCandidate filled;
-    filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
+    if (at < POWERS) {
+      config.sizePower = FILL_SIZE_POWERS[at];
+      filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
+    } else {
+      filled.bins =
+          fillWithCorrections(items, binTypes, preference, config, FILL_CORRECTION_ROUNDS, stop);
+    }
+    refillEmptiest(filled.bins, items, binTypes, preference, config, stop);
     for (const PackedBin& bin : filled.bins) {
       filled.types.push_back(typeIndexOf(bin, binTypes));
       for (const Placement& placement : bin.placements) filled.order.push_back(placement.itemIndex);
@@ -384,7 +393,7 @@ void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopChec
     // the order given: container by container, but factory by factory first.
     filled.order = groupedOrder(items, filled.order, startingKeys().back());
     // Cut short by the clock: the wall plans stand for it.
-    if (stop && stop()) return;
+    if ((stop && stop()) || filled.bins.empty()) return;
     // Before the last plan, which is scored whatever the clock says.
     pool.insert(pool.end() - 1, std::move(filled));
   }
