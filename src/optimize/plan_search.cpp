@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <numeric>
 
 #include "candidate/fitness.hpp"
@@ -369,21 +368,14 @@ Individual PlanSearch::run() {
 
 void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopCheck& stop) {
   if (!fewBoxesPerContainer(items, binTypes, preference)) return;
-  // One plan per size power, then one from fills with corrected worths.
-  constexpr std::size_t POWERS = std::size(FILL_SIZE_POWERS);
-  for (std::size_t at = 0; at <= POWERS; ++at) {
+  for (const double power : FILL_SIZE_POWERS) {
     FillConfig config;
     config.pickupOrder = pickupOrder;
     config.balanceLimit = balanceLimit;
     config.seed = rng();
+    config.sizePower = power;
     PlanCandidate filled;
-    if (at < POWERS) {
-      config.sizePower = FILL_SIZE_POWERS[at];
-      filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
-    } else {
-      filled.bins =
-          fillWithCorrections(items, binTypes, preference, config, FILL_CORRECTION_ROUNDS, stop);
-    }
+    filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
     refillEmptiest(filled.bins, items, binTypes, preference, config, stop);
     for (const PackedBin& bin : filled.bins) {
       filled.types.push_back(typeIndexOf(bin, binTypes));

@@ -295,19 +295,29 @@ void refillEmptiest(std::vector<PackedBin>& bins, const std::vector<ItemSpec>& i
       return bins[a].spaceUtilization < bins[b].spaceUtilization;
     });
     const std::size_t tail = std::min(REFILL_TAIL, bins.size());
+    double largest = 0.0;  // the most one container of any type holds, by volume
+    for (const std::int32_t type : preference) {
+      const BinType& binType = binTypes[static_cast<std::size_t>(type)];
+      largest = std::max(largest, binType.l * binType.w * binType.h);
+    }
     for (std::size_t taken = std::max<std::size_t>(tail, 2);
-         taken <= std::min(tail + REFILL_MORE, bins.size()) && !saved; ++taken) {
+         taken <= std::min(tail + REFILL_MORE, bins.size()) && !saved; taken += REFILL_STEP) {
       if (stop && stop()) return;
       FillConfig refill = config;
       refill.seed = rng();
       refill.only.clear();
       double cost = 0.0;
+      double volume = 0.0;
       for (std::size_t k = 0; k < taken; ++k) {
         const PackedBin& bin = bins[byFill[k]];
         cost += bin.cost;
-        for (const Placement& placement : bin.placements)
+        volume += bin.spaceUtilization * bin.volume();
+        for (const Placement& placement : bin.placements) {
           refill.only.push_back(placement.itemIndex);
+        }
       }
+      // Too much for one container fewer, even with no gaps at all.
+      if (volume > static_cast<double>(taken - 1) * largest) continue;
       std::sort(refill.only.begin(), refill.only.end());
       std::vector<PackedBin> made =
           fillWithCorrections(items, binTypes, preference, refill, REFILL_ROUNDS, stop);

@@ -53,9 +53,6 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
                                     const std::vector<std::int32_t>& preference,
                                     const FillConfig& config, const StopCheck& stop = {});
 
-// Rounds of fillWithCorrections the plan search runs for one of its plans.
-inline constexpr std::int32_t FILL_CORRECTION_ROUNDS = 8;
-
 // Fills left to the last containers are the leftovers of the first: boxes of a kind that ends
 // up in emptier containers were better taken early, mixed with the others. Fills again
 // `rounds` times, each time worth more the kinds whose boxes stood in emptier containers last
@@ -70,11 +67,12 @@ std::vector<PackedBin> fillWithCorrections(const std::vector<ItemSpec>& items,
                                            const FillConfig& config, std::int32_t rounds,
                                            const StopCheck& stop = {});
 
-// Containers tried for a refill: the emptiest REFILL_TAIL, each time with up to REFILL_MORE of
-// the next emptiest.
+// Containers tried for a refill: the emptiest REFILL_TAIL, with none, REFILL_STEP, twice that
+// ... up to REFILL_MORE of the next emptiest.
 inline constexpr std::size_t REFILL_TAIL = 3;
+inline constexpr std::size_t REFILL_STEP = 2;
 inline constexpr std::size_t REFILL_MORE = 8;
-inline constexpr std::int32_t REFILL_ROUNDS = 3;  // of fillWithCorrections, per refill
+inline constexpr std::int32_t REFILL_ROUNDS = 2;  // of fillWithCorrections, per refill
 
 // The emptiest containers hold what the first ones left, and the first ones took the best of
 // a mix without asking what it leaves: loads the items of the emptiest containers and of a few
