@@ -18,10 +18,10 @@ from stowra.plotting import (
     PALETTE,
     box_corners,
     container_outline,
-    container_title,
     require,
 )
-from stowra.report import PlacedBox, bin_types, placed_boxes
+from stowra.reading import Reading, read_plan
+from stowra.report import PlacedBox, placed_boxes
 
 if TYPE_CHECKING:
     import plotly.graph_objects as go
@@ -72,25 +72,26 @@ def _door(length: float, width: float, height: float) -> dict[str, Any]:
     }
 
 
-def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figure:
+def plan_view(
+    result: Mapping[str, Any], problem: Mapping[str, Any], reading: Reading | None = None
+) -> go.Figure:
     """A plotly figure with one 3D scene per container, drawn to one scale: boxes coloured by
-    item kind, the door and the centre of gravity marked."""
+    item kind, the door and the centre of gravity marked; titles from ``reading``."""
     graph = require("plotly.graph_objects", "--html")
     subplots = require("plotly.subplots", "--html")
 
     items = problem["itemTable"]
-    types = bin_types(problem)
+    reading = reading or read_plan(result, problem)
     colours = _kind_colours(items)
     containers = list(result["packingTable"])
     outlines = [
-        container_outline(types.get(c["binType"], {}), placed_boxes(c, items)) for c in containers
+        container_outline(read.size, placed_boxes(c, items))
+        for c, read in zip(containers, reading.containers, strict=True)
     ]
     # One scale for every container: a 20-foot container looks half as long as a 40-foot one.
     longest = max((max(o.dx, o.dy, o.dz) for o in outlines), default=1.0) or 1.0
     panels = max(len(containers), 1)
-    titles = [
-        container_title(container, types.get(container["binType"], {})) for container in containers
-    ]
+    titles = [read.title for read in reading.containers]
     figure = subplots.make_subplots(
         rows=panels,
         cols=1,
@@ -184,7 +185,7 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
             )
             shown.add(name)
 
-        cx, cy, cz = (float(value) for value in container["centerOfGravity"])
+        cx, cy, cz = reading.containers[number - 1].centre_of_gravity
         figure.add_trace(
             graph.Scatter3d(
                 # The line goes up through the roof, so the mark shows above the boxes too.
@@ -236,13 +237,18 @@ def plan_view(result: Mapping[str, Any], problem: Mapping[str, Any]) -> go.Figur
     return figure
 
 
-def view_page(result: Mapping[str, Any], problem: Mapping[str, Any]) -> str:
+def view_page(
+    result: Mapping[str, Any], problem: Mapping[str, Any], reading: Reading | None = None
+) -> str:
     """The interactive view as one HTML page with the plotting script embedded."""
-    page: str = plan_view(result, problem).to_html(include_plotlyjs=True, full_html=True)
+    figure = plan_view(result, problem, reading)
+    page: str = figure.to_html(include_plotlyjs=True, full_html=True)
     return page
 
 
-def write_html(path: Path, result: Mapping[str, Any], problem: Mapping[str, Any]) -> None:
+def write_html(
+    path: Path, result: Mapping[str, Any], problem: Mapping[str, Any], reading: Reading
+) -> None:
     """Write the interactive view with the plotting script embedded, for offline use; the page
     appears whole or not at all."""
-    write_text(path, view_page(result, problem))
+    write_text(path, view_page(result, problem, reading))

@@ -14,14 +14,16 @@ from __future__ import annotations
 import csv
 import heapq
 import io
-from collections.abc import Mapping, Sequence
+from collections.abc import Sequence
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from stowra.atomic_write import replacing
 from stowra.csv_cells import safe_rows
-from stowra.files import RowSource
-from stowra.report import PlacedBox, placed_boxes
+from stowra.report import PlacedBox
+
+if TYPE_CHECKING:
+    from stowra.reading import Reading
 
 __all__ = [
     "LOADING_LIST_COLUMNS",
@@ -176,48 +178,33 @@ def _plain(value: float) -> str:
     return f"{value:g}" if abs(value) < 1e15 else repr(value)
 
 
-def loading_rows(
-    result: Mapping[str, Any],
-    problem: Mapping[str, Any],
-    sources: Sequence[RowSource] | None = None,
-) -> list[dict[str, Any]]:
+def loading_rows(reading: Reading) -> list[dict[str, Any]]:
     """One dict per placed item, keyed by ``LOADING_LIST_COLUMNS``, in loading order."""
-    items = problem["itemTable"]
-    rows = []
-    for container in result["packingTable"]:
-        boxes = placed_boxes(container, items)
-        mixed = factories_mixed(boxes)
-        ordered = loading_order(boxes, by_factory=not mixed)
-        for step, box in enumerate(ordered, 1):
-            source = sources[box.index] if sources is not None else None
-            rows.append(
-                {
-                    "container": container["id"],
-                    "container_type": container["binType"],
-                    "step": step,
-                    "item_id": box.item.get("id"),
-                    "line": source.line if source is not None and source.line else "",
-                    "x": _plain(box.x),
-                    "y": _plain(box.y),
-                    "z": _plain(box.z),
-                    "size_x": _plain(box.dx),
-                    "size_y": _plain(box.dy),
-                    "size_z": _plain(box.dz),
-                    "rotation": box.rotation,
-                    "factory": box.item.get("factory", ""),
-                    "note": MIXED_NOTE if mixed else "",
-                }
-            )
-    return rows
+    return [
+        {
+            "container": container.number,
+            "container_type": container.type,
+            "step": step.step,
+            "item_id": step.item_id,
+            "line": step.line or "",
+            "x": _plain(step.x),
+            "y": _plain(step.y),
+            "z": _plain(step.z),
+            "size_x": _plain(step.dx),
+            "size_y": _plain(step.dy),
+            "size_z": _plain(step.dz),
+            "rotation": step.rotation,
+            "factory": step.factory,
+            "note": MIXED_NOTE if container.factories_mixed else "",
+        }
+        for container in reading.containers
+        for step in container.steps
+    ]
 
 
-def loading_list_text(
-    result: Mapping[str, Any],
-    problem: Mapping[str, Any],
-    sources: Sequence[RowSource] | None = None,
-) -> tuple[str, int]:
+def loading_list_text(reading: Reading) -> tuple[str, int]:
     """The loading list as CSV text, and the number of item rows in it."""
-    rows = loading_rows(result, problem, sources)
+    rows = loading_rows(reading)
     out = io.StringIO(newline="")
     writer = csv.DictWriter(out, fieldnames=LOADING_LIST_COLUMNS)
     writer.writeheader()
@@ -225,14 +212,9 @@ def loading_list_text(
     return out.getvalue(), len(rows)
 
 
-def write_loading_list(
-    path: Path,
-    result: Mapping[str, Any],
-    problem: Mapping[str, Any],
-    sources: Sequence[RowSource] | None = None,
-) -> int:
+def write_loading_list(path: Path, reading: Reading) -> int:
     """Write the loading list as CSV, whole or not at all; returns the number of item rows."""
-    text, count = loading_list_text(result, problem, sources)
+    text, count = loading_list_text(reading)
     with replacing(path) as temporary, temporary.open("w", newline="", encoding="utf-8") as handle:
         handle.write(text)
     return count

@@ -11,25 +11,15 @@ matplotlib too (``pip install 'stowra[pdf]'``).
 from __future__ import annotations
 
 import io
-from collections import Counter
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Any
 
 from stowra.atomic_write import replacing
-from stowra.files import RowSource
-from stowra.loading_list import MIXED_NOTE, factories_mixed, loading_order
+from stowra.loading_list import MIXED_NOTE
 from stowra.plotting import kind_styles, load_elevations, require
-from stowra.report import (
-    PlacedBox,
-    bin_types,
-    container_figures,
-    container_mix,
-    left_out,
-    left_out_rows,
-    placed_boxes,
-)
+from stowra.reading import ContainerReading, Reading, Step, off_centre_text
 
 __all__ = [
     "PAPER_SIZES",
@@ -63,25 +53,25 @@ class Stage:
     weight: float
 
 
-def loading_stages(ordered: Sequence[PlacedBox]) -> list[Stage]:
-    """Group boxes in loading order into stages: a stage ends where the factory changes or a
-    box starts in front of the wall the stage began (its first box's depth)."""
+def loading_stages(ordered: Sequence[Step]) -> list[Stage]:
+    """Group the loading steps into stages: a stage ends where the factory changes or a box
+    starts in front of the wall the stage began (its first box's depth)."""
     stages: list[Stage] = []
-    group: list[PlacedBox] = []
+    group: list[Step] = []
     first_step = 1
 
     def close() -> None:
         kinds: dict[str, list[float]] = {}
         for box in group:
-            entry = kinds.setdefault(str(box.item.get("id")), [0, 0.0])
+            entry = kinds.setdefault(str(box.item_id), [0, 0.0])
             entry[0] += 1
-            entry[1] += float(box.item.get("weight", 0) or 0)
+            entry[1] += box.weight
         stages.append(
             Stage(
                 number=len(stages) + 1,
                 first_step=first_step,
                 last_step=first_step + len(group) - 1,
-                factory=group[0].item.get("factory"),
+                factory=group[0].factory,
                 depth=(min(b.x for b in group), max(b.x + b.dx for b in group)),
                 kinds=tuple((kind, int(count), weight) for kind, (count, weight) in kinds.items()),
                 weight=sum(weight for _, weight in kinds.values()),
@@ -91,7 +81,7 @@ def loading_stages(ordered: Sequence[PlacedBox]) -> list[Stage]:
     for step, box in enumerate(ordered, 1):
         if group:
             wall_front = group[0].x + group[0].dx
-            if box.item.get("factory") != group[0].item.get("factory") or box.x >= wall_front:
+            if box.factory != group[0].factory or box.x >= wall_front:
                 close()
                 group, first_step = [], step
         group.append(box)
@@ -116,20 +106,6 @@ def _weight(weight: float, limit: float | None) -> str:
 
 def _balance(share: Any) -> str:
     return "-" if share is None else f"{float(share):.0%} in the heavier half"
-
-
-def _grouped_left_out(
-    result: Mapping[str, Any],
-    problem: Mapping[str, Any],
-    sources: Sequence[RowSource] | None,
-    search: str,
-) -> list[tuple[str, str, int, str]]:
-    """(id, row, count, reason) per submitted row and reason."""
-    grouped: Counter[tuple[str, str, str]] = Counter()
-    for row in left_out_rows(result, problem, sources, search=search):
-        key = (str(row.get("id")), str(row.get("source", "")), str(row.get("reason") or ""))
-        grouped[key] += int(row.get("count", 1))
-    return [(item, where, count, reason) for (item, where, reason), count in grouped.items()]
 
 
 class _Sheet:
@@ -195,100 +171,77 @@ class _Sheet:
         self.pdf.ln(2)
 
 
-def _summary_page(
-    sheet: _Sheet,
-    result: Mapping[str, Any],
-    problem: Mapping[str, Any],
-    sources: Sequence[RowSource] | None,
-    title: str,
-    search: str,
-) -> None:
-    items = problem["itemTable"]
-    figures = container_figures(result, problem)
-    missing = left_out(result, len(items))
+def _summary_page(sheet: _Sheet, reading: Reading, title: str) -> None:
+    totals = reading.totals
     sheet.pdf.add_page()
     sheet.heading("Loading sheet", 18)
     sheet.line(title, bold=True, size=11)
     sheet.pdf.ln(2)
-    count = len(figures)
-    mix = container_mix(result)
-    sheet.line(f"Containers: {count}" + (f" ({mix})" if mix else ""))
-    sheet.line(f"Cost: {_number(float(result['cost']))}")
-    sheet.line(f"Fill: {float(result['utilization']):.1%} of the containers' space")
-    total = sum(row["weight"] for row in figures)
-    sheet.line(f"Weight loaded: {_number(total)}")
-    sheet.line(f"Items: {len(items) - len(missing)} of {len(items)} placed")
+    mix = totals.mix_text
+    sheet.line(f"Containers: {totals.containers}" + (f" ({mix})" if mix else ""))
+    sheet.line(f"Cost: {_number(totals.cost)}")
+    sheet.line(f"Fill: {totals.utilization:.1%} of the containers' space")
+    sheet.line(f"Weight loaded: {_number(totals.weight)}")
+    sheet.line(f"Items: {totals.placed} of {totals.items} placed")
+    for note in reading.notes:
+        sheet.line(f"Note: {note}")
     sheet.pdf.ln(3)
-    if figures:
-        balanced = any(row.get("balance") is not None for row in figures)
+    if reading.containers:
+        balanced = any(row.balance is not None for row in reading.containers)
         head = ["Container", "Type", "Items", "Fill", "Weight of limit", "Centre of gravity"]
         head += ["Off centre (length, width)"] + (["Weight balance"] if balanced else [])
         rows = [head]
-        for row in figures:
-            cx, cy, cz = row["centerOfGravity"]
-            off = row["offCentre"]
+        for row in reading.containers:
+            cx, cy, cz = row.centre_of_gravity
             cells = [
-                str(row["id"]),
-                row["type"],
-                str(row["items"]),
-                f"{row['fill']:.1%}",
-                _weight(row["weight"], row["weightLimit"]),
+                str(row.number),
+                row.type,
+                str(row.items),
+                f"{row.fill:.1%}",
+                _weight(row.weight, row.weight_limit),
                 f"{cx:.0f}, {cy:.0f}, {cz:.0f}",
-                f"{off[0]:+.1%}, {off[1]:+.1%}" if off else "-",
+                off_centre_text(row.off_centre),
             ]
             if balanced:
-                cells.append(_balance(row.get("balance")))
+                cells.append(_balance(row.balance))
             rows.append(cells)
         widths = [21, 16, 13, 14, 30, 26, 30] + ([32] if balanced else [])
         sheet.table(rows, widths, right={0, 2, 3})
-        warnings = [
-            f"Container {row['id']}: {warning}"
-            for row in figures
-            for warning in row.get("warnings") or ()
-        ]
-        if warnings:
+        if reading.warnings:
             sheet.line("Warnings", bold=True, size=11)
-            for warning in warnings:
+            for warning in reading.warnings:
                 sheet.line(f"• {warning}")
             sheet.pdf.ln(3)
     else:
         sheet.line("No containers were loaded.", bold=True)
-    if not missing:
+    if not reading.left_out:
         sheet.line("Left out: none, every item is loaded.", bold=True)
     else:
-        sheet.line(f"Left out: {len(missing)} items", bold=True, size=11)
+        sheet.line(f"Left out: {totals.left_out} items", bold=True, size=11)
         sheet.pdf.ln(1)
-        grouped = _grouped_left_out(result, problem, sources, search)
-        with_reason = any(reason for *_, reason in grouped)
-        rows = [["Item", "Row", "Count"] + (["Reason"] if with_reason else [])]
-        for item, where, number, reason in grouped:
-            rows.append([item, where, str(number)] + ([reason or "-"] if with_reason else []))
-        sheet.table(rows, [40, 60, 16] + ([66] if with_reason else []), right={2})
+        rows = [["Item", "Row", "Count", "Reason"]]
+        for group in reading.left_out:
+            rows.append([str(group.id), group.source, str(group.count), group.reason])
+        sheet.table(rows, [40, 60, 16, 66], right={2})
 
 
 def _container_pages(
-    sheet: _Sheet,
-    result: Mapping[str, Any],
-    problem: Mapping[str, Any],
+    sheet: _Sheet, reading: Reading, result: Mapping[str, Any], items: Sequence[Any]
 ) -> None:
-    items = problem["itemTable"]
-    types = bin_types(problem)
     styles = kind_styles(items)
-    figures = container_figures(result, problem)
     containers = result["packingTable"]
-    for number, (container, row) in enumerate(zip(containers, figures, strict=True), 1):
-        kind = types.get(container["binType"], {})
+    for number, (container, row) in enumerate(zip(containers, reading.containers, strict=True), 1):
         sheet.pdf.add_page()
-        size = " x ".join(_number(float(kind.get(key, 0) or 0)) for key in ("l", "w", "h"))
+        size = " x ".join(_number(value) for value in row.size or (0, 0, 0))
         sheet.heading(
-            f"Container {row['id']} ({number} of {len(containers)}): {row['type']}, inside {size}"
+            f"Container {row.number} ({number} of {len(containers)}): {row.type}, inside {size}"
         )
-        cx, cy, cz = row["centerOfGravity"]
+        cx, cy, cz = row.centre_of_gravity
         sheet.line(
-            f"Weight {_weight(row['weight'], row['weightLimit'])} · {row['items']} items · "
-            f"{row['fill']:.1%} full"
+            f"Weight {_weight(row.weight, row.weight_limit)} · {row.items} items · "
+            f"{row.fill:.1%} full"
         )
-        off = row["offCentre"]
+        off = row.off_centre
         sheet.line(
             f"Centre of gravity {cx:.0f}, {cy:.0f}, {cz:.0f} (from the back wall, the left wall "
             "seen from the door, the floor)"
@@ -298,28 +251,25 @@ def _container_pages(
                 else ""
             )
         )
-        if row.get("balance") is not None:
-            sheet.line(f"Weight balance: {_balance(row['balance'])} of the length")
-        for warning in row.get("warnings") or ():
+        if row.balance is not None:
+            sheet.line(f"Weight balance: {_balance(row.balance)} of the length")
+        for warning in row.warnings:
             sheet.line(f"Warning: {warning}", bold=True)
         sheet.pdf.ln(2)
-        outline = [float(kind.get(key, 0) or 0) for key in ("l", "w", "h")]
-        length, width, height = (value or 1.0 for value in outline)
+        length, width, height = (value or 1.0 for value in row.size or (0, 0, 0))
         # Tall enough for the views side by side at one scale, the titles and the legend.
         tall = min(max(sheet.width * height / (length + width) + 24, 50), 95)
-        png = _elevations_png(container, kind, items, styles, (sheet.width, tall))
+        png = _elevations_png(container, row, items, styles, (sheet.width, tall))
         sheet.picture(png, tall)
-        # The loading list's own order, so the sheet and the CSV agree step for step.
-        boxes = placed_boxes(container, items)
-        mixed = factories_mixed(boxes)
-        stages = loading_stages(loading_order(boxes, by_factory=not mixed))
+        # The loading list's own steps, so the sheet and the CSV agree step for step.
+        stages = loading_stages(row.steps)
         sheet.line("Loading steps, back wall first", bold=True, size=11)
         sheet.line(
             "Load the stages in order; steps follow the loading list. Depth is measured from "
             "the back wall towards the door.",
             size=8,
         )
-        if mixed:
+        if row.factories_mixed:
             sheet.line(f"Note: {MIXED_NOTE}.", bold=True, size=8)
         sheet.pdf.ln(1)
         rows = [["Stage", "Steps", "Factory", "Depth", "Items (id x count)", "Weight"]]
@@ -344,7 +294,7 @@ def _container_pages(
 
 def _elevations_png(
     container: Mapping[str, Any],
-    kind: Mapping[str, Any],
+    row: ContainerReading,
     items: Sequence[Mapping[str, Any]],
     styles: Mapping[str, tuple[str, str]],
     size_mm: tuple[float, float],
@@ -354,7 +304,7 @@ def _elevations_png(
     inches = (size_mm[0] / 25.4, size_mm[1] / 25.4)
     # Ids are the planner's text: never read as math markup.
     with matplotlib.rc_context({"text.parse_math": False, "hatch.linewidth": 0.6}):
-        figure = load_elevations(container, kind, items, styles, size=inches)
+        figure = load_elevations(container, row, items, styles, size=inches)
         shown = dict.fromkeys(
             str(items[placement["itemIndex"]].get("id")) for placement in container["items"]
         )
@@ -383,36 +333,34 @@ def _elevations_png(
 
 
 def loading_sheet(
+    reading: Reading,
     result: Mapping[str, Any],
     problem: Mapping[str, Any],
-    sources: Sequence[RowSource] | None = None,
     *,
     title: str = "shipment",
     paper: str = "a4",
-    search: str = "optimize",
 ) -> bytes:
-    """The loading sheet of a plan as PDF bytes. ``title`` names the shipment; ``paper`` is
-    ``a4`` or ``letter``; ``search`` is the search that made the plan (it words the reasons
-    items were left out)."""
+    """The loading sheet of a plan as PDF bytes: its figures from ``reading``, its pictures
+    from ``result`` and ``problem``. ``title`` names the shipment; ``paper`` is ``a4`` or
+    ``letter``."""
     if paper not in PAPER_SIZES:
         raise ValueError(f"paper must be one of {', '.join(PAPER_SIZES)}, got {paper!r}")
     sheet = _Sheet(paper, title)
-    _summary_page(sheet, result, problem, sources, title, search)
-    _container_pages(sheet, result, problem)
+    _summary_page(sheet, reading, title)
+    _container_pages(sheet, reading, result, problem["itemTable"])
     return bytes(sheet.pdf.output())
 
 
 def write_loading_sheet(
     path: Path,
+    reading: Reading,
     result: Mapping[str, Any],
     problem: Mapping[str, Any],
-    sources: Sequence[RowSource] | None = None,
     *,
     title: str = "shipment",
     paper: str = "a4",
-    search: str = "optimize",
 ) -> None:
     """Write the loading sheet to ``path``, whole or not at all."""
-    data = loading_sheet(result, problem, sources, title=title, paper=paper, search=search)
+    data = loading_sheet(reading, result, problem, title=title, paper=paper)
     with replacing(path) as temporary:
         temporary.write_bytes(data)

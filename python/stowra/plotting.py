@@ -14,17 +14,18 @@ from types import ModuleType
 from typing import TYPE_CHECKING, Any
 
 from stowra.atomic_write import replacing
-from stowra.report import PlacedBox, bin_types, placed_boxes
+from stowra.report import PlacedBox, placed_boxes
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
+
+    from stowra.reading import ContainerReading, Reading
 
 __all__ = [
     "NOT_STACKABLE_EDGE",
     "PALETTE",
     "MissingExtraError",
     "container_outline",
-    "container_title",
     "factory_colours",
     "kind_styles",
     "load_elevations",
@@ -69,18 +70,6 @@ def factory_colours(items: Sequence[Mapping[str, Any]]) -> dict[Any, str]:
     return {factory: PALETTE[n % len(PALETTE)] for n, factory in enumerate(factories)}
 
 
-def container_title(container: Mapping[str, Any], kind: Mapping[str, Any]) -> str:
-    """``Container 1 · 40GP · 81.2% full · 12,345 / 26,700 weight``."""
-    weight = float(container["currentWeight"])
-    limit = float(kind.get("weight_limit", 0) or 0)
-    load = f"{weight:,.0f} / {limit:,.0f}" if limit > 0 else f"{weight:,.0f} (no limit)"
-    return (
-        f"Container {container['id']} · {container['binType']} · "
-        f"{float(container['spaceUtilization']):.1%} full · weight {load} · "
-        f"{container['itemCount']} items"
-    )
-
-
 def box_corners(box: PlacedBox) -> list[tuple[float, float, float]]:
     """The 8 corners, bottom face first, each face counter-clockwise."""
     x0, y0, z0 = box.x, box.y, box.z
@@ -106,20 +95,21 @@ EDGES = (
 )
 
 
-def container_outline(kind: Mapping[str, Any], boxes: Sequence[PlacedBox]) -> PlacedBox:
+def container_outline(inside: Sequence[float] | None, boxes: Sequence[PlacedBox]) -> PlacedBox:
     """The container as a box at the origin; a size its row lacks is the reach of the load."""
 
-    def size(key: str, reach: Callable[[PlacedBox], float]) -> float:
-        return float(kind.get(key, 0) or 0) or max(map(reach, boxes), default=1.0)
+    def size(axis: int, reach: Callable[[PlacedBox], float]) -> float:
+        given = inside[axis] if inside else 0.0
+        return given or max(map(reach, boxes), default=1.0)
 
     return PlacedBox(
         index=-1,
         x=0.0,
         y=0.0,
         z=0.0,
-        dx=size("l", lambda box: box.x + box.dx),
-        dy=size("w", lambda box: box.y + box.dy),
-        dz=size("h", lambda box: box.z + box.dz),
+        dx=size(0, lambda box: box.x + box.dx),
+        dy=size(1, lambda box: box.y + box.dy),
+        dz=size(2, lambda box: box.z + box.dz),
         rotation=0,
         item={},
     )
@@ -139,21 +129,26 @@ def _nearness(box: PlacedBox) -> float:
     return sum(c * e for c, e in zip(centre, _EYE, strict=True))
 
 
-def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
+def plot(
+    result: Mapping[str, Any], input: Mapping[str, Any], reading: Reading | None = None
+) -> Figure:
     """Draw the plan: one 3D panel per container, one box per placed item.
 
     Boxes are coloured by factory; boxes that nothing may stand on have thick red edges; the
     black cross on a dashed line marks the container's centre of gravity. ``input`` is the
     dict given to ``pack``. Returns a matplotlib ``Figure`` (not tied to pyplot, so it works
-    without a display); save it with ``fig.savefig("plan.png")``.
+    without a display); save it with ``fig.savefig("plan.png")``. The titles come from
+    ``reading`` (:func:`stowra.reading.read_plan`), read here when not given.
     """
+    from stowra.reading import read_plan
+
     figure_module = require("matplotlib.figure", "stowra.plot")
     art3d = require("mpl_toolkits.mplot3d.art3d", "stowra.plot")
     patches = require("matplotlib.patches", "stowra.plot")
     lines = require("matplotlib.lines", "stowra.plot")
 
     items = input["itemTable"]
-    types = bin_types(input)
+    reading = reading or read_plan(result, input)
     colours = factory_colours(items)
     containers = list(result["packingTable"])
     panels = max(len(containers), 1)
@@ -162,10 +157,9 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
         figure.text(0.5, 0.5, "No containers were loaded.", ha="center", va="center")
         return figure
 
-    for number, container in enumerate(containers):
-        kind = types.get(container["binType"], {})
+    for number, (container, read) in enumerate(zip(containers, reading.containers, strict=True)):
         boxes = placed_boxes(container, items)
-        outline = container_outline(kind, boxes)
+        outline = container_outline(read.size, boxes)
         length, width, height = outline.dx, outline.dy, outline.dz
         axes = figure.add_subplot(panels, 1, number + 1, projection="3d")
         # A long container projects into a thin strip of the square 3D area: zoom it to fill
@@ -183,7 +177,7 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
         # Draw far boxes first and the centre of gravity last, so it is never hidden.
         axes.computed_zorder = False
         # Ids are the user's text: a "$" in one is a character, never the start of a formula.
-        axes.set_title(container_title(container, kind), fontsize=11, parse_math=False)
+        axes.set_title(read.title, fontsize=11, parse_math=False)
 
         corners = box_corners(outline)
         walls = art3d.Line3DCollection(
@@ -208,7 +202,7 @@ def plot(result: Mapping[str, Any], input: Mapping[str, Any]) -> Figure:
             faces.set_zorder(1 + depth / max(len(boxes), 1))
             axes.add_collection3d(faces)
 
-        cx, cy, cz = (float(value) for value in container["centerOfGravity"])
+        cx, cy, cz = read.centre_of_gravity
         (drop,) = axes.plot([cx, cx], [cy, cy], [0, cz], color="black", linestyle="--", zorder=3)
         drop.set_gid("centre of gravity line")
         drop.set_clip_on(False)
@@ -254,7 +248,7 @@ def kind_styles(items: Sequence[Mapping[str, Any]]) -> dict[str, tuple[str, str]
 
 def load_elevations(
     container: Mapping[str, Any],
-    kind: Mapping[str, Any],
+    read: ContainerReading,
     items: Sequence[Mapping[str, Any]],
     styles: Mapping[str, tuple[str, str]],
     size: tuple[float, float] = (7.2, 2.8),
@@ -266,13 +260,13 @@ def load_elevations(
     figure_module = require("matplotlib.figure", "the loading sheet's pictures")
     patches = require("matplotlib.patches", "the loading sheet's pictures")
     boxes = placed_boxes(container, items)
-    outline = container_outline(kind, boxes)
+    outline = container_outline(read.size, boxes)
     length, width, height = outline.dx, outline.dy, outline.dz
     figure: Figure = figure_module.Figure(figsize=size, dpi=100)
     door, side = figure.subplots(
         1, 2, gridspec_kw={"width_ratios": [max(width, 1.0), max(length, 1.0)], "wspace": 0.08}
     )
-    cx, cy, cz = (float(value) for value in container["centerOfGravity"])
+    cx, cy, cz = read.centre_of_gravity
     views = (
         # Axes, title, across and up of each box, nearest last (from the door: largest x).
         (door, "from the door", lambda b: (b.y, b.dy), lambda b: b.x + b.dx, width, cy),

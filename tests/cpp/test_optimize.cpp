@@ -153,7 +153,7 @@ TEST_CASE("boxes that carry nothing ride on columns instead of taking the floor"
 
 TEST_CASE("the search ends after a run of rounds without a better plan") {
   // Two boxes side by side fill the bin: no round can find a better plan, so effort 2 ends
-  // after its 20 stalled rounds instead of running all 60.
+  // after 20 stalled rounds (10 a level, as the README has it) instead of running all 60.
   const auto items = flatItems({{10, 10}, {10, 10}});
   const std::vector<BinType> types{BinType{"B", 20, 10, 10, 1, 0, true}};
   PlanSearch search = quietSearch(items, types, 1);
@@ -161,8 +161,7 @@ TEST_CASE("the search ends after a run of rounds without a better plan") {
   search.printLine = [&](const std::string& line) { lines.push_back(line); };
   CHECK(search.run().bins.size() == 1);
   REQUIRE_FALSE(lines.empty());
-  const std::string last = "GA: Generation " + std::to_string(STALL_ROUNDS_PER_EFFORT * 2) + " ";
-  CHECK(lines.back().rfind(last, 0) == 0);
+  CHECK(lines.back().rfind("GA: Generation 20 ", 0) == 0);
 }
 
 TEST_CASE("moves on a few bins keep every item, the bins they do not touch and the loading rules") {

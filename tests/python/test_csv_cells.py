@@ -11,6 +11,7 @@ from cli_plans import shelf_pack
 
 from stowra.csv_cells import safe_cell
 from stowra.loading_list import loading_list_text
+from stowra.reading import read_plan
 
 pytestmark = pytest.mark.python_only  # text written from a plan made in Python
 
@@ -45,7 +46,7 @@ def test_the_loading_list_writes_a_formula_like_container_id_as_text() -> None:
         "itemTable": [dict(id=1, l=60, w=40, h=40, weight=10, factory=1, stackable=True)],
         "binTable": [dict(id=ATTACK, l=200, w=234, h=239, cost=1500, weight_limit=1000, available=True)],
     }
-    text, count = loading_list_text(shelf_pack(problem), problem)
+    text, count = loading_list_text(read_plan(shelf_pack(problem), problem))
     (row,) = csv.DictReader(io.StringIO(text))
     assert count == 1 and row["container_type"] == "'" + ATTACK
     assert (row["item_id"], row["x"]) == ("1", "0")

@@ -1,27 +1,31 @@
-"""Golden plans: pack's result and progress lines for fixed inputs and seeds, bit for bit.
+"""Golden plans: pack's and optimize's results and progress lines for fixed inputs and seeds,
+bit for bit (optimize's for 1, 2, 3 and 7 threads alike).
 
 Any change to the decoder, the fitness, the draws or the search order shows up here. The
 expected values were recorded from the search as it stood when these cases were written, so
 they say only that nothing changed (the fitness terms are checked by hand in the C++ tests).
-Record them again (`python tests/python/test_golden.py` prints the current values) only for a
-change whose task says plans change, and say so in its commit.
+Record them again (`python tests/python/test_golden.py` prints the current values of both
+files) only for a change whose task says plans change, and say so in its commit.
 """
 
 from __future__ import annotations
 
 import hashlib
 import json
+import random
 import sys
 from pathlib import Path
 from typing import Any
 
 import pytest
-from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem
+from plan_checks import check_factory_order, check_plan, overloaded_items, pickup_order_breaks
+from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem, thpack9
 
 import stowra
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 
 _EXPECTED = Path(__file__).with_name("golden_plans.json")
+_OPTIMIZE_EXPECTED = Path(__file__).with_name("golden_optimize_plans.json")
 
 
 def _demo() -> dict[str, Any]:
@@ -64,6 +68,31 @@ CASES: dict[str, tuple[Any, dict[str, Any]]] = {
 }
 
 
+def _pallets_1200() -> dict[str, Any]:
+    # Over a thousand items, so optimize's rounds move items between a few containers of a plan
+    # instead of loading all again; large boxes keep that quick. Every fifth box bears at most
+    # 60 kg and every seventh nothing, so the moves must keep those limits.
+    rng = random.Random(1)
+    sizes = [(100.0, 80.0, 70.0), (90.0, 60.0, 50.0), (120.0, 80.0, 60.0)]
+    items = []
+    for i in range(1200):
+        l, w, h = sizes[i % 3]
+        row = item(i, l=l, w=w, h=h, weight=float(rng.randint(5, 40)), factory=1 + i // 400, stackable=i % 7 != 0)
+        items.append(row | ({"max_load": 60.0} if i % 5 == 0 else {}))
+    return problem(items=items)
+
+
+# name: (input builder, optimize's keyword arguments); no time limit, so the seed and the effort
+# alone decide the plan.
+OPTIMIZE_CASES: dict[str, tuple[Any, dict[str, Any]]] = {
+    "demo-effort-0": (_demo, {"effort": 0}),
+    "demo-effort-1": (_demo, {"effort": 1, "seed": 7}),
+    "thpack9-5": (lambda: thpack9(5), {"effort": 1, "seed": 3}),
+    "pallets-1200": (_pallets_1200, {"effort": 1}),
+}
+OPTIMIZE_THREADS = (1, 2, 3, 7)  # more threads than cores too: the plan never depends on them
+
+
 def _canonical(value: Any) -> Any:
     # Exact float bits, so a change in the last place of any figure is caught.
     if isinstance(value, float):
@@ -101,20 +130,39 @@ def test_plan_and_lines_are_unchanged(name: str, threads: int, capfd) -> None:
     assert record(result, lines) == json.loads(_EXPECTED.read_text())[name]
 
 
+@pytest.mark.parametrize("name", OPTIMIZE_CASES)
+def test_optimize_plan_and_lines_are_unchanged_for_any_thread_count(name: str, capfd) -> None:
+    build, arguments = OPTIMIZE_CASES[name]
+    load = build()
+    expected = json.loads(_OPTIMIZE_EXPECTED.read_text())[name]
+    for threads in OPTIMIZE_THREADS:
+        capfd.readouterr()
+        result = stowra.optimize(load, **arguments, threads=threads, time_limit=0)
+        assert record(result, capfd.readouterr().out) == expected, f"{threads} threads"
+    assert check_plan(load, result) == set(range(len(load["itemTable"])))
+    check_factory_order(load, result)
+    assert pickup_order_breaks(load, result) == []
+    assert overloaded_items(load, result) == []
+
+
 if __name__ == "__main__":
     import os
 
-    values = {}
-    for name, (build, arguments) in CASES.items():
+    def recorded(search: Any, load: dict[str, Any], arguments: dict[str, Any]) -> dict[str, Any]:
         read, write = os.pipe()
         saved = os.dup(1)
         sys.stdout.flush()
         os.dup2(write, 1)
         try:
-            result = stowra.pack(build(), **arguments)
+            result = search(load, **arguments)
         finally:
             os.dup2(saved, 1)
             os.close(write)
         with os.fdopen(read) as pipe:
-            values[name] = record(result, pipe.read())
-    print(json.dumps(values, indent=2))
+            return record(result, pipe.read())
+
+    print(json.dumps({name: recorded(stowra.pack, b(), a) for name, (b, a) in CASES.items()}, indent=2))
+    optimized = {"note": json.loads(_OPTIMIZE_EXPECTED.read_text())["note"]}
+    for name, (build, arguments) in OPTIMIZE_CASES.items():
+        optimized[name] = recorded(stowra.optimize, build(), {**arguments, "threads": 1, "time_limit": 0})
+    print(json.dumps(optimized, indent=2))

@@ -13,7 +13,7 @@ from service_helpers import QUICK, example, running_service, submit, wait_for
 
 from stowra import cli
 from stowra.loading_sheet import loading_stages
-from stowra.report import PlacedBox
+from stowra.reading import Step
 
 BIN = {"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500, "weight_limit": 28000, "available": True}
 # Ids as planners write them, including text a PDF or picture must not read as markup.
@@ -59,9 +59,9 @@ def test_pack_writes_a_summary_page_then_a_page_per_container(
     assert not list(tmp_path.glob("*.partial*"))
 
 
-def box(x: float, dx: float, factory: int, item_id: str, weight: float = 10.0) -> PlacedBox:
-    item = {"id": item_id, "factory": factory, "weight": weight}
-    return PlacedBox(index=0, x=x, y=0.0, z=0.0, dx=dx, dy=1.0, dz=1.0, rotation=0, item=item)
+def box(x: float, dx: float, factory: int, item_id: str, weight: float = 10.0) -> Step:
+    place = dict(x=x, y=0.0, z=0.0, dx=dx, dy=1.0, dz=1.0, rotation=0, stackable=True)
+    return Step(0, 0, item_id, "", None, **place, factory=factory, weight=weight)
 
 
 def test_stages_split_where_the_factory_changes_or_a_new_wall_starts() -> None:

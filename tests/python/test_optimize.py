@@ -1,4 +1,4 @@
-"""optimize: sound plans under pack's loading rules, whatever the thread count, and the
+"""optimize: sound plans under pack's loading rules, and the
 command line's choice between the two searches."""
 
 from __future__ import annotations
@@ -22,7 +22,7 @@ from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load
 
 import stowra
 from stowra import cli
-from stowra.report import container_figures
+from stowra.reading import read_plan
 from stowra.searches import run_search
 
 
@@ -65,7 +65,7 @@ def test_plans_keep_the_loading_rules_and_place_every_item_that_fits(load: dict[
     assert all(row["itemCount"] > 0 for row in result["packingTable"])
     assert pickup_order_breaks(load, result) == []
     # A container no loading balances is still returned, and the report says so.
-    warned = {f["id"] for f in container_figures(result, load) if any("one half" in w for w in f["warnings"])}
+    warned = {c.number for c in read_plan(result, load).containers if any("one half" in w for w in c.warnings)}
     assert warned == set(unbalanced_containers(load, result))
     assert overloaded_items(load, result) == []
 
@@ -87,31 +87,6 @@ def test_the_time_limit_stops_every_stage_with_a_complete_plan(
         check_factory_order(load, result)
     # Generous, for a loaded machine: it once took minutes here.
     assert time_limit < result["elapsedSeconds"] < time_limit + 60
-
-
-# 150 items: each child of a round loads the whole shipment again; 1,200: children change a
-# few containers of their parent, and the loading rules must hold in every container they build;
-# thpack9 problem 5 fills its small containers one by one, each from loadings tried in parallel.
-@pytest.mark.parametrize("name", ["mixed-150", "mixed-1200", "thpack9-5"])
-def test_the_plan_is_the_same_for_any_thread_count(capfd: pytest.CaptureFixture[str], name: str) -> None:
-    if name == "thpack9-5":
-        load = thpack9(5)
-    else:
-        load = mixed_load(int(name.split("-")[1]), seed=5)
-        for index, row in enumerate(load["itemTable"]):
-            if index % 5 == 0:
-                row["max_load"] = 60.0
-    one = stowra.optimize(load, threads=1, effort=1)
-    lines_one = capfd.readouterr().out
-    assert lines_one.startswith("GA: Initializing population...\nGA: Initial best fitness = ")
-    for threads in (2, 3):
-        again = stowra.optimize(load, threads=threads, effort=1)
-        assert without_time(again) == without_time(one)
-        assert capfd.readouterr().out == lines_one
-    assert check_plan(load, one) == set(range(len(load["itemTable"])))
-    check_factory_order(load, one)
-    assert pickup_order_breaks(load, one) == []
-    assert overloaded_items(load, one) == []
 
 
 def test_a_load_that_fills_a_20gp_exactly_goes_into_one() -> None:

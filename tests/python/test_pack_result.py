@@ -29,8 +29,8 @@ def test_small_populations_give_an_evaluated_plan(pop_size: int, capfd) -> None:
 @pytest.mark.parametrize(
     ("load", "arguments"),
     [
-        # One square item has one plan: no generation runs.
-        (problem(items=[item(l=50.0, w=50.0)]), {"pop_size": 5, "generations": 10}),
+        # One item has one order, so no generation runs; it could be turned, and is not.
+        (problem(items=[item(l=80.0, w=50.0)]), {"pop_size": 5, "generations": 10}),
         # The population is the seed alone: three items placed in input order, unrotated.
         (problem(), {"pop_size": 1, "generations": -4}),
     ],

@@ -27,7 +27,8 @@ from stowra.examples import example_json
 from stowra.files import ShipmentError, parse_csv_tables, parse_json_shipment, parse_shipment_object
 from stowra.item_rows import explain
 from stowra.loading_list import MIXED_NOTE, loading_rows
-from stowra.report import container_figures, left_out_reason, left_out_rows
+from stowra.reading import read_plan
+from stowra.report import left_out_reason
 from stowra.searches import run_search
 from stowra.service.models import check_options
 from stowra.service.plans import ClientError
@@ -63,13 +64,13 @@ def test_the_example_keeps_the_rules_and_its_list_goes_factory_by_factory(exampl
     assert pickup_order_breaks(example, result) == []
     assert [row["balanceKept"] for row in result["packingTable"]] == [True] * result["totalBins"]
     assert result["leftOut"] == []
-    rows = loading_rows(result, example)
+    rows = loading_rows(read_plan(result, example))
     for number in {row["container"] for row in rows}:
         factories = [row["factory"] for row in rows if row["container"] == number]
         assert factories == sorted(factories)
     assert all(row["note"] == "" for row in rows)
     assert_loadable(example, result, rows)
-    assert all(not figures["warnings"] for figures in container_figures(result, example))
+    assert read_plan(result, example).warnings == ()
 
 
 def test_a_pack_plan_that_mixes_factories_is_listed_loadable_and_marked(example: dict[str, Any]) -> None:
@@ -77,10 +78,11 @@ def test_a_pack_plan_that_mixes_factories_is_listed_loadable_and_marked(example:
     result = stowra.pack(example, pop_size=4, generations=1, threads=1)
     mixed = {number for number, _, _ in pickup_order_breaks(example, result)}
     assert mixed
-    rows = loading_rows(result, example)
+    reading = read_plan(result, example, search="exact")
+    rows = loading_rows(reading)
     assert {row["container"] for row in rows if row["note"] == MIXED_NOTE} == mixed
     assert_loadable(example, result, rows)
-    marked = {f["id"] for f in container_figures(result, example) if any("factories mixed" in w for w in f["warnings"])}
+    marked = {c.number for c in reading.containers if any("factories mixed" in w for w in c.warnings)}
     assert marked == mixed
 
 
@@ -88,8 +90,8 @@ def test_the_rules_can_be_turned_off(example: dict[str, Any]) -> None:
     # Without them the walls from the back leave both containers out of balance and mixed.
     result = stowra.optimize(example, threads=1, balance_limit=1.0, pickup_order=False)
     assert unbalanced_containers(example, result) and pickup_order_breaks(example, result)
-    figures = container_figures(result, example)
-    assert all(any("one half" in warning for warning in f["warnings"]) for f in figures)
+    figures = read_plan(result, example).containers
+    assert all(any("one half" in warning for warning in f.warnings) for f in figures)
     # The plan's own rows keep the limit asked (1.0); their figures, which the report shows,
     # find the containers the checker finds over 60%.
     assert all(row["balanceKept"] for row in result["packingTable"])
@@ -103,7 +105,7 @@ def test_a_load_at_the_back_is_moved_to_straddle_the_middle() -> None:
     load = problem(items=[item(0, l=100.0, w=100.0, h=100.0, weight=500.0)], bins=[container()])
     result = stowra.optimize(load, threads=1)
     assert result["packingTable"][0]["items"][0]["x"] == 245.0
-    assert container_figures(result, load)[0]["balance"] == 0.5
+    assert read_plan(result, load).containers[0].balance == 0.5
     # At a limit of 1 nothing moves it.
     assert stowra.optimize(load, threads=1, balance_limit=1.0)["packingTable"][0]["items"][0]["x"] == 0.0
 
@@ -170,7 +172,7 @@ def test_optimizes_result_gives_each_left_out_item_its_reason(
     load = problem(items=[item(0, h=150.0), heavy, item(2, h=150.0)], bins=bins)
     result = stowra.optimize(load, threads=1, effort=0)
     assert result["leftOut"] == [{"itemIndex": 1, "reason": reason}]
-    assert [row["reason"] for row in left_out_rows(result, load)] == [reason]
+    assert [row.reason for row in read_plan(result, load).left_out] == [reason]
 
 
 def test_the_exact_search_names_the_types_it_does_not_open() -> None:
@@ -235,9 +237,9 @@ def test_pack_ignores_max_load_and_the_report_lists_the_box_loaded_beyond_it() -
     assert result["totalBins"] == 1
     (lower,) = [p["itemIndex"] for p in result["packingTable"][0]["items"] if p["z"] == 0]
     assert overloaded_items(limited, result) == [(1, lower, 12.5)]
-    (warning,) = container_figures(result, limited)[0]["warnings"]
+    (warning,) = read_plan(result, limited, search="exact").containers[0].warnings
     assert warning == f"loaded beyond their limit: item {100 + lower} carries 12.5 kg (max_load 0.0)"
-    assert container_figures(result, plain)[0]["warnings"] == []
+    assert read_plan(result, plain, search="exact").containers[0].warnings == ()
 
 
 @pytest.mark.parametrize("value", [-1.0, math.nan, math.inf])

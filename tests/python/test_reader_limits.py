@@ -14,7 +14,7 @@ from stowra.files.excel import workbook_bytes
 
 pytestmark = pytest.mark.python_only  # the file readers, before any table reaches the core
 
-MAX_FILE_BYTES = 64 * 1024 * 1024
+MAX_FILE_BYTES = 64 * 1024 * 1024  # the README's 64 MiB a file
 
 
 def named(tmp_path: Path, kind: str) -> Path:

@@ -109,12 +109,14 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> 
 
     assert (plan["options"]["search"], plan["options"]["effort"]) == ("optimize", 1)
     expected_items = 10 + sum(row["quantity"] for row in EXAMPLE_ITEMS[1:-1])
-    placed = sum(row["items"] for row in plan["report"])
+    placed = sum(row["items"] for row in plan["report"]["containers"])
     assert placed + sum(row["count"] for row in plan["leftOut"]) == expected_items
     rows = page.locator("#report tbody tr")
     assert rows.count() == plan["plan"]["totalBins"]
     types = [rows.nth(n).locator("td").nth(1).text_content() for n in range(rows.count())]
-    assert types == [row["type"] for row in plan["report"]] and HOSTILE in types
+    assert types == [row["type"] for row in plan["report"]["containers"]] and HOSTILE in types
+    # The page shows the totals line the service read, as the text report prints it.
+    assert page.text_content("#totals") == plan["report"]["totals"]["line"]
     # The hostile name shows as text wherever it appears, and never runs.
     assert page.evaluate("window.pwned") is None
     assert page.locator("#report img, #plans img, #view img").count() == 0
@@ -230,7 +232,7 @@ def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planne
     cell(page, "items", 0, "quantity").fill("3")
     again = plan_and_wait(page)
     assert again["id"] != plan["id"] and again["name"] == "Order 17"
-    placed = sum(row["items"] for row in again["report"]) + sum(row["count"] for row in again["leftOut"])
+    placed = sum(row["items"] for row in again["report"]["containers"]) + sum(row["count"] for row in again["leftOut"])
     assert placed == sum(row["quantity"] for row in EXAMPLE_ITEMS) - EXAMPLE_ITEMS[0]["quantity"] + 3
     # Delete asks first (accepted here) and the plan leaves the list.
     before = page.locator("#plans tbody tr").count()

@@ -33,8 +33,8 @@ from stowra.cli.common import (
 from stowra.csv_cells import safe_rows
 from stowra.files import SINGLE_FILE_SUFFIXES, Shipment, ShipmentError, load_shipment
 from stowra.plotting import require
-from stowra.report import container_mix, left_out, left_out_rows
-from stowra.searches import DEFAULT_SEARCH, OPTIONS
+from stowra.reading import Reading, read_plan
+from stowra.searches import OPTIONS
 
 __all__ = [
     "PLAN_SUFFIX",
@@ -43,6 +43,7 @@ __all__ = [
     "find_shipments",
     "input_digest",
     "run_batch",
+    "summary_row",
 ]
 
 PLAN_SUFFIX = ".plan.json"
@@ -177,35 +178,36 @@ def input_digest(problem: dict[str, Any]) -> str:
     return "sha256:" + hashlib.sha256(text.encode("utf-8")).hexdigest()
 
 
-def _row(
-    job: _Job,
-    status: str,
-    plan: dict[str, Any] | None = None,
-    error: str = "",
-    search: str = DEFAULT_SEARCH,
-) -> None:
+def summary_row(
+    path: Path, status: str, reading: Reading | None = None, error: str = ""
+) -> dict[str, Any]:
+    """A shipment's row of the summary, keyed by ``SUMMARY_COLUMNS``."""
     row: dict[str, Any] = dict.fromkeys(SUMMARY_COLUMNS, "")
-    row.update(shipment=str(job.path), status=status, error=error)
-    if plan is not None and job.shipment is not None:
-        count = len(job.shipment.input["itemTable"])
-        missing = len(left_out(plan, count))
+    row.update(shipment=str(path), status=status, error=error)
+    if reading is not None:
+        totals = reading.totals
         row.update(
-            containers_by_type=container_mix(plan),
-            cost=f"{float(plan['cost']):g}",
-            utilization=f"{float(plan['utilization']):.4f}",
-            items_placed=count - missing,
-            items_left_out=missing,
-            search_seconds=f"{float(plan['elapsedSeconds']):.3f}",
-            left_out_reasons="; ".join(
-                f"id {group['id']}"
-                + (f" (x{group['count']})" if group["count"] > 1 else "")
-                + f" ({group['source']}): {group['reason']}"
-                for group in left_out_rows(
-                    plan, job.shipment.input, job.shipment.item_sources or None, search
-                )
-            ),
+            containers_by_type=totals.mix_text,
+            cost=f"{totals.cost:g}",
+            utilization=f"{totals.utilization:.4f}",
+            items_placed=totals.placed,
+            items_left_out=totals.left_out,
+            search_seconds=f"{totals.seconds:.3f}",
+            left_out_reasons="; ".join(group.text for group in reading.left_out),
         )
-    job.row = row
+    return row
+
+
+def _row(job: _Job, status: str, reading: Reading | None = None, error: str = "") -> None:
+    job.row = summary_row(job.path, status, reading, error)
+
+
+def _reading(job: _Job, plan: dict[str, Any], args: argparse.Namespace) -> Reading:
+    assert job.shipment is not None
+    sources = job.shipment.item_sources or None
+    return read_plan(
+        plan, job.shipment.input, sources, search=args.search, balance_limit=args.balance_limit
+    )
 
 
 def _stored_plan(path: Path, digest: str, options: dict[str, Any]) -> dict[str, Any] | None:
@@ -234,33 +236,37 @@ def _making(path: Path, make: Callable[[], None]) -> None:
 
 
 def _write_files(
-    job: _Job, outdir: Path, plan: dict[str, Any], args: argparse.Namespace, *, fresh: bool
+    job: _Job,
+    outdir: Path,
+    plan: dict[str, Any],
+    reading: Reading,
+    args: argparse.Namespace,
+    *,
+    fresh: bool,
 ) -> None:
     """The picture and loading list if asked and missing, then the plan file last of all.
 
     Written in that order, an existing plan file means the shipment's files are all there.
     """
     assert job.shipment is not None
-    problem, sources = job.shipment.input, job.shipment.item_sources or None
+    problem = job.shipment.input
     png, loading = outdir / f"{job.name}.png", outdir / f"{job.name}.loading.csv"
     sheet = outdir / f"{job.name}.sheet.pdf"
     if args.png and (fresh or not png.exists()):
         from stowra.plotting import plot, save_png
 
-        _making(png, lambda: save_png(plot(plan, problem), png))
+        _making(png, lambda: save_png(plot(plan, problem, reading), png))
     if args.instructions and (fresh or not loading.exists()):
         from stowra.loading_list import write_loading_list
 
-        _making(loading, lambda: write_loading_list(loading, plan, problem, sources))
+        _making(loading, lambda: write_loading_list(loading, reading))
     if args.pdf and (fresh or not sheet.exists()):
         from stowra.loading_sheet import write_loading_sheet
 
-        title, paper, search = job.shipment.name, args.paper, args.search
+        title, paper = job.shipment.name, args.paper
         _making(
             sheet,
-            lambda: write_loading_sheet(
-                sheet, plan, problem, sources, title=title, paper=paper, search=search
-            ),
+            lambda: write_loading_sheet(sheet, reading, plan, problem, title=title, paper=paper),
         )
     if fresh:
         record = {"shipment": str(job.path), "inputDigest": job.digest, "options": _options(args)}
@@ -339,14 +345,15 @@ def _prepare(job: _Job, outdir: Path, args: argparse.Namespace, progress: _Progr
     if not stored:
         return True
     stored.pop("batch")
+    reading = _reading(job, stored, args)
     try:
-        _write_files(job, outdir, stored, args, fresh=False)
+        _write_files(job, outdir, stored, reading, args, fresh=False)
     except _WriteError as error:
         _row(job, "failed", error=str(error))
         progress.say(f"{job.path}: failed: {error}")
         progress.count("failed")
         return False
-    _row(job, "skipped", stored, search=args.search)
+    _row(job, "skipped", reading)
     progress.count("skipped")
     return False
 
@@ -355,14 +362,15 @@ def _finish(
     job: _Job, outcome: Outcome, outdir: Path, args: argparse.Namespace, progress: _Progress
 ) -> None:
     assert job.shipment is not None
-    error = outcome.error
+    error, reading = outcome.error, None
     if outcome.result is not None:
+        reading = _reading(job, outcome.result, args)
         try:
-            _write_files(job, outdir, outcome.result, args, fresh=True)
+            _write_files(job, outdir, outcome.result, reading, args, fresh=True)
         except _WriteError as failure:
             error = str(failure)
     if error is None:
-        _row(job, "ok", outcome.result, search=args.search)
+        _row(job, "ok", reading)
         progress.count("ok")
         return
     _row(job, "failed", error=error)

@@ -14,6 +14,7 @@ from typing import Any, NoReturn, TextIO
 from stowra.atomic_write import write_text
 from stowra.files import Shipment
 from stowra.plotting import require
+from stowra.reading import Reading
 from stowra.searches import DEFAULT_SEARCH, OPTIONS, SEARCHES, SearchOption
 
 SearchFn = Callable[..., dict[str, Any]]
@@ -247,7 +248,11 @@ def _writing(path: str, write: Callable[[], Any]) -> Any:
 
 
 def write_outputs(
-    args: argparse.Namespace, result: dict[str, Any], shipment: Shipment, report: TextIO
+    args: argparse.Namespace,
+    result: dict[str, Any],
+    shipment: Shipment,
+    reading: Reading,
+    report: TextIO,
 ) -> None:
     problem = shipment.input
     if args.output == "-":
@@ -261,31 +266,23 @@ def write_outputs(
     if args.png:
         from stowra.plotting import plot, save_png
 
-        _writing(args.png, lambda: save_png(plot(result, problem), Path(args.png)))
+        _writing(args.png, lambda: save_png(plot(result, problem, reading), Path(args.png)))
         print(f"Picture written to {args.png}", file=report)
     if args.html:
         from stowra.html_view import write_html
 
-        _writing(args.html, lambda: write_html(Path(args.html), result, problem))
+        _writing(args.html, lambda: write_html(Path(args.html), result, problem, reading))
         print(f"Interactive view written to {args.html}", file=report)
     if args.instructions:
         from stowra.loading_list import write_loading_list
 
-        path, sources = Path(args.instructions), shipment.item_sources
-        rows = _writing(
-            args.instructions, lambda: write_loading_list(path, result, problem, sources)
-        )
+        path = Path(args.instructions)
+        rows = _writing(args.instructions, lambda: write_loading_list(path, reading))
         print(f"Loading list ({rows} rows) written to {args.instructions}", file=report)
     if args.pdf:
         from stowra.loading_sheet import write_loading_sheet
 
         write_loading_sheet(
-            Path(args.pdf),
-            result,
-            problem,
-            shipment.item_sources,
-            title=shipment.name,
-            paper=args.paper,
-            search=args.search,
+            Path(args.pdf), reading, result, problem, title=shipment.name, paper=args.paper
         )
         print(f"Loading sheet written to {args.pdf}", file=report)

@@ -22,8 +22,8 @@ from stowra.cli.common import (
 from stowra.files import Shipment, load_shipment
 from stowra.item_rows import explain_for
 from stowra.native_output import native_stdout_to
-from stowra.report import format_left_out, format_report, left_out, left_out_rows, unused_types_note
-from stowra.searches import DEFAULT_BALANCE_LIMIT
+from stowra.reading import format_report, read_plan
+from stowra.report import unused_types_note
 
 
 def add_parser(commands: Any) -> None:
@@ -91,32 +91,28 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
         if devnull is not None:
             devnull.close()
 
-    text = format_report(
+    reading = read_plan(
         result,
         shipment.input,
         shipment.item_sources,
-        title=f"Plan for {shipment.name} ({args.search} search)",
-        show_left_out=False,
         search=args.search,
-        # pack keeps no balance rule; its plans are measured against the default one.
-        balance_limit=args.balance_limit if args.search == "optimize" else DEFAULT_BALANCE_LIMIT,
+        balance_limit=args.balance_limit,
     )
-    print(text, end="", file=report)
+    title = f"Plan for {shipment.name} ({args.search} search)"
+    print(format_report(reading, title, show_left_out=False), end="", file=report)
     try:
-        write_outputs(args, result, shipment, report)
+        write_outputs(args, result, shipment, reading, report)
     except OSError as error:
         if error.filename is None:  # standard output closed: said as everywhere else
             raise
         raise UsageError(f"cannot write {error.filename}: {error.strerror}") from None
     report.flush()
 
-    missing = left_out(result, len(shipment.input["itemTable"]))
-    if missing:
-        rows = left_out_rows(result, shipment.input, shipment.item_sources, args.search)
-        listed = format_left_out(rows)
+    totals = reading.totals
+    if totals.left_out:
+        listed = "; ".join(row.text for row in reading.left_out)
         level = "error" if args.strict else "warning"
-        total = len(shipment.input["itemTable"])
-        say(sys.stderr, f"{level}: {len(missing)} of {total} items left out: {listed}")
+        say(sys.stderr, f"{level}: {totals.left_out} of {totals.items} items left out: {listed}")
         if args.strict:
             return EXIT_FAILED
     return EXIT_OK

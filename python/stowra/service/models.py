@@ -22,6 +22,7 @@ from pydantic import (
     create_model,
 )
 
+from stowra.reading import LeftOutRow, Reading
 from stowra.searches import OPTIONS, SEARCHES, SearchOption
 from stowra.service.plans import ClientError, option_defaults
 from stowra.service.settings import Settings
@@ -238,8 +239,8 @@ class PlanStatus(BaseModel):
     warnings: list[str]
     progress: dict[str, Any] | None
     plan: dict[str, Any] | None
-    report: list[dict[str, Any]] | None
-    leftOut: list[dict[str, Any]] | None
+    report: Reading | None = Field(description="the plan's figures, as every output shows them")
+    leftOut: list[LeftOutRow] | None
     error: str | None
 
 

@@ -17,7 +17,7 @@ from stowra.files import (
     load_shipment,
     parse_shipment_object,
 )
-from stowra.report import container_figures, left_out_rows
+from stowra.reading import Reading, read_plan
 from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH, defaults
 from stowra.service.settings import Settings
 
@@ -25,6 +25,7 @@ __all__ = [
     "ClientError",
     "option_defaults",
     "outcome",
+    "plan_reading",
     "shipment_from_files",
     "shipment_from_object",
     "sources_from_json",
@@ -135,32 +136,43 @@ def sources_from_json(rows: Sequence[Sequence[Any]]) -> list[RowSource]:
     return [RowSource(*fields) for fields in rows]
 
 
+def plan_reading(
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource],
+    options: Mapping[str, Any] | None = None,
+) -> Reading:
+    """The reading of a finished plan, as the options it ran with say."""
+    options = options or {}
+    return read_plan(
+        result,
+        problem,
+        sources,
+        search=options.get("search", DEFAULT_SEARCH),
+        balance_limit=options.get("balance_limit", DEFAULT_BALANCE_LIMIT),
+    )
+
+
 def outcome(
     result: dict[str, Any],
     problem: Mapping[str, Any],
     sources: Sequence[RowSource],
     options: Mapping[str, Any] | None = None,
 ) -> dict[str, Any]:
-    """What a finished job stores besides the plan: report, left-out items and a summary."""
-    options = options or {}
-    search = options.get("search", DEFAULT_SEARCH)
-    left = left_out_rows(result, problem, sources, search)
-    # pack keeps no balance rule; its plans are measured against the default one.
-    limit = (
-        options.get("balance_limit", DEFAULT_BALANCE_LIMIT)
-        if search == "optimize"
-        else DEFAULT_BALANCE_LIMIT
-    )
+    """What a finished job stores besides the plan: its reading (the report), the left-out
+    items apart (as clients have read them) and the summary the list of plans shows."""
+    reading = plan_reading(result, problem, sources, options).to_json()
+    totals = reading["totals"]
     return {
         "plan": result,
-        "report": container_figures(result, problem, limit),
-        "leftOut": left,
+        "report": reading,
+        "leftOut": reading["leftOut"],
         "summary": {
-            "cost": result["cost"],
-            "totalBins": result["totalBins"],
-            "items": len(problem["itemTable"]),
-            "leftOut": sum(row["count"] for row in left),
-            "types": sorted({str(row["binType"]) for row in result["packingTable"]}),
+            "cost": totals["cost"],
+            "totalBins": totals["containers"],
+            "items": totals["items"],
+            "leftOut": totals["leftOut"],
+            "types": [name for name, _ in totals["mix"]],
         },
     }
 

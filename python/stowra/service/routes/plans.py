@@ -16,6 +16,7 @@ from starlette.requests import ClientDisconnect
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.item_rows import explain
+from stowra.reading import Reading
 from stowra.report import unused_types_note
 from stowra.searches import OPTIONS, SEARCHES
 from stowra.service.models import (
@@ -30,6 +31,7 @@ from stowra.service.models import (
 from stowra.service.plans import (
     ClientError,
     option_defaults,
+    plan_reading,
     shipment_from_files,
     shipment_from_object,
     sources_from_json,
@@ -287,8 +289,7 @@ def loading_list(job: str, request: Request, running: Running) -> Response:
     def make() -> bytes:
         from stowra.loading_list import loading_list_text
 
-        result, problem, sources = running.finished(job)
-        return loading_list_text(result, problem, sources)[0].encode("utf-8")
+        return loading_list_text(_reading(job, running)[0])[0].encode("utf-8")
 
     return _download(request, running, job, "loading-list.csv", make, "text/csv; charset=utf-8")
 
@@ -296,6 +297,13 @@ def loading_list(job: str, request: Request, running: Running) -> Response:
 def _needs(module: str, what: str) -> None:
     if importlib.util.find_spec(module) is None:
         raise ClientError(501, f"{what} needs {module}: pip install 'stowra[plot]'")
+
+
+def _reading(job: str, running: Service) -> tuple[Reading, dict[str, Any], dict[str, Any]]:
+    """A done plan's reading, with its result and input."""
+    result, problem, sources = running.finished(job)
+    options = json.loads(running.job(job)["options"])
+    return plan_reading(result, problem, sources, options), result, problem
 
 
 def _for_plotly(job: str, running: Running) -> tuple[dict[str, Any], dict[str, Any]]:
@@ -347,7 +355,7 @@ def view_json(job: str, request: Request, running: Running) -> Response:
 def picture(job: str, running: Running) -> Response:
     """Every container drawn in 3D (drawn once, then kept in the data folder)."""
     _needs("matplotlib", "the picture")
-    result, problem, _ = running.finished(job)
+    reading, result, problem = _reading(job, running)
     path = running.pictures / f"{job}.png"
     with running.picture_lock:  # one drawing at a time: it is slow and holds the interpreter
         if not path.exists():
@@ -355,7 +363,7 @@ def picture(job: str, running: Running) -> Response:
 
             running.pictures.mkdir(parents=True, exist_ok=True)
             partial = path.with_suffix(".partial.png")
-            save_png(plot(result, problem), partial)
+            save_png(plot(result, problem, reading), partial)
             partial.replace(path)
             if running.store.get(job) is None:  # deleted while it was drawn
                 running.forget(job)
@@ -436,11 +444,10 @@ def loading_sheet_pdf(
     def make() -> bytes:
         from stowra.loading_sheet import loading_sheet
 
-        result, problem, sources = running.finished(job)
-        row = running.job(job)
-        title, search = str(row["name"]), json.loads(row["options"])["search"]
+        reading, result, problem = _reading(job, running)
+        title = str(running.job(job)["name"])
         with running.picture_lock:  # drawing is slow and holds the interpreter: one at a time
-            return loading_sheet(result, problem, sources, title=title, paper=paper, search=search)
+            return loading_sheet(reading, result, problem, title=title, paper=paper)
 
     name = f"loading-sheet-{paper}.pdf"
     return _download(request, running, job, name, make, "application/pdf")

@@ -1,0 +1,419 @@
+"""One reading of a plan: every figure a person reads off it, worked out once.
+
+The text report, the loading list, the pictures' titles, the loading sheet, the batch summary,
+the service's answer and its page all show this reading and work out nothing of their own, so
+a figure means the same wherever it is read. Each figure comes from one small function below.
+
+Off centre is measured one way everywhere: how far the centre of gravity lies from the middle
+of the container's floor, as a share of its inner length (positive towards the door) and of
+its inner width (positive towards the right wall seen from the door).
+"""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass, fields
+from typing import Any, ClassVar
+
+from stowra.files import RowSource
+from stowra.loading_list import factories_mixed, loading_order
+from stowra.report import (
+    PlacedBox,
+    bin_types,
+    heavier_half_share,
+    left_out_reason,
+    overloaded,
+    placed_boxes,
+    unused_types_note,
+)
+from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH
+
+__all__ = [
+    "ContainerReading",
+    "LeftOutRow",
+    "Reading",
+    "Step",
+    "Totals",
+    "format_report",
+    "read_plan",
+]
+
+
+def _camel(name: str) -> str:
+    head, *rest = name.split("_")
+    return head + "".join(word.title() for word in rest)
+
+
+def _plain(value: Any) -> Any:
+    if isinstance(value, tuple | list):
+        return [_plain(v) for v in value]
+    if hasattr(value, "to_json"):
+        return value.to_json()
+    return value
+
+
+class _Json:
+    """Dataclass fields as a JSON object, keys in camelCase as the plan's own; the service's
+    schema reads the same names."""
+
+    __pydantic_config__: ClassVar[dict[str, Any]] = {"alias_generator": _camel, "extra": "forbid"}
+
+    def to_json(self) -> dict[str, Any]:
+        return {_camel(f.name): _plain(getattr(self, f.name)) for f in fields(self)}  # type: ignore[arg-type]
+
+
+@dataclass(frozen=True)
+class Step(_Json):
+    """One item in the crew's loading order: ``x, y, z`` its corner nearest the back wall,
+    left wall and floor; ``dx, dy, dz`` its size as placed."""
+
+    step: int
+    item_index: int
+    item_id: Any
+    source: str
+    line: int | None
+    x: float
+    y: float
+    z: float
+    dx: float
+    dy: float
+    dz: float
+    rotation: int
+    factory: Any
+    weight: float
+    stackable: bool
+
+
+@dataclass(frozen=True)
+class ContainerReading(_Json):
+    number: int
+    type_index: int | None
+    type: str
+    size: tuple[float, float, float] | None  # inside: length, width, height
+    weight_limit: float | None
+    items: int
+    fill: float
+    weight: float
+    centre_of_gravity: tuple[float, float, float]
+    off_centre: tuple[float, float] | None  # None for an empty container
+    balance: float | None  # the heavier half's share of the weight; None without weight
+    factories_mixed: bool
+    steps: tuple[Step, ...]
+    warnings: tuple[str, ...]
+
+    @property
+    def title(self) -> str:
+        """``Container 1 · 40GP · 81.2% full · weight 12,345 / 26,700 · 12 items``."""
+        return (
+            f"Container {self.number} · {self.type} · {self.fill:.1%} full · "
+            f"weight {_load(self.weight, self.weight_limit, ' / ')} · {self.items} items"
+        )
+
+
+@dataclass(frozen=True)
+class LeftOutRow(_Json):
+    """Items of one submitted row left out for one reason."""
+
+    id: Any
+    source: str
+    count: int
+    reason: str
+
+    @property
+    def text(self) -> str:
+        times = f" (x{self.count})" if self.count > 1 else ""
+        return f"id {self.id}{times} ({self.source}): {self.reason}"
+
+
+@dataclass(frozen=True)
+class Totals(_Json):
+    containers: int
+    mix: tuple[tuple[str, int], ...]  # (type, count) in the container table's order
+    cost: float
+    utilization: float
+    weight: float
+    placed: int
+    items: int
+    left_out: int
+    search: str
+    seconds: float
+    mix_text: str  # "1 x 20GP, 2 x 40GP"
+    line: str  # the totals in one line, the same in every output that shows them
+
+
+@dataclass(frozen=True)
+class Reading(_Json):
+    containers: tuple[ContainerReading, ...]
+    totals: Totals
+    left_out: tuple[LeftOutRow, ...]
+    notes: tuple[str, ...]
+    warnings: tuple[str, ...]  # each container's, named by its number
+
+
+# The figures, one function each: changing a definition here changes every output.
+
+
+def container_type(
+    container: Mapping[str, Any], problem: Mapping[str, Any]
+) -> tuple[int | None, Mapping[str, Any]]:
+    """The container's type: its row in the container table, and that row."""
+    index = container.get("typeIndex")
+    if index is None:
+        # The first available row of that name, as the searches take them.
+        kinds = bin_types(problem)
+        name = str(container["binType"])
+        rows = problem.get("binTable", [])
+        found = next((n for n, row in enumerate(rows) if row is kinds.get(name)), None)
+        return found, kinds.get(name, {"id": name})
+    return int(index), problem["binTable"][int(index)]
+
+
+def type_name(kind: Mapping[str, Any]) -> str:
+    return str(kind.get("id", ""))
+
+
+def fill(container: Mapping[str, Any]) -> float:
+    return float(container["spaceUtilization"])
+
+
+def weight_limit(kind: Mapping[str, Any]) -> float | None:
+    limit = float(kind.get("weight_limit", 0) or 0)
+    return limit if limit > 0 else None
+
+
+def off_centre(
+    centre: Sequence[float], size: Sequence[float] | None, items: int
+) -> tuple[float, float] | None:
+    if not items or size is None or not (size[0] > 0 and size[1] > 0):
+        return None
+    return ((centre[0] - size[0] / 2) / size[0], (centre[1] - size[1] / 2) / size[1])
+
+
+def balance(
+    container: Mapping[str, Any], items: Sequence[Mapping[str, Any]], length: float
+) -> float | None:
+    # optimize's rows carry their own figure; pack's are measured here.
+    if "balance" in container:
+        return container["balance"]
+    return heavier_half_share(container, items, length) if container["items"] else None
+
+
+def beyond_max_load(
+    container: Mapping[str, Any], items: Sequence[Mapping[str, Any]]
+) -> list[tuple[PlacedBox, float]]:
+    return overloaded(container, items)
+
+
+def placed_items(result: Mapping[str, Any]) -> set[int]:
+    """The item indices some container holds."""
+    return {p["itemIndex"] for row in result["packingTable"] for p in row["items"]}
+
+
+def reason_left_out(
+    index: int, result: Mapping[str, Any], problem: Mapping[str, Any], search: str
+) -> str:
+    # The reasons optimize gives are taken as they are; pack's are worked out here.
+    given = {row["itemIndex"]: row["reason"] for row in result.get("leftOut", ())}
+    return given.get(index) or left_out_reason(problem["itemTable"][index], problem, search)
+
+
+def _number(value: float, decimals: int = 0) -> str:
+    return f"{value:,.{decimals}f}"
+
+
+def _load(weight: float, limit: float | None, between: str) -> str:
+    return f"{weight:,.0f}{between}{limit:,.0f}" if limit else f"{weight:,.0f} (no limit)"
+
+
+def _warnings(
+    balanced: float | None, mixed: bool, over: list[tuple[PlacedBox, float]], limit: float
+) -> tuple[str, ...]:
+    """Plain sentences on what a loading supervisor would refuse in a container."""
+    found = []
+    if balanced is not None and balanced > limit + 1e-9:
+        found.append(
+            f"{balanced:.0%} of the cargo weight lies in one half of the length "
+            f"(at most {limit:.0%} is allowed)"
+        )
+    if mixed:
+        found.append(
+            "factories mixed: goods of a later factory stand behind or under an earlier "
+            "factory's, so the container cannot be loaded factory by factory"
+        )
+    if over:
+        listed = "; ".join(
+            f"item {box.item.get('id')} carries {_number(load, 1)} kg "
+            f"(max_load {_number(float(box.item['max_load']), 1)})"
+            for box, load in over
+        )
+        found.append(f"loaded beyond their limit: {listed}")
+    return tuple(found)
+
+
+def _where(sources: Sequence[RowSource] | None, index: int) -> tuple[str, int | None]:
+    source = sources[index] if sources is not None and index < len(sources) else None
+    if source is None:
+        return f"itemTable[{index}]", None
+    return source.where(), source.line or None
+
+
+def _steps(
+    boxes: list[PlacedBox], mixed: bool, sources: Sequence[RowSource] | None
+) -> tuple[Step, ...]:
+    return tuple(
+        Step(
+            number,
+            box.index,
+            box.item.get("id"),
+            *_where(sources, box.index),
+            *(box.x, box.y, box.z, box.dx, box.dy, box.dz, box.rotation),
+            factory=box.item.get("factory", ""),
+            weight=float(box.item.get("weight", 0) or 0),
+            stackable=bool(box.item.get("stackable", True)),
+        )
+        for number, box in enumerate(loading_order(boxes, by_factory=not mixed), 1)
+    )
+
+
+def _container(
+    container: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource] | None,
+    limit: float,
+) -> ContainerReading:
+    items = problem["itemTable"]
+    index, kind = container_type(container, problem)
+    size = tuple(float(kind.get(key, 0) or 0) for key in ("l", "w", "h"))
+    centre = tuple(float(value) for value in container["centerOfGravity"])
+    boxes = placed_boxes(container, items)
+    mixed = factories_mixed(boxes)
+    balanced = balance(container, items, size[0])
+    return ContainerReading(
+        number=container["id"],
+        type_index=index,
+        type=type_name(kind),
+        size=size if any(size) else None,  # type: ignore[arg-type]
+        weight_limit=weight_limit(kind),
+        items=len(boxes),
+        fill=fill(container),
+        weight=float(container["currentWeight"]),
+        centre_of_gravity=centre,  # type: ignore[arg-type]
+        off_centre=off_centre(centre, size, len(boxes)),
+        balance=balanced,
+        factories_mixed=mixed,
+        steps=_steps(boxes, mixed, sources),
+        warnings=_warnings(balanced, mixed, beyond_max_load(container, items), limit),
+    )
+
+
+def read_plan(
+    result: Mapping[str, Any],
+    problem: Mapping[str, Any],
+    sources: Sequence[RowSource] | None = None,
+    *,
+    search: str = DEFAULT_SEARCH,
+    balance_limit: float = DEFAULT_BALANCE_LIMIT,
+) -> Reading:
+    """The reading of ``result``, a plan of ``problem`` (``pack``'s input) made by ``search``;
+    ``sources`` names the row each item came from. ``balance_limit`` is the one the search was
+    given: pack keeps no balance rule, so its plans are read against the default."""
+    limit = balance_limit if search == "optimize" else DEFAULT_BALANCE_LIMIT
+    items = problem["itemTable"]
+    containers = tuple(_container(row, problem, sources, limit) for row in result["packingTable"])
+    placed = placed_items(result)
+    groups: dict[tuple[Any, str, str], int] = {}
+    for index in range(len(items)):
+        if index not in placed:
+            key = (items[index].get("id"), _where(sources, index)[0])
+            key += (reason_left_out(index, result, problem, search),)
+            groups[key] = groups.get(key, 0) + 1
+    left = tuple(LeftOutRow(i, where, count, why) for (i, where, why), count in groups.items())
+    mix: dict[tuple[float, str], int] = {}
+    for row in containers:
+        # Types in the container table's order; a type the table lacks, last.
+        key = (row.type_index if row.type_index is not None else math.inf, row.type)
+        mix[key] = mix.get(key, 0) + 1
+    counts = tuple((name, count) for (_, name), count in sorted(mix.items()))
+    mix_text = ", ".join(f"{count} x {name}" for name, count in counts)
+    cost, seconds = float(result["cost"]), float(result["elapsedSeconds"])
+    line = (
+        f"Total: {len(containers)} container{'s' if len(containers) != 1 else ''}"
+        + (f" ({mix_text})" if mix_text else "")
+        + f", cost {_number(cost, 2 if cost % 1 else 0)}"
+        + f", utilization {float(result['utilization']):.1%}"
+        + f", {len(placed)} of {len(items)} items placed, {search} search {seconds:.1f} s"
+    )
+    totals = Totals(
+        containers=len(containers),
+        mix=counts,
+        cost=cost,
+        utilization=float(result["utilization"]),
+        weight=sum(row.weight for row in containers),
+        placed=len(placed),
+        items=len(items),
+        left_out=sum(row.count for row in left),
+        search=search,
+        seconds=seconds,
+        mix_text=mix_text,
+        line=line,
+    )
+    note = unused_types_note(problem) if search == "exact" else None
+    return Reading(
+        containers=containers,
+        totals=totals,
+        left_out=left,
+        notes=(note,) if note else (),
+        warnings=tuple(
+            f"Container {row.number}: {text}" for row in containers for text in row.warnings
+        ),
+    )
+
+
+def _table(rows: list[list[str]], right: set[int]) -> list[str]:
+    widths = [max(len(row[column]) for row in rows) for column in range(len(rows[0]))]
+    lines = []
+    for row in rows:
+        cells = [
+            cell.rjust(width) if column in right else cell.ljust(width)
+            for column, (cell, width) in enumerate(zip(row, widths, strict=True))
+        ]
+        lines.append("  ".join(cells).rstrip())
+    return lines
+
+
+def off_centre_text(off: tuple[float, float] | None) -> str:
+    return f"{off[0]:+.1%}, {off[1]:+.1%}" if off else "-"
+
+
+def format_report(reading: Reading, title: str | None = None, show_left_out: bool = True) -> str:
+    """The plan as a table: one line per container, then the totals and any left-out items."""
+    head = ["#", "type", "items", "fill", "weight / limit", "centre of gravity x, y, z"]
+    rows = [[*head, "off centre (length, width)", "heavier half"]]
+    for row in reading.containers:
+        cx, cy, cz = row.centre_of_gravity
+        rows.append(
+            [
+                str(row.number),
+                row.type,
+                str(row.items),
+                f"{row.fill:.1%}",
+                f"{_number(row.weight)} / "
+                + (_number(row.weight_limit) if row.weight_limit else "no limit"),
+                f"{cx:.0f}, {cy:.0f}, {cz:.0f}",
+                off_centre_text(row.off_centre),
+                f"{row.balance:.0%}" if row.balance is not None else "-",
+            ]
+        )
+    lines = [title] if title else []
+    if len(rows) > 1:
+        lines += _table(rows, right={0, 2, 3, 7})
+    else:
+        lines.append("No containers were loaded.")
+    lines.append(reading.totals.line)
+    lines += reading.warnings
+    if reading.left_out and show_left_out:
+        count = reading.totals.left_out
+        lines.append(f"Left out: {count} item{'s' if count != 1 else ''}:")
+        lines += ["  " + row.text for row in reading.left_out]
+    return "\n".join(lines) + "\n"

@@ -1,0 +1,145 @@
+"""The one reading of a plan: a figure changed where it is defined changes in every output."""
+
+from __future__ import annotations
+
+import io
+import json
+from pathlib import Path
+from typing import Any
+
+import matplotlib
+import pytest
+from cli_plans import shelf_pack
+from pypdf import PdfReader
+
+from stowra import reading
+from stowra.cli.batch import summary_row
+from stowra.files import parse_shipment_object
+from stowra.html_view import plan_view
+from stowra.loading_list import loading_list_text
+from stowra.loading_sheet import loading_sheet
+from stowra.plotting import plot
+from stowra.reading import format_report, read_plan
+from stowra.service.models import PlanStatus
+from stowra.service.plans import outcome
+
+matplotlib.use("Agg")
+
+ROW = {"l": 60, "w": 40, "h": 40, "weight": 15, "factory": 1, "stackable": True}
+# The stand-in lays items side by side along 200 cm: four fit in two containers; the two
+# items of the heavy row are over the weight limit and left out.
+SHIPMENT = {
+    "itemTable": [
+        {**ROW, "id": "A-1", "quantity": 3},
+        {**ROW, "id": "B-2"},
+        {**ROW, "id": "HEAVY", "weight": 5000, "quantity": 2},
+    ],
+    "binTable": [{"id": "20GP", "l": 100, "w": 234, "h": 239, "cost": 1500, "weight_limit": 1000, "available": True}],
+}
+
+
+def _pdf_text(data: bytes) -> str:
+    return "\n".join(page.extract_text() for page in PdfReader(io.BytesIO(data)).pages)
+
+
+def render(output: str) -> str:
+    """One output of the stand-in's plan, as text; each reads the plan itself."""
+    shipment = parse_shipment_object(SHIPMENT, "shipment.json")
+    problem, sources = shipment.input, shipment.item_sources
+    result = shelf_pack(problem)
+    if output == "report":
+        return format_report(read_plan(result, problem, sources))
+    if output == "loading list":
+        return loading_list_text(read_plan(result, problem, sources))[0]
+    if output == "sheet":
+        return _pdf_text(loading_sheet(read_plan(result, problem, sources), result, problem))
+    if output == "batch summary":
+        return json.dumps(summary_row(Path("shipment.json"), "ok", read_plan(result, problem, sources)))
+    if output == "API":
+        answer = outcome(result, problem, sources, {"search": "optimize"})
+        # What the service answers is what its schema says.
+        given = {"id": "p", "name": "n", "status": "done", "options": {}, "warnings": []}
+        PlanStatus.model_validate({**given, "progress": None, "error": None, **answer})
+        return json.dumps({key: answer[key] for key in ("report", "leftOut", "summary")})
+    if output == "PNG titles":
+        return "\n".join(axes.get_title() for axes in plot(result, problem).axes)
+    assert output == "HTML titles"
+    return "\n".join(note.text for note in plan_view(result, problem).layout.annotations)
+
+
+# Each figure's definition, changed, and how every output that shows it shows the change.
+FIGURES: dict[str, tuple[str, Any, dict[str, str]]] = {
+    "type name": (
+        "type_name",
+        lambda kind: f"Relabelled {kind['id']}",
+        {
+            "report": "2 x Relabelled 20GP",
+            "loading list": ",Relabelled 20GP,",
+            "sheet": "(2 x Relabelled 20GP)",
+            "batch summary": '"containers_by_type": "2 x Relabelled 20GP"',
+            "API": '"type": "Relabelled 20GP"',
+            "PNG titles": "Container 2 · Relabelled 20GP ·",
+            "HTML titles": "Container 1 · Relabelled 20GP ·",
+        },
+    ),
+    "fill": (
+        "fill",
+        lambda container: 0.4321,
+        {
+            "report": "43.2%",
+            "sheet": "43.2% full",
+            "API": '"fill": 0.4321',
+            "PNG titles": "43.2% full",
+            "HTML titles": "43.2% full",
+        },
+    ),
+    "placed items": (
+        "placed_items",
+        lambda result: {0},
+        {
+            "report": "1 of 6 items placed",
+            "sheet": "Items: 1 of 6 placed",
+            "batch summary": '"items_placed": 1, "items_left_out": 5',
+            "API": '"placed": 1',
+        },
+    ),
+    "left-out reason": (
+        "reason_left_out",
+        lambda index, result, problem, search: "no crane at the quay",
+        {
+            "report": "id HEAVY (x2) (shipment.json row 3): no crane at the quay",
+            "sheet": "no crane at the quay",
+            "batch summary": "id HEAVY (x2) (shipment.json row 3): no crane at the quay",
+            "API": '"reason": "no crane at the quay"',
+        },
+    ),
+}
+
+
+@pytest.mark.parametrize(
+    "figure, output",
+    [(figure, output) for figure, (_, _, shown) in FIGURES.items() for output in shown],
+)
+def test_a_figure_defined_once_changes_in_every_output(
+    monkeypatch: pytest.MonkeyPatch, figure: str, output: str
+) -> None:
+    name, changed, shown = FIGURES[figure]
+    assert shown[output] not in render(output)
+    monkeypatch.setattr(reading, name, changed)
+    assert shown[output] in render(output)
+
+
+def test_off_centre_is_measured_from_the_middle_of_the_floor() -> None:
+    # One 100 kg box, 100 x 50 at the back left corner of a 400 x 200 container: its centre
+    # (50, 25) lies 150 cm behind the middle (3/8 of the length) and 75 cm left (3/8 of the width).
+    problem = {
+        "itemTable": [{**ROW, "id": 1, "l": 100, "w": 50, "weight": 100}],
+        "binTable": [{**SHIPMENT["binTable"][0], "l": 400, "w": 200}],
+    }
+    result = shelf_pack(problem)
+    result["packingTable"][0]["items"][0]["rotation"] = 0
+    result["packingTable"][0]["centerOfGravity"] = (50.0, 25.0, 20.0)
+    (container,) = read_plan(result, problem).containers
+    assert container.off_centre == (-0.375, -0.375)
+    # All the weight lies in the back half.
+    assert container.balance == 1.0
