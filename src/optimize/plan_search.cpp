@@ -385,7 +385,7 @@ void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopChec
     // the order given: container by container, but factory by factory first.
     filled.order = groupedOrder(items, filled.order, startingKeys().back());
     // Cut short by the clock: the wall plans stand for it.
-    if ((stop && stop()) || filled.bins.empty()) return;
+    if (stop && stop()) return;
     // Before the last plan, which is scored whatever the clock says.
     pool.insert(pool.end() - 1, std::move(filled));
   }

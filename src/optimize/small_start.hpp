@@ -71,7 +71,7 @@ std::vector<PackedBin> fillWithCorrections(const std::vector<ItemSpec>& items,
 // ... up to REFILL_MORE of the next emptiest.
 inline constexpr std::size_t REFILL_TAIL = 3;
 inline constexpr std::size_t REFILL_STEP = 2;
-inline constexpr std::size_t REFILL_MORE = 8;
+inline constexpr std::size_t REFILL_MORE = 4;
 inline constexpr std::int32_t REFILL_ROUNDS = 2;  // of fillWithCorrections, per refill
 
 // The emptiest containers hold what the first ones left, and the first ones took the best of
