@@ -362,6 +362,7 @@ void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopChec
     config.sizePower = power;
     PlanCandidate filled;
     filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
+    refillEmptiest(filled.bins, items, binTypes, preference, config, stop);
     for (const PackedBin& bin : filled.bins) {
       filled.types.push_back(bin.typeIndex);
       for (const Placement& placement : bin.placements) filled.order.push_back(placement.itemIndex);

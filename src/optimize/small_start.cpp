@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <tuple>
 
@@ -47,14 +48,49 @@ std::vector<std::int32_t> kindsOf(const std::vector<ItemSpec>& items, std::int32
   return kinds;
 }
 
-// The load's volume, each box's raised to `power`.
-double loadValue(const PackedBin& bin, const std::vector<ItemSpec>& items, double power) {
+// The load's volume, each box's raised to `power` and times its worth.
+double loadValue(const PackedBin& bin, const std::vector<ItemSpec>& items, double power,
+                 const std::vector<double>& worth) {
   double value = 0.0;
   for (const Placement& placement : bin.placements) {
-    const double volume = items[static_cast<std::size_t>(placement.itemIndex)].volume;
-    value += power == 1.0 ? volume : std::pow(volume, power);
+    const auto index = static_cast<std::size_t>(placement.itemIndex);
+    const double volume = items[index].volume;
+    const double sized = power == 1.0 ? volume : std::pow(volume, power);
+    value += worth.empty() ? sized : sized * worth[index];
   }
   return value;
+}
+
+// A plan's score as the plan search ranks plans: items left out, cost, containers out of
+// balance, then the sum of squared fills (higher is better).
+struct FillScore {
+  std::size_t leftOut = 0;
+  double cost = 0.0;
+  std::int32_t unbalanced = 0;
+  double fillSpread = 0.0;
+
+  bool betterThan(const FillScore& other) const {
+    if (leftOut != other.leftOut) return leftOut < other.leftOut;
+    if (cost != other.cost) return cost < other.cost;
+    if (unbalanced != other.unbalanced) return unbalanced < other.unbalanced;
+    return fillSpread > other.fillSpread;
+  }
+};
+
+FillScore scoreOf(const std::vector<PackedBin>& bins, const std::vector<ItemSpec>& items,
+                  double balanceLimit) {
+  FillScore score;
+  std::size_t placed = 0;
+  for (const PackedBin& bin : bins) {
+    placed += bin.placements.size();
+    score.cost += bin.cost;
+    score.fillSpread += bin.spaceUtilization * bin.spaceUtilization;
+    if (balanceLimit < 1.0 && centredShare(bin, items, balanceLimit) > balanceLimit) {
+      ++score.unbalanced;
+    }
+  }
+  score.leftOut = items.size() - placed;
+  return score;
 }
 
 // The loading of `type` in a container numbered `binId`; turns restrict items to one rotation
@@ -104,8 +140,11 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
   const std::vector<std::int32_t> kinds = kindsOf(items, kindCount);
   std::mt19937 rng(config.seed);
   std::vector<PackedBin> bins;
-  std::vector<std::int32_t> left(items.size());
-  std::iota(left.begin(), left.end(), 0);
+  std::vector<std::int32_t> left = config.only;
+  if (left.empty()) {
+    left.resize(items.size());
+    std::iota(left.begin(), left.end(), 0);
+  }
   while (!left.empty() && !(stop && stop())) {
     const auto binId = static_cast<std::int32_t>(bins.size() + 1);
     std::vector<Loading> loadings;
@@ -174,7 +213,7 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
       double most = 0.0;
       double share = 0.0;
       for (PackedBin& bin : loaded) {
-        const double value = loadValue(bin, items, config.sizePower);
+        const double value = loadValue(bin, items, config.sizePower, config.worth);
         if (!(value >= most) || value == 0.0) continue;
         const double centred = centredShare(bin, items, config.balanceLimit);
         if (value > most || centred < share) {
@@ -195,6 +234,113 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
     bins.push_back(std::move(*chosen));
   }
   return bins;
+}
+
+std::vector<PackedBin> fillWithCorrections(const std::vector<ItemSpec>& items,
+                                           const std::vector<BinType>& binTypes,
+                                           const std::vector<std::int32_t>& preference,
+                                           const FillConfig& config, std::int32_t rounds,
+                                           const StopCheck& stop) {
+  std::int32_t kindCount = 0;
+  const std::vector<std::int32_t> kinds = kindsOf(items, kindCount);
+  std::vector<double> kindWorth(static_cast<std::size_t>(kindCount), 1.0);
+  FillConfig round = config;
+  std::mt19937 rng(config.seed);
+  std::vector<PackedBin> best;
+  std::optional<FillScore> bestScore;
+  for (std::int32_t at = 0; at < rounds; ++at) {
+    round.seed = rng();
+    round.worth.resize(items.size());
+    for (std::size_t index = 0; index < items.size(); ++index) {
+      round.worth[index] = kindWorth[static_cast<std::size_t>(kinds[index])];
+    }
+    std::vector<PackedBin> bins = fillOneByOne(items, binTypes, preference, round, stop);
+    if (stop && stop()) break;  // a plan cut short leaves items out: no measure of anything
+    const FillScore score = scoreOf(bins, items, config.balanceLimit);
+    if (!bestScore || score.betterThan(*bestScore)) {
+      bestScore = score;
+      best = bins;
+    }
+    // A kind's new worth: the mean over its boxes of how much room their container had for
+    // each unit loaded (1 / fill), so the kinds that were left to fill empty containers count
+    // for more; half the old worth is kept, so the plans settle rather than swing.
+    std::vector<double> sum(static_cast<std::size_t>(kindCount), 0.0);
+    std::vector<double> count(static_cast<std::size_t>(kindCount), 0.0);
+    for (const PackedBin& bin : bins) {
+      if (!(bin.spaceUtilization > 0)) continue;
+      for (const Placement& placement : bin.placements) {
+        const auto kind =
+            static_cast<std::size_t>(kinds[static_cast<std::size_t>(placement.itemIndex)]);
+        sum[kind] += 1.0 / bin.spaceUtilization;
+        count[kind] += 1.0;
+      }
+    }
+    for (std::size_t kind = 0; kind < kindWorth.size(); ++kind) {
+      if (count[kind] > 0) kindWorth[kind] = 0.5 * kindWorth[kind] + 0.5 * sum[kind] / count[kind];
+    }
+  }
+  return best;
+}
+
+void refillEmptiest(std::vector<PackedBin>& bins, const std::vector<ItemSpec>& items,
+                    const std::vector<BinType>& binTypes,
+                    const std::vector<std::int32_t>& preference, const FillConfig& config,
+                    const StopCheck& stop) {
+  std::mt19937 rng(config.seed);
+  for (bool saved = true; saved && bins.size() > 1;) {
+    saved = false;
+    std::vector<std::size_t> byFill(bins.size());
+    std::iota(byFill.begin(), byFill.end(), std::size_t{0});
+    std::stable_sort(byFill.begin(), byFill.end(), [&](std::size_t a, std::size_t b) {
+      return bins[a].spaceUtilization < bins[b].spaceUtilization;
+    });
+    const std::size_t tail = std::min(REFILL_TAIL, bins.size());
+    double largest = 0.0;  // the most one container of any type holds, by volume
+    for (const std::int32_t type : preference) {
+      const BinType& binType = binTypes[static_cast<std::size_t>(type)];
+      largest = std::max(largest, binType.l * binType.w * binType.h);
+    }
+    for (std::size_t taken = std::max<std::size_t>(tail, 2);
+         taken <= std::min(tail + REFILL_MORE, bins.size()) && !saved; taken += REFILL_STEP) {
+      if (stop && stop()) return;
+      FillConfig refill = config;
+      refill.seed = rng();
+      refill.only.clear();
+      double cost = 0.0;
+      double volume = 0.0;
+      for (std::size_t k = 0; k < taken; ++k) {
+        const PackedBin& bin = bins[byFill[k]];
+        cost += bin.cost;
+        volume += bin.spaceUtilization * bin.volume();
+        for (const Placement& placement : bin.placements) {
+          refill.only.push_back(placement.itemIndex);
+        }
+      }
+      // Too much for one container fewer, even with no gaps at all.
+      if (volume > static_cast<double>(taken - 1) * largest) continue;
+      std::sort(refill.only.begin(), refill.only.end());
+      std::vector<PackedBin> made =
+          fillWithCorrections(items, binTypes, preference, refill, REFILL_ROUNDS, stop);
+      std::size_t placed = 0;
+      double madeCost = 0.0;
+      for (const PackedBin& bin : made) {
+        placed += bin.placements.size();
+        madeCost += bin.cost;
+      }
+      if (placed != refill.only.size() || !(madeCost < cost)) continue;
+      // The kept containers in their order, then the new ones.
+      std::vector<bool> replaced(bins.size(), false);
+      for (std::size_t k = 0; k < taken; ++k) replaced[byFill[k]] = true;
+      std::vector<PackedBin> next;
+      for (std::size_t b = 0; b < bins.size(); ++b) {
+        if (!replaced[b]) next.push_back(std::move(bins[b]));
+      }
+      for (PackedBin& bin : made) next.push_back(std::move(bin));
+      for (std::size_t b = 0; b < next.size(); ++b) next[b].id = static_cast<std::int32_t>(b + 1);
+      bins = std::move(next);
+      saved = true;
+    }
+  }
 }
 
 }  // namespace stowra

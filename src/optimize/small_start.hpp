@@ -32,6 +32,10 @@ struct FillConfig {
   // A loading is worth the sum of its boxes' volumes raised to this power: above 1 the large
   // boxes, which find room in fewer loadings, go first even where small ones would fill more.
   double sizePower = 1.0;
+  // By item: what each unit of the box's volume is worth in that sum; empty: 1 for every box.
+  std::vector<double> worth;
+  // The items to load, ascending; empty: every item.
+  std::vector<std::int32_t> only;
 };
 // The powers the plan search fills its plans with, one plan each.
 inline constexpr double FILL_SIZE_POWERS[] = {1.0, 1.5};
@@ -48,5 +52,37 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
                                     const std::vector<BinType>& binTypes,
                                     const std::vector<std::int32_t>& preference,
                                     const FillConfig& config, const StopCheck& stop = {});
+
+// Fills left to the last containers are the leftovers of the first: boxes of a kind that ends
+// up in emptier containers were better taken early, mixed with the others. Fills again
+// `rounds` times, each time worth more the kinds whose boxes stood in emptier containers last
+// time (by their containers' fill, averaged with the worth before), and returns the plan of
+// fewest items left out, then lowest cost, then fewest containers over `config.balanceLimit`
+// however their load is moved, then the fuller containers; the first such plan on a tie. Each
+// round's seed comes from `config.seed`, so the plan is the same for any thread count. Stops
+// with the best plan so far once `stop` says yes after a round (empty when none finished).
+std::vector<PackedBin> fillWithCorrections(const std::vector<ItemSpec>& items,
+                                           const std::vector<BinType>& binTypes,
+                                           const std::vector<std::int32_t>& preference,
+                                           const FillConfig& config, std::int32_t rounds,
+                                           const StopCheck& stop = {});
+
+// Containers tried for a refill: the emptiest REFILL_TAIL, with none, REFILL_STEP, twice that
+// ... up to REFILL_MORE of the next emptiest.
+inline constexpr std::size_t REFILL_TAIL = 3;
+inline constexpr std::size_t REFILL_STEP = 2;
+inline constexpr std::size_t REFILL_MORE = 4;
+inline constexpr std::int32_t REFILL_ROUNDS = 2;  // of fillWithCorrections, per refill
+
+// The emptiest containers hold what the first ones left, and the first ones took the best of
+// a mix without asking what it leaves: loads the items of the emptiest containers and of a few
+// of the next emptiest again (fillWithCorrections), and keeps the new containers where they
+// cost less than those they replace, for as long as some refill saves. Containers are numbered
+// again from 1; free spaces are kept. Same plan for any thread count; stops after the refill
+// running when `stop` says yes.
+void refillEmptiest(std::vector<PackedBin>& bins, const std::vector<ItemSpec>& items,
+                    const std::vector<BinType>& binTypes,
+                    const std::vector<std::int32_t>& preference, const FillConfig& config,
+                    const StopCheck& stop = {});
 
 }  // namespace stowra

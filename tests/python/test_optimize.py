@@ -125,6 +125,18 @@ def test_optimize_is_no_dearer_than_pack(
     assert cheap["cost"] <= exact["cost"]
 
 
+def test_the_emptiest_containers_take_a_mix_that_saves_one() -> None:
+    # thpack9 problem 11: 60 x 52 x 64 containers, 50 boxes 36 x 28 x 24 and 60 boxes
+    # 40 x 32 x 20, upright. A floor takes one column of each kind side by side: three of the
+    # 40 x 32 boxes beside two of the others, or two of them with one 36 x 28 on top (64
+    # exactly) beside two more. 16 containers of the first mix and 6 of the second hold
+    # everything; taking the fuller first mix while it lasts leaves ten boxes for three more.
+    load = thpack9(11)
+    result = stowra.optimize(load, threads=1)
+    assert check_plan(load, result) == set(range(len(load["itemTable"])))
+    assert result["totalBins"] <= 22
+
+
 def test_an_unknown_search_names_the_known_ones() -> None:
     # Both searches are run through run_search by the command line test below and by batch.
     with pytest.raises(ValueError, match="unknown search 'fast'; choose one of: optimize, exact"):
