@@ -12,7 +12,7 @@ its inner width (positive towards the right wall seen from the door).
 from __future__ import annotations
 
 import math
-from collections.abc import Mapping, Sequence
+from collections.abc import Collection, Mapping, Sequence
 from dataclasses import dataclass, fields
 from typing import Any, ClassVar
 
@@ -45,11 +45,11 @@ def _camel(name: str) -> str:
     return head + "".join(word.title() for word in rest)
 
 
-def _plain(value: Any) -> Any:
+def _plain(value: Any, leave_out: Collection[str]) -> Any:
     if isinstance(value, tuple | list):
-        return [_plain(v) for v in value]
+        return [_plain(v, leave_out) for v in value]
     if hasattr(value, "to_json"):
-        return value.to_json()
+        return value.to_json(leave_out)
     return value
 
 
@@ -59,8 +59,13 @@ class _Json:
 
     __pydantic_config__: ClassVar[dict[str, Any]] = {"alias_generator": _camel, "extra": "forbid"}
 
-    def to_json(self) -> dict[str, Any]:
-        return {_camel(f.name): _plain(getattr(self, f.name)) for f in fields(self)}  # type: ignore[arg-type]
+    def to_json(self, leave_out: Collection[str] = ()) -> dict[str, Any]:
+        """The fields, less those named in ``leave_out`` as ``"Class.field"`` at any depth."""
+        return {
+            _camel(f.name): _plain(getattr(self, f.name), leave_out)
+            for f in fields(self)  # type: ignore[arg-type]
+            if f"{type(self).__name__}.{f.name}" not in leave_out
+        }
 
 
 @dataclass(frozen=True)
