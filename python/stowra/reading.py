@@ -36,6 +36,9 @@ __all__ = [
     "Step",
     "Totals",
     "format_report",
+    "load_text",
+    "number_text",
+    "off_centre_text",
     "read_plan",
 ]
 
@@ -112,7 +115,7 @@ class ContainerReading(_Json):
         """``Container 1 · 40GP · 81.2% full · weight 12,345 / 26,700 · 12 items``."""
         return (
             f"Container {self.number} · {self.type} · {self.fill:.1%} full · "
-            f"weight {_load(self.weight, self.weight_limit, ' / ')} · {self.items} items"
+            f"weight {load_text(self.weight, self.weight_limit)} · {self.items} items"
         )
 
 
@@ -223,12 +226,17 @@ def reason_left_out(
     return given.get(index) or left_out_reason(problem["itemTable"][index], problem, search)
 
 
-def _number(value: float, decimals: int = 0) -> str:
+def number_text(value: float, decimals: int | None = 0) -> str:
+    """``12,345``; with ``decimals`` None, two decimals where the value has a fraction."""
+    if decimals is None:
+        decimals = 0 if abs(value - round(value)) < 0.005 else 2
     return f"{value:,.{decimals}f}"
 
 
-def _load(weight: float, limit: float | None, between: str) -> str:
-    return f"{weight:,.0f}{between}{limit:,.0f}" if limit else f"{weight:,.0f} (no limit)"
+def load_text(weight: float, limit: float | None, between: str = " / ") -> str:
+    """A container's weight against its limit: ``12,345 / 26,700`` or ``12,345 (no limit)``."""
+    shown = number_text(weight)
+    return f"{shown}{between}{number_text(limit)}" if limit else f"{shown} (no limit)"
 
 
 def _warnings(
@@ -248,8 +256,8 @@ def _warnings(
         )
     if over:
         listed = "; ".join(
-            f"item {box.item.get('id')} carries {_number(load, 1)} kg "
-            f"(max_load {_number(float(box.item['max_load']), 1)})"
+            f"item {box.item.get('id')} carries {number_text(load, 1)} kg "
+            f"(max_load {number_text(float(box.item['max_load']), 1)})"
             for box, load in over
         )
         found.append(f"loaded beyond their limit: {listed}")
@@ -345,7 +353,7 @@ def read_plan(
     line = (
         f"Total: {len(containers)} container{'s' if len(containers) != 1 else ''}"
         + (f" ({mix_text})" if mix_text else "")
-        + f", cost {_number(cost, 2 if cost % 1 else 0)}"
+        + f", cost {number_text(cost, None)}"
         + f", utilization {float(result['utilization']):.1%}"
         + f", {len(placed)} of {len(items)} items placed, {search} search {seconds:.1f} s"
     )
@@ -403,8 +411,7 @@ def format_report(reading: Reading, title: str | None = None, show_left_out: boo
                 row.type,
                 str(row.items),
                 f"{row.fill:.1%}",
-                f"{_number(row.weight)} / "
-                + (_number(row.weight_limit) if row.weight_limit else "no limit"),
+                load_text(row.weight, row.weight_limit),
                 f"{cx:.0f}, {cy:.0f}, {cz:.0f}",
                 off_centre_text(row.off_centre),
                 f"{row.balance:.0%}" if row.balance is not None else "-",

@@ -444,10 +444,10 @@ def loading_sheet_pdf(
     def make() -> bytes:
         from stowra.loading_sheet import loading_sheet
 
-        reading, result, problem = _reading(job, running)
+        reading, _, problem = _reading(job, running)
         title = str(running.job(job)["name"])
         with running.picture_lock:  # drawing is slow and holds the interpreter: one at a time
-            return loading_sheet(reading, result, problem, title=title, paper=paper)
+            return loading_sheet(reading, problem, title=title, paper=paper)
 
     name = f"loading-sheet-{paper}.pdf"
     return _download(request, running, job, name, make, "application/pdf")
