@@ -20,7 +20,7 @@ from stowra.plotting import (
     container_outline,
     require,
 )
-from stowra.reading import Reading, Step, read_plan
+from stowra.reading import Reading, Step, number_text, read_plan
 from stowra.report import PlacedBox
 
 if TYPE_CHECKING:
@@ -121,7 +121,7 @@ def plan_view(
                 label = (
                     f"item {html.escape(str(box.item_id))}<br>"
                     f"at {box.x:g}, {box.y:g}, {box.z:g}<br>"
-                    f"size {box.dx:g} x {box.dy:g} x {box.dz:g}, weight {box.weight:g}"
+                    f"size {box.dx:g} x {box.dy:g} x {box.dz:g}, weight {number_text(box.weight, None)}"
                     + ("" if box.stackable else "<br>not stackable")
                 )
                 text += [label] * 8

@@ -40,6 +40,7 @@ __all__ = [
     "number_text",
     "off_centre_text",
     "read_plan",
+    "search_notes",
 ]
 
 
@@ -213,6 +214,13 @@ def beyond_max_load(
     return overloaded(container, items)
 
 
+def search_notes(problem: Mapping[str, Any], search: str) -> tuple[str, ...]:
+    """What to know of a search of ``problem`` before and after it runs: only the exact
+    search is limited to the first two available types."""
+    note = unused_types_note(problem) if search == "exact" else None
+    return (note,) if note else ()
+
+
 def placed_items(result: Mapping[str, Any]) -> set[int]:
     """The item indices some container holds."""
     return {p["itemIndex"] for row in result["packingTable"] for p in row["items"]}
@@ -371,12 +379,11 @@ def read_plan(
         mix_text=mix_text,
         line=line,
     )
-    note = unused_types_note(problem) if search == "exact" else None
     return Reading(
         containers=containers,
         totals=totals,
         left_out=left,
-        notes=(note,) if note else (),
+        notes=search_notes(problem, search),
         warnings=tuple(
             f"Container {row.number}: {text}" for row in containers for text in row.warnings
         ),

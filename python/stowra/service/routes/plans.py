@@ -16,8 +16,7 @@ from starlette.requests import ClientDisconnect
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.item_rows import explain
-from stowra.reading import Reading
-from stowra.report import unused_types_note
+from stowra.reading import Reading, search_notes
 from stowra.searches import OPTIONS, SEARCHES
 from stowra.service.models import (
     ErrorAnswer,
@@ -196,15 +195,13 @@ async def submit_plan(request: Request, running: Running) -> JSONResponse:
     if refusal is not None:
         text, where = explain(refusal, shipment.input, shipment.item_sources, shipment.bin_sources)
         raise ClientError(422, f"{text} ({where})" if where else text)
-    # Only pack is limited to the first two types; optimize uses them all.
-    note = unused_types_note(shipment.input) if options["search"] == "exact" else None
     job = NewJob(
         name=shipment.name,
         submitted=submitted,
         input=shipment.input,
         sources=sources_to_json(shipment),
         options=options,
-        warnings=[*shipment.warnings, *([note] if note else [])],
+        warnings=[*shipment.warnings, *search_notes(shipment.input, options["search"])],
     )
     try:
         job_id = await run_in_threadpool(running.store.submit, job, running.settings.max_queue)
