@@ -46,16 +46,23 @@ def submit(client: TestClient, options: dict[str, Any], shipment: Any = None) ->
     return str(answer.json()["id"])
 
 
-def wait_for(client: TestClient, job: str, until: Any = None, seconds: float = 60.0) -> dict[str, Any]:
-    """Poll a plan until ``until(plan)`` holds (by default: until it has ended)."""
-    check = until or (lambda plan: plan["status"] in ("done", "failed", "cancelled"))
+def poll(read: Any, until: Any, seconds: float = 60.0, pause: float = 0.05) -> Any:
+    """``read()`` again and again until ``until`` holds of what it gave, which is returned;
+    the test fails, showing the last value, if that takes more than ``seconds``."""
     deadline = time.monotonic() + seconds
-    while True:
-        plan: dict[str, Any] = client.get(f"/api/plans/{job}").json()
-        if check(plan):
-            return plan
-        assert time.monotonic() < deadline, f"plan {job} stuck: {plan['status']}"
-        time.sleep(0.05)
+    while not until(value := read()):
+        assert time.monotonic() < deadline, f"still {value!r} after {seconds:g} s"
+        time.sleep(pause)
+    return value
+
+
+def ended(plan: dict[str, Any]) -> bool:
+    return plan["status"] in ("done", "failed", "cancelled")
+
+
+def wait_for(client: TestClient, job: str, until: Any = ended, seconds: float = 60.0) -> dict[str, Any]:
+    """Poll a plan until ``until(plan)`` holds (by default: until it has ended)."""
+    return poll(lambda: client.get(f"/api/plans/{job}").json(), until, seconds)
 
 
 def searching(plan: dict[str, Any]) -> bool:

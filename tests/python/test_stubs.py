@@ -31,12 +31,17 @@ def test_stub_lists_every_public_function() -> None:
     assert set(stub_functions()) == public
 
 
+def bound_parameters(name: str) -> list[tuple[str, str]]:
+    """The binding's parameters of ``name``, with their defaults as written ("" for none): the
+    binding writes its signature as the first docstring line."""
+    first_line = inspect.getdoc(getattr(_core, name)).splitlines()[0]
+    parameters = first_line[first_line.index("(") + 1 : first_line.rindex(") ->")].split(", ")
+    return [(part.split(":")[0], part.partition(" = ")[2]) for part in parameters]
+
+
 def test_stub_signatures_match_the_binding() -> None:
     for name, node in stub_functions().items():
-        # The binding writes its signature as the first docstring line.
-        first_line = inspect.getdoc(getattr(_core, name)).splitlines()[0]
-        parameters = first_line[first_line.index("(") + 1 : first_line.rindex(") ->")].split(", ")
-        bound = [(part.split(":")[0], part.partition(" = ")[2]) for part in parameters]
+        bound = bound_parameters(name)
         args = node.args
         defaults = [None] * (len(args.args) - len(args.defaults)) + args.defaults
         # The binding marks keyword-only arguments with a bare *.
@@ -50,9 +55,7 @@ def test_the_option_table_gives_each_search_the_core_s_own_defaults() -> None:
     from stowra.searches import OPTIONS
 
     for search, name in (("exact", "pack"), ("optimize", "optimize")):
-        first_line = inspect.getdoc(getattr(_core, name)).splitlines()[0]
-        parameters = first_line[first_line.index("(") + 1 : first_line.rindex(") ->")].split(", ")
-        bound = {p.split(":")[0]: ast.literal_eval(p.partition(" = ")[2]) for p in parameters if " = " in p}
+        bound = {key: ast.literal_eval(default) for key, default in bound_parameters(name) if default}
         table = {o.name: o.default_for(search) for o in OPTIONS if search in o.searches}
         assert table == {key: bound[key] for key in table}
 
