@@ -5,7 +5,6 @@ The page carries the whole plotting script, so it opens offline in any browser.
 
 from __future__ import annotations
 
-import html
 from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
@@ -50,6 +49,12 @@ def _edge_lines(boxes: Sequence[PlacedBox | Step]) -> tuple[list[float | None], 
     return xs, ys, zs
 
 
+def _text(value: Any) -> str:
+    # plotly reads titles, legend names and hover texts as markup: ids and type names are
+    # the user's text, shown as text.
+    return str(value).replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+
 def _kind_colours(items: list[Mapping[str, Any]]) -> dict[str, str]:
     """A colour per item kind (its id), in the order the kinds first appear."""
     kinds = dict.fromkeys(str(item.get("id")) for item in items)
@@ -87,7 +92,7 @@ def plan_view(
     # One scale for every container: a 20-foot container looks half as long as a 40-foot one.
     longest = max((max(o.dx, o.dy, o.dz) for o in outlines), default=1.0) or 1.0
     panels = max(len(reading.containers), 1)
-    titles = [read.title for read in reading.containers]
+    titles = [_text(read.title) for read in reading.containers]
     figure = subplots.make_subplots(
         rows=panels,
         cols=1,
@@ -119,7 +124,7 @@ def plan_view(
                     y.append(corner[1])
                     z.append(corner[2])
                 label = (
-                    f"item {html.escape(str(box.item_id))}<br>"
+                    f"item {_text(box.item_id)}<br>"
                     f"at {box.x:g}, {box.y:g}, {box.z:g}<br>"
                     f"size {box.dx:g} x {box.dy:g} x {box.dz:g}, weight {number_text(box.weight, None)}"
                     + ("" if box.stackable else "<br>not stackable")
@@ -139,7 +144,7 @@ def plan_view(
                     k=k,
                     color=colour,
                     flatshading=True,
-                    name=f"item {kind_id}",
+                    name=f"item {_text(kind_id)}",
                     legendgroup=f"item {kind_id}",
                     showlegend=("item", kind_id) not in shown,
                     legendrank=rank,

@@ -303,25 +303,6 @@ def _reading(job: str, running: Service) -> tuple[Reading, dict[str, Any], dict[
     return plan_reading(result, problem, sources, options), result, problem
 
 
-def _for_plotly(job: str, running: Running) -> tuple[dict[str, Any], dict[str, Any]]:
-    """A done plan with container names and item ids (as the shipment gave them) escaped:
-    plotly reads its titles and hover texts as markup."""
-    result, problem, sources = running.finished(job)
-
-    def escaped(name: Any) -> Any:
-        text = str(name)
-        return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
-
-    for row in result["packingTable"]:
-        row["binType"] = escaped(row["binType"])
-    for row in problem["binTable"]:
-        row["id"] = escaped(row.get("id"))
-    for index, item in enumerate(problem["itemTable"]):
-        given = sources[index].id if index < len(sources) else None
-        item["id"] = escaped(item.get("id") if given is None else given)
-    return result, problem
-
-
 @router.get("/plans/{job}/view.html")
 def view_html(job: str, request: Request, running: Running) -> Response:
     """The interactive 3D view the command line writes with --html."""
@@ -330,7 +311,8 @@ def view_html(job: str, request: Request, running: Running) -> Response:
     def make() -> bytes:
         from stowra.html_view import view_page
 
-        return view_page(*_for_plotly(job, running)).encode("utf-8")
+        reading, result, problem = _reading(job, running)
+        return view_page(result, problem, reading).encode("utf-8")
 
     return _download(request, running, job, "view.html", make, "text/html; charset=utf-8")
 
@@ -343,7 +325,8 @@ def view_json(job: str, request: Request, running: Running) -> Response:
     def make() -> bytes:
         from stowra.html_view import plan_view
 
-        return plan_view(*_for_plotly(job, running)).to_json().encode("utf-8")
+        reading, result, problem = _reading(job, running)
+        return plan_view(result, problem, reading).to_json().encode("utf-8")
 
     return _download(request, running, job, "view.json", make, "application/json")
 
