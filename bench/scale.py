@@ -35,9 +35,7 @@ from _loads import carton_mix, twelve_carton_load  # noqa: E402
 from plan_checks import (  # noqa: E402
     check_factory_order,
     check_plan,
-    overloaded_items,
-    pickup_order_breaks,
-    unbalanced_containers,
+    rule_counts,
 )
 
 import stowra  # noqa: E402
@@ -76,6 +74,7 @@ def timed(search: str, problem: dict[str, Any], threads: int) -> dict[str, Any]:
         lines.seek(0)
         cut = CUT in lines.read().decode("utf-8", "replace")
     placed = check_plan(problem, result)
+    counts = rule_counts(problem, result)
     if search == "optimize":
         check_factory_order(problem, result)
     return {
@@ -85,9 +84,9 @@ def timed(search: str, problem: dict[str, Any], threads: int) -> dict[str, Any]:
         "cut": cut,
         "placed": len(placed),
         # the loading rules, counted in every plan (pack keeps none of them)
-        "unbalanced": len(unbalanced_containers(problem, result)),
-        "pickup_breaks": len(pickup_order_breaks(problem, result)),
-        "overloaded": len(overloaded_items(problem, result)),
+        "unbalanced": counts["balance"],
+        "pickup_breaks": counts["pickup_order"],
+        "overloaded": counts["max_load"],
     }
 
 

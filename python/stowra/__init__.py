@@ -13,8 +13,9 @@ except ImportError as error:  # pragma: no cover - depends on the installation
 
 from stowra._core import optimize, pack
 from stowra.batch import pack_many  # Dask is imported only when a batch runs
+from stowra.plan_check import check_plan
 from stowra.plotting import plot  # draws with matplotlib, imported only when called
 
 __doc__ = _core.__doc__
-__all__ = ["optimize", "pack", "pack_many", "plot"]
+__all__ = ["check_plan", "optimize", "pack", "pack_many", "plot"]
 __version__: str = _core.__version__  # the build gives the core the package version

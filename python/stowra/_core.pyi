@@ -36,6 +36,7 @@ class PackResult(TypedDict):
 class OptimizedContainer(PackedContainer):
     """A container of optimize's plan: pack's keys and the marks of its rules."""
 
+    binTypeIndex: int  # its type's row in binTable, counted from 0
     balance: float | None  # the heavier half's share of the cargo weight along the length
     balanceKept: bool  # whether that is within balance_limit
 
@@ -60,6 +61,15 @@ class OptimizeResult(TypedDict):
     packingTable: list[OptimizedContainer]
     leftOut: list[LeftOutItem]
 
+class Breach(TypedDict):
+    """One rule a plan breaks in one container."""
+
+    rule: str
+    container: int  # its position in packingTable, from 1
+    items: list[int]  # item indices, the breaking one first
+    figure: float
+    message: str
+
 def pack(
     input: dict[str, Any],
     pop_size: int = 100,
@@ -78,3 +88,22 @@ def optimize(
     balance_limit: float = 0.6,
     pickup_order: bool = True,
 ) -> OptimizeResult: ...
+def check_plan(
+    input: dict[str, Any],
+    result: Any,
+    *,
+    balance_limit: float = 0.6,
+    pickup_order: bool = True,
+    item_names: list[str] | None = None,
+) -> list[Breach]: ...
+def _pack_with_types(
+    input: dict[str, Any],
+    pop_size: int = 100,
+    generations: int = 50,
+    time_limit: float = 300.0,
+    threads: int = 0,
+    seed: int = 42,
+) -> tuple[PackResult, list[int]]: ...
+def _left_out_reasons(
+    input: dict[str, Any], indices: list[int], *, exact: bool = False
+) -> list[str]: ...

@@ -14,20 +14,24 @@ from __future__ import annotations
 import math
 from collections.abc import Collection, Mapping, Sequence
 from dataclasses import dataclass, fields
-from typing import Any, ClassVar
+from typing import TYPE_CHECKING, Any, ClassVar
 
+from stowra import _core
 from stowra.files import RowSource
+from stowra.item_rows import core_problem
 from stowra.loading_list import factories_mixed, loading_order
+from stowra.plan_check import check_plan
 from stowra.report import (
     PlacedBox,
     bin_types,
     heavier_half_share,
-    left_out_reason,
-    overloaded,
     placed_boxes,
     unused_types_note,
 )
 from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH
+
+if TYPE_CHECKING:
+    from stowra._core import Breach
 
 __all__ = [
     "ContainerReading",
@@ -167,7 +171,7 @@ def container_type(
     container: Mapping[str, Any], problem: Mapping[str, Any]
 ) -> tuple[int | None, Mapping[str, Any]]:
     """The container's type: its row in the container table, and that row."""
-    index = container.get("typeIndex")
+    index = container.get("binTypeIndex")
     if index is None:
         # The first available row of that name, as the searches take them.
         kinds = bin_types(problem)
@@ -208,10 +212,21 @@ def balance(
     return heavier_half_share(container, items, length) if container["items"] else None
 
 
-def beyond_max_load(
-    container: Mapping[str, Any], items: Sequence[Mapping[str, Any]]
-) -> list[tuple[PlacedBox, float]]:
-    return overloaded(container, items)
+# The rules whose breaches a container's warnings word themselves, from their own figures.
+_WORDED = {"balance", "pickup_order", "max_load"}
+
+
+def breaches(
+    result: Mapping[str, Any], problem: Mapping[str, Any], sources: Sequence[RowSource] | None
+) -> list[list[Breach]]:
+    """Per container, what the plan checker finds wrong in it: the rules every plan keeps and
+    ``max_load`` (the balance and the pickup order are read from their own figures)."""
+    found: list[list[Breach]] = [[] for _ in result["packingTable"]]
+    for breach in check_plan(
+        problem, result, balance_limit=1.0, pickup_order=False, item_sources=sources or ()
+    ):
+        found[breach["container"] - 1].append(breach)
+    return found
 
 
 def search_notes(problem: Mapping[str, Any], search: str) -> tuple[str, ...]:
@@ -226,12 +241,17 @@ def placed_items(result: Mapping[str, Any]) -> set[int]:
     return {p["itemIndex"] for row in result["packingTable"] for p in row["items"]}
 
 
-def reason_left_out(
-    index: int, result: Mapping[str, Any], problem: Mapping[str, Any], search: str
-) -> str:
-    # The reasons optimize gives are taken as they are; pack's are worked out here.
+def reasons_left_out(
+    indices: Sequence[int], result: Mapping[str, Any], problem: Mapping[str, Any], search: str
+) -> dict[int, str]:
+    """Why each of the items ``indices`` was left out: optimize's result says; for a plan that
+    does not (pack's), the core works it out."""
     given = {row["itemIndex"]: row["reason"] for row in result.get("leftOut", ())}
-    return given.get(index) or left_out_reason(problem["itemTable"][index], problem, search)
+    asked = [index for index in indices if index not in given]
+    if asked:
+        found = _core._left_out_reasons(dict(core_problem(problem)), asked, exact=search == "exact")
+        given.update(zip(asked, found, strict=True))
+    return given
 
 
 def number_text(value: float, decimals: int | None = 0) -> str:
@@ -248,28 +268,41 @@ def load_text(weight: float, limit: float | None, between: str = " / ") -> str:
 
 
 def _warnings(
-    balanced: float | None, mixed: bool, over: list[tuple[PlacedBox, float]], limit: float
+    balanced: float | None,
+    mixed: bool,
+    found: list[Breach],
+    items: Sequence[Mapping[str, Any]],
+    limit: float,
 ) -> tuple[str, ...]:
     """Plain sentences on what a loading supervisor would refuse in a container."""
-    found = []
+    sentences: list[str] = []
     if balanced is not None and balanced > limit + 1e-9:
-        found.append(
+        sentences.append(
             f"{balanced:.0%} of the cargo weight lies in one half of the length "
             f"(at most {limit:.0%} is allowed)"
         )
     if mixed:
-        found.append(
+        sentences.append(
             "factories mixed: goods of a later factory stand behind or under an earlier "
             "factory's, so the container cannot be loaded factory by factory"
         )
+    over = [
+        (items[breach["items"][0]], breach["figure"])
+        for breach in found
+        if breach["rule"] == "max_load"
+    ]
     if over:
         listed = "; ".join(
-            f"item {box.item.get('id')} carries {number_text(load, 1)} kg "
-            f"(max_load {number_text(float(box.item['max_load']), 1)})"
-            for box, load in over
+            f"item {item.get('id')} carries {number_text(load, 1)} kg "
+            f"(max_load {number_text(float(item['max_load']), 1)})"
+            for item, load in over
         )
-        found.append(f"loaded beyond their limit: {listed}")
-    return tuple(found)
+        sentences.append(f"loaded beyond their limit: {listed}")
+    # The checker's own words, without the container number the reading gives anyway.
+    sentences += [
+        breach["message"].partition(": ")[2] for breach in found if breach["rule"] not in _WORDED
+    ]
+    return tuple(sentences)
 
 
 def _where(sources: Sequence[RowSource] | None, index: int) -> tuple[str, int | None]:
@@ -302,6 +335,7 @@ def _container(
     problem: Mapping[str, Any],
     sources: Sequence[RowSource] | None,
     limit: float,
+    found: list[Breach],
 ) -> ContainerReading:
     items = problem["itemTable"]
     index, kind = container_type(container, problem)
@@ -324,7 +358,7 @@ def _container(
         balance=balanced,
         factories_mixed=mixed,
         steps=_steps(boxes, mixed, sources),
-        warnings=_warnings(balanced, mixed, beyond_max_load(container, items), limit),
+        warnings=_warnings(balanced, mixed, found, items, limit),
     )
 
 
@@ -341,13 +375,20 @@ def read_plan(
     given: pack keeps no balance rule, so its plans are read against the default."""
     limit = balance_limit if search == "optimize" else DEFAULT_BALANCE_LIMIT
     items = problem["itemTable"]
-    containers = tuple(_container(row, problem, sources, limit) for row in result["packingTable"])
+    found = breaches(result, problem, sources)
+    containers = tuple(
+        _container(row, problem, sources, limit, breached)
+        for row, breached in zip(result["packingTable"], found, strict=True)
+    )
     placed = placed_items(result)
+    reasons = reasons_left_out(
+        [i for i in range(len(items)) if i not in placed], result, problem, search
+    )
     groups: dict[tuple[Any, str, str], int] = {}
     for index in range(len(items)):
         if index not in placed:
             key = (items[index].get("id"), _where(sources, index)[0])
-            key += (reason_left_out(index, result, problem, search),)
+            key += (reasons[index],)
             groups[key] = groups.get(key, 0) + 1
     left = tuple(LeftOutRow(i, where, count, why) for (i, where, why), count in groups.items())
     mix: dict[tuple[float, str], int] = {}

@@ -13,7 +13,7 @@ from collections.abc import Mapping
 from dataclasses import dataclass
 from typing import Any
 
-from stowra._core import optimize, pack
+from stowra._core import _pack_with_types, optimize
 from stowra.item_rows import core_problem
 
 __all__ = [
@@ -150,7 +150,8 @@ def run_search(
 ) -> dict[str, Any]:
     """Run the named search; ``None`` for ``time_limit`` or ``effort`` means its own default.
 
-    Options the chosen search does not read are ignored. Raises ``ValueError`` for an unknown
+    Each container row carries ``binTypeIndex``, its type's row in ``binTable``. Options the
+    chosen search does not read are ignored. Raises ``ValueError`` for an unknown
     search name and for bad input, with the same messages as ``pack``. Item ids may be text:
     the core gets its own numbers for them (see :mod:`stowra.item_rows`).
     """
@@ -158,7 +159,7 @@ def run_search(
     input = core_problem(input)  # the planner's item ids stay in the shipment
     limit = DEFAULT_TIME_LIMITS[search] if time_limit is None else time_limit
     if search == "exact":
-        return pack(
+        result, type_rows = _pack_with_types(
             input,
             pop_size=pop_size,
             generations=generations,
@@ -166,6 +167,11 @@ def run_search(
             threads=threads,
             seed=seed,
         )
+        # pack's rows keep their own keys; each gets its type's binTable row beside them, as
+        # optimize's carry it, so nothing looks a type up by its name.
+        for row, type_row in zip(result["packingTable"], type_rows, strict=True):
+            row["binTypeIndex"] = type_row
+        return result
     return optimize(
         input,
         time_limit=limit,

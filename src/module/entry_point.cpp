@@ -12,12 +12,17 @@ namespace py = pybind11;
 
 namespace stowra {
 
-Problem readProblem(const py::dict& input, std::size_t searchedTypes,
-                    const std::function<void()>& checkArguments, bool readMaxLoad) {
+Problem readTables(const py::dict& input, bool readMaxLoad) {
   Problem problem;
   problem.items = readItemTable(asTable(input["itemTable"]), readMaxLoad);
-  problem.binTypes =
-      readBinTable(input.contains("binTable") ? asTable(input["binTable"]) : py::list());
+  problem.binTypes = readBinTable(
+      input.contains("binTable") ? asTable(input["binTable"]) : py::list(), &problem.binRows);
+  return problem;
+}
+
+Problem readProblem(const py::dict& input, std::size_t searchedTypes,
+                    const std::function<void()>& checkArguments, bool readMaxLoad) {
+  Problem problem = readTables(input, readMaxLoad);
   checkItemsFit(problem.items, problem.binTypes, searchedTypes);
   checkArguments();
   problem.itemFactories = itemFactoriesOf(problem.items);

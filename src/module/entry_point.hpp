@@ -25,9 +25,13 @@ namespace stowra {
 struct Problem {
   std::vector<ItemSpec> items;
   std::vector<BinType> binTypes;
+  std::vector<std::size_t> binRows;  // each type's position in binTable, unavailable rows counted
   std::vector<std::int32_t> itemFactories;
   double totalWeight = 0.0;
 };
+
+// Reads and checks both tables, max_load included, and nothing more.
+Problem readTables(const pybind11::dict& input, bool readMaxLoad = true);
 
 // Reads and checks both tables (every item must fit one of the first `searchedTypes` types),
 // then runs `checkArguments`, then derives the factories and total weight. With `readMaxLoad`
@@ -60,7 +64,7 @@ std::string describe(pybind11::error_already_set& error);
 // Runs `body` and maps what it throws: invalid input to ValueError, too little memory to
 // MemoryError, runtime failures to RuntimeError, interrupts and exits through unchanged.
 template <typename Body>
-pybind11::dict callMappingErrors(Body&& body) {
+auto callMappingErrors(Body&& body) -> decltype(body()) {
   try {
     return body();
   } catch (const PythonSignalRaised&) {

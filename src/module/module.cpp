@@ -1,5 +1,6 @@
 #include <pybind11/pybind11.h>
 
+#include "module/check_plan.hpp"
 #include "module/optimize.hpp"
 #include "module/pack.hpp"
 
@@ -11,4 +12,5 @@ PYBIND11_MODULE(_core, module) {
   module.attr("__version__") = STOWRA_VERSION;
   stowra::registerPack(module);
   stowra::registerOptimize(module);
+  stowra::registerCheckPlan(module);
 }

@@ -72,7 +72,8 @@ py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads,
     const auto start = std::chrono::steady_clock::now();
     const Individual best = search.run();
     py::dict result = buildResult(best, secondsSince(start));
-    addOptimizeMarks(result, best, problem.items, problem.binTypes, balanceLimit, search.timedOut);
+    addOptimizeMarks(result, best, problem.items, problem.binTypes, problem.binRows, balanceLimit,
+                     search.timedOut);
     return result;
   });
 }

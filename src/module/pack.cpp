@@ -1,5 +1,9 @@
 #include "module/pack.hpp"
 
+#include <pybind11/stl.h>
+
+#include <vector>
+
 #include "module/entry_point.hpp"
 #include "problem/fit_check.hpp"
 #include "problem/search_arguments.hpp"
@@ -32,8 +36,12 @@ constexpr const char* PACK_DOC =
 
 }  // namespace
 
-py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t generations,
-              double timeLimit, std::int32_t threads, std::int32_t seed) {
+namespace {
+
+// pack, and with `typeRows` the binTable row of each container's type, in plan order.
+py::dict runPack(const py::dict& input, std::int32_t popSize, std::int32_t generations,
+                 double timeLimit, std::int32_t threads, std::int32_t seed,
+                 std::vector<std::int64_t>* typeRows) {
   return callMappingErrors([&] {
     setThreadCount(threads);
     const Problem problem =
@@ -45,14 +53,43 @@ py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t generati
     solver.timeLimit = timeLimit;
     solver.memoryLimit = searchMemoryLimit();
     solver.checkInterrupt = runPythonSignalHandlers;
-    return timedResult([&] { return solver.run(); });
+    return timedResult([&] {
+      Individual best = solver.run();
+      for (const PackedBin& bin : best.bins) {
+        if (typeRows != nullptr) {
+          typeRows->push_back(
+              static_cast<std::int64_t>(problem.binRows[static_cast<std::size_t>(bin.typeIndex)]));
+        }
+      }
+      return best;
+    });
   });
+}
+
+}  // namespace
+
+py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t generations,
+              double timeLimit, std::int32_t threads, std::int32_t seed) {
+  return runPack(input, popSize, generations, timeLimit, threads, seed, nullptr);
 }
 
 void registerPack(py::module_& module) {
   using namespace pybind11::literals;
   module.def("pack", &pack, PACK_DOC, "input"_a, "pop_size"_a = 100, "generations"_a = 50,
              "time_limit"_a = 300.0, "threads"_a = 0, "seed"_a = 42);
+  // pack's result keeps its own keys: the layers around it that need each container's type
+  // row (its binTable position) get them beside it.
+  module.def(
+      "_pack_with_types",
+      [](const py::dict& input, std::int32_t popSize, std::int32_t generations, double timeLimit,
+         std::int32_t threads, std::int32_t seed) {
+        std::vector<std::int64_t> typeRows;
+        py::dict result = runPack(input, popSize, generations, timeLimit, threads, seed, &typeRows);
+        return py::make_tuple(result, py::cast(typeRows));
+      },
+      "pack, returning (result, the binTable row of each container's type in plan order)",
+      "input"_a, "pop_size"_a = 100, "generations"_a = 50, "time_limit"_a = 300.0, "threads"_a = 0,
+      "seed"_a = 42);
 }
 
 }  // namespace stowra

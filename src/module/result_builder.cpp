@@ -1,6 +1,6 @@
 #include "module/result_builder.hpp"
 
-#include "optimize/left_out.hpp"
+#include "packing/left_out.hpp"
 #include "packing/load_balance.hpp"
 
 namespace py = pybind11;
@@ -56,7 +56,8 @@ py::dict buildResult(const Individual& best, double elapsedSeconds) {
 }
 
 void addOptimizeMarks(py::dict& result, const Individual& best, const std::vector<ItemSpec>& items,
-                      const std::vector<BinType>& binTypes, double balanceLimit, bool timedOut) {
+                      const std::vector<BinType>& binTypes, const std::vector<std::size_t>& binRows,
+                      double balanceLimit, bool timedOut) {
   // Rounding slack, as the report allows it.
   constexpr double SLACK = 1e-9;
   py::list rows = result["packingTable"];
@@ -64,6 +65,8 @@ void addOptimizeMarks(py::dict& result, const Individual& best, const std::vecto
   for (std::size_t index = 0; index < best.bins.size(); ++index) {
     const PackedBin& bin = best.bins[index];
     py::dict row = rows[index];
+    row["binTypeIndex"] =
+        static_cast<std::int64_t>(binRows[static_cast<std::size_t>(bin.typeIndex)]);
     double weight = 0.0;
     for (const Placement& placement : bin.placements) {
       placed[static_cast<std::size_t>(placement.itemIndex)] = true;
@@ -83,7 +86,8 @@ void addOptimizeMarks(py::dict& result, const Individual& best, const std::vecto
     if (placed[index]) continue;
     py::dict entry;
     entry["itemIndex"] = static_cast<std::int64_t>(index);
-    entry["reason"] = leftOutReason(items[index], binTypes, timedOut);
+    entry["reason"] =
+        leftOutReason(items[index], binTypes, timedOut ? TimeLimit::RAN_OUT : TimeLimit::KEPT);
     leftOut.append(std::move(entry));
   }
   result["leftOut"] = std::move(leftOut);

@@ -65,7 +65,7 @@ std::vector<ItemSpec> readItemTable(const py::list& table, bool readMaxLoad) {
   return items;
 }
 
-std::vector<BinType> readBinTable(const py::list& table) {
+std::vector<BinType> readBinTable(const py::list& table, std::vector<std::size_t>* rows) {
   std::vector<BinType> binTypes;
   std::size_t index = 0;
   for (py::handle entry : table) {
@@ -81,6 +81,7 @@ std::vector<BinType> readBinTable(const py::list& table) {
       values.cost = read<std::int32_t>(row, "cost");
       values.weight_limit = read<double>(row, "weight_limit");
       binTypes.push_back(makeBinType(values, index));
+      if (rows != nullptr) rows->push_back(index);
     }
     ++index;
   }

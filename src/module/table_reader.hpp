@@ -18,6 +18,8 @@ void requireKey(const pybind11::dict& row, const char* key, const std::string& c
 
 // With `readMaxLoad` an optional max_load (None or absent: no limit) is read as well.
 std::vector<ItemSpec> readItemTable(const pybind11::list& table, bool readMaxLoad = false);
-std::vector<BinType> readBinTable(const pybind11::list& table);
+// With `rows`, the position in the table of each available type is appended to it.
+std::vector<BinType> readBinTable(const pybind11::list& table,
+                                  std::vector<std::size_t>* rows = nullptr);
 
 }  // namespace stowra

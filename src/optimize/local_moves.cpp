@@ -76,7 +76,7 @@ std::optional<LocalMove> repackMove(const std::vector<PackedBin>& bins, const Mo
   for (const std::size_t b : repacked(bins, draw)) {
     if (bins[b].cost < 0) continue;  // a bin that pays for itself stays
     move.positions.push_back(b);
-    ownTypes.push_back(typeIndexOf(bins[b], binTypes));
+    ownTypes.push_back(bins[b].typeIndex);
     for (const Placement& placement : bins[b].placements) gathered.push_back(placement.itemIndex);
   }
   if (gathered.empty()) return std::nullopt;

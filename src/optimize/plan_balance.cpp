@@ -36,7 +36,7 @@ void balanceBins(std::vector<PackedBin>& bins, WallPacker& packer,
     std::vector<std::vector<std::int32_t>> orders;
     for (const ItemOrder& key : startingKeys()) orders.push_back(groupedOrder(items, given, key));
     orders.push_back(columnOrder(items, given, bin.height));
-    const std::int32_t type = typeIndexOf(bin, binTypes);
+    const std::int32_t type = bin.typeIndex;
     double least = heavierHalfShare(bin, items);
     // A load kept short has room to move: loaded into ever shorter lengths of the bin, its
     // heavy end comes nearer the middle, and the load is then moved as a whole.

@@ -81,17 +81,6 @@ std::vector<std::int32_t> typesByCost(const std::vector<BinType>& binTypes) {
 
 }  // namespace
 
-std::int32_t typeIndexOf(const PackedBin& bin, const std::vector<BinType>& binTypes) {
-  for (std::size_t t = 0; t < binTypes.size(); ++t) {
-    const BinType& type = binTypes[t];
-    if (type.id == bin.binType && type.l == bin.length && type.w == bin.width &&
-        type.h == bin.height && type.cost == bin.cost) {
-      return static_cast<std::int32_t>(t);
-    }
-  }
-  return 0;
-}
-
 bool retypeBins(std::vector<PackedBin>& bins, WallPacker& packer,
                 const std::vector<ItemSpec>& items, const std::vector<BinType>& binTypes,
                 bool everyOrder, const StopCheck& stop) {

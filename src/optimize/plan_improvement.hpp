@@ -16,9 +16,6 @@ namespace stowra {
 // loading order of every container in ascending factory order. The bins must still carry their
 // free spaces.
 
-// The index of the bin's type in the table (the first when none matches).
-std::int32_t typeIndexOf(const PackedBin& bin, const std::vector<BinType>& binTypes);
-
 // Replaces each bin by an empty bin of the cheapest cheaper type that holds all its items,
 // loaded again in the same order with the packer's rule, or else (with `everyOrder`, which
 // costs up to sixteen loadings a type) in a starting order with a corner rule. True when any

@@ -68,7 +68,7 @@ void PlanSearch::evaluate(PlanCandidate& candidate) const {
     // Children start from the types this plan ended with.
     candidate.types.clear();
     for (const PackedBin& bin : candidate.bins) {
-      candidate.types.push_back(typeIndexOf(bin, binTypes));
+      candidate.types.push_back(bin.typeIndex);
     }
   }
   std::size_t placed = 0;
@@ -124,7 +124,7 @@ std::vector<PlanCandidate> PlanSearch::startingCandidates() const {
   packer.packSequence(greedy.order, std::vector<std::int32_t>(items.size(), 0), {});
   greedy.bins = packer.takeBins();
   std::erase_if(greedy.bins, [](const PackedBin& bin) { return bin.placements.empty(); });
-  for (const PackedBin& bin : greedy.bins) greedy.types.push_back(typeIndexOf(bin, binTypes));
+  for (const PackedBin& bin : greedy.bins) greedy.types.push_back(bin.typeIndex);
   // pack's decoder fills gaps wherever they are, so its plan may stand a later factory's
   // goods behind an earlier one's: then it is no plan for this search.
   // pack's decoder knows no load limits either.
@@ -377,7 +377,7 @@ void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopChec
     PlanCandidate filled;
     filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
     for (const PackedBin& bin : filled.bins) {
-      filled.types.push_back(typeIndexOf(bin, binTypes));
+      filled.types.push_back(bin.typeIndex);
       for (const Placement& placement : bin.placements) filled.order.push_back(placement.itemIndex);
     }
     // Children change orders within each factory's run, and the packer loads factories in

@@ -10,9 +10,6 @@ namespace stowra {
 
 namespace {
 
-// Coordinates are sums of sizes: a top and a bottom this close touch.
-constexpr double TOUCH = 1e-6;
-
 double overlapLength(double a0, double a1, double b0, double b1) {
   return std::max(0.0, std::min(a1, b1) - std::max(a0, b0));
 }
@@ -169,13 +166,19 @@ std::vector<double> restingLoads(const PackedBin& bin, const std::vector<ItemSpe
   return guard.loads();
 }
 
-bool keepsLoadLimits(const PackedBin& bin, const std::vector<ItemSpec>& items) {
+std::vector<std::pair<std::size_t, double>> overloadedPlacements(
+    const PackedBin& bin, const std::vector<ItemSpec>& items) {
+  std::vector<std::pair<std::size_t, double>> over;
   const std::vector<double> loads = restingLoads(bin, items);
   for (std::size_t index = 0; index < loads.size(); ++index) {
     const ItemSpec& item = items[static_cast<std::size_t>(bin.placements[index].itemIndex)];
-    if (overLimit(loads[index], item.maxLoad)) return false;
+    if (overLimit(loads[index], item.maxLoad)) over.emplace_back(index, loads[index]);
   }
-  return true;
+  return over;
+}
+
+bool keepsLoadLimits(const PackedBin& bin, const std::vector<ItemSpec>& items) {
+  return overloadedPlacements(bin, items).empty();
 }
 
 bool anyLoadLimit(const std::vector<ItemSpec>& items) {

@@ -10,10 +10,18 @@
 
 namespace stowra {
 
+// Coordinates are sums of sizes: a top and a bottom this close touch.
+inline constexpr double TOUCH = 1e-6;
+
 // The weight resting on each placement of the bin, in placement order: each box's weight, with
 // what rests on it, is shared among the boxes whose top touches its bottom in proportion to
 // the contact area.
 std::vector<double> restingLoads(const PackedBin& bin, const std::vector<ItemSpec>& items);
+
+// The placements (by position in the bin) that carry more than their item's max_load, each with
+// the weight resting on it, in placement order.
+std::vector<std::pair<std::size_t, double>> overloadedPlacements(
+    const PackedBin& bin, const std::vector<ItemSpec>& items);
 
 // Whether no box of the bin carries more than its max_load.
 bool keepsLoadLimits(const PackedBin& bin, const std::vector<ItemSpec>& items);

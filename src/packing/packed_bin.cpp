@@ -19,10 +19,12 @@ std::size_t clampBinTypeIndex(std::size_t typeCount, std::int64_t typeIndex) {
 
 PackedBin openBin(const std::vector<BinType>& binTypes, std::int64_t typeIndex,
                   std::size_t binsOpened) {
-  const BinType& type = binTypes[clampBinTypeIndex(binTypes.size(), typeIndex)];
+  const std::size_t index = clampBinTypeIndex(binTypes.size(), typeIndex);
+  const BinType& type = binTypes[index];
 
   PackedBin bin;
   bin.id = static_cast<std::int32_t>(binsOpened + 1);
+  bin.typeIndex = static_cast<std::int32_t>(index);
   bin.cost = type.cost;
   bin.weightLimit = type.weight_limit;
   bin.binType = type.id;

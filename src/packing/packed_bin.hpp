@@ -43,7 +43,8 @@ struct FreeSpace {
 
 // One opened bin with its placements, free spaces and statistics.
 struct PackedBin {
-  std::int32_t id = 0;  // 1-based opening number
+  std::int32_t id = 0;         // 1-based opening number
+  std::int32_t typeIndex = 0;  // its type's position among the available types
   double cost = 0.0;
   double weightLimit = 0.0;  // <= 0 means no limit
   double currentWeight = 0.0;

@@ -69,6 +69,26 @@ bool PickupGuard::allows(const Box& box) const {
                       [&](const Box& other) { return mustLoadBefore(other, box); });
 }
 
+std::vector<std::vector<std::size_t>> pickupOrderBreaks(const PackedBin& bin,
+                                                        const std::vector<ItemSpec>& items) {
+  std::vector<Box> boxes;
+  std::vector<std::int32_t> factories;
+  for (const Placement& placement : bin.placements) {
+    const ItemSpec& item = items[static_cast<std::size_t>(placement.itemIndex)];
+    boxes.push_back(boxOf(placement, item));
+    factories.push_back(item.factory);
+  }
+  std::vector<std::vector<std::size_t>> breaks(boxes.size());
+  for (std::size_t later = 0; later < boxes.size(); ++later) {
+    for (std::size_t earlier = 0; earlier < boxes.size(); ++earlier) {
+      if (factories[earlier] < factories[later] && mustLoadBefore(boxes[later], boxes[earlier])) {
+        breaks[later].push_back(earlier);
+      }
+    }
+  }
+  return breaks;
+}
+
 bool keepsPickupOrder(const PackedBin& bin, const std::vector<ItemSpec>& items) {
   for (const Placement& placement : bin.placements) {
     const ItemSpec& item = items[static_cast<std::size_t>(placement.itemIndex)];

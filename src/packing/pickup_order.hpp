@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -43,6 +44,11 @@ class PickupGuard {
   std::vector<Box> earlier_;
   std::vector<Box> later_;
 };
+
+// For each box of the bin, in placement order, the boxes (by position in the bin) of earlier
+// factories that it stands behind or below: the pairs a crew could not load factory by factory.
+std::vector<std::vector<std::size_t>> pickupOrderBreaks(const PackedBin& bin,
+                                                        const std::vector<ItemSpec>& items);
 
 // Whether no box of the bin breaks the pickup order with another.
 bool keepsPickupOrder(const PackedBin& bin, const std::vector<ItemSpec>& items);

@@ -8,6 +8,7 @@
 #include "packing/load_balance.hpp"
 #include "packing/load_limits.hpp"
 #include "packing/pickup_order.hpp"
+#include "packing/plan_check.hpp"
 #include "packing/wall_packer.hpp"
 #include "test_support.hpp"
 
@@ -196,4 +197,78 @@ TEST_CASE("a box too heavy for the box it would stand on goes on the floor") {
     CHECK(bins[0].placements[1].z == c.z);
     CHECK(keepsLoadLimits(bins[0], items));
   }
+}
+
+TEST_CASE("the plan checker finds each broken rule, worked out by hand, and nothing else") {
+  // A 10 x 10 x 10 container carrying at most 100; boxes of 4 x 4 x 4 unless said otherwise.
+  const std::vector<BinType> types{BinType{"B", 10, 10, 10, 1, 100, true}};
+  struct Case {
+    std::string rule;
+    std::vector<ItemSpec> items;
+    std::vector<std::vector<Placement>> bins;  // placements of each container, of type 0
+    std::int32_t container;
+    std::vector<std::int32_t> involved;
+    double figure;
+  };
+  const ItemSpec box = makeItem(4, 4, 4, 10);
+  ItemSpec flat = makeItem(4, 4, 2, 10);
+  ItemSpec fragile = makeItem(4, 4, 4, 10, false);
+  ItemSpec unturnable = makeItem(4, 2, 4, 10);
+  unturnable.allowedRotations = {0};
+  ItemSpec limited = box;
+  limited.maxLoad = 5;
+  ItemSpec heavy = makeItem(4, 4, 4, 30);
+  const ItemSpec early = boxOfFactory(4, 4, 10, 1);
+  const ItemSpec late = boxOfFactory(4, 4, 10, 2);
+  const std::vector<Case> cases{
+      {"outside", {box}, {{{0, 8, 0, 0, 0}}}, 1, {0}, 2},
+      {"overlap", {box, box}, {{{0, 0, 0, 0, 0}, {1, 2, 1, 0, 0}}}, 1, {0, 1}, 2 * 3 * 4},
+      {"unsupported", {box}, {{{0, 0, 0, 5, 0}}}, 1, {0}, 16},  // stands on nothing
+      // Half of its footprint over the edge of the box below.
+      {"unsupported", {box, flat}, {{{0, 0, 0, 0, 0}, {1, 2, 0, 4, 0}}}, 1, {1}, 8},
+      {"non_stackable", {fragile, flat}, {{{0, 0, 0, 0, 0}, {1, 0, 0, 4, 0}}}, 1, {1, 0}, 10},
+      {"weight_limit",
+       {heavy, heavy, heavy, heavy},
+       {{{0, 0, 0, 0, 0}, {1, 4, 0, 0, 0}, {2, 0, 4, 0, 0}, {3, 4, 4, 0, 0}}},
+       1,
+       {},
+       120},
+      {"placed_twice", {box}, {{{0, 0, 0, 0, 0}}, {{0, 0, 0, 0, 0}}}, 2, {0}, 2},
+      {"unknown_item", {box}, {{{0, 0, 0, 0, 0}, {3, 4, 0, 0, 0}}}, 1, {3}, 3},
+      {"turned", {unturnable}, {{{0, 0, 0, 0, 1}}}, 1, {0}, 4},
+      // 30 wholly in the back half, 10 across the middle with a quarter of its length there.
+      {"balance", {heavy, box}, {{{0, 0, 0, 0, 0}, {1, 4, 0, 0, 0}}}, 1, {}, 32.5 / 40},
+      // The later factory's box stands behind the earlier one's, nearer the back wall.
+      {"pickup_order", {early, late}, {{{1, 1, 0, 0, 0}, {0, 5, 0, 0, 0}}}, 1, {1, 0}, 1},
+      {"max_load", {limited, box}, {{{0, 0, 0, 0, 0}, {1, 0, 0, 4, 0}}}, 1, {0}, 10},
+  };
+  for (const Case& c : cases) {
+    CAPTURE(c.rule);
+    std::vector<PackedBin> plan;
+    for (const auto& placements : c.bins) {
+      plan.push_back(openBin(types, 0, plan.size()));
+      plan.back().placements = placements;
+    }
+    // The balance and pickup rules are asked for where they are the case: most of these small
+    // loads stand in the back half.
+    const bool asked = c.rule == "balance" || c.rule == "pickup_order";
+    const PlanRules off{1.0, false};
+    const std::vector<PlanBreach> found =
+        checkPlan(c.items, types, plan, asked ? PlanRules{} : off);
+    REQUIRE(found.size() == 1);
+    CHECK(found[0].rule == c.rule);
+    CHECK(found[0].container == c.container);
+    CHECK(found[0].items == c.involved);
+    CHECK(found[0].figure == doctest::Approx(c.figure));
+    CHECK(found[0].message.starts_with("container " + std::to_string(c.container) + ": "));
+    CHECK(checkPlan(c.items, types, plan, off).size() == (asked ? 0U : 1U));
+  }
+  // A container of a type not in the table is named, and its placements are not read.
+  std::vector<PackedBin> plan{openBin(types, 0, 0)};
+  plan[0].typeIndex = 1;
+  plan[0].placements = {{7, 50, 0, 0, 0}};
+  const std::vector<PlanBreach> found = checkPlan({box}, types, plan);
+  REQUIRE(found.size() == 1);
+  CHECK(found[0].rule == "unknown_type");
+  CHECK(found[0].figure == 1);
 }

@@ -18,7 +18,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-from plan_checks import check_factory_order, check_plan, overloaded_items, pickup_order_breaks
+from plan_checks import check_factory_order, check_plan
 from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem, thpack9
 
 import stowra
@@ -109,7 +109,12 @@ def _digest(text: str) -> str:
 
 
 def record(result: dict[str, Any], lines: str | None = None) -> dict[str, Any]:
+    # The type's row that optimize's rows name beside the type is no part of the plan as pinned;
+    # the plan check below reads each container's type by it.
     plan = {key: value for key, value in result.items() if key != "elapsedSeconds"}
+    plan["packingTable"] = [
+        {key: value for key, value in row.items() if key != "binTypeIndex"} for row in result["packingTable"]
+    ]
     found = {
         "fitness": result["fitness"].hex(),
         "cost": result["cost"],
@@ -139,10 +144,8 @@ def test_optimize_plan_is_unchanged_for_any_thread_count(name: str) -> None:
     for threads in OPTIMIZE_THREADS:
         result = stowra.optimize(load, **arguments, threads=threads, time_limit=0)
         assert record(result) == expected, f"{threads} threads"
-    assert check_plan(load, result) == set(range(len(load["itemTable"])))
+    assert check_plan(load, result, pickup_order=True) == set(range(len(load["itemTable"])))
     check_factory_order(load, result)
-    assert pickup_order_breaks(load, result) == []
-    assert overloaded_items(load, result) == []
 
 
 if __name__ == "__main__":

@@ -11,14 +11,7 @@ from typing import Any
 
 import pytest
 from cli_plans import shelf_pack
-from plan_checks import (
-    check_plan,
-    must_load_before,
-    overloaded_items,
-    pickup_order_breaks,
-    placed_box,
-    unbalanced_containers,
-)
+from plan_checks import breaches, check_plan, must_load_before, placed_box, unbalanced_containers
 from problems import CONTAINER_20GP, container, item, problem
 
 import stowra
@@ -27,8 +20,7 @@ from stowra.examples import example_json
 from stowra.files import ShipmentError, parse_csv_tables, parse_json_shipment, parse_shipment_object
 from stowra.item_rows import explain
 from stowra.loading_list import MIXED_NOTE, loading_rows
-from stowra.reading import read_plan
-from stowra.report import left_out_reason
+from stowra.reading import read_plan, reasons_left_out
 from stowra.searches import run_search
 from stowra.service.models import check_options
 from stowra.service.plans import ClientError
@@ -59,9 +51,7 @@ def assert_loadable(load: dict[str, Any], result: dict[str, Any], rows: list[dic
 
 def test_the_example_keeps_the_rules_and_its_list_goes_factory_by_factory(example: dict[str, Any]) -> None:
     result = stowra.optimize(example, threads=1)
-    check_plan(example, result)
-    assert unbalanced_containers(example, result) == []
-    assert pickup_order_breaks(example, result) == []
+    check_plan(example, result, balance_limit=0.6, pickup_order=True)
     assert [row["balanceKept"] for row in result["packingTable"]] == [True] * result["totalBins"]
     assert result["leftOut"] == []
     rows = loading_rows(read_plan(result, example))
@@ -76,7 +66,7 @@ def test_the_example_keeps_the_rules_and_its_list_goes_factory_by_factory(exampl
 def test_a_pack_plan_that_mixes_factories_is_listed_loadable_and_marked(example: dict[str, Any]) -> None:
     # pack fills gaps wherever they are: the example's plan stands factory 3 behind factory 1.
     result = stowra.pack(example, pop_size=4, generations=1, threads=1)
-    mixed = {number for number, _, _ in pickup_order_breaks(example, result)}
+    mixed = {found["container"] for found in breaches(example, result, "pickup_order")}
     assert mixed
     reading = read_plan(result, example, search="exact")
     rows = loading_rows(reading)
@@ -89,7 +79,7 @@ def test_a_pack_plan_that_mixes_factories_is_listed_loadable_and_marked(example:
 def test_the_rules_can_be_turned_off(example: dict[str, Any]) -> None:
     # Without them the walls from the back leave both containers out of balance and mixed.
     result = stowra.optimize(example, threads=1, balance_limit=1.0, pickup_order=False)
-    assert unbalanced_containers(example, result) and pickup_order_breaks(example, result)
+    assert unbalanced_containers(example, result) and breaches(example, result, "pickup_order")
     figures = read_plan(result, example).containers
     assert all(any("one half" in warning for warning in f.warnings) for f in figures)
     # The plan's own rows keep the limit asked (1.0); their figures, which the report shows,
@@ -150,7 +140,7 @@ BIG = container(CONTAINER_20GP, id="small", weight_limit=1000.0)
     ],
 )
 def test_left_out_items_get_a_planners_reason(row: dict[str, Any], search: str, reason: str) -> None:
-    assert left_out_reason(row, problem(items=[row], bins=[BIG]), search).startswith(reason)
+    assert reasons_left_out([0], {"packingTable": []}, problem(items=[row], bins=[BIG]), search)[0].startswith(reason)
 
 
 @pytest.mark.parametrize(
@@ -178,9 +168,12 @@ def test_optimizes_result_gives_each_left_out_item_its_reason(
 def test_the_exact_search_names_the_types_it_does_not_open() -> None:
     # Only the third type is tall enough, and pack opens the first two.
     bins = [container(id="a"), container(id="b"), container(id="tall", h=300.0)]
-    row = item(0, h=260.0)
-    assert left_out_reason(row, problem(items=[row], bins=bins), "exact").startswith("only a container type")
-    assert left_out_reason(row, problem(items=[row], bins=bins), "optimize").startswith("no room")
+    load = problem(items=[item(0, h=260.0)], bins=bins)
+    # A plan that says no more than pack's cannot tell whether the clock kept it out.
+    assert [reasons_left_out([0], {"packingTable": []}, load, search)[0] for search in ("exact", "optimize")] == [
+        "only a container type the exact search does not open holds it",
+        "no room left within the weight limits of the containers the plan could afford, or the time limit",
+    ]
 
 
 @pytest.mark.parametrize(
@@ -220,9 +213,8 @@ TOWER = container(id="tower", l=60.0, w=40.0, h=60.0)
 def test_a_box_stands_on_another_only_within_its_max_load(limit: float | None, containers: int) -> None:
     load = problem(items=[item(i, max_load=limit) for i in range(2)], bins=[TOWER])
     result = stowra.optimize(load, threads=1)
-    check_plan(load, result)
+    check_plan(load, result)  # max_load included
     assert result["totalBins"] == containers
-    assert overloaded_items(load, result) == []
 
 
 def test_pack_ignores_max_load_and_the_report_lists_the_box_loaded_beyond_it() -> None:
@@ -236,7 +228,9 @@ def test_pack_ignores_max_load_and_the_report_lists_the_box_loaded_beyond_it() -
     # One container, so one box stands on the other and carries its 12.5 kg.
     assert result["totalBins"] == 1
     (lower,) = [p["itemIndex"] for p in result["packingTable"][0]["items"] if p["z"] == 0]
-    assert overloaded_items(limited, result) == [(1, lower, 12.5)]
+    assert [(b["container"], b["items"], b["figure"]) for b in breaches(limited, result, "max_load")] == [
+        (1, [lower], 12.5)
+    ]
     (warning,) = read_plan(result, limited, search="exact").containers[0].warnings
     assert warning == f"loaded beyond their limit: item {100 + lower} carries 12.5 kg (max_load 0.0)"
     assert read_plan(result, plain, search="exact").containers[0].warnings == ()
@@ -276,3 +270,43 @@ def test_the_readers_take_max_load_as_an_optional_column(cell: str, error: str |
     # A JSON null is no limit either.
     document = {"itemTable": [item(0, max_load=None)], "binTable": [TOWER]}
     assert "max_load" not in parse_shipment_object(document, "shipment").input["itemTable"][0]
+
+
+# Row 1 is not available; rows 2 and 3 share a name, and only row 2 is long enough for a box
+# 250 cm in: the checker must read a container's type by its row.
+NAMESAKES = [container(id="20GP", available=False), container(id="20GP"), container(id="20GP", l=300.0)]
+
+
+@pytest.mark.parametrize(
+    "type_key, found",
+    [
+        ({"binTypeIndex": 1}, []),
+        ({"binTypeIndex": 2}, [("outside", "container 1: item SKU-2 (row 2) reaches 10 beyond the container")]),
+        ({"binTypeIndex": 0}, [("unknown_type", "container 1: its type is not one of the available container types")]),
+        ({"binType": "20GP"}, []),  # a plan made elsewhere: the first available type of the name
+        ({"binType": "45HC"}, [("unknown_type", "container 1: its type is not one of the available container types")]),
+    ],
+)
+def test_check_plan_reads_each_containers_type_and_names_items_as_submitted(
+    type_key: dict[str, Any], found: list[tuple[str, str]]
+) -> None:
+    load = problem(items=[item(0, id="SKU-1"), item(1, id="SKU-2")], bins=NAMESAKES)
+    placements = [{"itemIndex": 1, "x": 250.0, "y": 0.0, "z": 0.0, "rotation": 0}]
+    plan = {"packingTable": [{**type_key, "items": placements}]}
+    assert [(b["rule"], b["message"]) for b in stowra.check_plan(load, plan, balance_limit=1.0)] == found
+
+
+@pytest.mark.parametrize(
+    "plan, error",
+    [
+        ({}, "Missing required key 'packingTable' in the result"),
+        ({"packingTable": [{"binTypeIndex": 1}]}, "Missing required key 'items' in packingTable[0]"),
+        (
+            {"packingTable": [{"binTypeIndex": 1, "items": [{"itemIndex": 0, "x": 0, "y": 0, "rotation": 0}]}]},
+            "Missing required key 'z' in packingTable[0]['items'][0]",
+        ),
+    ],
+)
+def test_check_plan_refuses_a_plan_without_its_keys(plan: dict[str, Any], error: str) -> None:
+    with pytest.raises(ValueError, match=re.escape(error)):
+        stowra.check_plan(problem(bins=NAMESAKES), plan)

@@ -104,8 +104,8 @@ FIGURES: dict[str, tuple[str, Any, dict[str, str]]] = {
         },
     ),
     "left-out reason": (
-        "reason_left_out",
-        lambda index, result, problem, search: "no crane at the quay",
+        "reasons_left_out",
+        lambda indices, result, problem, search: dict.fromkeys(indices, "no crane at the quay"),
         {
             "report": "id HEAVY (x2) (shipment.json row 3): no crane at the quay",
             "sheet": "no crane at the quay",

@@ -180,6 +180,9 @@ def outcome(
             "items": totals.items,
             "leftOut": totals.left_out,
             "types": [name for name, _ in totals.mix],
+            # Containers a loading supervisor would refuse as they stand (the plan checker's
+            # findings and the rules' marks): a plan with any is never shown as plainly done.
+            "warnings": sum(1 for row in reading.containers if row.warnings),
         },
     }
 
