@@ -22,7 +22,6 @@ import time
 import zipfile
 from typing import Any
 
-import orjson
 from _bench import arguments, cell, load_average, write_section
 
 from stowra.files import ShipmentError, parse_json_shipment, parse_workbook
@@ -67,13 +66,12 @@ def json_rows(rows: int, repeat: int) -> list[list[str]]:
     ratio = min(found[0][1]) / min(found[1][1])
     table = [[f"read {label} (s)", cell(values, 3)] for label, values in found]
     table.append(["ratio of the two (best runs)", f"{ratio:.2f}"])
-    # The floor: a parser alone on the long text, before any row is looked at (the reader
-    # uses the fast one, and the standard one for texts the fast one refuses and messages).
-    for parser, parse in (("orjson.loads", orjson.loads), ("json.loads", json.loads)):
-        parsed = seconds(lambda parse=parse: parse(long), repeat)
-        table.append([f"{parser} of the {rows:,}-row text alone (s)", cell(parsed, 3)])
-        share = min(parsed) / min(found[1][1])
-        table.append(["ratio of that to the short read (best runs)", f"{share:.2f}"])
+    # For scale: the standard parser alone on the long text, before any row is looked at (the
+    # reader uses it only for texts the compiled reader leaves to it, and for messages).
+    parsed = seconds(lambda: json.loads(long), repeat)
+    table.append([f"json.loads of the {rows:,}-row text alone (s)", cell(parsed, 3)])
+    share = min(parsed) / min(found[1][1])
+    table.append(["ratio of that to the short read (best runs)", f"{share:.2f}"])
     return table
 
 

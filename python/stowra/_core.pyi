@@ -107,3 +107,20 @@ def _pack_with_types(
 def _left_out_reasons(
     input: dict[str, Any], indices: list[int], *, exact: bool = False
 ) -> list[str]: ...
+def read_json_shipment(
+    text: str,
+) -> (
+    tuple[
+        list[dict[str, Any]],
+        list[Any],
+        list[int] | None,
+        list[int],
+        list[str],
+        list[dict[str, Any]] | None,
+        list[Any],
+        list[int],
+        list[str],
+        list[str],
+    ]
+    | None
+): ...

@@ -1,6 +1,7 @@
 #include <pybind11/pybind11.h>
 
 #include "module/check_plan.hpp"
+#include "module/json_reader.hpp"
 #include "module/optimize.hpp"
 #include "module/pack.hpp"
 
@@ -13,4 +14,5 @@ PYBIND11_MODULE(_core, module) {
   stowra::registerPack(module);
   stowra::registerOptimize(module);
   stowra::registerCheckPlan(module);
+  stowra::registerJsonReader(module);
 }

@@ -3,15 +3,17 @@ errors pointing at the spot."""
 
 from __future__ import annotations
 
+import functools
 import json
+from collections.abc import Callable
 from pathlib import Path
 
-import orjson
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
-from stowra.files import Shipment, ShipmentError, load_shipment, parse_json_shipment
-
-pytestmark = pytest.mark.python_only  # the file readers, before any table reaches the core
+from stowra._core import read_json_shipment
+from stowra.files import Shipment, ShipmentError, json_toml, load_shipment, parse_json_shipment
 
 BINS_CSV = "id,l,w,h,cost,weight_limit,available\n20GP,590,234,239,1500,28000,true\n"
 
@@ -205,50 +207,132 @@ ROW = '{"id": %s, "l": 60, "w": 40, "h": 40, "weight": 10, "factory": 1, "stacka
 BIN_ROW = '{"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500, "weight_limit": 28000, "available": true}'
 
 
-@pytest.mark.parametrize(
-    "items",
-    [
-        [ROW % (1, ""), ROW % ('"SKU-2"', ', "quantity": 3'), ROW % (3, ', "quantity": 0')],
-        [ROW % (n, ', "quantity": 2, "note": "x"') for n in range(5)],
-        [ROW % (1, ""), ROW % (2, ', "max_load": null')],  # keys that differ: one row at a time
-        [ROW % (1, ', "l": 61')],  # a repeated key: the last one counts
-        # Values the fast parser refuses or reads otherwise than the standard one.
-        [ROW % (1, ', "note": "\\udc80"')],
-        [ROW % (1, ', "note": NaN')],
-        [ROW % (1, ', "max_load": 1e400')],
-        [ROW % (1, ', "note": 18446744073709551616')],
-        [ROW % (1, ', "quantity": 18446744073709551616')],
-        [ROW % (18446744073709551616, "")],
-        [ROW % (1, ', "weight": -1e-400')],
-        [ROW % (1, ', "note": ' + "[" * 3000 + "]" * 3000)],
-        # Deeper than the standard parser's limit, within the fast one's: read by the standard.
-        [ROW % (1, ', "note": ' + "[" * 1010 + "]" * 1010)],
-        [ROW % (1, ""), ROW % (2, ', "note": ' + "[" * 1010 + "]" * 1010)],
-        [ROW % (1, ""), ROW % (2, '}], "note": ' + "[" * 1010 + "]" * 1010 + ', "x": [{"id": 3')],
-        [ROW % (1, ', "quantity": -1')],
-    ],
-)
-def test_json_read_by_the_fast_parser_reads_as_by_the_standard_one(
-    items: list[str], monkeypatch: pytest.MonkeyPatch
-) -> None:
-    """Whatever the fast parser takes or leaves, the shipment (values, rows' lines, warnings) or
-    the message is the one the standard parser's path gives."""
-    text = '{"binTable": [\n' + BIN_ROW + '],\n"itemTable": [\n' + ",\n".join(items) + "\n]}"
+def read_both(text: str) -> tuple[object, object]:
+    """What the reader gives (compiled reader first) and what the scanner path alone gives:
+    the shipment (values, rows' lines, warnings) or the message."""
 
-    def read() -> tuple[str, list[object], list[object], list[str]] | str:
+    def read(reader: Callable[[str], Shipment]) -> object:
         try:
-            shipment = parse_json_shipment(text, "s.json")
+            shipment = reader(text)
         except ShipmentError as error:
             return str(error)
         sources = shipment.item_sources
         # Asked for one by one (last first), then all at once.
         one_by_one = [sources[index] for index in reversed(range(len(sources)))]
-        return repr(shipment.input), one_by_one, [*sources, *shipment.bin_sources], shipment.warnings
+        every = [*sources, *shipment.bin_sources]
+        return repr(shipment.input), one_by_one, every, shipment.warnings, shipment.table_files
 
-    fast = read()
+    scanned = functools.partial(json_toml._read_scanned, name="s.json", base=None, confined=False)
+    return read(lambda text: parse_json_shipment(text, "s.json")), read(scanned)
 
-    def refused(_: str) -> None:
-        raise orjson.JSONDecodeError("refused", "", 0)
 
-    monkeypatch.setattr(orjson, "loads", refused)
-    assert fast == read()
+def shipment_text(items: list[str], bins: str = BIN_ROW) -> str:
+    return '{"binTable": [\n' + bins + '],\n"itemTable": [\n' + ",\n".join(items) + "\n]}"
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        shipment_text([ROW % (1, ""), ROW % ('"SKU-2"', ', "quantity": 3'), ROW % ('" 42 "', ', "quantity": 0')]),
+        shipment_text([ROW % (n, ', "quantity": 2, "note": "x"') for n in range(5)]),
+        shipment_text([ROW % (1, ""), ROW % (2, ', "max_load": null, "note": true')]),  # keys that differ
+        shipment_text([ROW % (1, ', "max_load": 2.5e1')], BIN_ROW.replace('"20GP"', '"20GP \\u00e9\\ud83d\\ude00"')),
+        '{"itemTable": [], "x": null}',
+        '{"itemTable": [' + ROW % (1, "") + "]}",  # no containers
+    ],
+)
+def test_the_compiled_reader_takes_right_shipments_of_the_usual_shape(text: str) -> None:
+    # Long shipments rely on it: a right shipment must not go to the scanner path.
+    assert read_json_shipment(text) is not None
+    fast, scanned = read_both(text)
+    assert fast == scanned
+
+
+@pytest.mark.parametrize(
+    "items",
+    [
+        [ROW % (1, ', "l": 61')],  # a repeated key: the last one counts
+        [ROW % ('"SKU-\u00e9"', "")],
+        [ROW % (1, ', "note": [1]')],
+        # Values the compiled reader leaves to the scanner path, read or refused there.
+        [ROW % (1, ', "note": "\\udc80"')],
+        [ROW % (1, ', "note": NaN')],
+        [ROW % (1, ', "max_load": 1e400')],
+        [ROW % (1, ', "note": 18446744073709551616')],
+        [ROW % (1, ', "note": 1' + "0" * 5000 + "}")],
+        [ROW % (1, ', "quantity": 18446744073709551616')],
+        [ROW % (18446744073709551616, "")],
+        [ROW % (1, ', "weight": -1e-400')],
+        [ROW % (1, ', "factory": 1500.0')],
+        [ROW % (1, ', "note": ' + "[" * 3000 + "]" * 3000)],
+        [ROW % (1, ""), ROW % (2, ', "note": ' + "[" * 1010 + "]" * 1010)],
+        [ROW % (1, ""), ROW % (2, '}], "note": ' + "[" * 1010 + "]" * 1010 + ', "x": [{"id": 3')],
+        [ROW % (1, ', "quantity": -1')],
+        [ROW % (1, ', "quantity": 100001')],
+        [ROW % (1, ', "note": "a\x00b"')],
+        [ROW % (1, ', "note": "unterminated')],
+        [ROW % (1, ""), "7"],
+        [ROW % (1, ""), ROW % (2, ', "id": 2')],
+    ],
+)
+def test_json_the_compiled_reader_declines_reads_as_by_the_scanner_path(items: list[str]) -> None:
+    fast, scanned = read_both(shipment_text(items))
+    assert fast == scanned
+
+
+def _cell(valid: st.SearchStrategy[object]) -> st.SearchStrategy[object]:
+    """Mostly a right value (so that whole shipments are often right), sometimes any JSON value."""
+    anything = st.one_of(
+        st.none(),
+        st.booleans(),
+        st.integers(-(2**65), 2**65),
+        st.floats(),
+        st.text(max_size=6),
+        st.sampled_from([" 42 ", "+7", "-0", "00012345678901", "\u00e9", "a" * 65, "", []]),
+    )
+    return st.one_of(*[valid] * 11, anything)
+
+
+_SIZE = st.one_of(st.integers(0, 10**4), st.floats(0, 1e4), st.integers(2**53 - 2, 2**53 + 2))
+_ITEM_CELLS = {
+    "id": _cell(st.one_of(st.integers(-(2**31), 2**31 - 1), st.text("SKU- 0123456789", min_size=1, max_size=8))),
+    "l": _cell(_SIZE),
+    "w": _cell(_SIZE),
+    "h": _cell(_SIZE),
+    "weight": _cell(_SIZE),
+    "factory": _cell(st.integers(-(2**31) - 1, 2**31)),
+    "stackable": _cell(st.booleans()),
+    "quantity": _cell(st.integers(0, 30)),
+    "max_load": _cell(st.one_of(st.none(), _SIZE, st.just(-1))),
+    "note": _cell(st.text(max_size=4)),
+}
+_BIN_CELLS = {
+    "id": _cell(st.text("GP4 0HC", min_size=1, max_size=6)),
+    **{key: _ITEM_CELLS[key] for key in ("l", "w", "h", "note")},
+    "cost": _cell(st.integers(-1, 5000)),
+    "weight_limit": _cell(_SIZE),
+    "available": _cell(st.booleans()),
+    "quantity": _cell(st.integers(0, 2)),
+}
+
+
+def _rows(cells: dict[str, st.SearchStrategy[object]], most: int) -> st.SearchStrategy[list[object]]:
+    row = st.fixed_dictionaries({}, optional=cells)  # type: ignore[arg-type]
+    return st.lists(row, max_size=most)
+
+
+@settings(max_examples=300)
+@given(
+    items=_rows(_ITEM_CELLS, 6),
+    bins=st.one_of(st.none(), _rows(_BIN_CELLS, 3)),
+    extra=st.dictionaries(
+        st.sampled_from(["units", "note", "x"]), st.one_of(st.none(), st.text(max_size=3)), max_size=2
+    ),
+    indent=st.sampled_from([None, 0, 1, "\t"]),
+)
+def test_generated_shipments_read_as_by_the_scanner_path(
+    items: list[object], bins: list[object] | None, extra: dict[str, object], indent: int | str | None
+) -> None:
+    document = {"itemTable": items, **({} if bins is None else {"binTable": bins}), **extra}
+    fast, scanned = read_both(json.dumps(document, indent=indent, ensure_ascii=False))
+    assert fast == scanned

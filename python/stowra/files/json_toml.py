@@ -9,22 +9,22 @@ import json.scanner
 import re
 import sys
 import tomllib
-from collections.abc import Callable, Mapping
+from collections.abc import Callable, Mapping, Sequence
 from pathlib import Path
 from typing import Any
 
-import orjson
-
+from stowra._core import read_json_shipment
 from stowra.files.csv_tables import csv_table
 from stowra.files.rows import (
     COLUMNS,
     CSV_KEYS,
     Locator,
     RawTable,
+    RowSource,
+    RowSources,
     Shipment,
     ShipmentError,
     TableName,
-    Unplaced,
     build_shipment,
     fail,
 )
@@ -165,9 +165,15 @@ def parse_json_shipment(
 
     ``confined`` refuses CSV files named outside ``base`` (uploads name only their siblings).
     """
-    fast = _read_fast(text, name, base, confined)
-    if fast is not None:
-        return fast
+    compiled = _read_compiled(text, name)
+    if compiled is not None:
+        return compiled
+    return _read_scanned(text, name, base, confined)
+
+
+def _read_scanned(text: str, name: str, base: Path | None, confined: bool) -> Shipment:
+    """Any JSON shipment, parsed by the standard scanner and checked row by row: what the
+    compiled reader declines, and the words of every message."""
     try:
         document, top, row_spans = _json_with_rows(text)
     except json.JSONDecodeError as error:
@@ -201,54 +207,53 @@ def parse_json_shipment(
     return _from_document(document, name, base, rows_of, locate, lambda key: at(top, key), confined)
 
 
-def _read_fast(text: str, name: str, base: Path | None, confined: bool) -> Shipment | None:
-    """A right shipment read with the fast parser, its rows' lines counted only when a source
-    is asked for; ``None`` for any text it does not accept or any shipment with something to
-    say, which the scanner path then reads again to word the message.
-
-    The fast parser takes only texts the standard one takes, to the same values, except that a
-    whole number beyond 64 bits becomes a float: in a known column that is out of range either
-    way (refused, so read again); elsewhere it is ignored.
-    """
-    try:
-        document = orjson.loads(text)
-    except orjson.JSONDecodeError:
+def _read_compiled(text: str, name: str) -> Shipment | None:
+    """A right shipment of the usual shape read by the compiled reader in one pass: rows checked,
+    converted and expanded by quantity, each row's line counted on the way. ``None`` for any
+    text it leaves to the scanner path (anything with something to say, nested values, tables
+    named as CSV files), which reads it again and words the message."""
+    read = read_json_shipment(text)
+    if read is None:
         return None
-    if type(document) is not dict:
-        return None
-    # Nested values beside the tables: the scanner path's nesting limit is the lower one.
-    if any(
-        type(value) not in (str, int, float, bool, type(None))
-        for key, value in document.items()
-        if key not in COLUMNS
+    (
+        items,
+        item_ids,
+        counts,
+        item_lines,
+        item_unknown,
+        bins,
+        bin_ids,
+        bin_lines,
+        bin_unknown,
+        extra,
+    ) = read
+    tables = {"itemTable": items, "binTable": bins if bins is not None else []}
+    warnings = []
+    sources: dict[str, Sequence[RowSource]] = {"itemTable": [], "binTable": []}
+    for table, ids, table_counts, lines, unknown in (
+        ("itemTable", item_ids, counts, item_lines, item_unknown),
+        ("binTable", bin_ids, None, bin_lines, bin_unknown),
     ):
-        return None
-    lines: list[dict[str, list[int | None]]] = []  # made when first asked for
-
-    def lines_of(table: TableName) -> Callable[[], list[int | None]]:
-        def counted() -> list[int | None]:
-            if not lines:
-                _, _, spans = _json_with_rows(text)
-                lines.append({key: _row_lines(text, value) for key, value in spans.items()})
-            return lines[0].get(table) or [None] * len(document[table])
-
-        return counted
-
-    def rows_of(table: TableName) -> list[tuple[Mapping[str, Any], int | None]]:
-        value = document[table]
-        if type(value) is not list or set(map(type, value)) - {dict}:
-            raise fail(name, None, "read again for the message")
-        return Unplaced(value)  # type: ignore[return-value]
-
-    def table(table: TableName, rows: list[tuple[Mapping[str, Any], int | None]]) -> RawTable:
-        return RawTable(table, rows, name, lambda *_: None, False, lines_of(table), owned=True)
-
-    try:
-        return _from_document(
-            document, name, base, rows_of, lambda *_: None, lambda _: None, confined, table
-        )
-    except ShipmentError:
-        return None
+        if table == "binTable" and bins is None:
+            continue
+        # The lines come as native unsigned ints: read one by one, only when a source is made.
+        counted = memoryview(lines).cast("I")
+        part = RawTable(table, (), name, lambda *_: None, False, lambda counted=counted: counted)
+        sources[table] = RowSources(part, ids, table_counts) if ids else []
+        if unknown:
+            listed = ", ".join(repr(key) for key in unknown)
+            known = ", ".join(COLUMNS[table])
+            warnings.append(f"{name}: {table} ignores {listed} (known: {known})")
+    if extra:
+        warnings.insert(0, f"{name}: ignores {', '.join(repr(key) for key in extra)}")
+    return Shipment(
+        input=tables,
+        item_sources=sources["itemTable"],
+        bin_sources=sources["binTable"],
+        name=name,
+        warnings=warnings,
+        table_files=dict.fromkeys(COLUMNS, name),
+    )
 
 
 def _row_lines(text: str, spans: list[tuple[int, int]]) -> list[int | None]:

@@ -29,7 +29,6 @@ __all__ = [
     "Shipment",
     "ShipmentError",
     "TableName",
-    "Unplaced",
     "build_shipment",
     "convert",
     "fail",
@@ -62,7 +61,6 @@ BIN_COLUMNS: dict[str, Kind] = {
     "available": "bool",
 }
 _INT32_MIN, _INT32_MAX = -(2**31), 2**31 - 1
-_FLAT = frozenset({str, int, float, bool, type(None)})  # JSON values that nest nothing
 # Whole numbers a float holds exactly; larger ones take the slow path, which names overflow.
 _FLOAT_EXACT = 2**53
 # Items in one shipment after quantities are expanded: far beyond a ship's worth of containers,
@@ -266,14 +264,9 @@ class RawTable:
     file: str
     locate: Locator
     from_text: bool
-    # The rows' lines, counted only when a source is first asked for (a long JSON text is
-    # walked again for them); None: the lines given with the rows.
+    # The rows' lines when they are kept apart from the rows (the compiled JSON reader counts
+    # them in its one pass); None: the lines given with the rows.
     lines: Callable[[], Sequence[int | None]] | None = None
-    # The rows were parsed for this read alone by the fast parser: changed in place rather
-    # than copied. Such a table holds no nested value (a list or object under an unknown
-    # key): the scanner path, which walks the text again for lines, has the lower nesting
-    # limit, so a text that deep is read by it from the start, with its message.
-    owned: bool = False
     line_word = "line"
 
     def label(self, index: int) -> str:
@@ -325,10 +318,7 @@ def _in_bulk(
     call per row: a long table costs little more than the parser's own work."""
     if part.from_text or part.name != "itemTable" or not part.rows:
         return None
-    if isinstance(part.rows, Unplaced):
-        raws = part.rows.raws
-    else:
-        raws = list(map(operator.itemgetter(0), part.rows))
+    raws = list(map(operator.itemgetter(0), part.rows))
     keys = tuple(raws[0])
     # As many keys in every row, and each of the first row's in all: the same keys.
     if set(map(type, raws)) != {dict} or set(map(len, raws)) != {len(keys)}:
@@ -345,8 +335,6 @@ def _in_bulk(
         kind = columns.get(key)
         types = set(map(type, column))
         if kind is None:
-            if part.owned and not types <= _FLAT:
-                return None
             continue
         if kind == "float":
             if not types <= {int, float}:
@@ -377,8 +365,7 @@ def _in_bulk(
     counts = counts if counts is not None else [1] * len(raws)
     if sum(counts) > MAX_ITEMS:
         return None
-    # Rows the reader parsed for itself are converted in place; others (a caller's) copied.
-    rows = raws if part.owned else list(map(dict.copy, raws))
+    rows = list(map(dict.copy, raws))  # a caller's rows are left as they were
     for key, column in changed.items():
         for row, value in zip(rows, column, strict=True):  # no call per row: a plain store
             row[key] = value
@@ -391,21 +378,6 @@ def _in_bulk(
 def _each(calls: Iterable[Any]) -> None:
     """Run a lazy ``map`` of calls for their effect, keeping none of the results."""
     collections.deque(calls, maxlen=0)
-
-
-class Unplaced(Sequence[tuple[Mapping[str, Any], None]]):
-    """A table's rows as ``RawTable`` takes them, their lines left to ``RawTable.lines``."""
-
-    def __init__(self, raws: list[Any]) -> None:
-        self.raws = raws
-
-    def __len__(self) -> int:
-        return len(self.raws)
-
-    def __getitem__(self, index: Any) -> Any:
-        if isinstance(index, slice):
-            return [(raw, None) for raw in self.raws[index]]
-        return self.raws[index], None
 
 
 class RowSources(Sequence[RowSource]):
@@ -530,8 +502,6 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
             for key, value in raw.items():
                 kind = columns.get(key)
                 if kind is None:
-                    if part.owned and type(value) not in _FLAT:
-                        raise part.fail(index, key, "nested: read by the scanner path")
                     if key not in unknown:
                         unknown.append(key)
                     continue

@@ -1,0 +1,571 @@
+#include "problem/json_shipment.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <unordered_set>
+
+namespace stowra {
+
+namespace {
+
+// How each column's value is checked and converted, as the file readers do it.
+enum class Rule : std::uint8_t { ItemId, Text, Real, OptionalReal, Whole, Flag, Count };
+
+constexpr Rule ITEM_RULES[] = {Rule::ItemId, Rule::Real, Rule::Real,  Rule::Real,        Rule::Real,
+                               Rule::Whole,  Rule::Flag, Rule::Count, Rule::OptionalReal};
+constexpr Rule BIN_RULES[] = {Rule::Text,  Rule::Real, Rule::Real, Rule::Real,
+                              Rule::Whole, Rule::Real, Rule::Flag};
+constexpr std::uint8_t BIN_COST = 4;
+
+constexpr std::int64_t INT32_LOW = std::numeric_limits<std::int32_t>::min();
+constexpr std::int64_t INT32_HIGH = std::numeric_limits<std::int32_t>::max();
+// Whole numbers a double holds exactly; larger ones are left to the careful reader.
+constexpr std::int64_t DOUBLE_EXACT = std::int64_t{1} << 53;
+constexpr std::size_t MAX_ID_LENGTH = 64;
+// Digits of a whole number read here; a longer one is only ever skipped (under an unknown key).
+constexpr int WHOLE_DIGITS = 18;
+
+enum class Kind : std::uint8_t { Null, False, True, Whole, Real, Number, Text, Nested };
+
+// One scalar as written: Number is a valid number this reader does not convert (too long, or
+// out of a double's range), which only an unknown key may hold.
+struct Scalar {
+  Kind kind = Kind::Null;
+  std::int64_t whole = 0;
+  double real = 0;
+  std::string_view text;
+};
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A byte a string holds as it is: printable ASCII other than a quote or a backslash.
+bool plainByte(char c) {
+  return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+}
+
+// The column a key names, or columns.size(); compared by hand, the names being a few bytes.
+std::size_t columnOf(const std::vector<std::string_view>& columns, std::string_view key) {
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    const std::string_view name = columns[column];
+    if (name.size() != key.size()) continue;
+    std::size_t i = 0;
+    while (i < key.size() && name[i] == key[i]) ++i;
+    if (i == key.size()) return column;
+  }
+  return columns.size();
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void appendUtf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+class Reader {
+ public:
+  Reader(std::string_view text, std::string* declined) : text_(text), declined_(declined) {}
+
+  std::optional<JsonShipment> read() {
+    if (text_.size() > MAX_JSON_SHIPMENT_BYTES) return decline("larger than the reader takes");
+    shipment_.cells.reserve(text_.size() / 16);  // about one cell in so many bytes of a table
+    if (!document()) return std::nullopt;
+    return std::move(shipment_);
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+  std::uint32_t line_ = 1;
+  std::string* declined_;
+  JsonShipment shipment_;
+  std::string keyScratch_, valueScratch_;
+  std::unordered_set<std::string> binIds_;
+
+  std::nullopt_t decline(const char* why) {
+    if (declined_ != nullptr) *declined_ = why;
+    return std::nullopt;
+  }
+  bool refuse(const char* why) {
+    decline(why);
+    return false;
+  }
+
+  void space() {
+    while (at_ < text_.size()) {
+      const char c = text_[at_];
+      if (c == '\n') {
+        ++line_;
+      } else if (c != ' ' && c != '\t' && c != '\r') {
+        return;
+      }
+      ++at_;
+    }
+  }
+
+  bool next(char expected) { return at_ < text_.size() && text_[at_] == expected; }
+
+  // The string starting at the opening quote; escapes are decoded into `scratch`.
+  bool string(std::string_view& out, std::string& scratch) {
+    const std::size_t start = ++at_;
+    bool escaped = false;
+    while (true) {
+      if (!escaped) {
+        while (at_ < text_.size() && plainByte(text_[at_])) ++at_;
+      }
+      if (at_ >= text_.size()) return refuse("an unterminated string");
+      const auto c = static_cast<unsigned char>(text_[at_]);
+      if (c == '"') break;
+      if (c < 0x20) return refuse("a control character in a string");
+      if (c == '\\') {
+        if (!escaped) scratch.assign(text_.data() + start, at_ - start);
+        escaped = true;
+        if (!escape(scratch)) return false;
+        continue;
+      }
+      const std::size_t from = at_;
+      if (c < 0x80) {
+        ++at_;
+      } else if (!utf8()) {
+        return refuse("a string that is not UTF-8");
+      }
+      if (escaped) scratch.append(text_.data() + from, at_ - from);
+    }
+    out = escaped ? std::string_view(scratch) : text_.substr(start, at_ - start);
+    ++at_;
+    return true;
+  }
+
+  // One multi-byte UTF-8 sequence at at_, checked and stepped over: no overlong forms, no
+  // surrogates, nothing past U+10FFFF.
+  bool utf8() {
+    const auto byte = [&](std::size_t offset) {
+      return at_ + offset < text_.size() ? static_cast<unsigned char>(text_[at_ + offset]) : 0u;
+    };
+    const unsigned lead = byte(0);
+    unsigned low = 0x80, high = 0xBF;
+    std::size_t length;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    const unsigned second = byte(1);
+    if (second < low || second > high) return false;
+    for (std::size_t offset = 2; offset < length; ++offset) {
+      if ((byte(offset) & 0xC0) != 0x80) return false;
+    }
+    at_ += length;
+    return true;
+  }
+
+  bool hex4(std::uint32_t& code) {
+    if (at_ + 4 > text_.size()) return false;
+    code = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+      const int digit = hexValue(text_[at_ + i]);
+      if (digit < 0) return false;
+      code = code * 16 + static_cast<std::uint32_t>(digit);
+    }
+    at_ += 4;
+    return true;
+  }
+
+  bool escape(std::string& out) {
+    ++at_;  // the backslash
+    if (at_ >= text_.size()) return refuse("an unterminated string");
+    const char c = text_[at_++];
+    switch (c) {
+      case '"':
+      case '\\':
+      case '/':
+        out.push_back(c);
+        return true;
+      case 'b':
+        out.push_back('\b');
+        return true;
+      case 'f':
+        out.push_back('\f');
+        return true;
+      case 'n':
+        out.push_back('\n');
+        return true;
+      case 'r':
+        out.push_back('\r');
+        return true;
+      case 't':
+        out.push_back('\t');
+        return true;
+      case 'u':
+        break;
+      default:
+        return refuse("an unknown escape");
+    }
+    std::uint32_t code;
+    if (!hex4(code)) return refuse("a bad \\u escape");
+    if (code >= 0xDC00 && code <= 0xDFFF) return refuse("a lone surrogate");
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      std::uint32_t low;
+      if (!(next('\\') && at_ + 1 < text_.size() && text_[at_ + 1] == 'u')) {
+        return refuse("a lone surrogate");
+      }
+      at_ += 2;
+      if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return refuse("a lone surrogate");
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    }
+    appendUtf8(out, code);
+    return true;
+  }
+
+  bool word(std::string_view expected) {
+    if (text_.substr(at_, expected.size()) != expected) return refuse("not JSON");
+    at_ += expected.size();
+    return true;
+  }
+
+  bool number(Scalar& out) {
+    const std::size_t start = at_;
+    if (next('-')) ++at_;
+    if (next('0')) {
+      ++at_;
+    } else if (at_ < text_.size() && text_[at_] >= '1' && text_[at_] <= '9') {
+      while (at_ < text_.size() && isDigit(text_[at_])) ++at_;
+    } else {
+      return refuse("not JSON");
+    }
+    bool whole = true;
+    if (next('.')) {
+      whole = false;
+      ++at_;
+      if (!(at_ < text_.size() && isDigit(text_[at_]))) return refuse("a number without digits");
+      while (at_ < text_.size() && isDigit(text_[at_])) ++at_;
+    }
+    if (next('e') || next('E')) {
+      whole = false;
+      ++at_;
+      if (next('+') || next('-')) ++at_;
+      if (!(at_ < text_.size() && isDigit(text_[at_]))) return refuse("a number without digits");
+      while (at_ < text_.size() && isDigit(text_[at_])) ++at_;
+    }
+    const char* first = text_.data() + start;
+    const char* last = text_.data() + at_;
+    const bool negative = *first == '-';
+    if (whole) {
+      const std::size_t digits = static_cast<std::size_t>(last - first) - (negative ? 1 : 0);
+      if (digits > WHOLE_DIGITS) {
+        out.kind = Kind::Number;
+        return true;
+      }
+      std::int64_t value = 0;
+      for (const char* p = first + (negative ? 1 : 0); p < last; ++p)
+        value = value * 10 + (*p - '0');
+      out.kind = Kind::Whole;
+      out.whole = negative ? -value : value;
+      return true;
+    }
+    double value = 0;
+    const auto [end, error] = std::from_chars(first, last, value);
+    out.kind =
+        (error == std::errc() && end == last && std::isfinite(value)) ? Kind::Real : Kind::Number;
+    out.real = value;
+    return true;
+  }
+
+  // A value that nests nothing; an object or a list is reported as Nested, not read.
+  bool scalar(Scalar& out, std::string& scratch) {
+    if (at_ >= text_.size()) return refuse("the text ends early");
+    switch (text_[at_]) {
+      case '"':
+        out.kind = Kind::Text;
+        return string(out.text, scratch);
+      case '{':
+      case '[':
+        out.kind = Kind::Nested;
+        return true;
+      case 't':
+        out.kind = Kind::True;
+        return word("true");
+      case 'f':
+        out.kind = Kind::False;
+        return word("false");
+      case 'n':
+        out.kind = Kind::Null;
+        return word("null");
+      default:
+        return number(out);
+    }
+  }
+
+  // After a member or an element: true and on the next one after a comma, false at the end.
+  bool more(char close, bool& done) {
+    space();
+    if (next(',')) {
+      ++at_;
+      space();
+      done = false;
+      return true;
+    }
+    if (next(close)) {
+      ++at_;
+      done = true;
+      return true;
+    }
+    return refuse("not JSON");
+  }
+
+  bool document() {
+    space();
+    if (!next('{')) return refuse("not an object");
+    ++at_;
+    space();
+    std::unordered_set<std::string> seen;
+    bool done = next('}');
+    if (done) ++at_;
+    while (!done) {
+      if (!next('"')) return refuse("not JSON");
+      std::string_view key;
+      if (!string(key, keyScratch_)) return false;
+      if (!seen.emplace(key).second) return refuse("a key given twice");
+      space();
+      if (!next(':')) return refuse("not JSON");
+      ++at_;
+      space();
+      if (key == "itemTable" || key == "binTable") {
+        const bool items = key == "itemTable";
+        if (!next('[')) return refuse("a table that is not a list");
+        if (!table(items ? shipment_.items : shipment_.bins, items)) return false;
+      } else if (key == "items" || key == "containers") {
+        return refuse("a table named as a CSV file");
+      } else {
+        std::string name(key);
+        Scalar value;
+        if (!scalar(value, valueScratch_)) return false;
+        if (value.kind == Kind::Nested) return refuse("a nested value beside the tables");
+        shipment_.extraKeys.push_back(std::move(name));
+      }
+      if (!more('}', done)) return false;
+    }
+    space();
+    if (at_ != text_.size()) return refuse("text after the object");
+    if (!shipment_.items.given) return refuse("no item table");
+    return true;
+  }
+
+  bool table(JsonTable& table, bool items) {
+    table.given = true;
+    const std::vector<std::string_view>& columns = items ? itemColumns() : binColumns();
+    std::unordered_set<std::string> unknown;
+    ++at_;
+    space();
+    bool done = next(']');
+    if (done) ++at_;
+    while (!done) {
+      if (!next('{')) return refuse("a row that is not an object");
+      ShipmentRow row;
+      row.line = line_;
+      row.firstCell = static_cast<std::uint32_t>(shipment_.cells.size());
+      std::uint32_t given = 0;  // columns seen in this row, one bit each
+      ++at_;
+      space();
+      bool rowDone = next('}');
+      if (rowDone) ++at_;
+      while (!rowDone) {
+        if (!next('"')) return refuse("not JSON");
+        std::string_view key;
+        if (!string(key, keyScratch_)) return false;
+        const std::size_t column = columnOf(columns, key);
+        if (column == columns.size()) {
+          if (!items && key == "quantity") return refuse("a container row with a quantity");
+          if (!unknown.count(std::string(key))) {
+            unknown.emplace(key);
+            table.unknownKeys.emplace_back(key);
+          }
+        } else if (given & (1u << column)) {
+          return refuse("a column given twice in a row");
+        }
+        space();
+        if (!next(':')) return refuse("not JSON");
+        ++at_;
+        space();
+        Scalar value;
+        if (!scalar(value, valueScratch_)) return false;
+        if (value.kind == Kind::Nested) return refuse("a nested value in a row");
+        if (column < columns.size()) {
+          given |= 1u << column;
+          const Rule rule = items ? ITEM_RULES[column] : BIN_RULES[column];
+          if (!cell(static_cast<std::uint8_t>(column), rule, value, row)) return false;
+        }
+        if (!more('}', rowDone)) return false;
+      }
+      row.cellCount = static_cast<std::uint32_t>(shipment_.cells.size()) - row.firstCell;
+      if (items) {
+        shipment_.itemCount += row.quantity;
+        if (shipment_.itemCount > MAX_SHIPMENT_ITEMS) return refuse("too many items");
+      } else if (!containerRow(row)) {
+        return false;
+      }
+      table.rows.push_back(row);
+      if (!more(']', done)) return false;
+    }
+    return true;
+  }
+
+  bool containerRow(const ShipmentRow& row) {
+    for (std::uint32_t i = row.firstCell; i < row.firstCell + row.cellCount; ++i) {
+      const ShipmentCell& found = shipment_.cells[i];
+      if (found.column == BIN_COST && found.whole < 0) return refuse("a negative cost");
+      if (found.column == 0) {
+        std::string id = shipment_.texts.substr(found.textStart, found.textLength);
+        if (!binIds_.insert(std::move(id)).second) return refuse("a container id given twice");
+      }
+    }
+    return true;
+  }
+
+  bool realCell(ShipmentCell& out, const Scalar& value) {
+    out.kind = CellKind::Real;
+    if (value.kind == Kind::Real) {
+      out.real = value.real;
+    } else if (value.kind == Kind::Whole && value.whole >= -DOUBLE_EXACT &&
+               value.whole <= DOUBLE_EXACT) {
+      out.real = static_cast<double>(value.whole);
+    } else {
+      return refuse("a number column holding something else");
+    }
+    return true;
+  }
+
+  void textCell(ShipmentCell& out, std::string_view text) {
+    out.kind = CellKind::Text;
+    out.textStart = static_cast<std::uint32_t>(shipment_.texts.size());
+    out.textLength = static_cast<std::uint32_t>(text.size());
+    shipment_.texts.append(text);
+  }
+
+  // An item id: a whole number in 32 bits, or text of printable ASCII (other text is left to
+  // the careful reader), trimmed; text that is such a number becomes the number.
+  bool itemId(ShipmentCell& out, const Scalar& value) {
+    if (value.kind == Kind::Whole && value.whole >= INT32_LOW && value.whole <= INT32_HIGH) {
+      out.kind = CellKind::Whole;
+      out.whole = value.whole;
+      return true;
+    }
+    if (value.kind != Kind::Text) return refuse("an item id that is not a number or text");
+    std::string_view text = value.text;
+    for (const char c : text) {
+      if (c < 0x20 || c > 0x7E) return refuse("an item id beyond printable ASCII");
+    }
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (text.empty() || text.size() > MAX_ID_LENGTH) return refuse("an empty or long item id");
+    std::string_view digits = text;
+    if (digits.front() == '+' || digits.front() == '-') digits.remove_prefix(1);
+    bool plain = text.size() <= 11 && !digits.empty();
+    for (const char c : digits) plain = plain && isDigit(c);
+    if (plain) {
+      std::int64_t number = 0;
+      for (const char c : digits) number = number * 10 + (c - '0');
+      if (text.front() == '-') number = -number;
+      if (number >= INT32_LOW && number <= INT32_HIGH) {
+        out.kind = CellKind::Whole;
+        out.whole = number;
+        return true;
+      }
+    }
+    textCell(out, text);
+    return true;
+  }
+
+  bool cell(std::uint8_t column, Rule rule, const Scalar& value, ShipmentRow& row) {
+    ShipmentCell out;
+    out.column = column;
+    switch (rule) {
+      case Rule::ItemId:
+        if (!itemId(out, value)) return false;
+        break;
+      case Rule::Text:
+        if (value.kind != Kind::Text) return refuse("a text column holding something else");
+        textCell(out, value.text);
+        break;
+      case Rule::OptionalReal:
+        if (value.kind == Kind::Null) return true;  // no limit: the column is left out
+        if (!realCell(out, value)) return false;
+        if (out.real < 0) return refuse("a negative load limit");
+        break;
+      case Rule::Real:
+        if (!realCell(out, value)) return false;
+        break;
+      case Rule::Whole:
+        if (value.kind != Kind::Whole || value.whole < INT32_LOW || value.whole > INT32_HIGH) {
+          return refuse("a whole-number column holding something else");
+        }
+        out.kind = CellKind::Whole;
+        out.whole = value.whole;
+        break;
+      case Rule::Flag:
+        if (value.kind != Kind::True && value.kind != Kind::False) {
+          return refuse("a true-or-false column holding something else");
+        }
+        out.kind = CellKind::Flag;
+        out.flag = value.kind == Kind::True;
+        break;
+      case Rule::Count:
+        if (value.kind != Kind::Whole || value.whole < 0 || value.whole > MAX_SHIPMENT_ITEMS) {
+          return refuse("a quantity that is not a whole number of items");
+        }
+        row.quantity = value.whole;
+        return true;  // a count, not a column of the item
+    }
+    shipment_.cells.push_back(out);
+    return true;
+  }
+};
+
+}  // namespace
+
+const std::vector<std::string_view>& itemColumns() {
+  static const std::vector<std::string_view> columns = {
+      "id", "l", "w", "h", "weight", "factory", "stackable", "quantity", "max_load"};
+  return columns;
+}
+
+const std::vector<std::string_view>& binColumns() {
+  static const std::vector<std::string_view> columns = {
+      "id", "l", "w", "h", "cost", "weight_limit", "available"};
+  return columns;
+}
+
+std::optional<JsonShipment> readJsonShipment(std::string_view text, std::string* declined) {
+  return Reader(text, declined).read();
+}
+
+}  // namespace stowra

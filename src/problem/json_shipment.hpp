@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace stowra {
+
+// A JSON shipment read in one pass: the item and container rows with their values already
+// checked and converted, and each row's line. Only a right shipment of the usual shape is read
+// here; anything else (a syntax error, a value a row check refuses, a nested value, tables named
+// as CSV files) is declined, and the careful reader above reads the text again to word the
+// message. The parser never goes deeper than a value in a row, so no input nests it further.
+
+enum class CellKind : std::uint8_t { Real, Whole, Flag, Text };
+
+// One known column of one row, as the planner's tables take it.
+struct ShipmentCell {
+  std::uint8_t column = 0;  // index into itemColumns() or binColumns()
+  CellKind kind = CellKind::Real;
+  bool flag = false;
+  double real = 0;
+  std::int64_t whole = 0;
+  std::uint32_t textStart = 0;  // Text: its decoded bytes in JsonShipment::texts
+  std::uint32_t textLength = 0;
+};
+
+struct ShipmentRow {
+  std::uint32_t line = 0;  // of the row's opening brace, from 1
+  std::uint32_t firstCell = 0;
+  std::uint32_t cellCount = 0;  // known columns, in the order the row gives them
+  std::int64_t quantity = 1;    // items the row stands for (containers: always 1)
+};
+
+struct JsonTable {
+  bool given = false;
+  std::vector<ShipmentRow> rows;
+  std::vector<std::string> unknownKeys;  // keys no column has, in the order they first appear
+};
+
+struct JsonShipment {
+  JsonTable items;
+  JsonTable bins;
+  std::vector<ShipmentCell> cells;
+  std::string texts;
+  std::vector<std::string> extraKeys;  // top-level keys beside the tables, in order
+  std::int64_t itemCount = 0;          // items after quantities
+};
+
+// The column names, in the order the cells index them.
+const std::vector<std::string_view>& itemColumns();
+const std::vector<std::string_view>& binColumns();
+
+// Far above any shipment file, and what 32-bit offsets into the text hold comfortably.
+inline constexpr std::size_t MAX_JSON_SHIPMENT_BYTES = 256u << 20;
+// Items in one shipment after quantities (the file readers' limit).
+inline constexpr std::int64_t MAX_SHIPMENT_ITEMS = 100000;
+
+// The shipment in `text` (UTF-8), or nothing when the careful reader must look at it; `declined`,
+// when given, then says why (for tests and debugging, not for users).
+std::optional<JsonShipment> readJsonShipment(std::string_view text,
+                                             std::string* declined = nullptr);
+
+}  // namespace stowra

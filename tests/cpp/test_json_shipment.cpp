@@ -1,0 +1,139 @@
+#include <doctest/doctest.h>
+
+#include <string>
+#include <string_view>
+
+#include "problem/json_shipment.hpp"
+
+using namespace stowra;
+
+namespace {
+
+constexpr std::string_view ITEM =
+    R"({"id": "SKU-1", "l": 60, "w": 40.5, "h": 4e1, "weight": 10, "factory": 2,)"
+    R"( "stackable": true, "quantity": 3, "max_load": null})";
+
+std::string cellText(const JsonShipment& read, const ShipmentCell& cell) {
+  return read.texts.substr(cell.textStart, cell.textLength);
+}
+
+}  // namespace
+
+TEST_CASE("a right shipment is read with its values, quantities, lines and unknown keys") {
+  const std::string text =
+      "{\"units\": \"cm\",\n \"itemTable\": [\n  {\"id\": \" 0042 \", \"l\": 60, \"w\": 40.5,"
+      " \"h\": 4e1, \"quantity\": 3, \"max_load\": null, \"note\": \"x\"},\n  {\"id\": \"SKU-"
+      "\\u00e9\\ud83d\\ude00\", \"quantity\": 0}\n ],\n \"binTable\": [{\"id\": \"20GP\", \"cost\":"
+      " 1500, \"available\": false, \"max_load\": 1}]}";
+  std::string declined;
+  const auto read = readJsonShipment(text, &declined);
+  // The second id is not printable ASCII: left to the careful reader, which words ids.
+  REQUIRE_FALSE(read);
+  CHECK(declined == "an item id beyond printable ASCII");
+
+  const std::string plain =
+      "{\"units\": \"cm\",\n \"itemTable\": [\n  {\"id\": \" 0042 \", \"l\": 60, \"w\": 40.5,"
+      " \"h\": 4e1, \"quantity\": 3, \"max_load\": null, \"note\": \"x\"},\n  {\"id\": \"SKU-"
+      "\\\"2\", \"quantity\": 0}\n ],\n \"binTable\": [{\"id\": \"20GP \\u00e9\", \"cost\":"
+      " 1500, \"available\": false, \"max_load\": 1}]}";
+  const auto right = readJsonShipment(plain, &declined);
+  REQUIRE_MESSAGE(right, declined);
+  CHECK(right->extraKeys == std::vector<std::string>{"units"});
+  CHECK(right->itemCount == 3);
+  REQUIRE(right->items.rows.size() == 2);
+  CHECK(right->items.rows[0].line == 3);
+  CHECK(right->items.rows[1].line == 4);
+  CHECK(right->items.rows[0].quantity == 3);
+  CHECK(right->items.rows[1].quantity == 0);
+  CHECK(right->items.unknownKeys == std::vector<std::string>{"note"});
+  CHECK(right->bins.unknownKeys == std::vector<std::string>{"max_load"});
+  // Row one: id as the number it spells, sizes as doubles, no cell for a null load limit.
+  const ShipmentRow& first = right->items.rows[0];
+  REQUIRE(first.cellCount == 4);
+  const ShipmentCell* cells = &right->cells[first.firstCell];
+  CHECK((cells[0].kind == CellKind::Whole && cells[0].whole == 42));
+  CHECK((cells[1].kind == CellKind::Real && cells[1].real == 60.0));
+  CHECK(cells[2].real == 40.5);
+  CHECK(cells[3].real == 40.0);
+  const ShipmentCell& id = right->cells[right->items.rows[1].firstCell];
+  CHECK(cellText(*right, id) == "SKU-\"2");
+  const ShipmentRow& bin = right->bins.rows[0];
+  CHECK(cellText(*right, right->cells[bin.firstCell]) == "20GP \xc3\xa9");
+  CHECK(right->cells[bin.firstCell + 2].kind == CellKind::Flag);
+  CHECK_FALSE(right->cells[bin.firstCell + 2].flag);
+}
+
+TEST_CASE("hostile and wrong texts are declined, never read past their end") {
+  const std::string item(ITEM);
+  const std::string deep = "{\"itemTable\": [], \"x\": " + std::string(100000, '[');
+  const std::string longNumber = "{\"itemTable\": [{\"l\": 1" + std::string(5000, '0') + "}]}";
+  const struct {
+    std::string text;
+    std::string_view why;
+  } cases[] = {
+      {"", "not an object"},
+      {"[1]", "not an object"},
+      {std::string("{\"itemTable\": [{\"id\": \"a\0b\"}]}", 30), "a control character in a string"},
+      {std::string("{\"itemTable\": [], \0}", 20), "not JSON"},
+      {"{\"itemTable\": [{\"id\": \"\xff\"}]}", "a string that is not UTF-8"},
+      {"{\"itemTable\": [{\"id\": \"\xc0\xaf\"}]}", "a string that is not UTF-8"},
+      {"{\"itemTable\": [{\"id\": \"\xed\xa0\x80\"}]}", "a string that is not UTF-8"},
+      {"{\"itemTable\": [{\"id\": \"\xe2\x82\"}]}", "a string that is not UTF-8"},
+      {"{\"itemTable\": [{\"id\": \"\\ud800\"}]}", "a lone surrogate"},
+      {"{\"itemTable\": [{\"id\": \"\\u12\"}]}", "a bad \\u escape"},
+      {"{\"itemTable\": [{\"id\": \"\\", "an unterminated string"},
+      {"{\"itemTable\": [{\"id\": \"open", "an unterminated string"},
+      {"{\"itemTable\": [{\"l\": 1e400}]}", "a number column holding something else"},
+      {"{\"itemTable\": [{\"l\": 9007199254740993}]}", "a number column holding something else"},
+      {longNumber, "a number column holding something else"},
+      {"{\"itemTable\": [{\"l\": -}]}", "not JSON"},
+      {"{\"itemTable\": [{\"l\": 1.}]}", "a number without digits"},
+      {"{\"itemTable\": [{\"l\": 01}]}", "not JSON"},
+      {"{\"itemTable\": [{\"l\": NaN}]}", "not JSON"},
+      {"{\"itemTable\": [{\"factory\": 2147483648}]}",
+       "a whole-number column holding something else"},
+      {"{\"itemTable\": [{\"quantity\": 100001}]}",
+       "a quantity that is not a whole number of items"},
+      {"{\"itemTable\": [{\"note\": [1]}]}", "a nested value in a row"},
+      {deep, "a nested value beside the tables"},
+      {"{\"itemTable\": [{\"l\": 1, \"l\": 2}]}", "a column given twice in a row"},
+      {"{\"itemTable\": [], \"itemTable\": []}", "a key given twice"},
+      {"{\"itemTable\": [7]}", "a row that is not an object"},
+      {"{\"itemTable\": {}}", "a table that is not a list"},
+      {"{\"binTable\": []}", "no item table"},
+      {"{\"items\": \"i.csv\"}", "a table named as a CSV file"},
+      {"{\"itemTable\": []} []", "text after the object"},
+      {"{\"itemTable\": [], \"binTable\": [{\"quantity\": 1}]}", "a container row with a quantity"},
+      {"{\"itemTable\": [], \"binTable\": [{\"cost\": -1}]}", "a negative cost"},
+      {"{\"itemTable\": [], \"binTable\": [{\"id\": \"A\"}, {\"id\": \"A\"}]}",
+       "a container id given twice"},
+      {"{\"itemTable\": [{\"max_load\": -0.5}]}", "a negative load limit"},
+      {"{\"itemTable\": [{\"id\": \"" + std::string(65, 'x') + "\"}]}", "an empty or long item id"},
+      {"{\"itemTable\": [{\"id\": true}]}", "an item id that is not a number or text"},
+      {"{\"itemTable\": [{\"stackable\": 1}]}", "a true-or-false column holding something else"},
+  };
+  for (const auto& hostile : cases) {
+    CAPTURE(hostile.text.substr(0, 80));
+    std::string declined;
+    CHECK_FALSE(readJsonShipment(hostile.text, &declined));
+    CHECK(declined == hostile.why);
+  }
+  // Every prefix of a right text is declined without reading past its end.
+  const std::string right = "{\"itemTable\": [" + item + "], \"x\": \"\\u00e9\"}";
+  REQUIRE(readJsonShipment(right));
+  for (std::size_t length = 0; length < right.size(); ++length) {
+    CHECK_FALSE(readJsonShipment(std::string_view(right).substr(0, length)));
+  }
+}
+
+TEST_CASE("many items over few rows are counted up to the limit, and no further") {
+  std::string text = "{\"itemTable\": [";
+  for (int row = 0; row < 10; ++row) text += "{\"quantity\": 10000},";
+  text.back() = ']';
+  text += "}";
+  const auto read = readJsonShipment(text);
+  REQUIRE(read);
+  CHECK(read->itemCount == MAX_SHIPMENT_ITEMS);
+  const std::string over = text.replace(text.find("10000"), 5, "10001");
+  CHECK_FALSE(readJsonShipment(over));
+}
