@@ -5,8 +5,7 @@ The page carries the whole plotting script, so it opens offline in any browser.
 
 from __future__ import annotations
 
-import html
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
@@ -20,8 +19,8 @@ from stowra.plotting import (
     container_outline,
     require,
 )
-from stowra.reading import Reading, read_plan
-from stowra.report import PlacedBox, placed_boxes
+from stowra.reading import Reading, Step, number_text, read_plan
+from stowra.report import PlacedBox
 
 if TYPE_CHECKING:
     import plotly.graph_objects as go
@@ -33,7 +32,7 @@ __all__ = ["plan_view", "view_page", "write_html"]
 _TRIANGLES = tuple(triangle for a, b, c, d in FACES for triangle in ((a, b, c), (a, c, d)))
 
 
-def _edge_lines(boxes: list[PlacedBox]) -> tuple[list[float | None], ...]:
+def _edge_lines(boxes: Sequence[PlacedBox | Step]) -> tuple[list[float | None], ...]:
     xs: list[float | None] = []
     ys: list[float | None] = []
     zs: list[float | None] = []
@@ -48,6 +47,12 @@ def _edge_lines(boxes: list[PlacedBox]) -> tuple[list[float | None], ...]:
             ys.append(None)
             zs.append(None)
     return xs, ys, zs
+
+
+def _text(value: Any) -> str:
+    # plotly reads titles, legend names and hover texts as markup: ids and type names are
+    # the user's text, shown as text.
+    return str(value).replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
 
 
 def _kind_colours(items: list[Mapping[str, Any]]) -> dict[str, str]:
@@ -83,15 +88,11 @@ def plan_view(
     items = problem["itemTable"]
     reading = reading or read_plan(result, problem)
     colours = _kind_colours(items)
-    containers = list(result["packingTable"])
-    outlines = [
-        container_outline(read.size, placed_boxes(c, items))
-        for c, read in zip(containers, reading.containers, strict=True)
-    ]
+    outlines = [container_outline(read.size, read.steps) for read in reading.containers]
     # One scale for every container: a 20-foot container looks half as long as a 40-foot one.
     longest = max((max(o.dx, o.dy, o.dz) for o in outlines), default=1.0) or 1.0
-    panels = max(len(containers), 1)
-    titles = [read.title for read in reading.containers]
+    panels = max(len(reading.containers), 1)
+    titles = [_text(read.title) for read in reading.containers]
     figure = subplots.make_subplots(
         rows=panels,
         cols=1,
@@ -100,13 +101,13 @@ def plan_view(
         vertical_spacing=0.04 / panels,
     )
     shown: set[Any] = set()
-    for number, container in enumerate(containers, 1):
-        boxes = placed_boxes(container, items)
+    for number, read in enumerate(reading.containers, 1):
+        boxes = read.steps
         outline = outlines[number - 1]
         length, width, height = outline.dx, outline.dy, outline.dz
 
         for rank, (kind_id, colour) in enumerate(colours.items()):
-            group = [box for box in boxes if str(box.item.get("id")) == kind_id]
+            group = [box for box in boxes if str(box.item_id) == kind_id]
             if not group:
                 continue
             x: list[float] = []
@@ -123,10 +124,10 @@ def plan_view(
                     y.append(corner[1])
                     z.append(corner[2])
                 label = (
-                    f"item {html.escape(str(box.item.get('id')))}<br>"
+                    f"item {_text(box.item_id)}<br>"
                     f"at {box.x:g}, {box.y:g}, {box.z:g}<br>"
-                    f"size {box.dx:g} x {box.dy:g} x {box.dz:g}, weight {box.item.get('weight')}"
-                    + ("" if box.item.get("stackable", True) else "<br>not stackable")
+                    f"size {box.dx:g} x {box.dy:g} x {box.dz:g}, weight {number_text(box.weight, None)}"
+                    + ("" if box.stackable else "<br>not stackable")
                 )
                 text += [label] * 8
                 for a, b, c in _TRIANGLES:
@@ -143,7 +144,7 @@ def plan_view(
                     k=k,
                     color=colour,
                     flatshading=True,
-                    name=f"item {kind_id}",
+                    name=f"item {_text(kind_id)}",
                     legendgroup=f"item {kind_id}",
                     showlegend=("item", kind_id) not in shown,
                     legendrank=rank,
@@ -156,10 +157,10 @@ def plan_view(
             shown.add(("item", kind_id))
 
         for name, group, colour, line_width in (
-            ("edges", [b for b in boxes if b.item.get("stackable", True)], "#333333", 1),
+            ("edges", [b for b in boxes if b.stackable], "#333333", 1),
             (
                 "not stackable",
-                [b for b in boxes if not b.item.get("stackable", True)],
+                [b for b in boxes if not b.stackable],
                 NOT_STACKABLE_EDGE,
                 4,
             ),
@@ -185,7 +186,7 @@ def plan_view(
             )
             shown.add(name)
 
-        cx, cy, cz = reading.containers[number - 1].centre_of_gravity
+        cx, cy, cz = read.centre_of_gravity
         figure.add_trace(
             graph.Scatter3d(
                 # The line goes up through the roof, so the mark shows above the boxes too.

@@ -19,7 +19,14 @@ from typing import Any
 from stowra.atomic_write import replacing
 from stowra.loading_list import MIXED_NOTE
 from stowra.plotting import kind_styles, load_elevations, require
-from stowra.reading import ContainerReading, Reading, Step, off_centre_text
+from stowra.reading import (
+    ContainerReading,
+    Reading,
+    Step,
+    load_text,
+    number_text,
+    off_centre_text,
+)
 
 __all__ = [
     "PAPER_SIZES",
@@ -94,14 +101,6 @@ def require_pdf(what: str) -> None:
     """Fail early, with the install line, when the sheet's libraries are missing."""
     require("fpdf", what, "pdf")
     require("matplotlib", what, "pdf")
-
-
-def _number(value: float) -> str:
-    return f"{value:,.0f}" if abs(value - round(value)) < 0.005 else f"{value:,.2f}"
-
-
-def _weight(weight: float, limit: float | None) -> str:
-    return f"{_number(weight)} of {_number(limit)}" if limit else f"{_number(weight)} (no limit)"
 
 
 def _balance(share: Any) -> str:
@@ -179,9 +178,9 @@ def _summary_page(sheet: _Sheet, reading: Reading, title: str) -> None:
     sheet.pdf.ln(2)
     mix = totals.mix_text
     sheet.line(f"Containers: {totals.containers}" + (f" ({mix})" if mix else ""))
-    sheet.line(f"Cost: {_number(totals.cost)}")
+    sheet.line(f"Cost: {number_text(totals.cost, None)}")
     sheet.line(f"Fill: {totals.utilization:.1%} of the containers' space")
-    sheet.line(f"Weight loaded: {_number(totals.weight)}")
+    sheet.line(f"Weight loaded: {number_text(totals.weight, None)}")
     sheet.line(f"Items: {totals.placed} of {totals.items} placed")
     for note in reading.notes:
         sheet.line(f"Note: {note}")
@@ -198,7 +197,7 @@ def _summary_page(sheet: _Sheet, reading: Reading, title: str) -> None:
                 row.type,
                 str(row.items),
                 f"{row.fill:.1%}",
-                _weight(row.weight, row.weight_limit),
+                load_text(row.weight, row.weight_limit, " of "),
                 f"{cx:.0f}, {cy:.0f}, {cz:.0f}",
                 off_centre_text(row.off_centre),
             ]
@@ -225,20 +224,17 @@ def _summary_page(sheet: _Sheet, reading: Reading, title: str) -> None:
         sheet.table(rows, [40, 60, 16, 66], right={2})
 
 
-def _container_pages(
-    sheet: _Sheet, reading: Reading, result: Mapping[str, Any], items: Sequence[Any]
-) -> None:
+def _container_pages(sheet: _Sheet, reading: Reading, items: Sequence[Any]) -> None:
     styles = kind_styles(items)
-    containers = result["packingTable"]
-    for number, (container, row) in enumerate(zip(containers, reading.containers, strict=True), 1):
+    for number, row in enumerate(reading.containers, 1):
         sheet.pdf.add_page()
-        size = " x ".join(_number(value) for value in row.size or (0, 0, 0))
+        size = " x ".join(number_text(value, None) for value in row.size or (0, 0, 0))
         sheet.heading(
-            f"Container {row.number} ({number} of {len(containers)}): {row.type}, inside {size}"
+            f"Container {row.number} ({number} of {len(reading.containers)}): {row.type}, inside {size}"
         )
         cx, cy, cz = row.centre_of_gravity
         sheet.line(
-            f"Weight {_weight(row.weight, row.weight_limit)} · {row.items} items · "
+            f"Weight {load_text(row.weight, row.weight_limit, ' of ')} · {row.items} items · "
             f"{row.fill:.1%} full"
         )
         off = row.off_centre
@@ -259,7 +255,7 @@ def _container_pages(
         length, width, height = (value or 1.0 for value in row.size or (0, 0, 0))
         # Tall enough for the views side by side at one scale, the titles and the legend.
         tall = min(max(sheet.width * height / (length + width) + 24, 50), 95)
-        png = _elevations_png(container, row, items, styles, (sheet.width, tall))
+        png = _elevations_png(row, styles, (sheet.width, tall))
         sheet.picture(png, tall)
         # The loading list's own steps, so the sheet and the CSV agree step for step.
         stages = loading_stages(row.steps)
@@ -284,18 +280,16 @@ def _container_pages(
                     str(stage.number),
                     steps,
                     str(stage.factory),
-                    f"{_number(stage.depth[0])}-{_number(stage.depth[1])}",
+                    f"{number_text(stage.depth[0], None)}-{number_text(stage.depth[1], None)}",
                     ", ".join(f"{kind_id} x {count}" for kind_id, count, _ in stage.kinds),
-                    _number(stage.weight),
+                    number_text(stage.weight, None),
                 ]
             )
         sheet.table(rows, [13, 20, 16, 26, 83, 24], right={0, 5})
 
 
 def _elevations_png(
-    container: Mapping[str, Any],
     row: ContainerReading,
-    items: Sequence[Mapping[str, Any]],
     styles: Mapping[str, tuple[str, str]],
     size_mm: tuple[float, float],
 ) -> bytes:
@@ -304,10 +298,8 @@ def _elevations_png(
     inches = (size_mm[0] / 25.4, size_mm[1] / 25.4)
     # Ids are the planner's text: never read as math markup.
     with matplotlib.rc_context({"text.parse_math": False, "hatch.linewidth": 0.6}):
-        figure = load_elevations(container, row, items, styles, size=inches)
-        shown = dict.fromkeys(
-            str(items[placement["itemIndex"]].get("id")) for placement in container["items"]
-        )
+        figure = load_elevations(row, styles, size=inches)
+        shown = dict.fromkeys(str(step.item_id) for step in row.steps)
         handles = [
             patches.Patch(facecolor=styles[k][0], hatch=styles[k][1], edgecolor="black", label=k)
             for k in shown
@@ -334,33 +326,31 @@ def _elevations_png(
 
 def loading_sheet(
     reading: Reading,
-    result: Mapping[str, Any],
     problem: Mapping[str, Any],
     *,
     title: str = "shipment",
     paper: str = "a4",
 ) -> bytes:
-    """The loading sheet of a plan as PDF bytes: its figures from ``reading``, its pictures
-    from ``result`` and ``problem``. ``title`` names the shipment; ``paper`` is ``a4`` or
+    """The loading sheet of a plan as PDF bytes, all drawn from ``reading``; ``problem`` is the
+    shipment (each kind of item keeps one fill on every page). ``title`` names the shipment; ``paper`` is ``a4`` or
     ``letter``."""
     if paper not in PAPER_SIZES:
         raise ValueError(f"paper must be one of {', '.join(PAPER_SIZES)}, got {paper!r}")
     sheet = _Sheet(paper, title)
     _summary_page(sheet, reading, title)
-    _container_pages(sheet, reading, result, problem["itemTable"])
+    _container_pages(sheet, reading, problem["itemTable"])
     return bytes(sheet.pdf.output())
 
 
 def write_loading_sheet(
     path: Path,
     reading: Reading,
-    result: Mapping[str, Any],
     problem: Mapping[str, Any],
     *,
     title: str = "shipment",
     paper: str = "a4",
 ) -> None:
     """Write the loading sheet to ``path``, whole or not at all."""
-    data = loading_sheet(reading, result, problem, title=title, paper=paper)
+    data = loading_sheet(reading, problem, title=title, paper=paper)
     with replacing(path) as temporary:
         temporary.write_bytes(data)

@@ -14,12 +14,12 @@ from types import ModuleType
 from typing import TYPE_CHECKING, Any
 
 from stowra.atomic_write import replacing
-from stowra.report import PlacedBox, placed_boxes
+from stowra.report import PlacedBox
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
-    from stowra.reading import ContainerReading, Reading
+    from stowra.reading import ContainerReading, Reading, Step
 
 __all__ = [
     "NOT_STACKABLE_EDGE",
@@ -70,7 +70,7 @@ def factory_colours(items: Sequence[Mapping[str, Any]]) -> dict[Any, str]:
     return {factory: PALETTE[n % len(PALETTE)] for n, factory in enumerate(factories)}
 
 
-def box_corners(box: PlacedBox) -> list[tuple[float, float, float]]:
+def box_corners(box: PlacedBox | Step) -> list[tuple[float, float, float]]:
     """The 8 corners, bottom face first, each face counter-clockwise."""
     x0, y0, z0 = box.x, box.y, box.z
     x1, y1, z1 = x0 + box.dx, y0 + box.dy, z0 + box.dz
@@ -95,10 +95,10 @@ EDGES = (
 )
 
 
-def container_outline(inside: Sequence[float] | None, boxes: Sequence[PlacedBox]) -> PlacedBox:
+def container_outline(inside: Sequence[float] | None, boxes: Sequence[Step]) -> PlacedBox:
     """The container as a box at the origin; a size its row lacks is the reach of the load."""
 
-    def size(axis: int, reach: Callable[[PlacedBox], float]) -> float:
+    def size(axis: int, reach: Callable[[Step], float]) -> float:
         given = inside[axis] if inside else 0.0
         return given or max(map(reach, boxes), default=1.0)
 
@@ -123,7 +123,7 @@ _EYE = (
 )
 
 
-def _nearness(box: PlacedBox) -> float:
+def _nearness(box: Step) -> float:
     """How close the box's centre is to the viewer, for painting far boxes first."""
     centre = (box.x + box.dx / 2, box.y + box.dy / 2, box.z + box.dz / 2)
     return sum(c * e for c, e in zip(centre, _EYE, strict=True))
@@ -150,15 +150,14 @@ def plot(
     items = input["itemTable"]
     reading = reading or read_plan(result, input)
     colours = factory_colours(items)
-    containers = list(result["packingTable"])
-    panels = max(len(containers), 1)
+    panels = max(len(reading.containers), 1)
     figure: Figure = figure_module.Figure(figsize=(13, 1.0 + 4.2 * panels), dpi=100)
-    if not containers:
+    if not reading.containers:
         figure.text(0.5, 0.5, "No containers were loaded.", ha="center", va="center")
         return figure
 
-    for number, (container, read) in enumerate(zip(containers, reading.containers, strict=True)):
-        boxes = placed_boxes(container, items)
+    for number, read in enumerate(reading.containers):
+        boxes = read.steps
         outline = container_outline(read.size, boxes)
         length, width, height = outline.dx, outline.dy, outline.dz
         axes = figure.add_subplot(panels, 1, number + 1, projection="3d")
@@ -189,15 +188,14 @@ def plot(
 
         for depth, box in enumerate(sorted(boxes, key=_nearness)):
             corners = box_corners(box)
-            stackable = bool(box.item.get("stackable", True))
             faces = art3d.Poly3DCollection(
                 [[corners[c] for c in face] for face in FACES],
-                facecolors=colours[box.item.get("factory")],
-                edgecolors="#333333" if stackable else NOT_STACKABLE_EDGE,
-                linewidths=0.4 if stackable else 1.6,
+                facecolors=colours[box.factory],
+                edgecolors="#333333" if box.stackable else NOT_STACKABLE_EDGE,
+                linewidths=0.4 if box.stackable else 1.6,
                 alpha=0.85,
             )
-            faces.set_gid(f"item {box.index}")
+            faces.set_gid(f"item {box.item_index}")
             faces.set_clip_on(False)
             faces.set_zorder(1 + depth / max(len(boxes), 1))
             axes.add_collection3d(faces)
@@ -247,9 +245,7 @@ def kind_styles(items: Sequence[Mapping[str, Any]]) -> dict[str, tuple[str, str]
 
 
 def load_elevations(
-    container: Mapping[str, Any],
     read: ContainerReading,
-    items: Sequence[Mapping[str, Any]],
     styles: Mapping[str, tuple[str, str]],
     size: tuple[float, float] = (7.2, 2.8),
 ) -> Figure:
@@ -259,7 +255,7 @@ def load_elevations(
     of gravity. Ids are shown as plain text, never as markup."""
     figure_module = require("matplotlib.figure", "the loading sheet's pictures")
     patches = require("matplotlib.patches", "the loading sheet's pictures")
-    boxes = placed_boxes(container, items)
+    boxes = read.steps
     outline = container_outline(read.size, boxes)
     length, width, height = outline.dx, outline.dy, outline.dz
     figure: Figure = figure_module.Figure(figsize=size, dpi=100)
@@ -285,8 +281,7 @@ def load_elevations(
         )
         for box in sorted(boxes, key=nearness):
             start, extent = across(box)
-            grey, hatch = styles.get(str(box.item.get("id")), ("#ffffff", ""))
-            stackable = bool(box.item.get("stackable", True))
+            grey, hatch = styles.get(str(box.item_id), ("#ffffff", ""))
             axes.add_patch(
                 patches.Rectangle(
                     (start, box.z),
@@ -295,7 +290,7 @@ def load_elevations(
                     facecolor=grey,
                     hatch=hatch,
                     edgecolor="black",
-                    linewidth=0.4 if stackable else 1.6,
+                    linewidth=0.4 if box.stackable else 1.6,
                 )
             )
         axes.plot([centre], [cz], marker="X", markersize=9, color="black", linestyle="")

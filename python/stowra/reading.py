@@ -12,7 +12,7 @@ its inner width (positive towards the right wall seen from the door).
 from __future__ import annotations
 
 import math
-from collections.abc import Mapping, Sequence
+from collections.abc import Collection, Mapping, Sequence
 from dataclasses import dataclass, fields
 from typing import TYPE_CHECKING, Any, ClassVar
 
@@ -39,7 +39,11 @@ __all__ = [
     "Step",
     "Totals",
     "format_report",
+    "load_text",
+    "number_text",
+    "off_centre_text",
     "read_plan",
+    "search_notes",
 ]
 
 
@@ -48,11 +52,11 @@ def _camel(name: str) -> str:
     return head + "".join(word.title() for word in rest)
 
 
-def _plain(value: Any) -> Any:
+def _plain(value: Any, leave_out: Collection[str]) -> Any:
     if isinstance(value, tuple | list):
-        return [_plain(v) for v in value]
+        return [_plain(v, leave_out) for v in value]
     if hasattr(value, "to_json"):
-        return value.to_json()
+        return value.to_json(leave_out)
     return value
 
 
@@ -62,8 +66,13 @@ class _Json:
 
     __pydantic_config__: ClassVar[dict[str, Any]] = {"alias_generator": _camel, "extra": "forbid"}
 
-    def to_json(self) -> dict[str, Any]:
-        return {_camel(f.name): _plain(getattr(self, f.name)) for f in fields(self)}  # type: ignore[arg-type]
+    def to_json(self, leave_out: Collection[str] = ()) -> dict[str, Any]:
+        """The fields, less those named in ``leave_out`` as ``"Class.field"`` at any depth."""
+        return {
+            _camel(f.name): _plain(getattr(self, f.name), leave_out)
+            for f in fields(self)  # type: ignore[arg-type]
+            if f"{type(self).__name__}.{f.name}" not in leave_out
+        }
 
 
 @dataclass(frozen=True)
@@ -110,7 +119,7 @@ class ContainerReading(_Json):
         """``Container 1 · 40GP · 81.2% full · weight 12,345 / 26,700 · 12 items``."""
         return (
             f"Container {self.number} · {self.type} · {self.fill:.1%} full · "
-            f"weight {_load(self.weight, self.weight_limit, ' / ')} · {self.items} items"
+            f"weight {load_text(self.weight, self.weight_limit)} · {self.items} items"
         )
 
 
@@ -219,6 +228,13 @@ def breaches(
     return found
 
 
+def search_notes(problem: Mapping[str, Any], search: str) -> tuple[str, ...]:
+    """What to know of a search of ``problem`` before and after it runs: only the exact
+    search is limited to the first two available types."""
+    note = unused_types_note(problem, search)
+    return (note,) if note else ()
+
+
 def placed_items(result: Mapping[str, Any]) -> set[int]:
     """The item indices some container holds."""
     return {p["itemIndex"] for row in result["packingTable"] for p in row["items"]}
@@ -237,12 +253,17 @@ def reasons_left_out(
     return given
 
 
-def _number(value: float, decimals: int = 0) -> str:
+def number_text(value: float, decimals: int | None = 0) -> str:
+    """``12,345``; with ``decimals`` None, two decimals where the value has a fraction."""
+    if decimals is None:
+        decimals = 0 if abs(value - round(value)) < 0.005 else 2
     return f"{value:,.{decimals}f}"
 
 
-def _load(weight: float, limit: float | None, between: str) -> str:
-    return f"{weight:,.0f}{between}{limit:,.0f}" if limit else f"{weight:,.0f} (no limit)"
+def load_text(weight: float, limit: float | None, between: str = " / ") -> str:
+    """A container's weight against its limit: ``12,345 / 26,700`` or ``12,345 (no limit)``."""
+    shown = number_text(weight)
+    return f"{shown}{between}{number_text(limit)}" if limit else f"{shown} (no limit)"
 
 
 def _warnings(
@@ -271,7 +292,8 @@ def _warnings(
     ]
     if over:
         listed = "; ".join(
-            f"item {item.get('id')} carries {_number(load, 1)} kg (max_load {_number(float(item['max_load']), 1)})"
+            f"item {item.get('id')} carries {number_text(load, 1)} kg "
+            f"(max_load {number_text(float(item['max_load']), 1)})"
             for item, load in over
         )
         sentences.append(f"loaded beyond their limit: {listed}")
@@ -379,7 +401,7 @@ def read_plan(
     line = (
         f"Total: {len(containers)} container{'s' if len(containers) != 1 else ''}"
         + (f" ({mix_text})" if mix_text else "")
-        + f", cost {_number(cost, 2 if cost % 1 else 0)}"
+        + f", cost {number_text(cost, None)}"
         + f", utilization {float(result['utilization']):.1%}"
         + f", {len(placed)} of {len(items)} items placed, {search} search {seconds:.1f} s"
     )
@@ -397,12 +419,11 @@ def read_plan(
         mix_text=mix_text,
         line=line,
     )
-    note = unused_types_note(problem, search)
     return Reading(
         containers=containers,
         totals=totals,
         left_out=left,
-        notes=(note,) if note else (),
+        notes=search_notes(problem, search),
         warnings=tuple(
             f"Container {row.number}: {text}" for row in containers for text in row.warnings
         ),
@@ -437,8 +458,7 @@ def format_report(reading: Reading, title: str | None = None, show_left_out: boo
                 row.type,
                 str(row.items),
                 f"{row.fill:.1%}",
-                f"{_number(row.weight)} / "
-                + (_number(row.weight_limit) if row.weight_limit else "no limit"),
+                load_text(row.weight, row.weight_limit),
                 f"{cx:.0f}, {cy:.0f}, {cz:.0f}",
                 off_centre_text(row.off_centre),
                 f"{row.balance:.0%}" if row.balance is not None else "-",

@@ -56,10 +56,12 @@ def test_an_empty_plan_still_draws() -> None:
 
 
 def test_interactive_view_colours_each_item_kind_and_marks_door_and_centre_on_one_scale() -> None:
-    two_types = {**PROBLEM, "binTable": [BIN, {**BIN, "id": "10ft", "l": 100, "cost": 900}]}
+    # A type name in markup is shown as written: plotly reads titles as markup.
+    two_types = {**PROBLEM, "binTable": [BIN, {**BIN, "id": "<b>10ft</b>", "l": 100, "cost": 900}]}
     result = shelf_pack(PROBLEM)
-    result["packingTable"][1]["binType"] = "10ft"
+    result["packingTable"][1]["binType"] = "<b>10ft</b>"
     figure = plan_view(result, two_types)
+    assert figure.layout.annotations[1].text.startswith("Container 2 · &lt;b&gt;10ft&lt;/b&gt; · ")
     meshes = [(t.scene, t.name, len(t.x), t.color) for t in figure.data if t.type == "mesh3d"]
     # 8 corners per box, one colour per item id
     assert [m[:3] for m in meshes] == [("scene", f"item {n}", 8) for n in (1, 2, 3)] + [("scene2", "item 4", 8)]

@@ -52,7 +52,7 @@ def render(output: str) -> str:
     if output == "loading list":
         return loading_list_text(read_plan(result, problem, sources))[0]
     if output == "sheet":
-        return _pdf_text(loading_sheet(read_plan(result, problem, sources), result, problem))
+        return _pdf_text(loading_sheet(read_plan(result, problem, sources), problem))
     if output == "batch summary":
         return json.dumps(summary_row(Path("shipment.json"), "ok", read_plan(result, problem, sources)))
     if output == "API":

@@ -309,6 +309,19 @@ def test_text_item_ids_come_back_in_the_plan_its_left_out_list_and_loading_list(
     assert [row["item_id"] for row in rows] == ["SKU-1"] * 3
 
 
+def test_a_done_plans_status_grows_with_its_items_only_in_the_plan_itself(client: TestClient) -> None:
+    # A client may poll a done plan again and again: its report and left-out list hold one
+    # entry per container and per submitted row, never one per item.
+    sizes = []
+    for count in (20, 400):
+        rows = [{**ITEM, "l": 20, "w": 20, "h": 20, "quantity": count}]
+        plan = wait_for(client, submit(client, QUICK, {"itemTable": rows, "binTable": example()["binTable"]}))
+        assert plan["status"] == "done" and plan["plan"]["totalBins"] == 1, plan["error"]
+        sizes.append(len(json.dumps({key: value for key, value in plan.items() if key != "plan"})))
+    # 380 more items: only the figures' digits may differ, far less than a byte per item.
+    assert sizes[1] - sizes[0] < 100, sizes
+
+
 def test_a_plan_keeps_its_name_units_and_rows_to_be_edited_and_planned_again(
     client: TestClient,
 ) -> None:

@@ -266,7 +266,7 @@ def _write_files(
         title, paper = job.shipment.name, args.paper
         _making(
             sheet,
-            lambda: write_loading_sheet(sheet, reading, plan, problem, title=title, paper=paper),
+            lambda: write_loading_sheet(sheet, reading, problem, title=title, paper=paper),
         )
     if fresh:
         record = {"shipment": str(job.path), "inputDigest": job.digest, "options": _options(args)}

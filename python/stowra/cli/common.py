@@ -282,7 +282,5 @@ def write_outputs(
     if args.pdf:
         from stowra.loading_sheet import write_loading_sheet
 
-        write_loading_sheet(
-            Path(args.pdf), reading, result, problem, title=shipment.name, paper=args.paper
-        )
+        write_loading_sheet(Path(args.pdf), reading, problem, title=shipment.name, paper=args.paper)
         print(f"Loading sheet written to {args.pdf}", file=report)

@@ -22,8 +22,7 @@ from stowra.cli.common import (
 from stowra.files import Shipment, load_shipment
 from stowra.item_rows import explain_for
 from stowra.native_output import native_stdout_to
-from stowra.reading import format_report, read_plan
-from stowra.searches import unused_types_note
+from stowra.reading import format_report, read_plan, search_notes
 
 if TYPE_CHECKING:
     from stowra._core import OptimizeProgress
@@ -92,8 +91,7 @@ def plan(args: argparse.Namespace, shipment: Shipment, search_fn: SearchFn | Non
     report: TextIO = sys.stderr if args.output == "-" else sys.stdout
     for warning in shipment.warnings:
         say(sys.stderr, f"warning: {warning}")
-    note = unused_types_note(shipment.input, args.search)
-    if note:
+    for note in search_notes(shipment.input, args.search):
         say(sys.stderr, f"note: {note}")
 
     # The exact search writes its "GA: " lines to descriptor 1 itself; optimize reports its

@@ -9,7 +9,8 @@ a validator that words a refusal as the service always has, and a refusal leaves
 from __future__ import annotations
 
 import math
-from typing import Annotated, Any
+from dataclasses import fields
+from typing import Annotated, Any, get_type_hints
 
 from pydantic import (
     BaseModel,
@@ -22,9 +23,9 @@ from pydantic import (
     create_model,
 )
 
-from stowra.reading import LeftOutRow, Reading
+from stowra.reading import ContainerReading, LeftOutRow, Reading
 from stowra.searches import OPTIONS, SEARCHES, SearchOption
-from stowra.service.plans import ClientError, option_defaults
+from stowra.service.plans import REPORT_LEAVES_OUT, ClientError, option_defaults
 from stowra.service.settings import Settings
 
 __all__ = [
@@ -228,6 +229,28 @@ class PlanQueued(BaseModel):
     warnings: list[str]
 
 
+def _as_reported(kind: type, **nested: Any) -> type[BaseModel]:
+    """The schema of a part of the reading as the status reports it: its own fields, less
+    those the report leaves out; ``nested`` gives the schema of a field that holds such a
+    part."""
+    hints = get_type_hints(kind)
+    return create_model(  # type: ignore[call-overload, no-any-return]
+        kind.__name__,
+        __config__=ConfigDict(**kind.__pydantic_config__),  # type: ignore[attr-defined]
+        **{
+            field.name: (nested.get(field.name, hints[field.name]), ...)
+            for field in fields(kind)
+            if f"{kind.__name__}.{field.name}" not in REPORT_LEAVES_OUT
+        },
+    )
+
+
+Report = _as_reported(
+    Reading,
+    containers=tuple[_as_reported(ContainerReading), ...],  # type: ignore[misc]
+)
+
+
 class PlanStatus(BaseModel):
     """A plan as it is polled: status and progress, and once done the plan, its report and
     the left-out items."""
@@ -243,8 +266,13 @@ class PlanStatus(BaseModel):
         "search generation, bestFitness, cost and seconds"
     )
     plan: dict[str, Any] | None
-    report: Reading | None = Field(description="the plan's figures, as every output shows them")
-    leftOut: list[LeftOutRow] | None
+    report: Report | None = Field(  # type: ignore[valid-type]
+        description="the plan's figures, as every output shows them, without the loading "
+        "steps (see the loading list) or the left-out items (see leftOut)"
+    )
+    leftOut: list[LeftOutRow] | None = Field(
+        description="the items left out, grouped by the row they came from, with a reason"
+    )
     error: str | None
 
 

@@ -22,6 +22,7 @@ from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH, defaults
 from stowra.service.settings import Settings
 
 __all__ = [
+    "REPORT_LEAVES_OUT",
     "ClientError",
     "option_defaults",
     "outcome",
@@ -153,29 +154,35 @@ def plan_reading(
     )
 
 
+# A done plan's status is sent on every poll: its report leaves out what grows with the
+# items, each container's loading steps (the loading list and sheet downloads carry them), and
+# the left-out rows, which the status gives once, as leftOut.
+REPORT_LEAVES_OUT = ("ContainerReading.steps", "Reading.left_out")
+
+
 def outcome(
     result: dict[str, Any],
     problem: Mapping[str, Any],
     sources: Sequence[RowSource],
     options: Mapping[str, Any] | None = None,
 ) -> dict[str, Any]:
-    """What a finished job stores besides the plan: its reading (the report), the left-out
-    items apart (as clients have read them) and the summary the list of plans shows."""
-    reading = plan_reading(result, problem, sources, options).to_json()
-    totals = reading["totals"]
+    """What a finished job stores besides the plan: its report, its left-out rows and the
+    summary the list of plans shows, all from the plan's one reading."""
+    reading = plan_reading(result, problem, sources, options)
+    totals = reading.totals
     return {
         "plan": result,
-        "report": reading,
-        "leftOut": reading["leftOut"],
+        "report": reading.to_json(REPORT_LEAVES_OUT),
+        "leftOut": [row.to_json() for row in reading.left_out],
         "summary": {
-            "cost": totals["cost"],
-            "totalBins": totals["containers"],
-            "items": totals["items"],
-            "leftOut": totals["leftOut"],
-            "types": [name for name, _ in totals["mix"]],
+            "cost": totals.cost,
+            "totalBins": totals.containers,
+            "items": totals.items,
+            "leftOut": totals.left_out,
+            "types": [name for name, _ in totals.mix],
             # Containers a loading supervisor would refuse as they stand (the plan checker's
             # findings and the rules' marks): a plan with any is never shown as plainly done.
-            "warnings": sum(1 for row in reading["containers"] if row["warnings"]),
+            "warnings": sum(1 for row in reading.containers if row.warnings),
         },
     }
 

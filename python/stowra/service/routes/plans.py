@@ -16,8 +16,8 @@ from starlette.requests import ClientDisconnect
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
 from stowra.item_rows import explain
-from stowra.reading import Reading
-from stowra.searches import OPTIONS, SEARCHES, unused_types_note
+from stowra.reading import Reading, search_notes
+from stowra.searches import OPTIONS, SEARCHES
 from stowra.service.models import (
     ErrorAnswer,
     OptionsAnswer,
@@ -195,14 +195,13 @@ async def submit_plan(request: Request, running: Running) -> JSONResponse:
     if refusal is not None:
         text, where = explain(refusal, shipment.input, shipment.item_sources, shipment.bin_sources)
         raise ClientError(422, f"{text} ({where})" if where else text)
-    note = unused_types_note(shipment.input, options["search"])
     job = NewJob(
         name=shipment.name,
         submitted=submitted,
         input=shipment.input,
         sources=sources_to_json(shipment),
         options=options,
-        warnings=[*shipment.warnings, *([note] if note else [])],
+        warnings=[*shipment.warnings, *search_notes(shipment.input, options["search"])],
     )
     try:
         job_id = await run_in_threadpool(running.store.submit, job, running.settings.max_queue)
@@ -304,25 +303,6 @@ def _reading(job: str, running: Service) -> tuple[Reading, dict[str, Any], dict[
     return plan_reading(result, problem, sources, options), result, problem
 
 
-def _for_plotly(job: str, running: Running) -> tuple[dict[str, Any], dict[str, Any]]:
-    """A done plan with container names and item ids (as the shipment gave them) escaped:
-    plotly reads its titles and hover texts as markup."""
-    result, problem, sources = running.finished(job)
-
-    def escaped(name: Any) -> Any:
-        text = str(name)
-        return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
-
-    for row in result["packingTable"]:
-        row["binType"] = escaped(row["binType"])
-    for row in problem["binTable"]:
-        row["id"] = escaped(row.get("id"))
-    for index, item in enumerate(problem["itemTable"]):
-        given = sources[index].id if index < len(sources) else None
-        item["id"] = escaped(item.get("id") if given is None else given)
-    return result, problem
-
-
 @router.get("/plans/{job}/view.html")
 def view_html(job: str, request: Request, running: Running) -> Response:
     """The interactive 3D view the command line writes with --html."""
@@ -331,7 +311,8 @@ def view_html(job: str, request: Request, running: Running) -> Response:
     def make() -> bytes:
         from stowra.html_view import view_page
 
-        return view_page(*_for_plotly(job, running)).encode("utf-8")
+        reading, result, problem = _reading(job, running)
+        return view_page(result, problem, reading).encode("utf-8")
 
     return _download(request, running, job, "view.html", make, "text/html; charset=utf-8")
 
@@ -344,7 +325,8 @@ def view_json(job: str, request: Request, running: Running) -> Response:
     def make() -> bytes:
         from stowra.html_view import plan_view
 
-        return plan_view(*_for_plotly(job, running)).to_json().encode("utf-8")
+        reading, result, problem = _reading(job, running)
+        return plan_view(result, problem, reading).to_json().encode("utf-8")
 
     return _download(request, running, job, "view.json", make, "application/json")
 
@@ -442,10 +424,10 @@ def loading_sheet_pdf(
     def make() -> bytes:
         from stowra.loading_sheet import loading_sheet
 
-        reading, result, problem = _reading(job, running)
+        reading, _, problem = _reading(job, running)
         title = str(running.job(job)["name"])
         with running.picture_lock:  # drawing is slow and holds the interpreter: one at a time
-            return loading_sheet(reading, result, problem, title=title, paper=paper)
+            return loading_sheet(reading, problem, title=title, paper=paper)
 
     name = f"loading-sheet-{paper}.pdf"
     return _download(request, running, job, name, make, "application/pdf")
