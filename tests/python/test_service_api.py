@@ -351,10 +351,11 @@ def test_a_plan_keeps_its_name_units_and_rows_to_be_edited_and_planned_again(
 
 
 def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp_path: Path) -> None:
+    names = ("loading-list.csv", "view.json")
     with running_service(tmp_path) as client:
         job = submit(client, QUICK)
         assert wait_for(client, job)["status"] == "done"
-        for name in ("loading-list.csv", "view.json"):
+        for name in names:
             first = client.get(f"/api/plans/{job}/{name}")
             kept = tmp_path / "artefacts" / f"{job}.{name}.gz"
             assert first.headers["content-encoding"] == "gzip" and kept.exists()
@@ -363,8 +364,17 @@ def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp
             # The kept file is what is sent: the plan is not read again.
             kept.write_bytes(gzip.compress(b"kept"))
             assert client.get(f"/api/plans/{job}/{name}").content == b"kept"
+    # What a killed service left: a file half written, files of a plan deleted meanwhile.
+    (tmp_path / "pictures").mkdir()
+    gone = "0123456789ab"
+    leftovers = [f"artefacts/.{job}.1a2b3c4d.partial.gz", f"artefacts/{gone}.view.json.gz", f"pictures/{gone}.png"]
+    for name in leftovers:
+        (tmp_path / name).write_bytes(b"left")
+    with running_service(tmp_path) as client:
+        kept = sorted(path.name for path in tmp_path.glob("*/*"))
+        assert kept == [f"{job}.{name}.gz" for name in names]
         assert client.delete(f"/api/plans/{job}").json() == {"id": job, "deleted": True}
-        assert list((tmp_path / "artefacts").iterdir()) == []
+        assert list(tmp_path.glob("*/*")) == []
 
 
 def test_a_fast_search_stores_its_progress_a_few_times_a_second_and_its_last_line(tmp_path: Path) -> None:

@@ -12,7 +12,7 @@ import socket
 import sqlite3
 import subprocess
 import sys
-import time
+import threading
 import urllib.request
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
@@ -32,12 +32,13 @@ from service_helpers import (
     running_service,
     searching,
     serving,
+    serving_here,
     small_disk,
     submit,
     wait_for,
 )
 
-from stowra import cli
+from stowra import cli, loading_list, plotting
 
 KILLED = "the search stopped unexpectedly: its worker process was ended by signal SIGKILL"
 WAITS = "1 finished plan waits to be stored"
@@ -222,21 +223,45 @@ def test_running_out_of_file_descriptors_stops_no_planning(tmp_path: Path) -> No
     assert "unable to open database file" in server.said[1]  # type: ignore[attr-defined]
 
 
-def test_a_plan_deleted_while_its_picture_is_drawn_leaves_no_file(tmp_path: Path) -> None:
-    # Enough boxes that drawing them takes a good while: the DELETE lands in the middle.
-    items = [dict(id=n, l=30 + 5 * n, w=30, h=30, weight=5, factory=1, stackable=True, quantity=60) for n in range(8)]
-    bins = [dict(id="40HC", l=1203, w=234, h=269, cost=1800, weight_limit=90000, available=True)]
-    answers = []
-    with serving(tmp_path) as (port, _), ThreadPoolExecutor(1) as pool:
-        for _ in range(3):
-            status, job = call(
-                port, "POST", "/api/plans", {"shipment": {"itemTable": items, "binTable": bins}, "options": QUICK}
-            )
-            assert status == 202, job
-            poll(lambda job=job: call(port, "GET", f"/api/plans/{job['id']}")[1], lambda plan: plan["status"] == "done")
-            drawing = pool.submit(call, port, "GET", f"/api/plans/{job['id']}/picture.png")
-            time.sleep(0.5)
-            assert call(port, "DELETE", f"/api/plans/{job['id']}") == (200, {"id": job["id"], "deleted": True})
-            answers.append(drawing.result()[0])
-    assert 404 in answers  # deleted while drawn, at least once
-    assert sorted(path.name for path in tmp_path.glob("*/*")) == []
+@pytest.mark.parametrize(
+    "download, stalled",
+    [
+        ("picture.png", "drawing"),
+        ("loading-list.csv", "drawing"),
+        ("loading-list.csv", "writing"),
+    ],
+)
+def test_a_plan_deleted_while_a_download_is_made_leaves_no_file(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, download: str, stalled: str
+) -> None:
+    reached, release = threading.Event(), threading.Event()
+
+    def held(real: Any, wanted: Any = lambda *_: True) -> Any:
+        # The real work runs first (a file may be half kept by then), then waits for the test.
+        def wrapper(*args: Any, **kwargs: Any) -> Any:
+            result = real(*args, **kwargs)
+            if wanted(*args):
+                reached.set()
+                assert release.wait(60), "the test never let the download go on"
+            return result
+
+        return wrapper
+
+    if stalled == "writing":  # the finished download on its way into the data folder
+        monkeypatch.setattr(Path, "write_bytes", held(Path.write_bytes, lambda path, _: tmp_path in path.parents))
+    elif download == "picture.png":
+        monkeypatch.setattr(plotting, "save_png", held(plotting.save_png))
+    else:
+        monkeypatch.setattr(loading_list, "loading_list_text", held(loading_list.loading_list_text))
+    with serving_here(tmp_path) as port, ThreadPoolExecutor(1) as pool:
+        status, job = call(port, "POST", "/api/plans", {"shipment": example(), "options": QUICK})
+        assert status == 202, job
+        plan = f"/api/plans/{job['id']}"
+        assert poll(lambda: call(port, "GET", plan)[1], ended)["status"] == "done"
+        making = pool.submit(call, port, "GET", f"{plan}/{download}")
+        assert reached.wait(60), making.result()
+        assert call(port, "DELETE", plan) == (200, {"id": job["id"], "deleted": True})
+        release.set()
+        answers = making.result()[0], call(port, "GET", f"{plan}/{download}")[0]
+        left = [path.name for path in tmp_path.rglob("*") if job["id"] in path.name]
+    assert (answers, left) == ((404, 404), [])

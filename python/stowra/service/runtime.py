@@ -10,11 +10,12 @@ import os
 import secrets
 import threading
 from collections.abc import Callable
+from pathlib import Path
 from typing import Annotated, Any
 
 from fastapi import Depends, Request
 
-from stowra.atomic_write import replacing
+from stowra.atomic_write import TEMPORARY_MARK
 from stowra.files import RowSource
 from stowra.service.plans import ClientError, outcome, sources_from_json
 from stowra.service.settings import Settings
@@ -59,6 +60,13 @@ class Service:
     def start(self) -> None:
         self.open()
         self.store.mark_interrupted()
+        # What a killed service was writing, and files of plans deleted while it ran.
+        known = self.store.ids()
+        for path in self._kept():
+            name = path.name
+            if name.startswith(".") or name.split(".", 1)[0] not in known:
+                with contextlib.suppress(OSError):
+                    path.unlink()
         self._pool = WorkerPool(self.store, self.settings.workers, self._outcome)
         self._pool.start()
 
@@ -105,21 +113,41 @@ class Service:
             except FileNotFoundError:
                 pass
             data = gzip.compress(make(), compresslevel=6, mtime=0)
-            if self.store.get(job) is None:
-                return data  # deleted while it was made: keep nothing
             try:
                 self.artefacts.mkdir(parents=True, exist_ok=True)
-                with replacing(path) as temporary:
-                    temporary.write_bytes(data)
+                self.keep(job, path, lambda temporary: temporary.write_bytes(data))
             except OSError as error:  # a full disk costs the next request time, nothing else
                 _log.warning("cannot keep %s: %s", path, error.strerror or error)
             return data
 
+    def keep(self, job: str, path: Path, write: Callable[[Path], None]) -> None:
+        """``write`` a file of ``job`` to a temporary name, renamed to ``path`` only if the job
+        is still stored; 404 if it was deleted meanwhile.
+
+        The rename happens inside the store's write transaction, so a DELETE lands wholly
+        before it (nothing is kept) or wholly after it (its sweep removes the file).
+        """
+        temporary = path.with_name(f".{job}.{secrets.token_hex(4)}{TEMPORARY_MARK}{path.suffix}")
+        try:
+            write(temporary)
+            with self.store.holding(job) as present:
+                if present:
+                    os.replace(temporary, path)
+        finally:
+            temporary.unlink(missing_ok=True)
+        if not present:
+            raise ClientError(404, f"no plan with id {job!r}")
+
+    def _kept(self) -> list[Path]:
+        return [path for folder in (self.artefacts, self.pictures) for path in _listed(folder)]
+
     def forget(self, job: str) -> None:
-        """Remove what was kept for a deleted plan."""
-        for path in [*self.artefacts.glob(f"{job}.*"), self.pictures / f"{job}.png"]:
-            with contextlib.suppress(OSError):
-                path.unlink()
+        """Remove what was kept for a deleted plan, and what is being written for it: a writer
+        that finishes later finds the plan gone and keeps nothing."""
+        for path in self._kept():
+            if path.name.lstrip(".").split(".", 1)[0] == job:
+                with contextlib.suppress(OSError):
+                    path.unlink()
 
     def finished(self, job: str) -> Finished:
         """A done plan's result, input and row sources; 409 while it is not done."""
@@ -128,6 +156,13 @@ class Service:
             raise ClientError(409, f"plan {job} is {row['status']}, not done: nothing to download")
         sources = sources_from_json(json.loads(row["sources"]))
         return json.loads(row["result"]), json.loads(row["input"]), sources
+
+
+def _listed(folder: Path) -> list[Path]:
+    try:
+        return list(folder.iterdir())
+    except OSError:  # not made yet
+        return []
 
 
 def service(request: Request) -> Service:

@@ -268,6 +268,17 @@ class JobStore:
                 db.execute("DELETE FROM jobs WHERE id = ?", (job_id,))
             return str(row["status"])
 
+    @contextlib.contextmanager
+    def holding(self, job_id: str) -> Iterator[bool]:
+        """Whether the job is still stored, kept true for the block: it runs in a write
+        transaction, so a delete waits for it to end."""
+        with self._write() as db:
+            yield db.execute("SELECT 1 FROM jobs WHERE id = ?", (job_id,)).fetchone() is not None
+
+    def ids(self) -> set[str]:
+        with self._connect() as db:
+            return {row["id"] for row in db.execute("SELECT id FROM jobs")}
+
     def get(self, job_id: str) -> sqlite3.Row | None:
         with self._connect() as db:
             row: sqlite3.Row | None = db.execute(

@@ -342,12 +342,8 @@ def picture(job: str, running: Running) -> Response:
             from stowra.plotting import plot, save_png
 
             running.pictures.mkdir(parents=True, exist_ok=True)
-            partial = path.with_suffix(".partial.png")
-            save_png(plot(result, problem, reading), partial)
-            partial.replace(path)
-            if running.store.get(job) is None:  # deleted while it was drawn
-                running.forget(job)
-                raise ClientError(404, f"no plan with id {job!r}")
+            figure = plot(result, problem, reading)
+            running.keep(job, path, lambda temporary: save_png(figure, temporary))
         try:
             data = path.read_bytes()
         except FileNotFoundError:  # a DELETE removed it just now
