@@ -92,4 +92,3 @@ def test_the_service_serves_the_sheet_of_a_done_plan(tmp_path: Path) -> None:
         assert "Loading sheet" in reader.pages[0].extract_text()
         refused: Any = client.get(f"/api/plans/{plan['id']}/loading-sheet.pdf?paper=legal")
         assert refused.status_code == 400 and "paper" in refused.json()["error"]
-        assert client.get("/api/plans/nosuch/loading-sheet.pdf").json() == {"error": "no plan with id 'nosuch'"}

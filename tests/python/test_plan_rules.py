@@ -166,22 +166,14 @@ def test_the_exact_search_names_the_types_it_does_not_open() -> None:
     ]
 
 
-@pytest.mark.parametrize(
-    "options, handed",
-    [
-        ([], {"balance_limit": 0.6, "pickup_order": True}),
-        (["--balance-limit", "0.75", "--no-pickup-order"], {"balance_limit": 0.75, "pickup_order": False}),
-    ],
-)
-def test_the_command_line_hands_the_rules_to_the_search(
-    tmp_path: Path, capsys: pytest.CaptureFixture[str], options: list[str], handed: dict[str, Any]
-) -> None:
+def test_the_command_line_hands_the_rules_to_the_search(tmp_path: Path) -> None:
+    # The defaults are checked with the rest of the settings in the command line's own tests.
     path = tmp_path / "s.json"
     path.write_text(json.dumps(problem(items=[item(0)], bins=[container()])))
     calls: list[dict[str, Any]] = []
     search = lambda load, **settings: calls.append(settings) or shelf_pack(load)  # noqa: E731
-    assert cli.main(["pack", str(path), *options], search_fn=search) == 0
-    assert {key: calls[0][key] for key in handed} == handed
+    assert cli.main(["pack", str(path), "--balance-limit", "0.75", "--no-pickup-order", "-q"], search_fn=search) == 0
+    assert (calls[0]["balance_limit"], calls[0]["pickup_order"]) == (0.75, False)
 
 
 def test_the_command_line_refuses_a_balance_limit_in_one_line(
@@ -209,11 +201,8 @@ def test_a_box_stands_on_another_only_within_its_max_load(limit: float | None, c
 def test_pack_ignores_max_load_and_the_report_lists_the_box_loaded_beyond_it() -> None:
     plain = problem(items=[item(i) for i in range(2)], bins=[TOWER])
     limited = problem(items=[item(i, max_load=0.0) for i in range(2)], bins=[TOWER])
-    kept = {key: value for key, value in stowra.pack(plain, pop_size=4, generations=1, threads=1).items()}
-    result = stowra.pack(limited, pop_size=4, generations=1, threads=1)
-    assert {k: v for k, v in result.items() if k != "elapsedSeconds"} == {
-        k: v for k, v in kept.items() if k != "elapsedSeconds"
-    }
+    kept, result = (stowra.pack(load, pop_size=4, generations=1, threads=1) for load in (plain, limited))
+    assert {**result, "elapsedSeconds": 0} == {**kept, "elapsedSeconds": 0}
     # One container, so one box stands on the other and carries its 12.5 kg.
     assert result["totalBins"] == 1
     (lower,) = [p["itemIndex"] for p in result["packingTable"][0]["items"] if p["z"] == 0]
@@ -273,7 +262,6 @@ NAMESAKES = [container(id="20GP", available=False), container(id="20GP"), contai
         ({"binTypeIndex": 2}, [("outside", "container 1: item SKU-2 (row 2) reaches 10 beyond the container")]),
         ({"binTypeIndex": 0}, [("unknown_type", "container 1: its type is not one of the available container types")]),
         ({"binType": "20GP"}, []),  # a plan made elsewhere: the first available type of the name
-        ({"binType": "45HC"}, [("unknown_type", "container 1: its type is not one of the available container types")]),
     ],
 )
 def test_check_plan_reads_each_containers_type_and_names_items_as_submitted(
