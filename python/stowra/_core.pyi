@@ -3,6 +3,7 @@ from typing import Any, Literal, TypedDict
 
 __version__: str
 PACK_BIN_TYPES: int  # how many of the first available container types pack may open
+DEFAULTS: dict[str, dict[str, Any]]  # each search's option defaults, by function name
 
 class PlacedItem(TypedDict):
     """One item in a container, in the order items were placed."""

@@ -2,9 +2,10 @@
 
 ``optimize`` (the default) looks for the cheapest plan over every available container type.
 ``exact`` runs ``pack``, whose plans are fixed bit for bit for a given input and seed. Each
-option, its default, its bounds, its help and the searches that read it are written once, in
-``OPTIONS``: the command line, batch planning, the service (which serves them to its page at
-``GET /api/options``) and :func:`run_search` all read them from there.
+option, its bounds, its help and the searches that read it are written once, in ``OPTIONS``,
+with the default the core's signature gives it: the command line, batch planning, the service
+(which serves them to its page at ``GET /api/options``) and :func:`run_search` all read them
+from there.
 """
 
 from __future__ import annotations
@@ -13,7 +14,7 @@ from collections.abc import Callable, Mapping
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
-from stowra._core import PACK_BIN_TYPES, _pack_with_types, optimize
+from stowra._core import DEFAULTS, PACK_BIN_TYPES, _pack_with_types, optimize
 from stowra.item_rows import core_problem
 
 if TYPE_CHECKING:
@@ -70,31 +71,48 @@ class SearchOption:
         return f"{self.low:g} to {self.high:g}"
 
 
+# The defaults themselves are the core's, as its signatures have them.
+_PACK, _OPTIMIZE = DEFAULTS["pack"], DEFAULTS["optimize"]
 OPTIONS: tuple[SearchOption, ...] = (
     SearchOption(
         "effort",
         int,
-        2,
+        _OPTIMIZE["effort"],
         "search effort, 0 to 20: up to 30 rounds each, ending after 10 each without a better plan",
         ("optimize",),
         0,
         20,
     ),
-    SearchOption("pop_size", int, 100, "population size", ("exact",), 1, 10_000),
-    SearchOption("generations", int, 50, "most generations to search", ("exact",), 0, 1_000_000),
+    SearchOption("pop_size", int, _PACK["pop_size"], "population size", ("exact",), 1, 10_000),
+    SearchOption(
+        "generations",
+        int,
+        _PACK["generations"],
+        "most generations to search",
+        ("exact",),
+        0,
+        1_000_000,
+    ),
     SearchOption(
         "time_limit",
         float,
-        {"optimize": 60.0, "exact": 300.0},
+        {"optimize": _OPTIMIZE["time_limit"], "exact": _PACK["time_limit"]},
         "stop searching after this long",
         low=0,
         low_open=True,
     ),
-    SearchOption("threads", int, 0, "threads for the search, 0 for all cores", low=0, high=1024),
+    SearchOption(
+        "threads",
+        int,
+        _OPTIMIZE["threads"],
+        "threads for the search, 0 for all cores",
+        low=0,
+        high=1024,
+    ),
     SearchOption(
         "seed",
         int,
-        42,
+        _OPTIMIZE["seed"],
         "random seed; the same seed gives the same plan",
         low=_INT32_MIN,
         high=_INT32_MAX,
@@ -102,7 +120,7 @@ OPTIONS: tuple[SearchOption, ...] = (
     SearchOption(
         "balance_limit",
         float,
-        0.6,
+        _OPTIMIZE["balance_limit"],
         "the most of a container's cargo weight either half of its length may carry, 0.5 to "
         "1; 1 turns the rule off",
         ("optimize",),
@@ -112,7 +130,7 @@ OPTIONS: tuple[SearchOption, ...] = (
     SearchOption(
         "pickup_order",
         bool,
-        True,
+        _OPTIMIZE["pickup_order"],
         "no item of a later factory behind or below one of an earlier factory",
         ("optimize",),
     ),

@@ -12,6 +12,7 @@
 #include "packing/left_out.hpp"
 #include "packing/plan_check.hpp"
 #include "problem/fit_check.hpp"
+#include "problem/search_defaults.hpp"
 
 namespace py = pybind11;
 
@@ -29,9 +30,8 @@ constexpr const char* CHECK_PLAN_DOC =
     "    first available type of that name, of the row's 'cost' when it gives one), and\n"
     "    'items': one {'itemIndex', 'x', 'y', 'z', 'rotation'} per placed item\n"
     "  balance_limit: 0.5 to 1, the most of a container's cargo weight either half of its\n"
-    "    length may carry; 1 checks no balance (default 0.6)\n"
+    "    length may carry; 1 checks no balance\n"
     "  pickup_order: check that no item stands behind or below an item of an earlier factory\n"
-    "    (default True)\n"
     "  item_names: how messages name each item, by index (default 'item #<index>')\n"
     "\n"
     "Returns: one dict per breach, container by container: 'rule', 'container' (its position\n"
@@ -160,7 +160,8 @@ std::vector<std::string> leftOutReasons(const py::dict& input,
 void registerCheckPlan(py::module_& module) {
   using namespace pybind11::literals;
   module.def("check_plan", &checkPlanFor, CHECK_PLAN_DOC, "input"_a, "result"_a, py::kw_only(),
-             "balance_limit"_a = 0.6, "pickup_order"_a = true, "item_names"_a = py::none());
+             "balance_limit"_a = DEFAULT_BALANCE_LIMIT, "pickup_order"_a = DEFAULT_PICKUP_ORDER,
+             "item_names"_a = py::none());
   module.def("_left_out_reasons", &leftOutReasons,
              "Why each given item was left out of a plan that does not say", "input"_a, "indices"_a,
              py::kw_only(), "exact"_a = false);

@@ -7,6 +7,7 @@
 #include "module/result_builder.hpp"
 #include "optimize/plan_search.hpp"
 #include "problem/search_arguments.hpp"
+#include "problem/search_defaults.hpp"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -28,17 +29,17 @@ const std::string OPTIMIZE_DOC =
     "\n"
     "Args:\n"
     "  input: dict with 'binTable' and 'itemTable' keys\n"
-    "  time_limit: seconds after which the search stops early, <= 0 for none (default 60)\n"
-    "  threads: OpenMP threads, 0=all (default 0); the plan is the same for any count\n"
-    "  seed: random seed (default 42)\n"
+    "  time_limit: seconds after which the search stops early, <= 0 for none\n"
+    "  threads: OpenMP threads, 0=all; the plan is the same for any count\n"
+    "  seed: random seed; the same seed gives the same plan\n"
     "  effort: 0 to " +
     std::to_string(MAX_EFFORT) + ", rounds of search (at most " +
     std::to_string(ROUNDS_PER_EFFORT) + " per level, ending after " +
     std::to_string(STALL_ROUNDS_PER_EFFORT) +
-    " per level without a better plan); 0 keeps the best starting plan (default 2)\n"
+    " per level without a better plan); 0 keeps the best starting plan\n"
     "  balance_limit: 0.5 to 1, the most of a container's cargo weight either half of its\n"
-    "    length may carry; 1 turns the rule off (default 0.6)\n"
-    "  pickup_order: keep each container loadable factory by factory (default True)\n"
+    "    length may carry; 1 turns the rule off\n"
+    "  pickup_order: keep each container loadable factory by factory\n"
     "  progress: None, or a callable given one dict at each step of the search: 'stage'\n"
     "    ('start': the starting plans are scored, 'search': a round is done, 'improve': the\n"
     "    best plans are being improved, 'done': the plan is final), 'round' (rounds done),\n"
@@ -114,8 +115,10 @@ py::dict optimize(const py::dict& input, double timeLimit, std::int32_t threads,
 
 void registerOptimize(py::module_& module) {
   module.def("optimize", &optimize, OPTIMIZE_DOC.c_str(), "input"_a, py::kw_only(),
-             "time_limit"_a = 60.0, "threads"_a = 0, "seed"_a = 42, "effort"_a = 2,
-             "balance_limit"_a = 0.6, "pickup_order"_a = true, "progress"_a = py::none());
+             "time_limit"_a = DEFAULT_OPTIMIZE_TIME_LIMIT, "threads"_a = DEFAULT_THREADS,
+             "seed"_a = DEFAULT_SEED, "effort"_a = DEFAULT_EFFORT,
+             "balance_limit"_a = DEFAULT_BALANCE_LIMIT, "pickup_order"_a = DEFAULT_PICKUP_ORDER,
+             "progress"_a = py::none());
 }
 
 }  // namespace stowra

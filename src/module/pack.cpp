@@ -7,6 +7,7 @@
 #include "module/entry_point.hpp"
 #include "problem/fit_check.hpp"
 #include "problem/search_arguments.hpp"
+#include "problem/search_defaults.hpp"
 #include "search/genetic_solver.hpp"
 
 namespace py = pybind11;
@@ -75,8 +76,9 @@ py::dict pack(const py::dict& input, std::int32_t popSize, std::int32_t generati
 
 void registerPack(py::module_& module) {
   using namespace pybind11::literals;
-  module.def("pack", &pack, PACK_DOC, "input"_a, "pop_size"_a = 100, "generations"_a = 50,
-             "time_limit"_a = 300.0, "threads"_a = 0, "seed"_a = 42);
+  module.def("pack", &pack, PACK_DOC, "input"_a, "pop_size"_a = DEFAULT_POP_SIZE,
+             "generations"_a = DEFAULT_GENERATIONS, "time_limit"_a = DEFAULT_PACK_TIME_LIMIT,
+             "threads"_a = DEFAULT_THREADS, "seed"_a = DEFAULT_SEED);
   // pack's result keeps its own keys: the layers around it that need each container's type
   // row (its binTable position) get them beside it.
   module.def(
@@ -88,8 +90,9 @@ void registerPack(py::module_& module) {
         return py::make_tuple(result, py::cast(typeRows));
       },
       "pack, returning (result, the binTable row of each container's type in plan order)",
-      "input"_a, "pop_size"_a = 100, "generations"_a = 50, "time_limit"_a = 300.0, "threads"_a = 0,
-      "seed"_a = 42);
+      "input"_a, "pop_size"_a = DEFAULT_POP_SIZE, "generations"_a = DEFAULT_GENERATIONS,
+      "time_limit"_a = DEFAULT_PACK_TIME_LIMIT, "threads"_a = DEFAULT_THREADS,
+      "seed"_a = DEFAULT_SEED);
 }
 
 }  // namespace stowra

@@ -12,6 +12,7 @@
 #include "packing/wall_packer.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
+#include "problem/search_defaults.hpp"
 #include "search/elapsed_time.hpp"
 
 namespace stowra {
@@ -49,12 +50,12 @@ struct SearchProgress {
 struct PlanSearchConfig {
   // At most ROUNDS_PER_EFFORT * effort rounds, ended early once STALL_ROUNDS_PER_EFFORT * effort
   // rounds in a row find no better plan.
-  std::int32_t effort = 2;
-  double timeLimit = 60.0;  // seconds; <= 0 switches the limit off
+  std::int32_t effort = DEFAULT_EFFORT;
+  double timeLimit = DEFAULT_OPTIMIZE_TIME_LIMIT;  // seconds; <= 0 switches the limit off
   // No box of a later factory behind or below one of an earlier factory in any bin.
-  bool pickupOrder = true;
+  bool pickupOrder = DEFAULT_PICKUP_ORDER;
   // The most of a bin's cargo weight either half of its length may carry; 1 asks nothing.
-  double balanceLimit = 0.6;
+  double balanceLimit = DEFAULT_BALANCE_LIMIT;
 };
 
 inline constexpr std::int32_t ROUNDS_PER_EFFORT = 30;

@@ -6,6 +6,7 @@
 #include "packing/packed_bin.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
+#include "problem/search_defaults.hpp"
 #include "search/elapsed_time.hpp"
 
 namespace stowra {
@@ -23,8 +24,8 @@ bool fewBoxesPerContainer(const std::vector<ItemSpec>& items, const std::vector<
                           const std::vector<std::int32_t>& preference);
 
 struct FillConfig {
-  bool pickupOrder = true;
-  double balanceLimit = 0.6;  // only ranks loadings worth the same
+  bool pickupOrder = DEFAULT_PICKUP_ORDER;
+  double balanceLimit = DEFAULT_BALANCE_LIMIT;  // only ranks loadings worth the same
   std::uint32_t seed = 0;
   // Loadings tried per container beyond the sorted ones: the kinds of box in a drawn order,
   // each kind standing one way, the other, or either.

@@ -9,6 +9,7 @@
 #include "packing/packed_bin.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
+#include "problem/search_defaults.hpp"
 
 namespace stowra {
 
@@ -30,7 +31,7 @@ struct PlanBreach {
 
 // Which of the rules a search may be asked to keep are checked.
 struct PlanRules {
-  double balanceLimit = 0.6;  // 1 checks no balance
+  double balanceLimit = DEFAULT_BALANCE_LIMIT;  // 1 checks no balance
   bool pickupOrder = true;
 };
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "problem/search_defaults.hpp"
+
 namespace stowra {
 
 // 5 * (pop_size - 1) random candidates must stay countable in 32 bits.
@@ -23,6 +25,7 @@ class MemoryLimitExceeded : public std::runtime_error {
 
 // Rejects an effort outside [0, MAX_EFFORT], a NaN time limit and a balance limit outside
 // [0.5, 1].
-void checkOptimizeArguments(std::int32_t effort, double timeLimit, double balanceLimit = 0.6);
+void checkOptimizeArguments(std::int32_t effort, double timeLimit,
+                            double balanceLimit = DEFAULT_BALANCE_LIMIT);
 
 }  // namespace stowra

@@ -11,17 +11,18 @@
 #include "candidate/individual.hpp"
 #include "problem/bin_type.hpp"
 #include "problem/item.hpp"
+#include "problem/search_defaults.hpp"
 #include "search/elapsed_time.hpp"
 
 namespace stowra {
 
 struct SolverConfig {
-  std::int32_t popSize = 100;
-  std::int32_t generations = 50;
+  std::int32_t popSize = DEFAULT_POP_SIZE;
+  std::int32_t generations = DEFAULT_GENERATIONS;
   double crossoverRate = 0.8;
   double mutationRate = 0.1;
   double eliteRatio = 0.1;
-  double timeLimit = 300.0;  // seconds; <= 0 switches the limit off
+  double timeLimit = DEFAULT_PACK_TIME_LIMIT;  // seconds; <= 0 switches the limit off
   // Bytes the initial population may take by its estimate; 0 switches the check off.
   std::uint64_t memoryLimit = 0;
 };
