@@ -5,20 +5,12 @@ from __future__ import annotations
 
 import math
 import sys
-from collections import Counter
 from typing import TYPE_CHECKING, Any
 
 import stowra
 
 if TYPE_CHECKING:
     from stowra._core import Breach
-
-
-def placed_box(item: dict[str, Any], placement: dict[str, Any]) -> tuple[float, ...]:
-    turned = placement["rotation"] != 0
-    dx, dy = (item["w"], item["l"]) if turned else (item["l"], item["w"])
-    x, y, z = placement["x"], placement["y"], placement["z"]
-    return (x, y, z, x + dx, y + dy, z + item["h"])
 
 
 def container_type(problem: dict[str, Any], row: dict[str, Any]) -> dict[str, Any]:
@@ -79,13 +71,6 @@ def breaches(problem: dict[str, Any], result: dict[str, Any], rule: str) -> list
     return [found for found in stowra.check_plan(problem, result) if found["rule"] == rule]
 
 
-def rule_counts(problem: dict[str, Any], result: dict[str, Any]) -> Counter[str]:
-    """How many breaches of each rule stowra's plan checker finds, at its default limits: one
-    per container out of balance, per item behind or below an earlier factory's, per item over
-    its max_load."""
-    return Counter(found["rule"] for found in stowra.check_plan(problem, result))
-
-
 def unbalanced_containers(problem: dict[str, Any], result: dict[str, Any], limit: float = 0.6) -> list[int]:
     """Containers with more than ``limit`` of their cargo weight in one half of their length."""
     found = stowra.check_plan(problem, result, balance_limit=limit, pickup_order=False)
@@ -102,15 +87,6 @@ def fits_some_type(problem: dict[str, Any], item: dict[str, Any]) -> bool:
         and any(along <= row["l"] and across <= row["w"] for along, across in turns)
         for row in problem["binTable"]
     )
-
-
-def must_load_before(first: tuple[float, ...], then: tuple[float, ...]) -> bool:
-    """``first`` stands behind ``then`` (cross-sections overlapping) or below it (footprints
-    overlapping)."""
-    across = min(first[4], then[4]) > max(first[1], then[1])
-    behind = first[3] <= then[0] and min(first[5], then[5]) > max(first[2], then[2])
-    below = first[5] <= then[2] and min(first[3], then[3]) > max(first[0], then[0])
-    return across and (behind or below)
 
 
 def calls_made(action: Any) -> tuple[int, Any]:

@@ -7,7 +7,6 @@ import os
 import re
 import subprocess
 import sys
-import urllib.error
 import urllib.request
 from collections.abc import Iterator
 from contextlib import contextmanager
@@ -148,7 +147,7 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> 
     assert page.locator("#print-view img").is_visible() and page.locator("#view").is_hidden()
     page.emulate_media(media="screen")
 
-    # Every download the page offers arrives (the loading sheet only where the service has it).
+    # Every download the page offers arrives.
     for button, first_bytes in (("#get-csv", b"container"), ("#get-png", b"\x89PNG"), ("#get-html", b"<html")):
         with page.expect_download() as waiting:
             page.click(button)
@@ -156,26 +155,12 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> 
         assert first_bytes.lower() in data[:200].lower(), (button, data[:60])
     assert page.text_content("#download-error") == ""
 
-    # The loading sheet: one page of summary, then at least one per container. A service
-    # without the sheet answers 404, and the page says so beside the button.
-    try:
-        urllib.request.urlopen(f"{page.url}api/plans/{plan['id']}/loading-sheet.pdf", timeout=60).close()
-    except urllib.error.HTTPError as error:
-        # 404: a service without the sheet; 501: one without the PDF library. The page says
-        # which beside the button.
-        with error:
-            expected = {404: "This service does not make loading sheets yet."}.get(error.code)
-            expected = expected or json.load(error)["error"]
-        assert error.code in (404, 501)
+    # The loading sheet: one page of summary, then at least one per container.
+    with page.expect_download() as waiting:
         page.click("#get-pdf")
-        page.wait_for_function("document.getElementById('download-error').textContent !== ''")
-        assert page.text_content("#download-error") == expected
-    else:
-        with page.expect_download() as waiting:
-            page.click("#get-pdf")
-        sheet = Path(waiting.value.path()).read_bytes()
-        pages = re.findall(rb"/Type\s*/Page\b(?!s)", sheet)
-        assert sheet.startswith(b"%PDF") and len(pages) >= 1 + plan["plan"]["totalBins"]
+    sheet = Path(waiting.value.path()).read_bytes()
+    pages = re.findall(rb"/Type\s*/Page\b(?!s)", sheet)
+    assert sheet.startswith(b"%PDF") and len(pages) >= 1 + plan["plan"]["totalBins"]
 
 
 def test_left_out_rows_are_grouped_and_a_refused_row_is_marked_at_its_cell(page: Any) -> None:

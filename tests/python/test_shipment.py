@@ -251,12 +251,10 @@ def test_the_compiled_reader_takes_right_shipments_of_the_usual_shape(text: str)
 @pytest.mark.parametrize(
     "items",
     [
-        [ROW % (1, ', "l": 61')],  # a repeated key: the last one counts
         [ROW % ('"SKU-\u00e9"', "")],
-        [ROW % (1, ', "note": [1]')],
-        # Values the compiled reader leaves to the scanner path, read or refused there.
+        # Values the compiled reader leaves to the scanner path, read or refused there; the
+        # declines its own tests pin (a repeated key, NaN, a row that is no object) are not repeated.
         [ROW % (1, ', "note": "\\udc80"')],
-        [ROW % (1, ', "note": NaN')],
         [ROW % (1, ', "max_load": 1e400')],
         [ROW % (1, ', "note": 18446744073709551616')],
         [ROW % (1, ', "note": 1' + "0" * 5000 + "}")],
@@ -268,10 +266,6 @@ def test_the_compiled_reader_takes_right_shipments_of_the_usual_shape(text: str)
         [ROW % (1, ""), ROW % (2, ', "note": ' + "[" * 1010 + "]" * 1010)],
         [ROW % (1, ""), ROW % (2, '}], "note": ' + "[" * 1010 + "]" * 1010 + ', "x": [{"id": 3')],
         [ROW % (1, ', "quantity": -1')],
-        [ROW % (1, ', "quantity": 100001')],
-        [ROW % (1, ', "note": "a\x00b"')],
-        [ROW % (1, ', "note": "unterminated')],
-        [ROW % (1, ""), "7"],
         [ROW % (1, ""), ROW % (2, ', "id": 2')],
     ],
 )
