@@ -61,7 +61,7 @@ void scramblePositions(std::mt19937& rng, std::int32_t count, std::vector<std::i
 }  // namespace
 
 PopulationShape populationShape(std::int32_t slots, const std::vector<ItemSpec>& items,
-                             const std::vector<BinType>& binTypes) {
+                                const std::vector<BinType>& binTypes) {
   PopulationShape shape;
   shape.candidateCount = 5 * slots;
   shape.nearOrderCount = static_cast<std::int32_t>(shape.candidateCount * 0.5);
@@ -79,9 +79,9 @@ std::uint64_t initialPopulationBytes(const PopulationShape& shape, std::size_t i
   const std::uint64_t geneBytes = sizeof(std::int32_t);
   // The first generation's chromosome index entry and fitness for each member.
   constexpr std::uint64_t BOOKKEEPING = 64;
-  const std::uint64_t perMember = sizeof(Individual) + 2 * block(itemCount * geneBytes) +
-                                  block(static_cast<std::uint64_t>(shape.binGeneCount) * geneBytes) +
-                                  BOOKKEEPING;
+  const std::uint64_t perMember =
+      sizeof(Individual) + 2 * block(itemCount * geneBytes) +
+      block(static_cast<std::uint64_t>(shape.binGeneCount) * geneBytes) + BOOKKEEPING;
   const auto members = static_cast<std::uint64_t>(std::max(shape.candidateCount, 0)) + 1;
   return members * perMember;
 }

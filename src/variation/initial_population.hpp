@@ -22,7 +22,7 @@ struct PopulationShape {
 // A decoding opens at most n + 1 bins, so G is capped there: later genes are never read, and a
 // first bin type in other units than the items would otherwise ask for billions of genes.
 PopulationShape populationShape(std::int32_t slots, const std::vector<ItemSpec>& items,
-                             const std::vector<BinType>& binTypes);
+                                const std::vector<BinType>& binTypes);
 
 // About how many bytes a population of the seed and the planned candidates takes, with the
 // allocator's rounding of each chromosome and the first generation's bookkeeping per member.
