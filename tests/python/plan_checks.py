@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import math
 import sys
+from collections import Counter
 from typing import TYPE_CHECKING, Any
 
 import stowra
@@ -69,6 +70,13 @@ def check_factory_order(problem: dict[str, Any], result: dict[str, Any]) -> None
 def breaches(problem: dict[str, Any], result: dict[str, Any], rule: str) -> list[Breach]:
     """The breaches of one rule that stowra's plan checker finds, at its default limits."""
     return [found for found in stowra.check_plan(problem, result) if found["rule"] == rule]
+
+
+def rule_counts(problem: dict[str, Any], result: dict[str, Any]) -> Counter[str]:
+    """How many breaches of each rule stowra's plan checker finds, at its default limits: one
+    per container out of balance, per item behind or below an earlier factory's, per item over
+    its max_load (the benchmarks count them)."""
+    return Counter(found["rule"] for found in stowra.check_plan(problem, result))
 
 
 def unbalanced_containers(problem: dict[str, Any], result: dict[str, Any], limit: float = 0.6) -> list[int]:

@@ -1,4 +1,4 @@
-"""The include check that keeps the core readable bottom-up."""
+"""The include check that keeps the core readable bottom-up, and the imports between layers."""
 
 from __future__ import annotations
 
@@ -11,7 +11,8 @@ import pytest
 
 pytestmark = pytest.mark.python_only  # which modules import which, in fresh interpreters
 
-offences = runpy.run_path(str(Path(__file__).resolve().parents[2] / "scripts" / "check_layers.py"))["offences"]
+ROOT = Path(__file__).resolve().parents[2]
+offences = runpy.run_path(str(ROOT / "scripts" / "check_layers.py"))["offences"]
 
 
 @pytest.mark.parametrize(
@@ -42,3 +43,13 @@ def test_the_packages_below_do_not_import_the_command_line(module: str) -> None:
     code = f"import sys, {module}; print('stowra.cli' in sys.modules)"
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, timeout=120)
     assert done.stdout.strip() == "False"
+
+
+@pytest.mark.parametrize("script", sorted(p.name for p in (ROOT / "bench").glob("[a-z]*.py")))
+def test_every_benchmark_imports_what_it_uses(script: str) -> None:
+    # Benchmarks share the tests' helpers: a helper removed or renamed there breaks them here,
+    # not weeks later when a benchmark is next run.
+    done = subprocess.run(
+        [sys.executable, str(ROOT / "bench" / script), "--help"], capture_output=True, text=True, timeout=120
+    )
+    assert done.returncode == 0, done.stderr
