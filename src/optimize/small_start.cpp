@@ -10,6 +10,7 @@
 
 #include "candidate/random_draws.hpp"
 #include "optimize/column_order.hpp"
+#include "optimize/corner_loading.hpp"
 #include "optimize/item_orders.hpp"
 #include "packing/load_balance.hpp"
 #include "packing/wall_packer.hpp"
@@ -29,6 +30,7 @@ struct Loading {
   std::vector<std::int32_t> order;
   WallRule rule = WallRule::BACK_BOTTOM_SIDE;
   std::vector<std::int32_t> turns;  // by item index; empty: every item either way
+  bool atCorners = false;           // loadAtCorners rather than the wall packer
 };
 
 // Boxes alike in everything the packer reads share a kind; kinds numbered by first item.
@@ -106,7 +108,11 @@ PackedBin load(const Loading& loading, std::int32_t type, std::int32_t binId,
       if (turn != EITHER_WAY) turned[static_cast<std::size_t>(index)].allowedRotations = {turn};
     }
   }
-  WallPacker packer(loading.turns.empty() ? items : turned, binTypes, preference);
+  const std::vector<ItemSpec>& used = loading.turns.empty() ? items : turned;
+  if (loading.atCorners) {
+    return loadAtCorners(loading.order, loading.rule, type, binId, used, binTypes, pickupOrder);
+  }
+  WallPacker packer(used, binTypes, preference);
   packer.rule = loading.rule;
   packer.pickupOrder = pickupOrder;
   PackedBin bin = openBin(binTypes, type, static_cast<std::size_t>(binId - 1));
@@ -196,6 +202,12 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
             way == 3 ? boundedDraw(rng, 0, 1) : way - 1;
       }
       loadings.push_back(std::move(loading));
+    }
+    // Every loading again at corners, where a box may bridge boxes of one height.
+    const std::size_t walled = loadings.size();
+    for (std::size_t k = 0; k < walled; ++k) {
+      loadings.push_back(loadings[k]);
+      loadings.back().atCorners = true;
     }
 
     std::optional<PackedBin> chosen;
