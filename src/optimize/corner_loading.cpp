@@ -44,6 +44,11 @@ class CornerLoader {
     if (bin_.weightLimit > 0 && !(bin_.weightLimit >= item.weight + bin_.currentWeight)) {
       return false;
     }
+    // Nothing has changed since a box like it found no corner: neither does it.
+    if (std::any_of(misfits_.begin(), misfits_.end(),
+                    [&](const ItemSpec* misfit) { return alike(*misfit, item); })) {
+      return false;
+    }
     const bool mixed =
         pickupOrder && std::any_of(bin_.placements.begin(), bin_.placements.end(),
                                    [&](const Placement& placement) {
@@ -72,7 +77,11 @@ class CornerLoader {
         bestKey = key;
       }
     }
-    if (!best) return false;
+    if (!best) {
+      misfits_.push_back(&item);
+      return false;
+    }
+    misfits_.clear();
     bin_.placements.push_back(*best);
     bin_.currentWeight += item.weight;
     bin_.spaceUtilization += item.volume / (bin_.width * bin_.length * bin_.height);
@@ -84,6 +93,12 @@ class CornerLoader {
  private:
   const ItemSpec& itemOf(const Placement& placement) const {
     return items_[static_cast<std::size_t>(placement.itemIndex)];
+  }
+
+  // Alike in all that decides where a box may go.
+  static bool alike(const ItemSpec& a, const ItemSpec& b) {
+    return a.l == b.l && a.w == b.w && a.h == b.h && a.weight == b.weight &&
+           a.factory == b.factory && a.allowedRotations == b.allowedRotations;
   }
 
   // Inside the container, clear of every box, and on the floor or carried whole.
@@ -153,6 +168,7 @@ class CornerLoader {
   std::vector<Box> boxes_;
   std::vector<bool> stackable_;
   std::vector<Point3> corners_;
+  std::vector<const ItemSpec*> misfits_;  // found no corner since the last box went in
   LoadGuard loads_;
   bool loadsKnown_ = false;
 };
