@@ -47,6 +47,9 @@ def test_the_example_workbook_reads_as_the_example_json(tmp_path: Path, capsys: 
     assert not list(tmp_path.glob(f"*{TEMPORARY_MARK}*"))
 
 
+ITEM = [1, 60, 40, 40, 18, 1, True, 2]
+
+
 @pytest.mark.parametrize(
     "items, containers, expected",
     [
@@ -56,12 +59,8 @@ def test_the_example_workbook_reads_as_the_example_json(tmp_path: Path, capsys: 
             BINS,
             "items row 2 column H (quantity): item 1: expected a whole",
         ),
-        (
-            [HEADER, [], [1, "wide", 40, 40, 18, 1, True, 1]],
-            BINS,
-            "items row 3 column B (l): item 1: expected a number, got",
-        ),
-        ([HEADER, [1, 60, 40, 40, 18, 1, True, 2]], [*BINS, ["4", 1, 1, 1, 1, 0, "?"]], "containers row 3 column G"),
+        ([HEADER, [], [1, "wide", *ITEM[2:]]], BINS, "items row 3 column B (l): item 1: expected a number, got"),
+        ([HEADER, ITEM], [*BINS, ["4", 1, 1, 1, 1, 0, "?"]], "containers row 3 column G"),
         ([["id", "l", "id"]], BINS, "sheet items row 1 column C: header: 'id' repeated"),
         ([HEADER[:2], [1, 60, 9]], BINS, "sheet items row 2 column C: a value with no header"),
         ([HEADER], None, "b.xlsx: no sheet 'containers' (the workbook has: items)"),
@@ -150,7 +149,7 @@ def many_strings(_: bytes) -> bytes:
 def test_a_workbook_claiming_more_than_a_shipment_needs_is_refused_before_it_is_unpacked(
     part: str, change: Any, message: str
 ) -> None:
-    data = workbook([HEADER, [1, 60, 40, 40, 10, 1, "yes", 2]], BINS)
+    data = workbook([HEADER, ITEM], BINS)
     bomb = with_part(data, part, change)
     assert len(bomb) < 200_000
     with pytest.raises(ShipmentError) as refused:
