@@ -41,7 +41,8 @@ def test_the_example_workbook_reads_as_the_example_json(tmp_path: Path, capsys: 
     assert f"stowra pack {tmp_path / 'shipment.xlsx'}" in capsys.readouterr().out
     from_book = load_shipment([tmp_path / "shipment.xlsx"])
     from_json = parse_json_shipment(example_json(), "x.json")
-    assert from_book.input == from_json.input
+    # repr tells 4 from 4.0 and True from 1: quantities expand, whole numbers stay whole.
+    assert repr(from_book.input) == repr(from_json.input)
     # Row 1 is the header: the first item row is row 2 of the sheet.
     assert from_book.item_sources[0].where() == f"{tmp_path / 'shipment.xlsx'} sheet items row 2"
     assert not list(tmp_path.glob(f"*{TEMPORARY_MARK}*"))
@@ -74,15 +75,6 @@ def test_errors_name_the_sheet_row_and_column(
     with pytest.raises(ShipmentError) as raised:
         load_shipment([path])
     assert expected in str(raised.value).replace(f"{tmp_path}/", "")
-
-
-def test_quantities_expand_and_whole_number_cells_stay_whole(tmp_path: Path) -> None:
-    path = tmp_path / "b.xlsx"
-    path.write_bytes(workbook([HEADER, [5, 60.0, 40, 40, 18.5, 2.0, "no", 3]], BINS))
-    shipment = load_shipment([path])
-    row = {"id": 5, "l": 60.0, "w": 40.0, "h": 40.0, "weight": 18.5, "factory": 2, "stackable": False}
-    assert shipment.input["itemTable"] == [row] * 3
-    assert type(shipment.input["binTable"][0]["cost"]) is int
 
 
 # A date the library cannot read: its message runs over two lines. (Damaged archives and
