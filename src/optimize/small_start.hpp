@@ -70,7 +70,7 @@ std::vector<PackedBin> fillWithCorrections(const std::vector<ItemSpec>& items,
 
 // Rounds of fillWithCorrections for a whole plan: a kind that bridges others may need them
 // saved for it, which only a round after it stood alone shows.
-inline constexpr std::int32_t FILL_ROUNDS = 3;
+inline constexpr std::int32_t FILL_ROUNDS = 5;
 
 // Containers tried for a refill: the emptiest REFILL_TAIL, with none, REFILL_STEP, twice that
 // ... up to REFILL_MORE of the next emptiest.
