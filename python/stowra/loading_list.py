@@ -27,7 +27,6 @@ if TYPE_CHECKING:
 __all__ = [
     "LOADING_LIST_COLUMNS",
     "MIXED_NOTE",
-    "factories_mixed",
     "loading_list_text",
     "loading_order",
     "loading_rows",
@@ -60,10 +59,6 @@ def _overlap(a0: float, a1: float, b0: float, b1: float) -> bool:
 
 def _footprints_overlap(a: Step, b: Step) -> bool:
     return _overlap(a.x, a.x + a.dx, b.x, b.x + b.dx) and _overlap(a.y, a.y + a.dy, b.y, b.y + b.dy)
-
-
-def _sections_overlap(a: Step, b: Step) -> bool:
-    return _overlap(a.y, a.y + a.dy, b.y, b.y + b.dy) and _overlap(a.z, a.z + a.dz, b.z, b.z + b.dz)
 
 
 class _Grid:
@@ -108,35 +103,10 @@ def _supports(boxes: Sequence[Step], floor: _Grid) -> list[list[int]]:
     return under
 
 
-def factories_mixed(boxes: Sequence[Step]) -> bool:
-    """Whether some box of a later factory stands behind (nearer the back wall, cross-sections
-    overlapping) or below (footprints overlapping) a box of an earlier factory, so that the
-    container cannot be loaded factory by factory."""
-    if len({box.factory for box in boxes}) < 2:
-        return False
-    floor, section = _Grid(boxes, ("x", "y")), _Grid(boxes, ("y", "z"))
-    for box in boxes:
-        factory = box.factory
-        for grid, before in ((section, _behind), (floor, _below)):
-            for i in grid.near(box):
-                other = boxes[i]
-                if other.factory > factory and before(other, box):
-                    return True
-    return False
-
-
-def _behind(first: Step, then: Step) -> bool:
-    return first.x + first.dx <= then.x and _sections_overlap(first, then)
-
-
-def _below(first: Step, then: Step) -> bool:
-    return first.z + first.dz <= then.z and _footprints_overlap(first, then)
-
-
 def loading_order(boxes: Sequence[Step], by_factory: bool = False) -> list[Step]:
     """Boxes in an order a crew can follow: from the back wall to the door, bottom up, each
     after the boxes it stands on. With ``by_factory``, factory by factory in ascending number
-    (loadable when ``factories_mixed`` says no)."""
+    (loadable when the reading finds the factories not mixed)."""
     count = len(boxes)
     if count == 0:
         return []

@@ -19,7 +19,7 @@ from typing import TYPE_CHECKING, Any, ClassVar
 from stowra import _core
 from stowra.files import RowSource
 from stowra.item_rows import core_problem
-from stowra.loading_list import factories_mixed, loading_order
+from stowra.loading_list import loading_order
 from stowra.plan_check import check_plan
 from stowra.report import bin_types, heavier_half_share
 from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH, unused_types_note
@@ -204,6 +204,15 @@ def balance(container: Mapping[str, Any], boxes: Sequence[Step], length: float) 
     if "balance" in container:
         return container["balance"]
     return heavier_half_share(boxes, length) if boxes else None
+
+
+def factories_mixed(boxes: Sequence[Step]) -> bool:
+    """Whether a box of a later factory stands behind or below one of an earlier factory, so
+    that the container cannot be loaded factory by factory: the core's pickup-order rule over
+    every box as placed, also where the checker reads a container no further (an unknown type,
+    an item placed twice)."""
+    corners = [c for b in boxes for c in (b.x, b.y, b.z, b.x + b.dx, b.y + b.dy, b.z + b.dz)]
+    return _core._factories_mixed([box.factory for box in boxes], corners)
 
 
 # The rules whose breaches a container's warnings word themselves, from their own figures.
