@@ -15,9 +15,7 @@ from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load
 
 import stowra
 from stowra import cli
-from stowra.loading_list import loading_order
 from stowra.reading import read_plan
-from stowra.report import placed_boxes
 from stowra.searches import run_search
 
 
@@ -151,22 +149,21 @@ def test_a_box_too_big_for_any_one_top_bridges_two_of_its_height() -> None:
     result = stowra.optimize(load, threads=1)
     assert check_plan(load, result) == set(range(len(rows)))
     assert result["totalBins"] == 2
-    for row in result["packingTable"]:
-        boxes = placed_boxes(row, rows)
+    for loaded in read_plan(result, load).containers:
         carried = {
-            box.index: {
-                other.index
-                for other in boxes
+            box.item_index: {
+                other.item_index
+                for other in loaded.steps
                 if other.z + other.dz == box.z
                 and min(box.x + box.dx, other.x + other.dx) > max(box.x, other.x)
                 and min(box.y + box.dy, other.y + other.dy) > max(box.y, other.y)
             }
-            for box in boxes
+            for box in loaded.steps
         }
         assert max(len(under) for under in carried.values()) >= 2
-        # The crew's order loads every box after all those it stands on.
-        position = {box.index: at for at, box in enumerate(loading_order(boxes))}
-        assert all(position[under] < position[index] for index, below in carried.items() for under in below)
+        # The crew's loading list puts every box after all those it stands on.
+        step = {box.item_index: box.step for box in loaded.steps}
+        assert all(step[under] < step[index] for index, below in carried.items() for under in below)
 
 
 def test_an_unknown_search_names_the_known_ones() -> None:
