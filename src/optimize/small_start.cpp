@@ -21,6 +21,9 @@ namespace stowra {
 namespace {
 
 constexpr std::int32_t EITHER_WAY = -1;
+// Items offered times loadings up to which one container's loadings run on this thread: so
+// little work is over before a team of threads would have met.
+constexpr std::size_t SERIAL_LOADING_WORK = 20000;
 // Drawn loadings that take the items in a shuffled order rather than kind by kind.
 constexpr double SHUFFLED_SHARE = 0.25;
 
@@ -215,11 +218,17 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
       const BinType& binType = binTypes[static_cast<std::size_t>(type)];
       loadings.push_back({columnOrder(items, left, binType.h), WallRule::BACK_BOTTOM_SIDE, {}});
       std::vector<PackedBin> loaded(loadings.size());
-      forEachIndexInParallel(static_cast<std::int32_t>(loadings.size()), [&](std::int32_t at) {
+      const auto loadOne = [&](std::int32_t at) {
         loaded[static_cast<std::size_t>(at)] =
             load(loadings[static_cast<std::size_t>(at)], type, binId, items, binTypes, preference,
                  config.pickupOrder);
-      });
+      };
+      const auto count = static_cast<std::int32_t>(loadings.size());
+      if (left.size() * loadings.size() <= SERIAL_LOADING_WORK) {
+        for (std::int32_t at = 0; at < count; ++at) loadOne(at);
+      } else {
+        forEachIndexInParallel(count, loadOne);
+      }
       loadings.pop_back();
       // Of loadings worth the same, the one whose load can be moved into balance best.
       double most = 0.0;
