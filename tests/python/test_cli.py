@@ -16,7 +16,7 @@ from stowra import cli
 from stowra.examples import example_json
 from stowra.files import parse_json_shipment
 from stowra.loading_list import loading_order
-from stowra.report import PlacedBox
+from stowra.reading import Step
 from stowra.searches import unused_types_note
 
 Capture = pytest.CaptureFixture[str]
@@ -198,16 +198,19 @@ def test_progress_lines_go_with_the_report(
     ],
 )
 def test_loading_order_respects_support_and_access(boxes: list[Any], expected: list[int]) -> None:
-    placed = [PlacedBox(index, *box, rotation=0, item={}) for index, box in enumerate(boxes)]
-    assert [box.index for box in loading_order(placed)] == expected
+    placed = [Step(0, index, None, "", None, *box, 0, 1, 1.0, True) for index, box in enumerate(boxes)]
+    assert [box.item_index for box in loading_order(placed)] == expected
 
 
 def test_the_loading_order_of_twice_the_boxes_is_about_twice_the_work() -> None:
     # Walls of boxes three high across the container; going through every pair of boxes
     # made twice the boxes four times the work.
-    def walls(count: int) -> list[PlacedBox]:
+    def walls(count: int) -> list[Step]:
         spots = [(x, y, z) for x in range(count) for y in range(4) for z in range(3)]
-        return [PlacedBox(i, 60.0 * x, 58.0 * y, 40.0 * z, 60, 58, 40, 0, {}) for i, (x, y, z) in enumerate(spots)]
+        return [
+            Step(0, i, None, "", None, 60.0 * x, 58.0 * y, 40.0 * z, 60, 58, 40, 0, 1, 1.0, True)
+            for i, (x, y, z) in enumerate(spots)
+        ]
 
     (few, first), (many, second) = (calls_made(lambda n=n: loading_order(walls(n)[::-1])) for n in (25, 50))
     for order in (first, second):  # wall by wall from the back, each bottom up

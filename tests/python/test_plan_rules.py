@@ -57,6 +57,25 @@ def test_a_pack_plan_that_mixes_factories_is_listed_and_marked(example: dict[str
     assert marked == mixed
 
 
+@pytest.mark.parametrize(
+    "row, fault",
+    [
+        # Factory 2 behind factory 1 in a container the checker cannot read for its type...
+        ({"binType": "40HC", "items": [(1, 0), (0, 100)]}, "not one of the available container types"),
+        # ...or only behind the second place of an item placed twice.
+        ({"binTypeIndex": 0, "items": [(0, 100), (1, 300), (1, 0)]}, "is placed again"),
+    ],
+)
+def test_factories_mixed_in_a_container_the_checker_reads_no_further(row: dict[str, Any], fault: str) -> None:
+    shipment = problem([item(0, factory=1), item(1, factory=2)])
+    places = [dict(itemIndex=i, x=x, y=0, z=0, rotation=0) for i, x in row["items"]]
+    packed = dict(row, id=1, items=places, spaceUtilization=0.1, currentWeight=25.0, centerOfGravity=[0, 0, 0])
+    result = {"packingTable": [packed], "cost": 1, "utilization": 0.1, "elapsedSeconds": 0.0}
+    reading = read_plan(result, shipment)
+    assert reading.containers[0].factories_mixed
+    assert any("factories mixed" in w for w in reading.warnings) and any(fault in w for w in reading.warnings)
+
+
 def test_the_rules_can_be_turned_off(example: dict[str, Any]) -> None:
     # Without them the walls from the back leave both containers out of balance and mixed.
     result = stowra.optimize(example, threads=1, balance_limit=1.0, pickup_order=False)
