@@ -5,16 +5,13 @@ from __future__ import annotations
 import json
 import os
 import re
-import subprocess
-import sys
 import urllib.request
 from collections.abc import Iterator
-from contextlib import contextmanager
 from pathlib import Path
 from typing import Any
 
 import pytest
-from service_helpers import read_line
+from service_helpers import serving
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS, example_csv
 
@@ -25,26 +22,10 @@ HOSTILE = '<img src=x onerror="window.pwned=1">'
 WAIT = 60_000  # milliseconds: the longest any step may take
 
 
-@contextmanager
-def served(data: Path, **environment: str) -> Iterator[str]:
-    """A real ``stowra serve`` over ``data`` (its log left to the test's own output): its URL."""
-    command = [sys.executable, "-m", "stowra", "serve", "--port", "0", "--workers", "1", "--data", str(data)]
-    env = {**os.environ, **environment}
-    with subprocess.Popen(command, stdout=subprocess.PIPE, text=True, env=env) as process:
-        line = read_line(process.stdout)
-        assert line.startswith("stowra: serving on http://127.0.0.1:"), line
-        try:
-            yield line.split()[3]
-        finally:
-            process.terminate()
-            process.wait(30)
-            process.stdout.close()
-
-
 @pytest.fixture(scope="module")
 def server(tmp_path_factory: pytest.TempPathFactory) -> Iterator[str]:
-    with served(tmp_path_factory.mktemp("served")) as url:
-        yield url
+    with serving(tmp_path_factory.mktemp("served"), stderr=None) as (_, process):
+        yield process.url  # type: ignore[attr-defined]
 
 
 @pytest.fixture(scope="module")
@@ -305,7 +286,8 @@ def test_the_page_fits_a_phone(browser: Any, server: str) -> None:
 
 
 def test_the_token_is_asked_once_and_a_wrong_one_is_named(browser: Any, tmp_path: Path) -> None:
-    with served(tmp_path, STOWRA_TOKEN="s3cret") as url:  # the token from the environment
+    with serving(tmp_path, stderr=None, env={**os.environ, "STOWRA_TOKEN": "s3cret"}) as (_, process):
+        url = process.url  # type: ignore[attr-defined]  # the token from the environment
         context = browser.new_context()
         context.set_default_timeout(WAIT)
         page = context.new_page()

@@ -97,25 +97,16 @@ def test_a_burst_of_plans_fills_the_queue_exactly_loses_none_and_runs_none_twice
 def test_stowra_serve_prints_its_url_warns_when_open_answers_over_http_and_holds_its_port(
     tmp_path: Path, capsys: pytest.CaptureFixture[str]
 ) -> None:
-    serve = ["serve", "--host", "0.0.0.0", "--data"]
-    command = [sys.executable, "-m", "stowra", *serve, str(tmp_path), "--port", "0", "--workers", "1"]
-    with subprocess.Popen(command, text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as server:
-        try:
-            line = read_line(server.stdout)
-            assert line.startswith("stowra: serving on http://0.0.0.0:"), line
-            port = int(line.split(":")[3].split("/")[0])
-            warning = read_line(server.stderr)
-            assert "without a token: anyone who can reach" in warning
-            with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
-                assert json.load(answer)["workers"] == 1
-            # A second server on the port is refused in one line.
-            assert cli.main([*serve, str(tmp_path / "second"), "--port", str(port)]) == 2
-            error = capsys.readouterr().err
-            assert f"error: cannot listen on 0.0.0.0:{port}: Address already in use" in error and error.count("\n") == 1
-        finally:
-            server.send_signal(signal.SIGINT)
-        assert server.wait(30) == 0
-        assert server.stdout.read() == "stowra: stopped\n"
+    with serving(tmp_path, "--host", "0.0.0.0") as (port, server):
+        assert server.url.startswith("http://0.0.0.0:")  # type: ignore[attr-defined]
+        assert "without a token: anyone who can reach" in read_line(server.stderr)
+        with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
+            assert json.load(answer)["workers"] == 1
+        # A second server on the port is refused in one line.
+        assert cli.main(["serve", "--host", "0.0.0.0", "--data", str(tmp_path / "second"), "--port", str(port)]) == 2
+        error = capsys.readouterr().err
+        assert f"error: cannot listen on 0.0.0.0:{port}: Address already in use" in error and error.count("\n") == 1
+    assert (server.returncode, server.said[0]) == (0, "stowra: stopped\n")  # type: ignore[attr-defined]
 
 
 def test_a_full_disk_loses_no_plan_and_stops_no_planning(tmp_path: Path) -> None:
