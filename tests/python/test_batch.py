@@ -15,7 +15,6 @@ import socket
 import subprocess
 import sys
 import threading
-import time
 from collections.abc import Iterator
 from pathlib import Path
 from typing import Any
@@ -23,7 +22,7 @@ from typing import Any
 import pytest
 from problems import container, item, mixed_load, problem
 from pypdf import PdfReader
-from service_helpers import small_disk, stalling
+from service_helpers import poll, small_disk, stalling
 
 from stowra import cli
 from stowra.atomic_write import TEMPORARY_MARK
@@ -66,12 +65,8 @@ def stowra_command(*argv: str, **options: Any) -> subprocess.Popen[str]:
     return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **options)
 
 
-def wait_for(path: Path, timeout: float = 120.0) -> Path:
-    deadline = time.monotonic() + timeout
-    while not path.exists():
-        assert time.monotonic() < deadline, f"{path} never appeared"
-        time.sleep(0.05)
-    return path
+def wait_for(path: Path) -> Path:
+    return poll(lambda: path, Path.exists, 120.0)
 
 
 # --- the command on a local cluster -------------------------------------------------------

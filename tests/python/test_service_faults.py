@@ -38,7 +38,7 @@ from service_helpers import (
     wait_for,
 )
 
-from stowra import cli, loading_list, plotting
+from stowra import cli, plotting
 
 KILLED = "the search stopped unexpectedly: its worker process was ended by signal SIGKILL"
 WAITS = "1 finished plan waits to be stored"
@@ -214,14 +214,8 @@ def test_running_out_of_file_descriptors_stops_no_planning(tmp_path: Path) -> No
     assert "unable to open database file" in server.said[1]  # type: ignore[attr-defined]
 
 
-@pytest.mark.parametrize(
-    "download, stalled",
-    [
-        ("picture.png", "drawing"),
-        ("loading-list.csv", "drawing"),
-        ("loading-list.csv", "writing"),
-    ],
-)
+# Held while it is drawn, or once drawn on its way into the data folder.
+@pytest.mark.parametrize("download, stalled", [("picture.png", "drawing"), ("loading-list.csv", "writing")])
 def test_a_plan_deleted_while_a_download_is_made_leaves_no_file(
     tmp_path: Path, monkeypatch: pytest.MonkeyPatch, download: str, stalled: str
 ) -> None:
@@ -238,12 +232,10 @@ def test_a_plan_deleted_while_a_download_is_made_leaves_no_file(
 
         return wrapper
 
-    if stalled == "writing":  # the finished download on its way into the data folder
+    if stalled == "writing":
         monkeypatch.setattr(Path, "write_bytes", held(Path.write_bytes, lambda path, _: tmp_path in path.parents))
-    elif download == "picture.png":
-        monkeypatch.setattr(plotting, "save_png", held(plotting.save_png))
     else:
-        monkeypatch.setattr(loading_list, "loading_list_text", held(loading_list.loading_list_text))
+        monkeypatch.setattr(plotting, "save_png", held(plotting.save_png))
     with serving_here(tmp_path) as port, ThreadPoolExecutor(1) as pool:
         status, job = call(port, "POST", "/api/plans", {"shipment": example(), "options": QUICK})
         assert status == 202, job
