@@ -237,26 +237,21 @@ def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Pa
         content = files[name]
         (tmp_path / name).write_bytes(content if isinstance(content, bytes) else content.encode())
     page.click("#tab-files")
+    # A broken file first: the reader's words, and the table the planner had untouched.
+    (tmp_path / "broken.json").write_text('{"itemTable": [\n  {"id": 1, "l": "wide"}\n]}')
+    page.set_input_files("#files", str(tmp_path / "broken.json"))
+    page.locator("#files-error").wait_for(state="visible")
+    error = "broken.json:2:18: item 1 (row 1): l: expected a number, got 'wide'"
+    assert page.text_content("#files-error") == error and page.locator("#pane-rows").is_hidden()
+    assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
     page.set_input_files("#files", [str(tmp_path / name) for name in order])
-    page.locator("#pane-rows:visible, #files-error:visible").first.wait_for()
+    page.locator("#pane-rows").wait_for()
     assert page.text_content("#files-error") == ""
     assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
     assert cell(page, "items", 0, "quantity").input_value() == str(EXAMPLE_ITEMS[0]["quantity"])
     limits = [cell(page, "items", n, "max_load").input_value() for n in range(len(EXAMPLE_ITEMS))]
     assert float(limits[0]) == 40 and limits[1:] == [""] * (len(EXAMPLE_ITEMS) - 1)
     assert page.input_value("#plan-name").endswith(Path(order[0]).suffix)
-
-
-def test_an_uploaded_broken_file_shows_the_readers_words(page: Any, tmp_path: Path) -> None:
-    broken = tmp_path / "broken.json"
-    broken.write_text('{"itemTable": [\n  {"id": 1, "l": "wide"}\n]}')
-    page.click("#tab-files")
-    page.set_input_files("#files", str(broken))
-    error = page.locator("#files-error")
-    error.wait_for(state="visible")
-    assert error.text_content() == "broken.json:2:18: item 1 (row 1): l: expected a number, got 'wide'"
-    # The table the planner had is untouched.
-    assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
 
 
 def test_the_page_fits_a_phone(browser: Any, server: str) -> None:
