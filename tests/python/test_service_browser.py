@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import json
 import os
-import re
 import urllib.request
 from collections.abc import Iterator
 from pathlib import Path
@@ -128,20 +127,14 @@ def test_a_planner_edits_the_example_plans_it_and_sees_the_result(page: Any) -> 
     assert page.locator("#print-view img").is_visible() and page.locator("#view").is_hidden()
     page.emulate_media(media="screen")
 
-    # Every download the page offers arrives.
-    for button, first_bytes in (("#get-csv", b"container"), ("#get-png", b"\x89PNG"), ("#get-html", b"<html")):
+    # Every download the page offers arrives (what each holds is the service's and the outputs' tests).
+    downloads = {"#get-csv": b"container", "#get-png": b"\x89PNG", "#get-html": b"<html", "#get-pdf": b"%PDF"}
+    for button, first_bytes in downloads.items():
         with page.expect_download() as waiting:
             page.click(button)
         data = Path(waiting.value.path()).read_bytes()
         assert first_bytes.lower() in data[:200].lower(), (button, data[:60])
     assert page.text_content("#download-error") == ""
-
-    # The loading sheet: one page of summary, then at least one per container.
-    with page.expect_download() as waiting:
-        page.click("#get-pdf")
-    sheet = Path(waiting.value.path()).read_bytes()
-    pages = re.findall(rb"/Type\s*/Page\b(?!s)", sheet)
-    assert sheet.startswith(b"%PDF") and len(pages) >= 1 + plan["plan"]["totalBins"]
 
 
 def test_left_out_rows_are_grouped_and_a_refused_row_is_marked_at_its_cell(page: Any) -> None:
