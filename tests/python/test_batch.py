@@ -140,7 +140,9 @@ def scheduler() -> Iterator[str]:
     """The address of a cluster running before, and apart from, the batches given it."""
     from distributed import LocalCluster
 
-    with LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None) as cluster:
+    # Any free port for the scheduler's HTTP server, as the batch's own cluster takes: a fixed
+    # one may be another run's on a shared machine.
+    with LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address="127.0.0.1:0") as cluster:
         yield cluster.scheduler_address
 
 
