@@ -34,7 +34,6 @@ def without(row: dict, *keys: str) -> dict:
     ("items", "message"),
     [
         ([], "itemTable is empty"),
-        ([without(item(), "stackable")], "Missing required key 'stackable' in itemTable[0]"),
         # Keys are all checked before any value, in the order id, l, w, h, weight, ...
         (
             [item(), item(), without(item(l=0), "factory")],
