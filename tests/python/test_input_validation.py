@@ -169,7 +169,6 @@ def shrinking_table() -> list:
         (problem(items=[item(l=60, w=index(40), stackable=0.0)]), 0),
         (problem(items=[item(id=-(2**31), factory=2**31 - 1, stackable=2)]), 0),
         (problem(items=[item(weight=-3, stackable=False)]), 0),
-        ({"itemTable": (item(), item(1)), "binTable": [container()]}, 0),
         ({"itemTable": (item(i) for i in range(2)), "binTable": [container()]}, 0),
         ({"itemTable": [list(item().items())], "binTable": (container(),), "comment": "ignored"}, 0),
         (problem(bins=[container(id=bytearray(b"K\xc3\xbchl \xe2\x82\xac \xf0\x9f\x93\xa6"))]), 0),

@@ -209,7 +209,6 @@ def test_a_bad_max_load_is_refused_by_optimize_naming_the_row() -> None:
     ("cell", "error"),
     [
         ("-5", "items.csv:3:26: item 101 (row 2): max_load: expected 0 or more, got -5"),
-        ("inf", "items.csv:3:26: item 101 (row 2): max_load: expected a number, got 'inf'"),
         ("", None),
         ("40", None),
     ],
