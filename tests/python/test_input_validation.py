@@ -54,7 +54,6 @@ def test_item_table_errors(items: list, message: str) -> None:
 @pytest.mark.parametrize(
     ("bins", "message"),
     [
-        ([], "No available bins in binTable"),
         ([container(available=False)], "No available bins in binTable"),
         ([container(), without(container(), "cost")], "Missing required key 'cost' in binTable[1]"),
         (
