@@ -125,18 +125,16 @@ TableObjects tableObjects(const JsonShipment& read, const JsonTable& table,
   std::size_t at = 0;
   for (std::size_t index = 0; index < table.rows.size(); ++index) {
     const ShipmentRow& row = table.rows[index];
-    py::object values;
-    if (shapeRow != nullptr && sameColumns(row)) {
-      values = py::reinterpret_steal<py::object>(PyDict_Copy(shape.ptr()));
-    } else {
-      values = py::reinterpret_steal<py::object>(PyDict_New());
-    }
+    const bool copied = sameColumns(row);
+    auto values =
+        py::reinterpret_steal<py::object>(copied ? PyDict_Copy(shape.ptr()) : PyDict_New());
     if (!values) throw py::error_already_set();
     py::object id = py::none();
-    const bool copied = shapeRow != nullptr && sameColumns(row);
+    const ShipmentCell* cells = read.cells.data() + row.firstCell;
+    const ShipmentCell* before = copied ? read.cells.data() + shapeRow->firstCell : nullptr;
     for (std::uint32_t i = 0; i < row.cellCount; ++i) {
-      const ShipmentCell& cell = read.cells[row.firstCell + i];
-      if (copied && sameValue(read, cell, read.cells[shapeRow->firstCell + i])) {
+      const ShipmentCell& cell = cells[i];
+      if (copied && sameValue(read, cell, before[i])) {
         // The copy holds it already (sizes and flags repeat from row to row).
         if (cell.column == 0)
           id = py::reinterpret_borrow<py::object>(PyDict_GetItem(values.ptr(), keys[0].ptr()));

@@ -140,6 +140,11 @@ class ColumnIndex {
   std::array<Quoted, 32> quoted_{};
 };
 
+// A byte that would carry a bare word on ("truex"): such text is left to the general steps.
+bool plainWordByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c);
+}
+
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -426,7 +431,7 @@ class Reader {
 
   // After a member or an element: true and on the next one after a comma, false at the end.
   bool more(char close, bool& done) {
-    space();
+    if (at_ < text_.size() && text_[at_] <= ' ') space();
     if (next(',')) {
       ++at_;
       space();
@@ -519,19 +524,34 @@ class Reader {
         } else if (given & (1u << column)) {
           return refuse("a column given twice in a row");
         }
+        if (at_ + 2 <= text_.size() && text_[at_] == ':' && text_[at_ + 1] == ' ') {
+          at_ += 2;  // as writers put it
+        } else {
+          space();
+          if (!next(':')) return refuse("not JSON");
+          ++at_;
+        }
         space();
-        if (!next(':')) return refuse("not JSON");
-        ++at_;
-        space();
-        Scalar value;
-        if (!scalar(value, valueScratch_)) return false;
-        if (value.kind == Kind::Nested) return refuse("a nested value in a row");
         if (column < columns.size()) {
           given |= 1u << column;
           const Rule rule = items ? ITEM_RULES[column] : BIN_RULES[column];
-          if (!cell(static_cast<std::uint8_t>(column), rule, value, row)) return false;
+          if (!quickCell(static_cast<std::uint8_t>(column), rule, row)) {
+            Scalar value;
+            if (!scalar(value, valueScratch_)) return false;
+            if (value.kind == Kind::Nested) return refuse("a nested value in a row");
+            if (!cell(static_cast<std::uint8_t>(column), rule, value, row)) return false;
+          }
+        } else {
+          Scalar value;
+          if (!scalar(value, valueScratch_)) return false;
+          if (value.kind == Kind::Nested) return refuse("a nested value in a row");
         }
-        if (!more('}', rowDone)) return false;
+        if (at_ < text_.size() && text_[at_] == ',') {
+          ++at_;
+          space();
+        } else if (!more('}', rowDone)) {
+          return false;
+        }
       }
       row.cellCount = static_cast<std::uint32_t>(shipment_.cells.size()) - row.firstCell;
       if (items) {
@@ -609,6 +629,65 @@ class Reader {
       }
     }
     textCell(out, text);
+    return true;
+  }
+
+  // The value at at_ stored as `cell` would store it, when it is a plain whole number or a
+  // flag its column takes as it stands: most cells of most tables, read here without the steps
+  // a value in general needs. False, with nothing read, for anything else (including what a
+  // column refuses), which the general steps then read and word.
+  bool quickCell(std::uint8_t column, Rule rule, ShipmentRow& row) {
+    const char* const end = text_.data() + text_.size();
+    const char* p = text_.data() + at_;
+    ShipmentCell out;
+    out.column = column;
+    if (rule == Rule::Flag) {
+      if (end - p >= 5 && std::memcmp(p, "true", 4) == 0 && !plainWordByte(p[4])) {
+        out.flag = true;
+        p += 4;
+      } else if (end - p >= 6 && std::memcmp(p, "false", 5) == 0 && !plainWordByte(p[5])) {
+        p += 5;
+      } else {
+        return false;
+      }
+      out.kind = CellKind::Flag;
+    } else {
+      // At most 15 digits (no leading zero) and a byte after them that ends the number.
+      const bool negative = p < end && *p == '-';
+      const char* digits = negative ? p + 1 : p;
+      std::int64_t value = 0;
+      const char* q = digits;
+      while (q < end && q - digits < 16 && isDigit(*q)) value = value * 10 + (*q++ - '0');
+      const std::ptrdiff_t count = q - digits;
+      if (count == 0 || count > 15 || (*digits == '0' && count > 1)) return false;
+      if (q == end || *q == '.' || *q == 'e' || *q == 'E') return false;
+      if (negative) value = -value;
+      p = q;
+      switch (rule) {
+        case Rule::Real:
+          out.real = static_cast<double>(value);
+          break;
+        case Rule::OptionalReal:
+          if (value < 0) return false;
+          out.real = static_cast<double>(value);
+          break;
+        case Rule::ItemId:
+        case Rule::Whole:
+          if (value < INT32_LOW || value > INT32_HIGH) return false;
+          out.kind = CellKind::Whole;
+          out.whole = value;
+          break;
+        case Rule::Count:
+          if (value < 0 || value > MAX_SHIPMENT_ITEMS) return false;
+          row.quantity = value;
+          at_ = static_cast<std::size_t>(p - text_.data());
+          return true;  // a count, not a column of the item
+        default:
+          return false;
+      }
+    }
+    at_ = static_cast<std::size_t>(p - text_.data());
+    shipment_.cells.push_back(out);
     return true;
   }
 
