@@ -140,11 +140,6 @@ class ColumnIndex {
   std::array<Quoted, 32> quoted_{};
 };
 
-// A byte that would carry a bare word on ("truex"): such text is left to the general steps.
-bool plainWordByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isDigit(c);
-}
-
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -691,10 +686,11 @@ class Reader {
     ShipmentCell out;
     out.column = column;
     if (rule == Rule::Flag) {
-      if (end - p >= 5 && std::memcmp(p, "true", 4) == 0 && !plainWordByte(p[4])) {
+      // As `word` reads them: what follows is for the caller to judge.
+      if (end - p >= 4 && std::memcmp(p, "true", 4) == 0) {
         out.flag = true;
         p += 4;
-      } else if (end - p >= 6 && std::memcmp(p, "false", 5) == 0 && !plainWordByte(p[5])) {
+      } else if (end - p >= 5 && std::memcmp(p, "false", 5) == 0) {
         p += 5;
       } else {
         return false;
