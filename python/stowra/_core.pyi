@@ -120,6 +120,7 @@ def _pack_with_types(
 def _left_out_reasons(
     input: dict[str, Any], indices: list[int], *, exact: bool = False
 ) -> list[str]: ...
+def _factories_mixed(factories: list[int], corners: list[float]) -> bool: ...
 def read_json_shipment(
     text: str,
 ) -> (

@@ -20,7 +20,6 @@ from stowra.plotting import (
     require,
 )
 from stowra.reading import Reading, Step, number_text, read_plan
-from stowra.report import PlacedBox
 
 if TYPE_CHECKING:
     import plotly.graph_objects as go
@@ -32,7 +31,7 @@ __all__ = ["plan_view", "view_page", "write_html"]
 _TRIANGLES = tuple(triangle for a, b, c, d in FACES for triangle in ((a, b, c), (a, c, d)))
 
 
-def _edge_lines(boxes: Sequence[PlacedBox | Step]) -> tuple[list[float | None], ...]:
+def _edge_lines(boxes: Sequence[Step]) -> tuple[list[float | None], ...]:
     xs: list[float | None] = []
     ys: list[float | None] = []
     zs: list[float | None] = []

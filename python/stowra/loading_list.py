@@ -20,15 +20,13 @@ from typing import TYPE_CHECKING, Any
 
 from stowra.atomic_write import replacing
 from stowra.csv_cells import safe_rows
-from stowra.report import PlacedBox
 
 if TYPE_CHECKING:
-    from stowra.reading import Reading
+    from stowra.reading import Reading, Step
 
 __all__ = [
     "LOADING_LIST_COLUMNS",
     "MIXED_NOTE",
-    "factories_mixed",
     "loading_list_text",
     "loading_order",
     "loading_rows",
@@ -59,19 +57,15 @@ def _overlap(a0: float, a1: float, b0: float, b1: float) -> bool:
     return a0 < b1 and b0 < a1
 
 
-def _footprints_overlap(a: PlacedBox, b: PlacedBox) -> bool:
+def _footprints_overlap(a: Step, b: Step) -> bool:
     return _overlap(a.x, a.x + a.dx, b.x, b.x + b.dx) and _overlap(a.y, a.y + a.dy, b.y, b.y + b.dy)
-
-
-def _sections_overlap(a: PlacedBox, b: PlacedBox) -> bool:
-    return _overlap(a.y, a.y + a.dy, b.y, b.y + b.dy) and _overlap(a.z, a.z + a.dz, b.z, b.z + b.dz)
 
 
 class _Grid:
     """Boxes bucketed by the cells of a plane that they cover, so that the boxes whose faces
     in that plane overlap a given one are found among a few neighbours, not among all."""
 
-    def __init__(self, boxes: Sequence[PlacedBox], axes: tuple[str, str]) -> None:
+    def __init__(self, boxes: Sequence[Step], axes: tuple[str, str]) -> None:
         self.axes = axes
         sizes = {axis: sorted(getattr(box, "d" + axis) for box in boxes) for axis in axes}
         # Cells as large as a typical box: each box covers a few and each cell holds a few.
@@ -81,22 +75,22 @@ class _Grid:
             for key in self._keys(box):
                 self.cells.setdefault(key, []).append(i)
 
-    def _span(self, box: PlacedBox, axis: str) -> range:
+    def _span(self, box: Step, axis: str) -> range:
         start, size, cell = getattr(box, axis), getattr(box, "d" + axis), self.cell[axis]
         return range(int(start // cell), int((start + size) // cell) + 1)
 
-    def _keys(self, box: PlacedBox) -> list[tuple[int, int]]:
+    def _keys(self, box: Step) -> list[tuple[int, int]]:
         first, second = self.axes
         return [(a, b) for a in self._span(box, first) for b in self._span(box, second)]
 
-    def near(self, box: PlacedBox) -> set[int]:
+    def near(self, box: Step) -> set[int]:
         found: set[int] = set()
         for key in self._keys(box):
             found.update(self.cells.get(key, ()))
         return found
 
 
-def _supports(boxes: Sequence[PlacedBox], floor: _Grid) -> list[list[int]]:
+def _supports(boxes: Sequence[Step], floor: _Grid) -> list[list[int]]:
     """For each box, the boxes it stands on (their tops touch its bottom, footprints overlapping)."""
     under: list[list[int]] = [[] for _ in boxes]
     for j, box in enumerate(boxes):
@@ -109,35 +103,10 @@ def _supports(boxes: Sequence[PlacedBox], floor: _Grid) -> list[list[int]]:
     return under
 
 
-def factories_mixed(boxes: Sequence[PlacedBox]) -> bool:
-    """Whether some box of a later factory stands behind (nearer the back wall, cross-sections
-    overlapping) or below (footprints overlapping) a box of an earlier factory, so that the
-    container cannot be loaded factory by factory."""
-    if len({box.item.get("factory", 0) for box in boxes}) < 2:
-        return False
-    floor, section = _Grid(boxes, ("x", "y")), _Grid(boxes, ("y", "z"))
-    for box in boxes:
-        factory = box.item.get("factory", 0)
-        for grid, before in ((section, _behind), (floor, _below)):
-            for i in grid.near(box):
-                other = boxes[i]
-                if other.item.get("factory", 0) > factory and before(other, box):
-                    return True
-    return False
-
-
-def _behind(first: PlacedBox, then: PlacedBox) -> bool:
-    return first.x + first.dx <= then.x and _sections_overlap(first, then)
-
-
-def _below(first: PlacedBox, then: PlacedBox) -> bool:
-    return first.z + first.dz <= then.z and _footprints_overlap(first, then)
-
-
-def loading_order(boxes: Sequence[PlacedBox], by_factory: bool = False) -> list[PlacedBox]:
+def loading_order(boxes: Sequence[Step], by_factory: bool = False) -> list[Step]:
     """Boxes in an order a crew can follow: from the back wall to the door, bottom up, each
     after the boxes it stands on. With ``by_factory``, factory by factory in ascending number
-    (loadable when ``factories_mixed`` says no)."""
+    (loadable when the reading finds the factories not mixed)."""
     count = len(boxes)
     if count == 0:
         return []
@@ -150,14 +119,14 @@ def loading_order(boxes: Sequence[PlacedBox], by_factory: bool = False) -> list[
 
     def key(i: int) -> tuple[float, float, float, float, int]:
         box = boxes[i]
-        return (box.item.get("factory", 0) if by_factory else 0), box.x, box.z, box.y, i
+        return (box.factory if by_factory else 0), box.x, box.z, box.y, i
 
     # Going from the back and bottom up keeps every box after the ones behind it; only a box
     # resting on several others has to wait for the nearer of them.
     ready = [key(i) for i in range(count) if waiting_on[i] == 0]
     heapq.heapify(ready)
     done = [False] * count
-    order: list[PlacedBox] = []
+    order: list[Step] = []
     while len(order) < count:
         if not ready:
             # Overlapping input can make the supports circular; take the deepest box left.

@@ -14,12 +14,12 @@ from types import ModuleType
 from typing import TYPE_CHECKING, Any
 
 from stowra.atomic_write import replacing
-from stowra.report import PlacedBox
+from stowra.reading import Step
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
-    from stowra.reading import ContainerReading, Reading, Step
+    from stowra.reading import ContainerReading, Reading
 
 __all__ = [
     "NOT_STACKABLE_EDGE",
@@ -70,7 +70,7 @@ def factory_colours(items: Sequence[Mapping[str, Any]]) -> dict[Any, str]:
     return {factory: PALETTE[n % len(PALETTE)] for n, factory in enumerate(factories)}
 
 
-def box_corners(box: PlacedBox | Step) -> list[tuple[float, float, float]]:
+def box_corners(box: Step) -> list[tuple[float, float, float]]:
     """The 8 corners, bottom face first, each face counter-clockwise."""
     x0, y0, z0 = box.x, box.y, box.z
     x1, y1, z1 = x0 + box.dx, y0 + box.dy, z0 + box.dz
@@ -95,15 +95,19 @@ EDGES = (
 )
 
 
-def container_outline(inside: Sequence[float] | None, boxes: Sequence[Step]) -> PlacedBox:
+def container_outline(inside: Sequence[float] | None, boxes: Sequence[Step]) -> Step:
     """The container as a box at the origin; a size its row lacks is the reach of the load."""
 
     def size(axis: int, reach: Callable[[Step], float]) -> float:
         given = inside[axis] if inside else 0.0
         return given or max(map(reach, boxes), default=1.0)
 
-    return PlacedBox(
-        index=-1,
+    return Step(
+        0,
+        -1,
+        None,
+        "",
+        None,
         x=0.0,
         y=0.0,
         z=0.0,
@@ -111,7 +115,9 @@ def container_outline(inside: Sequence[float] | None, boxes: Sequence[Step]) -> 
         dy=size(1, lambda box: box.y + box.dy),
         dz=size(2, lambda box: box.z + box.dz),
         rotation=0,
-        item={},
+        factory=None,
+        weight=0.0,
+        stackable=True,
     )
 
 

@@ -13,20 +13,15 @@ from __future__ import annotations
 
 import math
 from collections.abc import Collection, Mapping, Sequence
-from dataclasses import dataclass, fields
+from dataclasses import dataclass, fields, replace
 from typing import TYPE_CHECKING, Any, ClassVar
 
 from stowra import _core
 from stowra.files import RowSource
 from stowra.item_rows import core_problem
-from stowra.loading_list import factories_mixed, loading_order
+from stowra.loading_list import loading_order
 from stowra.plan_check import check_plan
-from stowra.report import (
-    PlacedBox,
-    bin_types,
-    heavier_half_share,
-    placed_boxes,
-)
+from stowra.report import bin_types, heavier_half_share
 from stowra.searches import DEFAULT_BALANCE_LIMIT, DEFAULT_SEARCH, unused_types_note
 
 if TYPE_CHECKING:
@@ -42,6 +37,7 @@ __all__ = [
     "load_text",
     "number_text",
     "off_centre_text",
+    "placed_boxes",
     "read_plan",
     "search_notes",
 ]
@@ -77,8 +73,9 @@ class _Json:
 
 @dataclass(frozen=True)
 class Step(_Json):
-    """One item in the crew's loading order: ``x, y, z`` its corner nearest the back wall,
-    left wall and floor; ``dx, dy, dz`` its size as placed."""
+    """A placed item, ``step`` numbering it in the crew's loading order: ``x, y, z`` its corner
+    nearest the back wall, left wall and floor; ``dx, dy, dz`` its size as placed (``dx``
+    along the length)."""
 
     step: int
     item_index: int
@@ -202,13 +199,20 @@ def off_centre(
     return ((centre[0] - size[0] / 2) / size[0], (centre[1] - size[1] / 2) / size[1])
 
 
-def balance(
-    container: Mapping[str, Any], items: Sequence[Mapping[str, Any]], length: float
-) -> float | None:
+def balance(container: Mapping[str, Any], boxes: Sequence[Step], length: float) -> float | None:
     # optimize's rows carry their own figure; pack's are measured here.
     if "balance" in container:
         return container["balance"]
-    return heavier_half_share(container, items, length) if container["items"] else None
+    return heavier_half_share(boxes, length) if boxes else None
+
+
+def factories_mixed(boxes: Sequence[Step]) -> bool:
+    """Whether a box of a later factory stands behind or below one of an earlier factory, so
+    that the container cannot be loaded factory by factory: the core's pickup-order rule over
+    every box as placed, also where the checker reads a container no further (an unknown type,
+    an item placed twice)."""
+    corners = [c for b in boxes for c in (b.x, b.y, b.z, b.x + b.dx, b.y + b.dy, b.z + b.dz)]
+    return _core._factories_mixed([box.factory for box in boxes], corners)
 
 
 # The rules whose breaches a container's warnings word themselves, from their own figures.
@@ -311,20 +315,39 @@ def _where(sources: Sequence[RowSource] | None, index: int) -> tuple[str, int | 
     return source.where(), source.line or None
 
 
-def _steps(
-    boxes: list[PlacedBox], mixed: bool, sources: Sequence[RowSource] | None
-) -> tuple[Step, ...]:
-    return tuple(
-        Step(
-            number,
-            box.index,
-            box.item.get("id"),
-            *_where(sources, box.index),
-            *(box.x, box.y, box.z, box.dx, box.dy, box.dz, box.rotation),
-            factory=box.item.get("factory", ""),
-            weight=float(box.item.get("weight", 0) or 0),
-            stackable=bool(box.item.get("stackable", True)),
+def placed_boxes(
+    container: Mapping[str, Any],
+    items: Sequence[Mapping[str, Any]],
+    sources: Sequence[RowSource] | None = None,
+) -> list[Step]:
+    """The boxes of one packingTable row in placing order, not yet numbered (step 0)."""
+    boxes = []
+    for placement in container["items"]:
+        index = placement["itemIndex"]
+        item = items[index]
+        rotation = int(placement["rotation"])
+        # Rotation 0 keeps the item's length along the container; any other turns it a quarter.
+        dx, dy = (item["l"], item["w"]) if rotation == 0 else (item["w"], item["l"])
+        boxes.append(
+            Step(
+                0,
+                index,
+                item.get("id"),
+                *_where(sources, index),
+                *(float(placement[axis]) for axis in ("x", "y", "z")),
+                *(float(dx), float(dy), float(item["h"])),
+                rotation,
+                factory=item.get("factory", ""),
+                weight=float(item.get("weight", 0) or 0),
+                stackable=bool(item.get("stackable", True)),
+            )
         )
+    return boxes
+
+
+def _steps(boxes: list[Step], mixed: bool) -> tuple[Step, ...]:
+    return tuple(
+        replace(box, step=number)
         for number, box in enumerate(loading_order(boxes, by_factory=not mixed), 1)
     )
 
@@ -340,9 +363,9 @@ def _container(
     index, kind = container_type(container, problem)
     size = tuple(float(kind.get(key, 0) or 0) for key in ("l", "w", "h"))
     centre = tuple(float(value) for value in container["centerOfGravity"])
-    boxes = placed_boxes(container, items)
+    boxes = placed_boxes(container, items, sources)
     mixed = factories_mixed(boxes)
-    balanced = balance(container, items, size[0])
+    balanced = balance(container, boxes, size[0])
     return ContainerReading(
         number=container["id"],
         type_index=index,
@@ -356,7 +379,7 @@ def _container(
         off_centre=off_centre(centre, size, len(boxes)),
         balance=balanced,
         factories_mixed=mixed,
-        steps=_steps(boxes, mixed, sources),
+        steps=_steps(boxes, mixed),
         warnings=_warnings(balanced, mixed, found, items, limit),
     )
 

@@ -2,6 +2,7 @@
 
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 #include "module/entry_point.hpp"
 #include "module/table_reader.hpp"
 #include "packing/left_out.hpp"
+#include "packing/pickup_order.hpp"
 #include "packing/plan_check.hpp"
 #include "problem/fit_check.hpp"
 #include "problem/search_defaults.hpp"
@@ -155,6 +157,26 @@ std::vector<std::string> leftOutReasons(const py::dict& input,
   });
 }
 
+// Whether some box stands behind or below a box of an earlier factory, for boxes given by their
+// factories and their corners, six numbers a box (x0, y0, z0, x1, y1, z1): the pickup-order rule
+// over a container read as it is, whatever else the checker finds wrong with it (an unknown
+// type, an item placed twice).
+bool factoriesMixed(const std::vector<std::int32_t>& factories,
+                    const std::vector<double>& corners) {
+  if (corners.size() != 6 * factories.size()) {
+    throw std::invalid_argument("corners must give six numbers for each factory's box");
+  }
+  std::vector<Box> boxes;
+  boxes.reserve(factories.size());
+  for (std::size_t at = 0; at < corners.size(); at += 6) {
+    boxes.push_back({corners[at], corners[at + 1], corners[at + 2], corners[at + 3],
+                     corners[at + 4], corners[at + 5]});
+  }
+  const auto breaks = pickupOrderBreaks(boxes, factories);
+  return std::any_of(breaks.begin(), breaks.end(),
+                     [](const std::vector<std::size_t>& found) { return !found.empty(); });
+}
+
 }  // namespace
 
 void registerCheckPlan(py::module_& module) {
@@ -165,6 +187,9 @@ void registerCheckPlan(py::module_& module) {
   module.def("_left_out_reasons", &leftOutReasons,
              "Why each given item was left out of a plan that does not say", "input"_a, "indices"_a,
              py::kw_only(), "exact"_a = false);
+  module.def("_factories_mixed", &factoriesMixed,
+             "Whether some box stands behind or below a box of an earlier factory", "factories"_a,
+             "corners"_a);
 }
 
 }  // namespace stowra

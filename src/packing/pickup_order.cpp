@@ -78,6 +78,11 @@ std::vector<std::vector<std::size_t>> pickupOrderBreaks(const PackedBin& bin,
     boxes.push_back(boxOf(placement, item));
     factories.push_back(item.factory);
   }
+  return pickupOrderBreaks(boxes, factories);
+}
+
+std::vector<std::vector<std::size_t>> pickupOrderBreaks(
+    const std::vector<Box>& boxes, const std::vector<std::int32_t>& factories) {
   std::vector<std::vector<std::size_t>> breaks(boxes.size());
   for (std::size_t later = 0; later < boxes.size(); ++later) {
     for (std::size_t earlier = 0; earlier < boxes.size(); ++earlier) {

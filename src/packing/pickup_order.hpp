@@ -45,8 +45,12 @@ class PickupGuard {
   std::vector<Box> later_;
 };
 
-// For each box of the bin, in placement order, the boxes (by position in the bin) of earlier
-// factories that it stands behind or below: the pairs a crew could not load factory by factory.
+// For each box, the boxes (by position) of earlier factories that it stands behind or below:
+// the pairs a crew could not load factory by factory. `factories` gives each box's factory.
+std::vector<std::vector<std::size_t>> pickupOrderBreaks(const std::vector<Box>& boxes,
+                                                        const std::vector<std::int32_t>& factories);
+
+// The same for the boxes of a bin, in placement order.
 std::vector<std::vector<std::size_t>> pickupOrderBreaks(const PackedBin& bin,
                                                         const std::vector<ItemSpec>& items);
 

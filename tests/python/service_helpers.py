@@ -125,15 +125,16 @@ def stalling(shipment: str, folder: Path, tries: int = 1) -> dict[str, str]:
 
 @contextmanager
 def serving(data: Path, *options: str, **popen: Any) -> Iterator[tuple[int, subprocess.Popen[str]]]:
-    """A real ``stowra serve`` on a free port over ``data``: its port and its process, stopped
-    with Ctrl-C at the end; what it printed after its first line is then its ``said``."""
+    """A real ``stowra serve`` on a free port over ``data``: its port and its process (and its ``url``), stopped
+    with Ctrl-C at the end; what it printed after its first line is then its ``said``. A server
+    kept for many tests is given ``stderr=None``, so its log cannot fill a pipe nobody reads."""
     command = [sys.executable, "-m", "stowra", "serve", "--data", str(data), "--port", "0", "--workers", "1"]
-    with subprocess.Popen(
-        [*command, *options], text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **popen
-    ) as server:
+    pipes = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, **popen}
+    with subprocess.Popen([*command, *options], text=True, **pipes) as server:
         try:
             line = read_line(server.stdout)
-            assert line.startswith("stowra: serving on"), line + server.stderr.read()  # type: ignore[union-attr]
+            assert line.startswith("stowra: serving on"), line + (server.stderr.read() if server.stderr else "")
+            server.url = line.split()[3]  # type: ignore[attr-defined]
             yield int(line.split(":")[3].split("/")[0]), server
         finally:
             server.send_signal(signal.SIGINT)

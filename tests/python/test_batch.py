@@ -15,7 +15,6 @@ import socket
 import subprocess
 import sys
 import threading
-import time
 from collections.abc import Iterator
 from pathlib import Path
 from typing import Any
@@ -23,7 +22,7 @@ from typing import Any
 import pytest
 from problems import container, item, mixed_load, problem
 from pypdf import PdfReader
-from service_helpers import small_disk, stalling
+from service_helpers import poll, small_disk, stalling
 
 from stowra import cli
 from stowra.atomic_write import TEMPORARY_MARK
@@ -66,12 +65,8 @@ def stowra_command(*argv: str, **options: Any) -> subprocess.Popen[str]:
     return subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **options)
 
 
-def wait_for(path: Path, timeout: float = 120.0) -> Path:
-    deadline = time.monotonic() + timeout
-    while not path.exists():
-        assert time.monotonic() < deadline, f"{path} never appeared"
-        time.sleep(0.05)
-    return path
+def wait_for(path: Path) -> Path:
+    return poll(lambda: path, Path.exists, 120.0)
 
 
 # --- the command on a local cluster -------------------------------------------------------
@@ -87,6 +82,11 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
     write_example(orders / "csv", "csv")  # a TOML file naming two CSV files
     (orders / "broken.json").write_text('{"itemTable": [\n{"id": 1,\n')
     (orders / "toobig.json").write_text(json.dumps(problem(items=[item(0), item(1, l=1300.0)])))
+    # Each fails alone, or is drawn: its picture's place taken, its file gone, a formula for a name.
+    (orders / "blocked.json").write_text(json.dumps(mixed_load(4, seed=5)))
+    (Path("out") / "blocked.png").mkdir(parents=True)
+    (orders / "gone.json").symlink_to(tmp_path / "nowhere.json")
+    (orders / "formula.json").write_text(json.dumps(problem(items=[item(0)], bins=[container(id="$x^{2$")])))
     (orders / "north.plan.json").write_text("{}")  # plan files and hidden files are not orders
     (orders / ".draft.json").write_text("{}")
     extra = write_loads(Path("extra"), ["east"])[0]
@@ -97,18 +97,22 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
     output = capfd.readouterr()
     assert status == 1, output.err
     assert "GA: " not in output.out + output.err  # silenced inside the workers
-    assert "6 shipments: 4 ok, 2 failed" in output.out
+    assert "9 shipments: 5 ok, 4 failed" in output.out
     assert "broken.json: failed: orders/broken.json:3:1: " in output.err
-    assert "6/6 [" in output.err and "ok 4, failed 2, skipped 0, left 0]" in output.err  # the bar
+    assert "9/9 [" in output.err and "ok 5, failed 4, skipped 0, left 0]" in output.err  # the bar
 
     rows = summary(Path("out"))
     columns = "shipment,status,containers_by_type,cost,utilization,items_placed,items_left_out,search_seconds,error"
     columns += ",left_out_reasons"
     assert all(list(row) == columns.split(",") for row in rows.values())
-    ok, failed = ["north.json", "south.json", "shipment.toml", "east.json"], ["broken.json", "toobig.json"]
+    ok = ["north.json", "south.json", "shipment.toml", "east.json", "formula.json"]
+    failed = ["broken.json", "toobig.json", "blocked.json", "gone.json"]
     statuses = {name: row["status"] for name, row in rows.items()}
     assert statuses == dict.fromkeys(ok, "ok") | dict.fromkeys(failed, "failed")
     assert "does not fit" in rows["toobig.json"]["error"] and "toobig.json line" in rows["toobig.json"]["error"]
+    assert rows["blocked.json"]["error"].startswith("cannot write out/blocked.png: ")
+    assert rows["gone.json"]["error"] == "orders/gone.json: no such file"
+    assert not (Path("out") / "blocked.plan.json").exists()
     for name in ("north", "south", "shipment", "east"):
         row = rows[next(key for key in rows if key.startswith(name))]
         source = Path(row["shipment"])
@@ -117,10 +121,9 @@ def test_batch_writes_a_plan_per_shipment_equal_to_pack_and_a_summary(
         reference = json.loads(Path(f"{name}.ref.json").read_text())
         plan = json.loads((Path("out") / f"{name}.plan.json").read_text())
         assert comparable(plan) == comparable(reference)
-        assert plan["batch"]["shipment"] == str(source)
-        assert row["cost"] == f"{reference['cost']:g}" and row["error"] == ""
+        # The summary row's figures are the reading's (test_reading).
+        assert plan["batch"]["shipment"] == str(source) and row["error"] == ""
         placed = sum(container["itemCount"] for container in reference["packingTable"])
-        assert int(row["items_placed"]) == placed
         assert len((Path("out") / f"{name}.loading.csv").read_text().splitlines()) == placed + 1  # and a header
         assert (Path("out") / f"{name}.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
         sheet = PdfReader(Path("out") / f"{name}.sheet.pdf")
@@ -137,7 +140,9 @@ def scheduler() -> Iterator[str]:
     """The address of a cluster running before, and apart from, the batches given it."""
     from distributed import LocalCluster
 
-    with LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None) as cluster:
+    # Any free port for the scheduler's HTTP server, as the batch's own cluster takes: a fixed
+    # one may be another run's on a shared machine.
+    with LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address="127.0.0.1:0") as cluster:
         yield cluster.scheduler_address
 
 
@@ -297,31 +302,6 @@ def test_a_scheduler_that_does_not_answer_is_status_2_within_seconds(tmp_path: P
     assert batch.returncode == 2 and stdout == ""
     assert err.startswith("stowra: error: ") and message in err and address in err
     assert err.count("\n") == 1
-
-
-def test_a_shipment_that_cannot_be_drawn_written_or_found_fails_alone(
-    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, capfd: pytest.CaptureFixture[str]
-) -> None:
-    monkeypatch.chdir(tmp_path)
-    orders = Path("orders")
-    write_loads(orders, ["plain", "blocked"], size=4)
-    formula = problem(items=[item(0)], bins=[container(id="$x^{2$")])
-    (orders / "formula.json").write_text(json.dumps(formula))
-    (orders / "gone.json").symlink_to(tmp_path / "nowhere.json")
-    (Path("out") / "blocked.png").mkdir(parents=True)  # where its picture should go
-
-    status = cli.main(["batch", "orders", "-o", "out", "--workers", "1", *TINY_ARGS, "--png", "-q"])
-    assert status == 1, capfd.readouterr().err
-    rows = summary(Path("out"))
-    assert {name: row["status"] for name, row in rows.items()} == {
-        "plain.json": "ok",
-        "formula.json": "ok",
-        "blocked.json": "failed",
-        "gone.json": "failed",
-    }
-    assert rows["blocked.json"]["error"].startswith("cannot write out/blocked.png: ")
-    assert rows["gone.json"]["error"] == "orders/gone.json: no such file"
-    assert sorted(path.name for path in Path("out").glob("*.plan.json")) == ["formula.plan.json", "plain.plan.json"]
 
 
 def test_an_output_folder_that_cannot_be_written_is_refused_before_any_search(

@@ -41,10 +41,14 @@ def test_the_example_workbook_reads_as_the_example_json(tmp_path: Path, capsys: 
     assert f"stowra pack {tmp_path / 'shipment.xlsx'}" in capsys.readouterr().out
     from_book = load_shipment([tmp_path / "shipment.xlsx"])
     from_json = parse_json_shipment(example_json(), "x.json")
-    assert from_book.input == from_json.input
+    # repr tells 4 from 4.0 and True from 1: quantities expand, whole numbers stay whole.
+    assert repr(from_book.input) == repr(from_json.input)
     # Row 1 is the header: the first item row is row 2 of the sheet.
     assert from_book.item_sources[0].where() == f"{tmp_path / 'shipment.xlsx'} sheet items row 2"
     assert not list(tmp_path.glob(f"*{TEMPORARY_MARK}*"))
+
+
+ITEM = [1, 60, 40, 40, 18, 1, True, 2]
 
 
 @pytest.mark.parametrize(
@@ -56,12 +60,8 @@ def test_the_example_workbook_reads_as_the_example_json(tmp_path: Path, capsys: 
             BINS,
             "items row 2 column H (quantity): item 1: expected a whole",
         ),
-        (
-            [HEADER, [], [1, "wide", 40, 40, 18, 1, True, 1]],
-            BINS,
-            "items row 3 column B (l): item 1: expected a number, got",
-        ),
-        ([HEADER, [1, 60, 40, 40, 18, 1, True, 2]], [*BINS, ["4", 1, 1, 1, 1, 0, "?"]], "containers row 3 column G"),
+        ([HEADER, [], [1, "wide", *ITEM[2:]]], BINS, "items row 3 column B (l): item 1: expected a number, got"),
+        ([HEADER, ITEM], [*BINS, ["4", 1, 1, 1, 1, 0, "?"]], "containers row 3 column G"),
         ([["id", "l", "id"]], BINS, "sheet items row 1 column C: header: 'id' repeated"),
         ([HEADER[:2], [1, 60, 9]], BINS, "sheet items row 2 column C: a value with no header"),
         ([HEADER], None, "b.xlsx: no sheet 'containers' (the workbook has: items)"),
@@ -75,15 +75,6 @@ def test_errors_name_the_sheet_row_and_column(
     with pytest.raises(ShipmentError) as raised:
         load_shipment([path])
     assert expected in str(raised.value).replace(f"{tmp_path}/", "")
-
-
-def test_quantities_expand_and_whole_number_cells_stay_whole(tmp_path: Path) -> None:
-    path = tmp_path / "b.xlsx"
-    path.write_bytes(workbook([HEADER, [5, 60.0, 40, 40, 18.5, 2.0, "no", 3]], BINS))
-    shipment = load_shipment([path])
-    row = {"id": 5, "l": 60.0, "w": 40.0, "h": 40.0, "weight": 18.5, "factory": 2, "stackable": False}
-    assert shipment.input["itemTable"] == [row] * 3
-    assert type(shipment.input["binTable"][0]["cost"]) is int
 
 
 # A date the library cannot read: its message runs over two lines. (Damaged archives and
@@ -150,7 +141,7 @@ def many_strings(_: bytes) -> bytes:
 def test_a_workbook_claiming_more_than_a_shipment_needs_is_refused_before_it_is_unpacked(
     part: str, change: Any, message: str
 ) -> None:
-    data = workbook([HEADER, [1, 60, 40, 40, 10, 1, "yes", 2]], BINS)
+    data = workbook([HEADER, ITEM], BINS)
     bomb = with_part(data, part, change)
     assert len(bomb) < 200_000
     with pytest.raises(ShipmentError) as refused:

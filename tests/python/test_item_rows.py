@@ -27,15 +27,7 @@ def test_only_plain_digits_make_a_numeric_id(tmp_path: Path, cell: str, read: An
     # Full-width digits and underscores would make a number nobody typed; they stay text.
     (tmp_path / "items.csv").write_text(ITEMS_CSV.replace("102,", f"{cell},", 1), encoding="utf-8")
     (tmp_path / "containers.csv").write_text(BINS_CSV)
-    assert load_shipment([tmp_path / "items.csv", tmp_path / "containers.csv"]).input["itemTable"][3]["id"] == read
-
-
-@pytest.mark.parametrize(
-    "order", [("items.csv", "containers.csv"), ("containers.csv", "items.csv")], ids=["items first", "containers first"]
-)
-def test_the_csv_pair_is_told_apart_by_its_columns(tmp_path: Path, order: tuple[str, str]) -> None:
-    (tmp_path / "items.csv").write_text(ITEMS_CSV)
-    (tmp_path / "containers.csv").write_text(BINS_CSV)
-    shipment = load_shipment([tmp_path / name for name in order])
-    assert [row["id"] for row in shipment.input["itemTable"]] == ["SKU-101"] * 3 + [102] + ["SKU-103"] * 2
+    # The pair is told apart by its columns, not by the order given.
+    shipment = load_shipment([tmp_path / "containers.csv", tmp_path / "items.csv"])
+    assert [row["id"] for row in shipment.input["itemTable"]] == ["SKU-101"] * 3 + [read] + ["SKU-103"] * 2
     assert shipment.input["binTable"][0]["id"] == "20GP"

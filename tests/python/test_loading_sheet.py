@@ -2,8 +2,8 @@
 
 from __future__ import annotations
 
+import io
 import json
-import re
 from pathlib import Path
 from typing import Any
 
@@ -18,7 +18,6 @@ from stowra.reading import Step
 BIN = {"id": "20GP", "l": 590, "w": 234, "h": 239, "cost": 1500, "weight_limit": 28000, "available": True}
 # Ids as planners write them, including text a PDF or picture must not read as markup.
 IDS = ["SKU-101", "$x^2$ <b>", "Ящик 7"]
-SIZES = {"a4": [595.28, 841.89], "letter": [612.0, 792.0]}
 
 
 def shipment_file(path: Path) -> Path:
@@ -29,26 +28,16 @@ def shipment_file(path: Path) -> Path:
     return path
 
 
-def text_of(reader: PdfReader) -> list[str]:
-    return [page.extract_text() for page in reader.pages]
-
-
-@pytest.mark.parametrize("paper", ["a4", "letter"])
-def test_pack_writes_a_summary_page_then_a_page_per_container(
-    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, paper: str
-) -> None:
+def test_pack_writes_a_summary_page_then_a_page_per_container(tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
+    # The figures on it are the reading's (test_reading); Letter paper is the service's and batch's case.
     monkeypatch.chdir(tmp_path)
-    source = shipment_file(Path("orders.json"))
-    plan, sheet = Path("plan.json"), Path("sheet.pdf")
-    argv = ["pack", str(source), "--search", "exact", "--generations", "3", "--pop-size", "6", "--threads", "1"]
-    assert cli.main([*argv, "-q", "-o", str(plan), "--pdf", str(sheet), "--paper", paper]) == 0
-    containers = json.loads(plan.read_text())["packingTable"]
-    reader = PdfReader(sheet)
-    pages = text_of(reader)
+    argv = ["pack", str(shipment_file(Path("orders.json"))), "--search", "exact", "--generations", "3"]
+    assert cli.main([*argv, "--pop-size", "6", "--threads", "1", "-q", "-o", "plan.json", "--pdf", "sheet.pdf"]) == 0
+    containers = json.loads(Path("plan.json").read_text())["packingTable"]
+    reader = PdfReader("sheet.pdf")
+    pages = [page.extract_text() for page in reader.pages]
     assert len(pages) == 1 + len(containers)
-    assert all([round(float(side), 2) for side in page.mediabox[2:]] == SIZES[paper] for page in reader.pages)
-    # The too-heavy row is listed once, with its count, the row it came from and why.
-    assert re.search(r"HEAVY-9\s+orders\.json line 1\s+2\s+heavier than every available", pages[0])
+    assert all([round(float(side), 2) for side in page.mediabox[2:]] == [595.28, 841.89] for page in reader.pages)
     for number, page in enumerate(pages[1:], 1):
         assert f"Container {number} ({number} of {len(containers)}): 20GP" in page
         assert "Centre of gravity" in page and "Stage" in page
@@ -85,10 +74,8 @@ def test_the_service_serves_the_sheet_of_a_done_plan(tmp_path: Path) -> None:
         assert plan["status"] == "done", plan["error"]
         answer = client.get(f"/api/plans/{plan['id']}/loading-sheet.pdf?paper=letter")
         assert answer.status_code == 200 and answer.headers["content-type"] == "application/pdf"
-        sheet = tmp_path / "got.pdf"
-        sheet.write_bytes(answer.content)
-        reader = PdfReader(sheet)
+        reader = PdfReader(io.BytesIO(answer.content))
         assert len(reader.pages) >= 1 + plan["plan"]["totalBins"]
-        assert "Loading sheet" in reader.pages[0].extract_text()
+        assert [float(side) for side in reader.pages[0].mediabox[2:]] == [612, 792]
         refused: Any = client.get(f"/api/plans/{plan['id']}/loading-sheet.pdf?paper=legal")
         assert refused.status_code == 400 and "paper" in refused.json()["error"]

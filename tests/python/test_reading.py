@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import io
 import json
+from collections.abc import Callable
 from pathlib import Path
 from typing import Any
 
@@ -42,11 +43,12 @@ def _pdf_text(data: bytes) -> str:
     return "\n".join(page.extract_text() for page in PdfReader(io.BytesIO(data)).pages)
 
 
-def render(output: str) -> str:
-    """One output of the stand-in's plan, as text; each reads the plan itself."""
+def render(output: str, edit: Callable[[dict[str, Any]], None] = lambda plan: None) -> str:
+    """One output of the stand-in's plan (``edit`` changes it first), as text; each reads the plan itself."""
     shipment = parse_shipment_object(SHIPMENT, "shipment.json")
     problem, sources = shipment.input, shipment.item_sources
     result = shelf_pack(problem)
+    edit(result)
     if output == "report":
         return format_report(read_plan(result, problem, sources))
     if output == "loading list":
@@ -67,11 +69,22 @@ def render(output: str) -> str:
     return "\n".join(note.text for note in plan_view(result, problem).layout.annotations)
 
 
+Change = Callable[[pytest.MonkeyPatch, dict[str, Any]], None]
+
+
+def redefined(name: str, changed: Any) -> Change:
+    return lambda monkeypatch, plan: monkeypatch.setattr(reading, name, changed)
+
+
+def planned(edit: Callable[[dict[str, Any]], Any]) -> Change:
+    """A figure the search gives in the plan, given otherwise."""
+    return lambda monkeypatch, plan: edit(plan)
+
+
 # Each figure's definition, changed, and how every output that shows it shows the change.
-FIGURES: dict[str, tuple[str, Any, dict[str, str]]] = {
+FIGURES: dict[str, tuple[Change, dict[str, str]]] = {
     "type name": (
-        "type_name",
-        lambda kind: f"Relabelled {kind['id']}",
+        redefined("type_name", lambda kind: f"Relabelled {kind['id']}"),
         {
             "report": "2 x Relabelled 20GP",
             "loading list": ",Relabelled 20GP,",
@@ -83,8 +96,7 @@ FIGURES: dict[str, tuple[str, Any, dict[str, str]]] = {
         },
     ),
     "fill": (
-        "fill",
-        lambda container: 0.4321,
+        redefined("fill", lambda container: 0.4321),
         {
             "report": "43.2%",
             "sheet": "43.2% full",
@@ -94,8 +106,7 @@ FIGURES: dict[str, tuple[str, Any, dict[str, str]]] = {
         },
     ),
     "placed items": (
-        "placed_items",
-        lambda result: {0},
+        redefined("placed_items", lambda result: {0}),
         {
             "report": "1 of 6 items placed",
             "sheet": "Items: 1 of 6 placed",
@@ -104,8 +115,7 @@ FIGURES: dict[str, tuple[str, Any, dict[str, str]]] = {
         },
     ),
     "left-out reason": (
-        "reasons_left_out",
-        lambda indices, result, problem, search: dict.fromkeys(indices, "no crane at the quay"),
+        redefined("reasons_left_out", lambda indices, *_: dict.fromkeys(indices, "no crane at the quay")),
         {
             "report": "id HEAVY (x2) (shipment.json row 3): no crane at the quay",
             "sheet": "no crane at the quay",
@@ -113,20 +123,47 @@ FIGURES: dict[str, tuple[str, Any, dict[str, str]]] = {
             "API": '"reason": "no crane at the quay"',
         },
     ),
+    "cost": (
+        planned(lambda plan: plan.update(cost=4321.5)),
+        {
+            "report": "cost 4,321.50,",
+            "sheet": "Cost: 4,321.50",
+            "batch summary": '"cost": "4321.5"',
+            "API": '"cost": 4321.5',
+        },
+    ),
+    "utilization": (
+        planned(lambda plan: plan.update(utilization=0.4321)),
+        {
+            "report": "utilization 43.2%",
+            "sheet": "Fill: 43.2% of the containers' space",
+            "batch summary": '"utilization": "0.4321"',
+            "API": '"utilization": 0.4321',
+        },
+    ),
+    "container weight": (
+        planned(lambda plan: [row.update(currentWeight=321.0) for row in plan["packingTable"]]),
+        {
+            "report": "321 / 1,000",
+            "sheet": "Weight loaded: 642",
+            "API": '"weight": 321.0',
+            "PNG titles": "weight 321 / 1,000",
+            "HTML titles": "weight 321 / 1,000",
+        },
+    ),
 }
 
 
 @pytest.mark.parametrize(
     "figure, output",
-    [(figure, output) for figure, (_, _, shown) in FIGURES.items() for output in shown],
+    [(figure, output) for figure, (_, shown) in FIGURES.items() for output in shown],
 )
 def test_a_figure_defined_once_changes_in_every_output(
     monkeypatch: pytest.MonkeyPatch, figure: str, output: str
 ) -> None:
-    name, changed, shown = FIGURES[figure]
+    change, shown = FIGURES[figure]
     assert shown[output] not in render(output)
-    monkeypatch.setattr(reading, name, changed)
-    assert shown[output] in render(output)
+    assert shown[output] in render(output, lambda plan: change(monkeypatch, plan))
 
 
 def test_off_centre_is_measured_from_the_middle_of_the_floor() -> None:

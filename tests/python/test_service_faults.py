@@ -38,7 +38,7 @@ from service_helpers import (
     wait_for,
 )
 
-from stowra import cli, loading_list, plotting
+from stowra import cli, plotting
 
 KILLED = "the search stopped unexpectedly: its worker process was ended by signal SIGKILL"
 WAITS = "1 finished plan waits to be stored"
@@ -97,25 +97,16 @@ def test_a_burst_of_plans_fills_the_queue_exactly_loses_none_and_runs_none_twice
 def test_stowra_serve_prints_its_url_warns_when_open_answers_over_http_and_holds_its_port(
     tmp_path: Path, capsys: pytest.CaptureFixture[str]
 ) -> None:
-    serve = ["serve", "--host", "0.0.0.0", "--data"]
-    command = [sys.executable, "-m", "stowra", *serve, str(tmp_path), "--port", "0", "--workers", "1"]
-    with subprocess.Popen(command, text=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as server:
-        try:
-            line = read_line(server.stdout)
-            assert line.startswith("stowra: serving on http://0.0.0.0:"), line
-            port = int(line.split(":")[3].split("/")[0])
-            warning = read_line(server.stderr)
-            assert "without a token: anyone who can reach" in warning
-            with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
-                assert json.load(answer)["workers"] == 1
-            # A second server on the port is refused in one line.
-            assert cli.main([*serve, str(tmp_path / "second"), "--port", str(port)]) == 2
-            error = capsys.readouterr().err
-            assert f"error: cannot listen on 0.0.0.0:{port}: Address already in use" in error and error.count("\n") == 1
-        finally:
-            server.send_signal(signal.SIGINT)
-        assert server.wait(30) == 0
-        assert server.stdout.read() == "stowra: stopped\n"
+    with serving(tmp_path, "--host", "0.0.0.0") as (port, server):
+        assert server.url.startswith("http://0.0.0.0:")  # type: ignore[attr-defined]
+        assert "without a token: anyone who can reach" in read_line(server.stderr)
+        with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
+            assert json.load(answer)["workers"] == 1
+        # A second server on the port is refused in one line.
+        assert cli.main(["serve", "--host", "0.0.0.0", "--data", str(tmp_path / "second"), "--port", str(port)]) == 2
+        error = capsys.readouterr().err
+        assert f"error: cannot listen on 0.0.0.0:{port}: Address already in use" in error and error.count("\n") == 1
+    assert (server.returncode, server.said[0]) == (0, "stowra: stopped\n")  # type: ignore[attr-defined]
 
 
 def test_a_full_disk_loses_no_plan_and_stops_no_planning(tmp_path: Path) -> None:
@@ -149,7 +140,16 @@ def test_a_data_folder_in_use_or_read_only_is_refused_before_serving(tmp_path: P
     assert read_only.stderr == f"stowra: error: cannot use {folder / 'service.lock'}: Read-only file system\n"
 
 
-def test_connections_that_send_half_a_request_are_closed_and_the_service_still_answers(tmp_path: Path) -> None:
+MALFORMED = [
+    b"NOT AN HTTP REQUEST\r\n\r\n",
+    b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nno colon in this header\r\n\r\n",
+    b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: -5\r\n\r\n",
+]
+
+
+def test_half_requests_are_closed_malformed_ones_answered_in_json_and_the_service_still_answers(
+    tmp_path: Path,
+) -> None:
     limits = ["--max-connections", "20", "--header-timeout", "1", "--body-timeout", "1"]
     with serving(tmp_path, *limits) as (port, server):
         stalled = []
@@ -166,26 +166,15 @@ def test_connections_that_send_half_a_request_are_closed_and_the_service_still_a
         for sock in stalled:
             with sock, contextlib.suppress(ConnectionResetError):  # reset: closed unread
                 assert sock.recv(4096) == b""
+        # A request line, a header and a length that cannot be read: JSON as every other error.
+        for request in MALFORMED:
+            head, _, body = raw_request(port, request).partition(b"\r\n\r\n")
+            assert (
+                head.startswith(b"HTTP/1.1 400 Bad Request\r\n") and b"content-type: application/json" in head.lower()
+            )
+            assert json.loads(body) == {"error": "invalid HTTP request: the request line or a header is malformed"}
         assert call(port, "GET", "/healthz")[1]["status"] == "ok"
     assert "Traceback" not in server.said[1]  # type: ignore[attr-defined]
-
-
-@pytest.mark.parametrize(
-    "request_bytes",
-    [
-        b"NOT AN HTTP REQUEST\r\n\r\n",
-        b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nno colon in this header\r\n\r\n",
-        b"GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: -5\r\n\r\n",
-    ],
-    ids=["request line", "header", "content length"],
-)
-def test_a_malformed_request_is_answered_with_json_as_every_other_error(tmp_path: Path, request_bytes: bytes) -> None:
-    with serving(tmp_path) as (port, _):
-        head, _, body = raw_request(port, request_bytes).partition(b"\r\n\r\n")
-    lines = head.decode().split("\r\n")
-    assert lines[0] == "HTTP/1.1 400 Bad Request"
-    assert "content-type: application/json" in (line.lower() for line in lines)
-    assert json.loads(body) == {"error": "invalid HTTP request: the request line or a header is malformed"}
 
 
 def test_running_out_of_file_descriptors_stops_no_planning(tmp_path: Path) -> None:
@@ -223,14 +212,8 @@ def test_running_out_of_file_descriptors_stops_no_planning(tmp_path: Path) -> No
     assert "unable to open database file" in server.said[1]  # type: ignore[attr-defined]
 
 
-@pytest.mark.parametrize(
-    "download, stalled",
-    [
-        ("picture.png", "drawing"),
-        ("loading-list.csv", "drawing"),
-        ("loading-list.csv", "writing"),
-    ],
-)
+# Held while it is drawn, or once drawn on its way into the data folder.
+@pytest.mark.parametrize("download, stalled", [("picture.png", "drawing"), ("loading-list.csv", "writing")])
 def test_a_plan_deleted_while_a_download_is_made_leaves_no_file(
     tmp_path: Path, monkeypatch: pytest.MonkeyPatch, download: str, stalled: str
 ) -> None:
@@ -247,12 +230,10 @@ def test_a_plan_deleted_while_a_download_is_made_leaves_no_file(
 
         return wrapper
 
-    if stalled == "writing":  # the finished download on its way into the data folder
+    if stalled == "writing":
         monkeypatch.setattr(Path, "write_bytes", held(Path.write_bytes, lambda path, _: tmp_path in path.parents))
-    elif download == "picture.png":
-        monkeypatch.setattr(plotting, "save_png", held(plotting.save_png))
     else:
-        monkeypatch.setattr(loading_list, "loading_list_text", held(loading_list.loading_list_text))
+        monkeypatch.setattr(plotting, "save_png", held(plotting.save_png))
     with serving_here(tmp_path) as port, ThreadPoolExecutor(1) as pool:
         status, job = call(port, "POST", "/api/plans", {"shipment": example(), "options": QUICK})
         assert status == 202, job

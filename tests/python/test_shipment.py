@@ -33,26 +33,13 @@ def load(tmp_path: Path, files: dict[str, str | bytes]) -> Shipment:
         # A brace inside a string must not throw off the column.
         ("s.json", '{"itemTable":\n[{"n": "{", "l": "x"}]}', "s.json:2:18: item row 1: l: expected a number"),
         ("s.json", '{"itemTable": [{"stackable": "yes"}]}', "s.json:1:30: item row 1: stackable: expected"),
-        (
-            "s.json",
-            '{"itemTable": [{"id": 1.5}]}',
-            "s.json:1:23: item 1.5 (row 1): id: expected an item id (a whole number or text",
-        ),
-        (
-            "s.json",
-            '{"itemTable": [{"id": 4294967296}]}',
-            "s.json:1:23: item 4294967296 (row 1): id: expected an item id",
-        ),
+        ("s.json", '{"itemTable": [{"id": 1.5}]}', "s.json:1:23: item 1.5 (row 1): id: expected an item id (a whole"),
+        ("s.json", '{"itemTable": [{"id": 4294967296}]}', "s.json:1:23: item 4294967296 (row 1): id: expected an"),
         ("s.json", '{"itemTable": [{"quantity": -2}]}', "s.json:1:29: item row 1: quantity: expected a whole"),
         ("s.json", '{"itemTable": [7]}', "s.json:1:15: itemTable[0] must be an object"),
         ("s.json", '{"itemTable": {}}', "s.json:1:15: itemTable must be a list"),
         ("s.json", '{"binTable": []}', "s.json:1:1: no items"),
-        (
-            "s.json",
-            '{"itemTable": [], "binTable": [{"id": 20}]}',
-            "s.json:1:39: container 20 (row 1): id: expected text",
-        ),
-        ("s.json", '{"itemTable": [], "binTable": [{"quantity": 2}]}', "s.json:1:45: contain"),
+        ("s.json", '{"itemTable": [], "binTable": [{"id": 20}]}', "s.json:1:39: container 20 (row 1): id: expected"),
         ("s.json", '{"items": "nowhere.csv"}', "nowhere.csv: no such file"),
         ("s.json", b'{"itemTable":\n \xff}', "s.json:2:2: not UTF-8 text"),
         ("s.txt", "id,l\n", "s.txt: cannot tell the format"),
@@ -68,31 +55,19 @@ def load(tmp_path: Path, files: dict[str, str | bytes]) -> Shipment:
         # Found by feeding damaged files to the command: parser limits, memory, long values.
         ("s.json", "[" * 5000, "s.json: lists or tables nested too deeply"),
         ("s.toml", "a = " + "[" * 5000, "s.toml: lists or tables nested too deeply"),
-        (
-            "s.json",
-            '{"itemTable": [{"id": ' + "9" * 5000 + "}]}",
-            "s.json:1:23: item inf (row 1): id: expected an item id",
-        ),
+        ("s.json", '{"itemTable": [{"id": ' + "9" * 5000 + "}]}", "s.json:1:23: item inf (row 1): id: expected an"),
         ("s.toml", "a = " + "9" * 5000, "s.toml: a whole number has more than 4300 digits"),
         (
             "i.csv",
             "id\n" + "9" * 5000,
-            "i.csv:2:1: item "
-            + "9" * 64
-            + " (row 1): id: expected an item id (a whole number or text up to 64 characters), got '"
-            + "9" * 36
-            + "...",
+            f"i.csv:2:1: item {'9' * 64} (row 1): id: expected an item id (a whole number or text up to 64 characters), got '{'9' * 36}...",
         ),
         (
             "s.json",
             '{"itemTable": [{"quantity": 99999}, {"quantity": 2}]}',
-            "s.json:1:50: item row 2: more than 100000 items",
+            "s.json:1:50: item row 2: more than 100000",
         ),
-        (
-            "i.csv",
-            "id,quantity\n7,1000000000000\n",
-            "i.csv:2:3: item 7 (row 1): more than 100000 items in the shipment",
-        ),
+        ("i.csv", "id,quantity\n7,1000000000000\n", "i.csv:2:3: item 7 (row 1): more than 100000 items"),
         # A quoted line break in the header; a form feed is not a line break to the CSV reader.
         ("i.csv", 'id,"a\nb",id\n', "i.csv:1:1: header: 'id' repeated"),
         ("i.csv", "id\x0cnote,w\n1,x\n", "i.csv:2:3: item row 1: w: expected a number, got 'x'"),
@@ -230,47 +205,40 @@ def shipment_text(items: list[str], bins: str = BIN_ROW) -> str:
     return '{"binTable": [\n' + bins + '],\n"itemTable": [\n' + ",\n".join(items) + "\n]}"
 
 
-@pytest.mark.parametrize(
-    "text",
-    [
-        shipment_text([ROW % (1, ""), ROW % ('"SKU-2"', ', "quantity": 3'), ROW % ('" 42 "', ', "quantity": 0')]),
-        shipment_text([ROW % (n, ', "quantity": 2, "note": "x"') for n in range(5)]),
-        shipment_text([ROW % (1, ""), ROW % (2, ', "max_load": null, "note": true')]),  # keys that differ
-        shipment_text([ROW % (1, ', "max_load": 2.5e1')], BIN_ROW.replace('"20GP"', '"20GP \\u00e9\\ud83d\\ude00"')),
-        '{"itemTable": [], "x": null}',
-        '{"itemTable": [' + ROW % (1, "") + "]}",  # no containers
-    ],
-)
-def test_the_compiled_reader_takes_right_shipments_of_the_usual_shape(text: str) -> None:
-    # Long shipments rely on it: a right shipment must not go to the scanner path.
-    assert read_json_shipment(text) is not None
+# Right shipments of the usual shape: long shipments rely on the compiled reader taking them.
+USUAL = [
+    shipment_text([ROW % (1, ""), ROW % ('"SKU-2"', ', "quantity": 3'), ROW % ('" 42 "', ', "quantity": 0')]),
+    shipment_text([ROW % (n, ', "quantity": 2, "note": "x"') for n in range(5)]),
+    shipment_text([ROW % (1, ""), ROW % (2, ', "max_load": null, "note": true')]),  # keys that differ
+    shipment_text([ROW % (1, ', "max_load": 2.5e1')], BIN_ROW.replace('"20GP"', '"20GP \\u00e9\\ud83d\\ude00"')),
+    '{"itemTable": [], "x": null}',
+    '{"itemTable": [' + ROW % (1, "") + "]}",  # no containers
+]
+# Values the compiled reader may leave to the scanner path, read or refused there; the declines
+# its own tests pin (a repeated key, NaN, a row that is no object) are not repeated.
+UNUSUAL = [
+    [ROW % ('"SKU-\u00e9"', "")],
+    [ROW % (1, ', "note": "\\udc80"')],
+    [ROW % (1, ', "max_load": 1e400')],
+    [ROW % (1, ', "note": 18446744073709551616')],
+    [ROW % (1, ', "note": 1' + "0" * 5000 + "}")],
+    [ROW % (1, ', "quantity": 18446744073709551616')],
+    [ROW % (18446744073709551616, "")],
+    [ROW % (1, ', "weight": -1e-400')],
+    [ROW % (1, ', "factory": 1500.0')],
+    [ROW % (1, ', "note": ' + "[" * 3000 + "]" * 3000)],
+    [ROW % (1, ""), ROW % (2, ', "note": ' + "[" * 1010 + "]" * 1010)],
+    [ROW % (1, ""), ROW % (2, '}], "note": ' + "[" * 1010 + "]" * 1010 + ', "x": [{"id": 3')],
+    [ROW % (1, ', "quantity": -1')],
+    [ROW % (1, ""), ROW % (2, ', "id": 2')],
+]
+
+
+@pytest.mark.parametrize("text", USUAL + [shipment_text(items) for items in UNUSUAL])
+def test_the_compiled_reader_reads_as_the_scanner_path(text: str) -> None:
+    if text in USUAL:  # not handed on to the scanner path
+        assert read_json_shipment(text) is not None
     fast, scanned = read_both(text)
-    assert fast == scanned
-
-
-@pytest.mark.parametrize(
-    "items",
-    [
-        [ROW % ('"SKU-\u00e9"', "")],
-        # Values the compiled reader leaves to the scanner path, read or refused there; the
-        # declines its own tests pin (a repeated key, NaN, a row that is no object) are not repeated.
-        [ROW % (1, ', "note": "\\udc80"')],
-        [ROW % (1, ', "max_load": 1e400')],
-        [ROW % (1, ', "note": 18446744073709551616')],
-        [ROW % (1, ', "note": 1' + "0" * 5000 + "}")],
-        [ROW % (1, ', "quantity": 18446744073709551616')],
-        [ROW % (18446744073709551616, "")],
-        [ROW % (1, ', "weight": -1e-400')],
-        [ROW % (1, ', "factory": 1500.0')],
-        [ROW % (1, ', "note": ' + "[" * 3000 + "]" * 3000)],
-        [ROW % (1, ""), ROW % (2, ', "note": ' + "[" * 1010 + "]" * 1010)],
-        [ROW % (1, ""), ROW % (2, '}], "note": ' + "[" * 1010 + "]" * 1010 + ', "x": [{"id": 3')],
-        [ROW % (1, ', "quantity": -1')],
-        [ROW % (1, ""), ROW % (2, ', "id": 2')],
-    ],
-)
-def test_json_the_compiled_reader_declines_reads_as_by_the_scanner_path(items: list[str]) -> None:
-    fast, scanned = read_both(shipment_text(items))
     assert fast == scanned
 
 

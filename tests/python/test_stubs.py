@@ -11,6 +11,7 @@ from pathlib import Path
 from typing import Any
 
 import pytest
+from problems import item, problem
 
 import stowra
 from stowra import _core
@@ -100,17 +101,14 @@ def _matches(value: Any, kind: Any, where: str) -> list[str]:
     [("pack", {"pop_size": 4, "generations": 2}), ("optimize", {"effort": 0})],
 )
 def test_the_stub_s_result_types_describe_a_real_result(name: str, options: dict[str, Any]) -> None:
-    # Twelve cartons over two containers: more than one container, each with several items.
-    items = [
-        {"id": i, "l": 120, "w": 100, "h": 140, "weight": 300, "factory": 1, "stackable": False} for i in range(12)
-    ]
-    # And one too heavy for it, which optimize lists as left out.
-    items.append({"id": 12, "l": 60, "w": 40, "h": 30, "weight": 9e4, "factory": 1, "stackable": True})
-    bins = EXAMPLE_BINS[:1]  # one 20-foot type
+    # Twelve cartons over two 20-foot containers, each with several; and one too heavy for them,
+    # which optimize lists as left out.
+    cartons = [item(i, l=120, w=100, h=140, weight=300, stackable=False) for i in range(12)]
+    load = problem(items=[*cartons, item(12, weight=9e4)], bins=EXAMPLE_BINS[:1])
     reports: list[Any] = []
     if name == "optimize":
         options = {**options, "progress": reports.append}
-    result = getattr(_core, name)({"itemTable": items, "binTable": bins}, threads=1, seed=3, **options)
+    result = getattr(_core, name)(load, threads=1, seed=3, **options)
     assert len(result["packingTable"]) > 1
     hints = typing.get_type_hints(_stub_types()[name], globalns=_stub_types())
     assert _matches(result, hints["return"], name) == []
@@ -124,7 +122,7 @@ def test_the_stub_s_result_types_describe_a_real_result(name: str, options: dict
         # The checker's breaches, of a plan with its first container's items pushed up.
         for placement in result["packingTable"][0]["items"]:
             placement["z"] += 1.0
-        found = _core.check_plan({"itemTable": items, "binTable": bins}, result)
+        found = _core.check_plan(load, result)
         kind = typing.get_type_hints(_stub_types()["check_plan"], globalns=_stub_types())["return"]
         assert found and _matches(found, kind, "check_plan") == []
 

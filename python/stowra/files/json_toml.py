@@ -27,6 +27,7 @@ from stowra.files.rows import (
     TableName,
     build_shipment,
     fail,
+    ignored_keys,
 )
 from stowra.files.text import LineIndex, read_text
 
@@ -241,11 +242,9 @@ def _read_compiled(text: str, name: str) -> Shipment | None:
         part = RawTable(table, (), name, lambda *_: None, False, lambda counted=counted: counted)
         sources[table] = RowSources(part, ids, table_counts) if ids else []
         if unknown:
-            listed = ", ".join(repr(key) for key in unknown)
-            known = ", ".join(COLUMNS[table])
-            warnings.append(f"{name}: {table} ignores {listed} (known: {known})")
+            warnings.append(ignored_keys(name, unknown, table))
     if extra:
-        warnings.insert(0, f"{name}: ignores {', '.join(repr(key) for key in extra)}")
+        warnings.insert(0, ignored_keys(name, extra))
     return Shipment(
         input=tables,
         item_sources=sources["itemTable"],
@@ -334,8 +333,7 @@ def _from_document(
     known = {*CSV_KEYS, *CSV_KEYS.values()}
     extra = [key for key in document if key not in known]
     if extra:
-        listed = ", ".join(repr(key) for key in extra)
-        shipment.warnings.insert(0, f"{name}: ignores {listed}")
+        shipment.warnings.insert(0, ignored_keys(name, extra))
     return shipment
 
 

@@ -32,6 +32,7 @@ __all__ = [
     "build_shipment",
     "convert",
     "fail",
+    "ignored_keys",
     "row_label",
 ]
 
@@ -85,6 +86,16 @@ TableName = Literal["itemTable", "binTable"]
 COLUMNS: dict[TableName, dict[str, Kind]] = {"itemTable": ITEM_COLUMNS, "binTable": BIN_COLUMNS}
 # The key that may name a CSV file instead of giving the table inline.
 CSV_KEYS: dict[TableName, str] = {"itemTable": "items", "binTable": "containers"}
+
+
+def ignored_keys(where: str, keys: Iterable[str], table: TableName | None = None) -> str:
+    """The warning for keys a reader passes over: a table's unknown columns with the known ones
+    (``items.csv: itemTable ignores 'colour' (known: id, l, ...)``), or without ``table`` the
+    document's own keys (``shipment.json: ignores 'note'``)."""
+    listed = ", ".join(repr(key) for key in keys)
+    if table is None:
+        return f"{where}: ignores {listed}"
+    return f"{where}: {table} ignores {listed} (known: {', '.join(COLUMNS[table])})"
 
 
 class ShipmentError(ValueError):
@@ -483,8 +494,7 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
                 made = RowSources(part, ids, counts)
             sources[table] = [*sources[table], *made] if sources[table] else made
             if unknown:
-                listed = ", ".join(repr(key) for key in unknown)
-                warnings.append(f"{file}: {table} ignores {listed} (known: {', '.join(columns)})")
+                warnings.append(ignored_keys(file, unknown, table))
             continue
         unknown: list[str] = []
         placed: list[RowSource] = []
@@ -532,8 +542,7 @@ def build_shipment(name: str, parts: Sequence[RawTable]) -> Shipment:
         made = RowSources(part, ids, counts) if part.lines is not None else placed
         sources[table] = [*sources[table], *made] if sources[table] else made
         if unknown:
-            listed = ", ".join(repr(key) for key in unknown)
-            warnings.append(f"{file}: {table} ignores {listed} (known: {', '.join(columns)})")
+            warnings.append(ignored_keys(file, unknown, table))
     return Shipment(
         input=tables,
         item_sources=sources["itemTable"],
