@@ -87,17 +87,6 @@ def test_the_time_limit_stops_every_stage_with_a_complete_plan(
     assert time_limit < result["elapsedSeconds"] < time_limit + 60
 
 
-def test_a_load_that_fills_a_20gp_exactly_goes_into_one() -> None:
-    # 10 x 2 x 2 boxes tile the 20GP; the 40GP is cheaper per volume, so the packer first
-    # opens one, and only the cheaper-type step brings the load back into a 20GP.
-    boxes = [item(i, l=59.0, w=117.0, h=115.0, weight=100.0) for i in range(40)]
-    load = problem(items=boxes, bins=[CONTAINER_40GP, CONTAINER_20GP])
-    result = stowra.optimize(load, effort=0)
-    check_plan(load, result)
-    assert [row["binType"] for row in result["packingTable"]] == ["20GP"]
-    assert result["cost"] == 1000 and result["utilization"] == pytest.approx(1.0)
-
-
 @pytest.mark.parametrize(
     ("load", "pack_options", "optimize_options"),
     [
