@@ -210,13 +210,6 @@ def test_the_loading_order_of_twice_the_boxes_is_about_twice_the_work() -> None:
     assert many < 2.5 * few, (few, many)
 
 
-@pytest.mark.parametrize(
-    "argv, expected", [(["--version"], "stowra 0.1.0\n"), (["pack", "--help"], "usage: stowra pack")]
-)
-def test_version_and_help_exit_0(capsys: Capture, argv: list[str], expected: str) -> None:
-    assert cli.main(argv) == 0 and capsys.readouterr().out.startswith(expected)
-
-
 @pytest.mark.parametrize("option, library", [("--png", "matplotlib"), ("--html", "plotly")])
 def test_a_missing_plot_extra_stops_before_the_search(
     monkeypatch: pytest.MonkeyPatch, capsys: Capture, option: str, library: str
