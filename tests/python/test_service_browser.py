@@ -6,6 +6,7 @@ import json
 import os
 import urllib.request
 from collections.abc import Iterator
+from contextlib import contextmanager
 from pathlib import Path
 from typing import Any
 
@@ -40,23 +41,28 @@ def browser() -> Iterator[Any]:
         launched.close()
 
 
-@pytest.fixture
-def page(browser: Any, server: str) -> Iterator[Any]:
-    """A fresh browser profile on the page; the test fails on any console error, and every
-    confirmation is accepted."""
-    context = browser.new_context(viewport={"width": 1280, "height": 900}, accept_downloads=True)
-    context.set_default_timeout(WAIT)
-    opened = context.new_page()
+@contextmanager
+def opened(browser: Any, url: str, **context: Any) -> Iterator[Any]:
+    """A fresh browser profile on ``url``; fails on any console error, accepts every confirmation."""
+    profile = browser.new_context(**{"viewport": {"width": 1280, "height": 900}, "accept_downloads": True, **context})
+    profile.set_default_timeout(WAIT)
+    page = profile.new_page()
     errors: list[str] = []
-    opened.on("console", lambda message: errors.append(message.text) if message.type == "error" else None)
-    opened.on("pageerror", lambda error: errors.append(str(error)))
-    opened.on("dialog", lambda dialog: dialog.accept())
-    opened.goto(server)
-    example_shown(opened)
-    yield opened
-    context.close()
+    page.on("console", lambda message: errors.append(message.text) if message.type == "error" else None)
+    page.on("pageerror", lambda error: errors.append(str(error)))
+    page.on("dialog", lambda dialog: dialog.accept())
+    page.goto(url)
+    yield page
+    profile.close()
     # A refused request (the API's JSON error) is logged by the browser itself; the rest is ours.
     assert [text for text in errors if "the server responded with a status of" not in text] == []
+
+
+@pytest.fixture
+def page(browser: Any, server: str) -> Iterator[Any]:
+    with opened(browser, server) as page:
+        example_shown(page)
+        yield page
 
 
 def example_shown(page: Any) -> None:
@@ -248,42 +254,34 @@ def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Pa
 
 
 def test_the_page_fits_a_phone(browser: Any, server: str) -> None:
-    context = browser.new_context(viewport={"width": 390, "height": 844}, is_mobile=True, has_touch=True)
-    context.set_default_timeout(WAIT)
-    phone = context.new_page()
-    phone.goto(server)
-    example_shown(phone)
-    plan_and_wait(phone)
-    phone.locator("#plans tbody tr").first.wait_for()
-    width = phone.evaluate("document.documentElement.scrollWidth")
-    assert width <= 390, width
-    # Nor is any table cut at its card's edge, to be swiped sideways.
-    cut = phone.evaluate(
-        "[...document.querySelectorAll('.scroll')].filter((box) => box.offsetParent !== null"
-        " && box.scrollWidth > box.clientWidth).map((box) => box.firstElementChild.id)"
-    )
-    assert cut == [], cut
-    context.close()
+    with opened(browser, server, viewport={"width": 390, "height": 844}, is_mobile=True, has_touch=True) as phone:
+        example_shown(phone)
+        plan_and_wait(phone)
+        phone.locator("#plans tbody tr").first.wait_for()
+        width = phone.evaluate("document.documentElement.scrollWidth")
+        assert width <= 390, width
+        # Nor is any table cut at its card's edge, to be swiped sideways.
+        cut = phone.evaluate(
+            "[...document.querySelectorAll('.scroll')].filter((box) => box.offsetParent !== null"
+            " && box.scrollWidth > box.clientWidth).map((box) => box.firstElementChild.id)"
+        )
+        assert cut == [], cut
 
 
 def test_the_token_is_asked_once_and_a_wrong_one_is_named(browser: Any, tmp_path: Path) -> None:
     with serving(tmp_path, stderr=None, env={**os.environ, "STOWRA_TOKEN": "s3cret"}) as (_, process):
         url = process.url  # type: ignore[attr-defined]  # the token from the environment
-        context = browser.new_context()
-        context.set_default_timeout(WAIT)
-        page = context.new_page()
-        page.goto(url)
-        page.locator("#token-form").wait_for()
-        page.fill("#token", "nope")
-        page.click("#token-form button")
-        page.wait_for_function("document.getElementById('token-message').textContent.startsWith('Wrong token')")
-        page.fill("#token", "s3cret")
-        page.click("#token-form button")
-        example_shown(page)
-        # Another tab of the same browser session does not ask again.
-        second = context.new_page()
-        second.goto(url)
-        second.locator("#plans tbody").wait_for(state="attached")
-        second.wait_for_function("document.getElementById('health').textContent !== ''")
-        assert second.locator("#token-box").is_hidden()
-        context.close()
+        with opened(browser, url) as page:
+            page.locator("#token-form").wait_for()
+            page.fill("#token", "nope")
+            page.click("#token-form button")
+            page.wait_for_function("document.getElementById('token-message').textContent.startsWith('Wrong token')")
+            page.fill("#token", "s3cret")
+            page.click("#token-form button")
+            example_shown(page)
+            # Another tab of the same browser session does not ask again.
+            second = page.context.new_page()
+            second.goto(url)
+            second.locator("#plans tbody").wait_for(state="attached")
+            second.wait_for_function("document.getElementById('health').textContent !== ''")
+            assert second.locator("#token-box").is_hidden()
