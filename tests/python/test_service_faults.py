@@ -13,7 +13,6 @@ import sqlite3
 import subprocess
 import sys
 import threading
-import urllib.request
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 from typing import Any
@@ -94,21 +93,6 @@ def test_a_burst_of_plans_fills_the_queue_exactly_loses_none_and_runs_none_twice
     assert sorted(rows) == sorted([(job, "done", 1) for job in accepted] + [(job, "cancelled", 1) for job in busy])
 
 
-def test_stowra_serve_prints_its_url_warns_when_open_answers_over_http_and_holds_its_port(
-    tmp_path: Path, capsys: pytest.CaptureFixture[str]
-) -> None:
-    with serving(tmp_path, "--host", "0.0.0.0") as (port, server):
-        assert server.url.startswith("http://0.0.0.0:")  # type: ignore[attr-defined]
-        assert "without a token: anyone who can reach" in read_line(server.stderr)
-        with urllib.request.urlopen(f"http://127.0.0.1:{port}/healthz", timeout=30) as answer:
-            assert json.load(answer)["workers"] == 1
-        # A second server on the port is refused in one line.
-        assert cli.main(["serve", "--host", "0.0.0.0", "--data", str(tmp_path / "second"), "--port", str(port)]) == 2
-        error = capsys.readouterr().err
-        assert f"error: cannot listen on 0.0.0.0:{port}: Address already in use" in error and error.count("\n") == 1
-    assert (server.returncode, server.said[0]) == (0, "stowra: stopped\n")  # type: ignore[attr-defined]
-
-
 def test_a_full_disk_loses_no_plan_and_stops_no_planning(tmp_path: Path) -> None:
     ends_soon = {**ENDLESS, "time_limit": 5}
     with small_disk(tmp_path / "disk") as disk, running_service(disk) as client:
@@ -147,11 +131,17 @@ MALFORMED = [
 ]
 
 
-def test_half_requests_are_closed_malformed_ones_answered_in_json_and_the_service_still_answers(
-    tmp_path: Path,
+def test_stowra_serve_warns_when_open_holds_its_port_closes_half_requests_and_answers_malformed_ones_in_json(
+    tmp_path: Path, capsys: pytest.CaptureFixture[str]
 ) -> None:
     limits = ["--max-connections", "20", "--header-timeout", "1", "--body-timeout", "1"]
-    with serving(tmp_path, *limits) as (port, server):
+    with serving(tmp_path, "--host", "0.0.0.0", *limits) as (port, server):
+        assert server.url.startswith("http://0.0.0.0:")  # type: ignore[attr-defined]
+        assert "without a token: anyone who can reach" in read_line(server.stderr)
+        # A second server on the port is refused in one line.
+        assert cli.main(["serve", "--host", "0.0.0.0", "--data", str(tmp_path / "second"), "--port", str(port)]) == 2
+        error = capsys.readouterr().err
+        assert f"error: cannot listen on 0.0.0.0:{port}: Address already in use" in error and error.count("\n") == 1
         stalled = []
         for n in range(40):
             sock = socket.create_connection(("127.0.0.1", port), timeout=30)
@@ -173,7 +163,9 @@ def test_half_requests_are_closed_malformed_ones_answered_in_json_and_the_servic
                 head.startswith(b"HTTP/1.1 400 Bad Request\r\n") and b"content-type: application/json" in head.lower()
             )
             assert json.loads(body) == {"error": "invalid HTTP request: the request line or a header is malformed"}
-        assert call(port, "GET", "/healthz")[1]["status"] == "ok"
+        health = call(port, "GET", "/healthz")[1]
+        assert (health["status"], health["workers"]) == ("ok", 1)
+    assert (server.returncode, server.said[0]) == (0, "stowra: stopped\n")  # type: ignore[attr-defined]
     assert "Traceback" not in server.said[1]  # type: ignore[attr-defined]
 
 
