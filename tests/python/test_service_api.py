@@ -212,21 +212,6 @@ def test_the_token_comes_from_the_command_line_or_else_stowra_token(
     assert Settings.from_environment(environ, token=given).token == token
 
 
-def test_plans_survive_a_restart_and_a_search_cut_short_is_marked(tmp_path: Path) -> None:
-    with running_service(tmp_path) as client:
-        finished = submit(client, QUICK)
-        wait_for(client, finished)
-        cut_short = submit(client, ENDLESS)
-        wait_for(client, cut_short, searching)
-    with running_service(tmp_path) as client:
-        plan = client.get(f"/api/plans/{finished}").json()
-        assert plan["status"] == "done" and plan["plan"]["totalBins"] > 0
-        cut = client.get(f"/api/plans/{cut_short}").json()
-        assert (cut["status"], cut["error"], cut["plan"]) == ("failed", INTERRUPTED, None)
-        listed = client.get("/api/plans").json()["plans"]
-        assert [entry["id"] for entry in listed] == [cut_short, finished]
-
-
 BEFORE = {"generation": 9, "bestFitness": 5.0, "cost": 4800.0, "seconds": 1.0}
 
 
@@ -272,7 +257,9 @@ def test_uploaded_files_are_read_back_as_their_rows_and_planned(client: TestClie
     assert client.get(f"/api/plans/{plan['id']}/shipment").json()["itemTable"] == read["itemTable"]
 
 
-def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp_path: Path) -> None:
+def test_plans_and_downloads_survive_a_restart_kept_compressed_and_a_search_cut_short_is_marked(
+    tmp_path: Path,
+) -> None:
     names = ("loading-list.csv", "view.json")
     with running_service(tmp_path) as client:
         job = submit(client, QUICK)
@@ -286,6 +273,8 @@ def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp
             # The kept file is what is sent: the plan is not read again.
             kept.write_bytes(gzip.compress(b"kept"))
             assert client.get(f"/api/plans/{job}/{name}").content == b"kept"
+        cut_short = submit(client, ENDLESS)
+        wait_for(client, cut_short, searching)
     # What a killed service left: a file half written, files of a plan deleted meanwhile.
     (tmp_path / "pictures").mkdir()
     gone = "0123456789ab"
@@ -295,6 +284,11 @@ def test_downloads_are_made_once_kept_compressed_and_removed_with_their_plan(tmp
     with running_service(tmp_path) as client:
         kept = sorted(path.name for path in tmp_path.glob("*/*"))
         assert kept == [f"{job}.{name}.gz" for name in names]
+        plan = client.get(f"/api/plans/{job}").json()
+        assert plan["status"] == "done" and plan["plan"]["totalBins"] > 0
+        cut = client.get(f"/api/plans/{cut_short}").json()
+        assert (cut["status"], cut["error"], cut["plan"]) == ("failed", INTERRUPTED, None)
+        assert [entry["id"] for entry in client.get("/api/plans").json()["plans"]] == [cut_short, job]
         assert client.delete(f"/api/plans/{job}").json() == {"id": job, "deleted": True}
         assert list(tmp_path.glob("*/*")) == []
 
