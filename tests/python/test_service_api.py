@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import gzip
+import io
 import json
 from collections.abc import Iterator
 from pathlib import Path
@@ -10,6 +11,7 @@ from typing import Any
 
 import pytest
 from fastapi.testclient import TestClient
+from pypdf import PdfReader
 from service_helpers import ENDLESS, QUICK, example, running_service, searching, submit, wait_for
 
 from stowra.examples import EXAMPLE_BINS, example_csv
@@ -255,6 +257,13 @@ def test_uploaded_files_are_read_back_as_their_rows_and_planned(client: TestClie
     plan = wait_for(client, answer.json()["id"])
     assert plan["status"] == "done" and plan["options"]["pop_size"] == QUICK["pop_size"]
     assert client.get(f"/api/plans/{plan['id']}/shipment").json()["itemTable"] == read["itemTable"]
+    # Its loading sheet on the paper asked for (what the sheet holds is test_loading_sheet's).
+    sheet = client.get(f"/api/plans/{plan['id']}/loading-sheet.pdf?paper=letter")
+    assert sheet.headers["content-type"] == "application/pdf"
+    pages = PdfReader(io.BytesIO(sheet.content)).pages
+    assert len(pages) >= 1 + plan["plan"]["totalBins"] and [float(side) for side in pages[0].mediabox[2:]] == [612, 792]
+    refused = client.get(f"/api/plans/{plan['id']}/loading-sheet.pdf?paper=legal")
+    assert refused.status_code == 400 and "paper" in refused.json()["error"]
 
 
 def test_plans_and_downloads_survive_a_restart_kept_compressed_and_a_search_cut_short_is_marked(
