@@ -18,7 +18,6 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-import uvicorn
 from fastapi.testclient import TestClient
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
@@ -144,24 +143,6 @@ def serving(data: Path, *options: str, **popen: Any) -> Iterator[tuple[int, subp
                 server.kill()
                 raise
             server.said = (out, err)  # type: ignore[attr-defined]
-
-
-@contextmanager
-def serving_here(data: Path, **settings: Any) -> Iterator[int]:
-    """The service on uvicorn in this process, on a free port: a real server whose functions a
-    test can wrap. Its port; stopped at the end."""
-    config = uvicorn.Config(create_app(Settings(data=data, **{"workers": 1, **settings})), log_level="warning")
-    server = uvicorn.Server(config)
-    with socket.socket() as sock:
-        sock.bind(("127.0.0.1", 0))
-        thread = threading.Thread(target=server.run, kwargs={"sockets": [sock]}, daemon=True)
-        thread.start()
-        try:
-            poll(lambda: server.started, bool)
-            yield sock.getsockname()[1]
-        finally:
-            server.should_exit = True
-            thread.join(60)
 
 
 def call(port: int, method: str, path: str, body: Any = None) -> tuple[int, Any]:

@@ -31,7 +31,6 @@ from service_helpers import (
     running_service,
     searching,
     serving,
-    serving_here,
     small_disk,
     submit,
     wait_for,
@@ -226,15 +225,13 @@ def test_a_plan_deleted_while_a_download_is_made_leaves_no_file(
         monkeypatch.setattr(Path, "write_bytes", held(Path.write_bytes, lambda path, _: tmp_path in path.parents))
     else:
         monkeypatch.setattr(plotting, "save_png", held(plotting.save_png))
-    with serving_here(tmp_path) as port, ThreadPoolExecutor(1) as pool:
-        status, job = call(port, "POST", "/api/plans", {"shipment": example(), "options": QUICK})
-        assert status == 202, job
-        plan = f"/api/plans/{job['id']}"
-        assert poll(lambda: call(port, "GET", plan)[1], ended)["status"] == "done"
-        making = pool.submit(call, port, "GET", f"{plan}/{download}")
-        assert reached.wait(60), making.result()
-        assert call(port, "DELETE", plan) == (200, {"id": job["id"], "deleted": True})
+    with running_service(tmp_path) as client, ThreadPoolExecutor(1) as pool:
+        job = submit(client, QUICK)
+        assert wait_for(client, job)["status"] == "done"
+        making = pool.submit(client.get, f"/api/plans/{job}/{download}")
+        assert reached.wait(60), making.result().text
+        assert client.delete(f"/api/plans/{job}").json() == {"id": job, "deleted": True}
         release.set()
-        answers = making.result()[0], call(port, "GET", f"{plan}/{download}")[0]
-        left = [path.name for path in tmp_path.rglob("*") if job["id"] in path.name]
+        answers = making.result().status_code, client.get(f"/api/plans/{job}/{download}").status_code
+        left = [path.name for path in tmp_path.rglob("*") if job in path.name]
     assert (answers, left) == ((404, 404), [])
