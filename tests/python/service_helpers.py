@@ -7,7 +7,6 @@ import json
 import os
 import queue
 import signal
-import socket
 import subprocess
 import sys
 import threading
@@ -158,13 +157,3 @@ def call(port: int, method: str, path: str, body: Any = None) -> tuple[int, Any]
         return answer.status, data
     finally:
         connection.close()
-
-
-def raw_request(port: int, data: bytes) -> bytes:
-    """Bytes sent on a fresh connection, and everything the server answers until it closes."""
-    with socket.create_connection(("127.0.0.1", port), timeout=30) as sock:
-        sock.sendall(data)
-        answer = b""
-        while chunk := sock.recv(65536):
-            answer += chunk
-    return answer

@@ -26,7 +26,6 @@ from service_helpers import (
     example,
     fill,
     poll,
-    raw_request,
     read_line,
     running_service,
     searching,
@@ -157,7 +156,9 @@ def test_stowra_serve_warns_when_open_holds_its_port_closes_half_requests_and_an
                 assert sock.recv(4096) == b""
         # A request line, a header and a length that cannot be read: JSON as every other error.
         for request in MALFORMED:
-            head, _, body = raw_request(port, request).partition(b"\r\n\r\n")
+            with socket.create_connection(("127.0.0.1", port), timeout=30) as sock:
+                sock.sendall(request)  # then everything the server answers until it closes
+                head, _, body = b"".join(iter(lambda sock=sock: sock.recv(65536), b"")).partition(b"\r\n\r\n")
             assert (
                 head.startswith(b"HTTP/1.1 400 Bad Request\r\n") and b"content-type: application/json" in head.lower()
             )
