@@ -1,8 +1,5 @@
-"""Many shipments at once: pack_many and `stowra batch` on real Dask clusters.
-
-Every cluster here is real: a LocalCluster of worker processes, started by the batch or
-running before it. Searches are kept tiny so the batches take seconds.
-"""
+"""Many shipments at once: pack_many and `stowra batch` on real Dask clusters (a LocalCluster
+the batch starts, or one running before it), with tiny searches so the batches take seconds."""
 
 from __future__ import annotations
 
