@@ -46,8 +46,7 @@ def submit(client: TestClient, options: dict[str, Any], shipment: Any = None) ->
 
 
 def poll(read: Any, until: Any, seconds: float = 60.0, pause: float = 0.05) -> Any:
-    """``read()`` again and again until ``until`` holds of what it gave, which is returned;
-    the test fails, showing the last value, if that takes more than ``seconds``."""
+    """``read()`` until ``until`` holds of its value, which is returned; fails after ``seconds``."""
     deadline = time.monotonic() + seconds
     while not until(value := read()):
         assert time.monotonic() < deadline, f"still {value!r} after {seconds:g} s"
@@ -70,8 +69,7 @@ def searching(plan: dict[str, Any]) -> bool:
 
 
 def read_line(stream: Any, seconds: float = 60.0) -> str:
-    """The next line from a child process's pipe; the test fails if none comes in ``seconds``
-    (a thread reads, so a child that hangs cannot hang the test; it ends with the child)."""
+    """The next line from a child's pipe, read in a thread so a hung child fails the test instead."""
     lines: queue.Queue[str] = queue.Queue()
     threading.Thread(target=lambda: lines.put(stream.readline()), daemon=True).start()
     try:
