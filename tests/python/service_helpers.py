@@ -121,9 +121,8 @@ def stalling(shipment: str, folder: Path, tries: int = 1) -> dict[str, str]:
 
 @contextmanager
 def serving(data: Path, *options: str, **popen: Any) -> Iterator[tuple[int, subprocess.Popen[str]]]:
-    """A real ``stowra serve`` on a free port over ``data``: its port and its process (and its ``url``), stopped
-    with Ctrl-C at the end; what it printed after its first line is then its ``said``. A server
-    kept for many tests is given ``stderr=None``, so its log cannot fill a pipe nobody reads."""
+    """A real ``stowra serve`` on a free port over ``data``: its port and process (with its ``url``; its
+    ``said`` once stopped with Ctrl-C). One kept for many tests takes ``stderr=None``: nobody reads it."""
     command = [sys.executable, "-m", "stowra", "serve", "--data", str(data), "--port", "0", "--workers", "1"]
     pipes = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, **popen}
     with subprocess.Popen([*command, *options], text=True, **pipes) as server:
