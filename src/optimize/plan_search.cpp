@@ -361,7 +361,7 @@ void PlanSearch::addFilledPlans(std::vector<PlanCandidate>& pool, const StopChec
     config.seed = rng();
     config.sizePower = power;
     PlanCandidate filled;
-    filled.bins = fillOneByOne(items, binTypes, preference, config, stop);
+    filled.bins = fillWithCorrections(items, binTypes, preference, config, FILL_ROUNDS, stop);
     refillEmptiest(filled.bins, items, binTypes, preference, config, stop);
     for (const PackedBin& bin : filled.bins) {
       filled.types.push_back(bin.typeIndex);

@@ -10,6 +10,7 @@
 
 #include "candidate/random_draws.hpp"
 #include "optimize/column_order.hpp"
+#include "optimize/corner_loading.hpp"
 #include "optimize/item_orders.hpp"
 #include "packing/load_balance.hpp"
 #include "packing/wall_packer.hpp"
@@ -20,6 +21,9 @@ namespace stowra {
 namespace {
 
 constexpr std::int32_t EITHER_WAY = -1;
+// Items offered times loadings up to which one container's loadings run on this thread: so
+// little work is over before a team of threads would have met.
+constexpr std::size_t SERIAL_LOADING_WORK = 20000;
 // Drawn loadings that take the items in a shuffled order rather than kind by kind.
 constexpr double SHUFFLED_SHARE = 0.25;
 
@@ -29,6 +33,7 @@ struct Loading {
   std::vector<std::int32_t> order;
   WallRule rule = WallRule::BACK_BOTTOM_SIDE;
   std::vector<std::int32_t> turns;  // by item index; empty: every item either way
+  bool atCorners = false;           // loadAtCorners rather than the wall packer
 };
 
 // Boxes alike in everything the packer reads share a kind; kinds numbered by first item.
@@ -106,7 +111,11 @@ PackedBin load(const Loading& loading, std::int32_t type, std::int32_t binId,
       if (turn != EITHER_WAY) turned[static_cast<std::size_t>(index)].allowedRotations = {turn};
     }
   }
-  WallPacker packer(loading.turns.empty() ? items : turned, binTypes, preference);
+  const std::vector<ItemSpec>& used = loading.turns.empty() ? items : turned;
+  if (loading.atCorners) {
+    return loadAtCorners(loading.order, loading.rule, type, binId, used, binTypes, pickupOrder);
+  }
+  WallPacker packer(used, binTypes, preference);
   packer.rule = loading.rule;
   packer.pickupOrder = pickupOrder;
   PackedBin bin = openBin(binTypes, type, static_cast<std::size_t>(binId - 1));
@@ -197,17 +206,29 @@ std::vector<PackedBin> fillOneByOne(const std::vector<ItemSpec>& items,
       }
       loadings.push_back(std::move(loading));
     }
+    // Every loading again at corners, where a box may bridge boxes of one height.
+    const std::size_t walled = loadings.size();
+    for (std::size_t k = 0; k < walled; ++k) {
+      loadings.push_back(loadings[k]);
+      loadings.back().atCorners = true;
+    }
 
     std::optional<PackedBin> chosen;
     for (const std::int32_t type : preference) {
       const BinType& binType = binTypes[static_cast<std::size_t>(type)];
       loadings.push_back({columnOrder(items, left, binType.h), WallRule::BACK_BOTTOM_SIDE, {}});
       std::vector<PackedBin> loaded(loadings.size());
-      forEachIndexInParallel(static_cast<std::int32_t>(loadings.size()), [&](std::int32_t at) {
+      const auto loadOne = [&](std::int32_t at) {
         loaded[static_cast<std::size_t>(at)] =
             load(loadings[static_cast<std::size_t>(at)], type, binId, items, binTypes, preference,
                  config.pickupOrder);
-      });
+      };
+      const auto count = static_cast<std::int32_t>(loadings.size());
+      if (left.size() * loadings.size() <= SERIAL_LOADING_WORK) {
+        for (std::int32_t at = 0; at < count; ++at) loadOne(at);
+      } else {
+        forEachIndexInParallel(count, loadOne);
+      }
       loadings.pop_back();
       // Of loadings worth the same, the one whose load can be moved into balance best.
       double most = 0.0;

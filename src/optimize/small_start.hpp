@@ -68,6 +68,10 @@ std::vector<PackedBin> fillWithCorrections(const std::vector<ItemSpec>& items,
                                            const FillConfig& config, std::int32_t rounds,
                                            const StopCheck& stop = {});
 
+// Rounds of fillWithCorrections for a whole plan: a kind that bridges others may need them
+// saved for it, which only a round after it stood alone shows.
+inline constexpr std::int32_t FILL_ROUNDS = 5;
+
 // Containers tried for a refill: the emptiest REFILL_TAIL, with none, REFILL_STEP, twice that
 // ... up to REFILL_MORE of the next emptiest.
 inline constexpr std::size_t REFILL_TAIL = 3;

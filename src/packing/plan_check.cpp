@@ -38,17 +38,20 @@ double reachOutside(const Box& box, const BinType& type) {
       {0.0, -box.x0, -box.y0, -box.z0, box.x1 - type.l, box.y1 - type.w, box.z1 - type.h});
 }
 
-// The footprint area of `box` that one box whose top touches its bottom carries at best.
-double bestFooting(const Box& box, const std::vector<Box>& boxes) {
-  double best = 0.0;
+// The footprint area of `box` carried by the boxes whose tops touch its bottom: all of it when
+// one of them holds it whole, else the sum of their contact areas. Boxes do not overlap, so
+// neither do their tops, and the sum is the area covered (an overlap is reported on its own).
+double supportedArea(const Box& box, const std::vector<Box>& boxes) {
+  const double area = (box.x1 - box.x0) * (box.y1 - box.y0);
+  double carried = 0.0;
   for (const Box& other : boxes) {
     if (std::abs(other.z1 - box.z0) > TOUCH) continue;
     const bool holdsAll = other.x0 <= box.x0 + TOUCH && box.x1 <= other.x1 + TOUCH &&
                           other.y0 <= box.y0 + TOUCH && box.y1 <= other.y1 + TOUCH;
-    const double area = (box.x1 - box.x0) * (box.y1 - box.y0);
-    best = std::max(best, holdsAll ? area : footprintOverlap(box, other));
+    if (holdsAll) return area;
+    carried += footprintOverlap(box, other);
   }
-  return best;
+  return std::min(area, carried);
 }
 
 std::string percent(double share) {
@@ -158,7 +161,7 @@ class Checker {
     }
     if (box.z0 > TOUCH) {
       const double footprint = (box.x1 - box.x0) * (box.y1 - box.y0);
-      const double loose = footprint - bestFooting(box, boxes);
+      const double loose = footprint - supportedArea(box, boxes);
       if (loose > TOUCH * std::max(1.0, footprint)) {
         add("unsupported", {index}, loose,
             loose >= footprint

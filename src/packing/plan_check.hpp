@@ -41,12 +41,12 @@ using ItemNamer = std::function<std::string(std::size_t)>;
 // Every rule a plan breaks, container by container (in plan order): in each, the faults of its
 // items one by one (in placement order), then its weight, balance, pickup order and loads. A
 // container is read only for its typeIndex (into `binTypes`) and its placements; its statistics are
-// not trusted. The rules are the packers': every item known and placed once, turned only when it
-// may be, inside its container, sharing no volume with another, either on the floor or standing
-// wholly on the top face of one item, nothing on a non-stackable item, the container's weight limit
-// kept, and those of `rules`: the share of the cargo weight in either half of the length
-// (loadBalance), the pickup order (pickupOrder) and every item's max_load (loadLimits). Positions
-// closer than TOUCH count as touching.
+// not trusted. The rules: every item known and placed once, turned only when it may be, inside
+// its container, sharing no volume with another, either on the floor or with its whole base on
+// the tops of items whose tops are at its bottom (one or several), nothing on a non-stackable
+// item, the container's weight limit kept, and those of `rules`: the share of the cargo weight
+// in either half of the length (loadBalance), the pickup order (pickupOrder) and every item's
+// max_load (loadLimits). Positions closer than TOUCH count as touching.
 std::vector<PlanBreach> checkPlan(const std::vector<ItemSpec>& items,
                                   const std::vector<BinType>& binTypes,
                                   const std::vector<PackedBin>& plan, const PlanRules& rules = {},

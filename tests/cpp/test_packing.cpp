@@ -152,16 +152,12 @@ TEST_CASE("random plans: those of the literal free-space list, and sound") {
     for (std::size_t b = 0; b < expected.size(); ++b) {
       const PackedBin& bin = packer.bins()[b];
       CHECK(bin.binType == expected[b].name);
-      CHECK(std::ranges::equal(bin.placements, expected[b].placements, [](auto& got, auto& want) {
-        return std::tie(got.itemIndex, got.rotation, got.x, got.y, got.z) ==
-               std::tie(want.itemIndex, want.rotation, want.x, want.y, want.z);
-      }));
+      CHECK(samePlacements(bin.placements, expected[b].placements));
       // The counted list is the literal one with each space's copies folded into its first.
       std::vector<std::pair<SpaceRow, std::int64_t>> literal, counted;
       for (const LiteralSpace& s : expected[b].spaces) {
         const SpaceRow row{s.length, s.width, s.height, s.x, s.y, s.z};
-        const auto seen = std::find_if(literal.begin(), literal.end(),
-                                       [&](const auto& entry) { return entry.first == row; });
+        const auto seen = std::ranges::find(literal, row, &decltype(literal)::value_type::first);
         ++(seen == literal.end() ? literal.emplace_back(row, 0) : *seen).second;
       }
       for (const FreeSpace& s : bin.freeSpaces) {

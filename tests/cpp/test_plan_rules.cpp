@@ -213,6 +213,10 @@ TEST_CASE("the plan checker finds each broken rule, worked out by hand, and noth
   const ItemSpec box = makeItem(4, 4, 4, 10);
   ItemSpec flat = makeItem(4, 4, 2, 10);
   ItemSpec fragile = makeItem(4, 4, 4, 10, false);
+  // Bridges two boxes side by side: x 0-4 and 4-8, its base x 1-7.
+  const ItemSpec wide = makeItem(6, 4, 2, 10);
+  const ItemSpec low = makeItem(4, 4, 3, 10);
+  const std::vector<Placement> bridged{{0, 0, 0, 0, 0}, {1, 4, 0, 0, 0}, {2, 1, 0, 4, 0}};
   ItemSpec unturnable = makeItem(4, 2, 4, 10);
   unturnable.allowedRotations = {0};
   ItemSpec limited = box;
@@ -226,6 +230,9 @@ TEST_CASE("the plan checker finds each broken rule, worked out by hand, and noth
       {"unsupported", {box}, {{{0, 0, 0, 5, 0}}}, 1, {0}, 16},  // stands on nothing
       // Half of its footprint over the edge of the box below.
       {"unsupported", {box, flat}, {{{0, 0, 0, 0, 0}, {1, 2, 0, 4, 0}}}, 1, {1}, 8},
+      // The right one 1 lower: the 3 x 4 over it is not carried.
+      {"unsupported", {box, low, wide}, {bridged}, 1, {2}, 12},
+      {"non_stackable", {box, fragile, wide}, {bridged}, 1, {2, 1}, 10},
       {"non_stackable", {fragile, flat}, {{{0, 0, 0, 0, 0}, {1, 0, 0, 4, 0}}}, 1, {1, 0}, 10},
       {"weight_limit",
        {heavy, heavy, heavy, heavy},
@@ -263,8 +270,11 @@ TEST_CASE("the plan checker finds each broken rule, worked out by hand, and noth
     CHECK(found[0].message.starts_with("container " + std::to_string(c.container) + ": "));
     CHECK(checkPlan(c.items, types, plan, off).size() == (asked ? 0U : 1U));
   }
-  // A container of a type not in the table is named, and its placements are not read.
+  // Carried whole by two boxes of one height.
   std::vector<PackedBin> plan{openBin(types, 0, 0)};
+  plan[0].placements = bridged;
+  CHECK(checkPlan({box, box, wide}, types, plan, PlanRules{1.0, false}).empty());
+  // A container of a type not in the table is named, and its placements are not read.
   plan[0].typeIndex = 1;
   plan[0].placements = {{7, 50, 0, 0, 0}};
   const std::vector<PlanBreach> found = checkPlan({box}, types, plan);

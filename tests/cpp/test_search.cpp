@@ -27,8 +27,7 @@ TEST_CASE("failures stop the search and reach the caller") {
       "out of memory", std::length_error);
   // An interrupt while the candidates are built, while they are decoded, during generations.
   std::mt19937 rng(1);
-  RandomProblem p = randomProblem(rng);
-  while (p.items.size() < 10) p = randomProblem(rng);
+  const RandomProblem p = randomProblem(rng, 40, 1.0, 10);
   const Genes factories = itemFactoriesOf(p.items);
   for (const int stopAt : {3, 6, 12}) {
     CAPTURE(stopAt);
@@ -90,8 +89,7 @@ TEST_CASE("the initial population: refused over the memory limit, cut short by t
 
 TEST_CASE("a population decodes each distinct chromosome once") {
   std::mt19937 rng(11);
-  RandomProblem p = randomProblem(rng, 30);
-  while (p.items.size() < 4) p = randomProblem(rng, 30);
+  const RandomProblem p = randomProblem(rng, 30, 1.0, 4);
   const Genes factories = itemFactoriesOf(p.items);
   const double totalWeight = totalItemWeight(p.items);
   GeneticSolver solver(p.items, p.binTypes, factories, totalWeight, 42);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <span>
+#include <tuple>
 #include <vector>
 
 #include "candidate/individual.hpp"
@@ -27,6 +29,14 @@ inline Individual individualWith(Genes order, Genes rotations, Genes binTypeSequ
   return individual;
 }
 
+// The same items at the same spots, turned the same way, in the same order.
+inline bool samePlacements(std::span<const Placement> a, std::span<const Placement> b) {
+  const auto spot = [](const Placement& p) {
+    return std::tie(p.itemIndex, p.x, p.y, p.z, p.rotation);
+  };
+  return std::ranges::equal(a, b, [&](auto& p, auto& q) { return spot(p) == spot(q); });
+}
+
 // How many raw outputs `used` has consumed since it was seeded with `seed` (-1: over 100000).
 inline std::int64_t rawOutputsConsumed(const std::mt19937& used, std::uint32_t seed) {
   std::mt19937 reference(seed);
@@ -46,7 +56,8 @@ struct RandomProblem {
 // Sizes come from a short list most of the time so that equal boxes, and so identical free
 // spaces, are common; `binScale` stretches the bins so that free-space lists grow. A weight
 // limit of 0 or below means none; small integer weights often meet a limit exactly.
-inline RandomProblem randomProblem(std::mt19937& rng, int maxItems = 40, double binScale = 1.0) {
+inline RandomProblem randomProblem(std::mt19937& rng, int maxItems = 40, double binScale = 1.0,
+                                   int minItems = 1) {
   auto draw = [&](int low, int high) { return std::uniform_int_distribution(low, high)(rng); };
   RandomProblem problem;
   for (int t = 0, types = draw(1, 3); t < types; ++t) {
@@ -57,7 +68,7 @@ inline RandomProblem randomProblem(std::mt19937& rng, int maxItems = 40, double 
   }
   const double sizes[] = {2, 3, 4, 5, 2.5};
   auto side = [&] { return draw(0, 3) == 0 ? double(draw(1, 9)) : sizes[draw(0, 4)]; };
-  for (int i = 0, count = draw(1, maxItems); i < count; ++i) {
+  for (int i = 0, count = draw(minItems, maxItems); i < count; ++i) {
     problem.items.push_back(makeItemSpec(
         ItemRow{i, side(), side(), side(), double(draw(0, 12)), i % 3, draw(0, 4) != 0, {}}, i));
     problem.order.push_back(i);

@@ -15,6 +15,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 from plan_checks import check_plan
+from problems import CONTAINER_40GP, container, item
 
 from stowra import cli
 from stowra.files import load_shipment
@@ -22,15 +23,9 @@ from stowra.files.excel import workbook_bytes
 from stowra.files.rows import COLUMNS
 
 TINY = ["--pop-size", "2", "--generations", "1", "--effort", "0", "--threads", "1", "-q"]
-ITEMS = [
-    dict(id=1, l=60, w=45, h=40, weight=16, factory=1, stackable=True, quantity=3),
-    dict(id=2, l=120, w=80, h=110, weight=850, factory=2, stackable=False, quantity=2),
-    dict(id=3, l=58, w=38, h=40, weight=14, factory=1, stackable=True),
-]
-BINS = [
-    dict(id="20GP", l=590, w=234, h=239, cost=1500, weight_limit=28000, available=True),
-    dict(id="40GP", l=1203, w=234, h=239, cost=2400, weight_limit=26700, available=False),
-]
+# Stackable and not, quantities, and a container type that is not available.
+ITEMS = [item(1, quantity=3), item(2, l=120.0, w=80.0, h=110.0, weight=850.0, factory=2, stackable=False), item(3)]
+BINS = [container(), container(CONTAINER_40GP, available=False)]
 
 
 def _toml(tables: dict[str, list[dict[str, Any]]]) -> str:

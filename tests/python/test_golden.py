@@ -22,18 +22,15 @@ from plan_checks import check_factory_order, check_plan
 from problems import CONTAINER_20GP, CONTAINER_40GP, container, item, mixed_load, problem, thpack9
 
 import stowra
-from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
+from stowra.examples import example_json
+from stowra.files import parse_json_shipment
 
 _EXPECTED = Path(__file__).with_name("golden_plans.json")
 _OPTIMIZE_EXPECTED = Path(__file__).with_name("golden_optimize_plans.json")
 
 
 def _demo() -> dict[str, Any]:
-    items = []
-    for row in EXAMPLE_ITEMS:
-        one = {key: value for key, value in row.items() if key != "quantity"}
-        items.extend(dict(one) for _ in range(row["quantity"]))
-    return {"itemTable": items, "binTable": [dict(row) for row in EXAMPLE_BINS]}
+    return parse_json_shipment(example_json(), "example.json").input
 
 
 def _heavy_and_three_types() -> dict[str, Any]:

@@ -87,17 +87,6 @@ def test_the_time_limit_stops_every_stage_with_a_complete_plan(
     assert time_limit < result["elapsedSeconds"] < time_limit + 60
 
 
-def test_a_load_that_fills_a_20gp_exactly_goes_into_one() -> None:
-    # 10 x 2 x 2 boxes tile the 20GP; the 40GP is cheaper per volume, so the packer first
-    # opens one, and only the cheaper-type step brings the load back into a 20GP.
-    boxes = [item(i, l=59.0, w=117.0, h=115.0, weight=100.0) for i in range(40)]
-    load = problem(items=boxes, bins=[CONTAINER_40GP, CONTAINER_20GP])
-    result = stowra.optimize(load, effort=0)
-    check_plan(load, result)
-    assert [row["binType"] for row in result["packingTable"]] == ["20GP"]
-    assert result["cost"] == 1000 and result["utilization"] == pytest.approx(1.0)
-
-
 @pytest.mark.parametrize(
     ("load", "pack_options", "optimize_options"),
     [
@@ -135,6 +124,35 @@ def test_the_emptiest_containers_take_a_mix_that_saves_one() -> None:
     result = stowra.optimize(load, threads=1)
     assert check_plan(load, result) == set(range(len(load["itemTable"])))
     assert result["totalBins"] <= 22
+
+
+def test_a_box_too_big_for_any_one_top_bridges_two_of_its_height() -> None:
+    # A 17 x 16 x 20 container; two boxes 10 x 14 x 11, four 6 x 8 x 11, two 12 x 13 x 8, all
+    # upright. No two of the 10 x 14 boxes share a floor or stack, and a 12 x 13 box shares a
+    # floor with none of them nor fits on one's top: standing wholly on one box, three containers
+    # are the least. Two 6 x 8 boxes beside a 10 x 14 one make a floor at height 11 that carries
+    # a 12 x 13 box whole (8 + 11 <= 20): two containers hold everything.
+    sizes = [(10.0, 14.0, 11.0)] * 2 + [(6.0, 8.0, 11.0)] * 4 + [(12.0, 13.0, 8.0)] * 2
+    rows = [item(number, l=l, w=w, h=h, weight=1.0) for number, (l, w, h) in enumerate(sizes)]
+    load = problem(items=rows, bins=[container(l=17.0, w=16.0, h=20.0, cost=1, weight_limit=0.0)])
+    result = stowra.optimize(load, threads=1)
+    assert check_plan(load, result) == set(range(len(rows)))
+    assert result["totalBins"] == 2
+    for loaded in read_plan(result, load).containers:
+        carried = {
+            box.item_index: {
+                other.item_index
+                for other in loaded.steps
+                if other.z + other.dz == box.z
+                and min(box.x + box.dx, other.x + other.dx) > max(box.x, other.x)
+                and min(box.y + box.dy, other.y + other.dy) > max(box.y, other.y)
+            }
+            for box in loaded.steps
+        }
+        assert max(len(under) for under in carried.values()) >= 2
+        # The crew's loading list puts every box after all those it stands on.
+        step = {box.item_index: box.step for box in loaded.steps}
+        assert all(step[under] < step[index] for index, below in carried.items() for under in below)
 
 
 def test_an_unknown_search_names_the_known_ones() -> None:

@@ -136,21 +136,18 @@ class ScannedText(str):
 
     scanned = 0
 
-    def _span(self, start: int | None, end: int | None) -> None:
+
+def _scanning(name: str) -> Callable[..., int]:
+    def search(self: ScannedText, sub: str, start: int | None = None, end: int | None = None) -> int:
         begin, stop, _ = slice(start, end).indices(len(self))
         ScannedText.scanned += max(0, stop - begin)
+        return getattr(str, name)(self, sub, start, end)
 
-    def count(self, sub: str, start: int | None = None, end: int | None = None) -> int:  # type: ignore[override]
-        self._span(start, end)
-        return super().count(sub, start, end)
+    return search
 
-    def find(self, sub: str, start: int | None = None, end: int | None = None) -> int:  # type: ignore[override]
-        self._span(start, end)
-        return super().find(sub, start, end)
 
-    def rfind(self, sub: str, start: int | None = None, end: int | None = None) -> int:  # type: ignore[override]
-        self._span(start, end)
-        return super().rfind(sub, start, end)
+for _name in ("count", "find", "rfind"):
+    setattr(ScannedText, _name, _scanning(_name))
 
 
 def test_rows_deep_in_a_long_json_file_are_placed_on_their_lines_in_one_pass() -> None:

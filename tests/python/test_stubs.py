@@ -118,7 +118,6 @@ def test_the_stub_s_result_types_describe_a_real_result(name: str, options: dict
         assert [report["stage"] for report in reports] == ["start", "improve", "done"]
         kind = typing.get_args(typing.get_args(hints["progress"])[0])[0][0]
         assert [wrong for r in reports for wrong in _matches(r, kind, "progress")] == []
-        assert reports[-1]["cost"] == result["cost"] and reports[-1]["containers"] == result["totalBins"]
         # The checker's breaches, of a plan with its first container's items pushed up.
         for placement in result["packingTable"][0]["items"]:
             placement["z"] += 1.0
