@@ -60,23 +60,16 @@ py::object cellValue(const JsonShipment& read, const ShipmentCell& cell, FloatCa
 }
 
 bool sameValue(const JsonShipment& read, const ShipmentCell& a, const ShipmentCell& b) {
-  if (a.kind != b.kind) return false;
-  switch (a.kind) {
-    case CellKind::Real:
-      return std::memcmp(&a.real, &b.real, sizeof a.real) == 0;  // -0.0 is not 0.0 here
-    case CellKind::Whole:
-      return a.whole == b.whole;
-    case CellKind::Flag:
-      return a.flag == b.flag;
-    case CellKind::Text:
-      break;
+  if (a.kind != b.kind || a.flag != b.flag) return false;
+  if (a.kind == CellKind::Text) {
+    return std::string_view(read.texts).substr(a.textStart, a.textLength) ==
+           std::string_view(read.texts).substr(b.textStart, b.textLength);
   }
-  return std::string_view(read.texts).substr(a.textStart, a.textLength) ==
-         std::string_view(read.texts).substr(b.textStart, b.textLength);
-}
-
-void setItem(PyObject* dict, const py::str& key, const py::object& value) {
-  if (PyDict_SetItem(dict, key.ptr(), value.ptr()) != 0) throw py::error_already_set();
+  // A number's bits (-0.0 is not 0.0 here); a flag's slot is never set, so equal.
+  std::uint64_t x, y;
+  std::memcpy(&x, &a.real, sizeof x);
+  std::memcpy(&y, &b.real, sizeof y);
+  return x == y;
 }
 
 py::list strings(const std::vector<std::string>& values) {
@@ -111,46 +104,43 @@ TableObjects tableObjects(const JsonShipment& read, const JsonTable& table,
   py::list counts = single ? py::list() : py::list(table.rows.size());
   // Rows of one table mostly give the same columns in the same order: such a row starts as a
   // copy of the one before and has its values replaced, which builds no new key table.
-  py::object shape;
-  const ShipmentRow* shapeRow = nullptr;
-  const auto sameColumns = [&](const ShipmentRow& row) {
-    if (shapeRow == nullptr || shapeRow->cellCount != row.cellCount) return false;
-    for (std::uint32_t i = 0; i < row.cellCount; ++i) {
-      if (read.cells[row.firstCell + i].column != read.cells[shapeRow->firstCell + i].column) {
-        return false;
-      }
-    }
-    return true;
-  };
+  PyObject* shape = nullptr;  // borrowed: the previous row's dict, held by out.rows or shapeHeld
+  py::object shapeHeld;       // a row of quantity 0 is in no list
+  const ShipmentCell* shapeCells = nullptr;
+  std::uint32_t shapeCount = 0;
   std::size_t at = 0;
   for (std::size_t index = 0; index < table.rows.size(); ++index) {
     const ShipmentRow& row = table.rows[index];
-    py::object values;
-    if (shapeRow != nullptr && sameColumns(row)) {
-      values = py::reinterpret_steal<py::object>(PyDict_Copy(shape.ptr()));
-    } else {
-      values = py::reinterpret_steal<py::object>(PyDict_New());
+    const ShipmentCell* cells = read.cells.data() + row.firstCell;
+    bool copied = shape != nullptr && shapeCount == row.cellCount;
+    for (std::uint32_t i = 0; copied && i < row.cellCount; ++i) {
+      copied = cells[i].column == shapeCells[i].column;
     }
+    auto values = py::reinterpret_steal<py::object>(copied ? PyDict_Copy(shape) : PyDict_New());
     if (!values) throw py::error_already_set();
-    py::object id = py::none();
-    const bool copied = shapeRow != nullptr && sameColumns(row);
+    PyObject* id = Py_None;  // borrowed from the row's dict
     for (std::uint32_t i = 0; i < row.cellCount; ++i) {
-      const ShipmentCell& cell = read.cells[row.firstCell + i];
-      if (copied && sameValue(read, cell, read.cells[shapeRow->firstCell + i])) {
+      const ShipmentCell& cell = cells[i];
+      PyObject* key = keys[cell.column].ptr();
+      if (copied && sameValue(read, cell, shapeCells[i])) {
         // The copy holds it already (sizes and flags repeat from row to row).
-        if (cell.column == 0)
-          id = py::reinterpret_borrow<py::object>(PyDict_GetItem(values.ptr(), keys[0].ptr()));
+        if (cell.column == 0) id = PyDict_GetItem(values.ptr(), key);
         continue;
       }
       py::object value = cellValue(read, cell, floats);
-      setItem(values.ptr(), keys[cell.column], value);
-      if (cell.column == 0) id = std::move(value);
+      if (PyDict_SetItem(values.ptr(), key, value.ptr()) != 0) throw py::error_already_set();
+      if (cell.column == 0) id = value.ptr();
     }
-    shape = values;
-    shapeRow = &row;
-    PyList_SET_ITEM(out.ids.ptr(), static_cast<Py_ssize_t>(index), id.release().ptr());
+    Py_INCREF(id);
+    PyList_SET_ITEM(out.ids.ptr(), static_cast<Py_ssize_t>(index), id);
     if (!single) counts[index] = py::int_(row.quantity);
-    if (row.quantity == 0) continue;
+    shape = values.ptr();
+    shapeCells = cells;
+    shapeCount = row.cellCount;
+    if (row.quantity == 0) {
+      shapeHeld = std::move(values);
+      continue;
+    }
     // The row's own dict is its first item; the others are copies, as the row readers make.
     PyObject* first = values.release().ptr();
     PyList_SET_ITEM(out.rows.ptr(), static_cast<Py_ssize_t>(at++), first);

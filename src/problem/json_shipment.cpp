@@ -1,7 +1,10 @@
 #include "problem/json_shipment.hpp"
 
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <unordered_set>
 
@@ -46,17 +49,96 @@ bool plainByte(char c) {
   return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
 }
 
-// The column a key names, or columns.size(); compared by hand, the names being a few bytes.
-std::size_t columnOf(const std::vector<std::string_view>& columns, std::string_view key) {
-  for (std::size_t column = 0; column < columns.size(); ++column) {
-    const std::string_view name = columns[column];
-    if (name.size() != key.size()) continue;
-    std::size_t i = 0;
-    while (i < key.size() && name[i] == key[i]) ++i;
-    if (i == key.size()) return column;
+// Eight bytes are looked at at once where a text's runs of spaces and plain string bytes are
+// skipped: a mask holds the top bit of each byte that matches.
+constexpr std::uint64_t ONES = 0x0101010101010101u;
+constexpr std::uint64_t HIGH = 0x8080808080808080u;
+
+// The eight bytes at `at`, the first one lowest, whatever the machine's byte order.
+std::uint64_t eightBytes(const char* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) {
+    std::uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) swapped |= ((word >> (8 * i)) & 0xFF) << (8 * (7 - i));
+    word = swapped;
   }
-  return columns.size();
+  return word;
 }
+
+// Bytes equal to `c` (exact: no carry crosses into the next byte).
+std::uint64_t bytesEqual(std::uint64_t word, char c) {
+  const std::uint64_t x = word ^ (ONES * static_cast<unsigned char>(c));
+  return ~(((x & ~HIGH) + ~HIGH) | x) & HIGH;
+}
+
+// Bytes below 0x20 or from 0x80 up: control characters and UTF-8 sequences.
+std::uint64_t bytesOutsideAscii(std::uint64_t word) {
+  return (word | ~((word & ~HIGH) + ONES * 0x60)) & HIGH;
+}
+
+// A table's column names by length, for a key lookup that compares one or two names at most.
+class ColumnIndex {
+ public:
+  explicit ColumnIndex(const std::vector<std::string_view>& columns) : columns_(columns) {
+    for (std::size_t column = 0; column < columns.size(); ++column) {
+      const std::size_t length = columns[column].size();
+      if (length < byLength_.size()) byLength_[length] |= 1u << column;
+      // The name and its closing quote as two words of text, with the bytes they cover.
+      char bytes[16] = {};
+      std::uint64_t covered[2] = {};
+      if (length == 0 || length >= sizeof bytes) continue;
+      std::memcpy(bytes, columns[column].data(), length);
+      bytes[length] = '"';
+      for (std::size_t i = 0; i <= length; ++i)
+        covered[i / 8] |= std::uint64_t{0xFF} << (8 * (i % 8));
+      Quoted& name = quoted_[column];
+      name.low = eightBytes(bytes);
+      name.high = eightBytes(bytes + 8);
+      name.lowMask = covered[0];
+      name.highMask = covered[1];
+      byFirst_[static_cast<unsigned char>(bytes[0])] |= 1u << column;
+    }
+  }
+
+  // The column named by the key whose text starts at `at` (after its opening quote) when that
+  // text is a column's name and the closing quote as they stand, with 16 bytes to look at; the
+  // number of columns otherwise (the key is then read as any string). Most keys are found so,
+  // without a string read and a lookup.
+  std::size_t match(const char* at, std::size_t& length) const {
+    const std::uint64_t low = eightBytes(at), high = eightBytes(at + 8);
+    for (std::uint32_t left = byFirst_[static_cast<unsigned char>(*at)]; left != 0;
+         left &= left - 1) {
+      const auto column = static_cast<std::size_t>(std::countr_zero(left));
+      const Quoted& name = quoted_[column];
+      if ((low & name.lowMask) == name.low && (high & name.highMask) == name.high) {
+        length = columns_[column].size() + 1;
+        return column;
+      }
+    }
+    return columns_.size();
+  }
+
+  // The column `key` names, or the number of columns.
+  std::size_t find(std::string_view key) const {
+    if (key.empty() || key.size() >= byLength_.size()) return columns_.size();
+    for (std::uint32_t left = byLength_[key.size()]; left != 0; left &= left - 1) {
+      const auto column = static_cast<std::size_t>(std::countr_zero(left));
+      const std::string_view name = columns_[column];
+      if (name[0] == key[0] && std::memcmp(name.data(), key.data(), key.size()) == 0) return column;
+    }
+    return columns_.size();
+  }
+
+ private:
+  struct Quoted {
+    std::uint64_t low = 0, high = 0, lowMask = 0, highMask = 0;
+  };
+  const std::vector<std::string_view>& columns_;
+  std::array<std::uint32_t, 16> byLength_{};
+  std::array<std::uint32_t, 256> byFirst_{};
+  std::array<Quoted, 32> quoted_{};
+};
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -82,6 +164,41 @@ void appendUtf8(std::string& out, std::uint32_t code) {
     out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
   }
 }
+
+// The bytes between a row's members as the row before had them at the same place: the comma,
+// line break, indentation, key and colon before a value. Rows of a table are mostly written
+// alike, so a row's text that repeats them is a member read in one comparison: the same bytes
+// in the same place in a row read as they did before, to the same column and line count.
+struct Lead {
+  std::uint64_t low = 0, high = 0, lowMask = 0, highMask = 0;
+  std::uint32_t length = 0;  // 0: nothing remembered (or too long to)
+  std::uint32_t newlines = 0;
+  std::uint8_t column = 0;
+
+  void remember(std::string_view bytes, std::uint8_t to) {
+    length = 0;
+    if (bytes.empty() || bytes.size() > 16) return;
+    char padded[16] = {};
+    std::memcpy(padded, bytes.data(), bytes.size());
+    std::uint64_t covered[2] = {};
+    newlines = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      covered[i / 8] |= std::uint64_t{0xFF} << (8 * (i % 8));
+      newlines += bytes[i] == '\n';
+    }
+    low = eightBytes(padded);
+    high = eightBytes(padded + 8);
+    lowMask = covered[0];
+    highMask = covered[1];
+    column = to;
+    length = static_cast<std::uint32_t>(bytes.size());
+  }
+
+  // Whether the 16 bytes at `at` start with the remembered ones.
+  bool matches(const char* at) const {
+    return (eightBytes(at) & lowMask) == low && (eightBytes(at + 8) & highMask) == high;
+  }
+};
 
 class Reader {
  public:
@@ -115,12 +232,20 @@ class Reader {
   void space() {
     while (at_ < text_.size()) {
       const char c = text_[at_];
+      if (c > ' ') return;
       if (c == '\n') {
         ++line_;
-      } else if (c != ' ' && c != '\t' && c != '\r') {
+        ++at_;
+        // The next line's indentation, up to eight spaces at once.
+        if (at_ + 8 <= text_.size()) {
+          const std::uint64_t stop = ~bytesEqual(eightBytes(text_.data() + at_), ' ') & HIGH;
+          at_ += stop == 0 ? 8 : static_cast<std::size_t>(std::countr_zero(stop)) / 8;
+        }
+      } else if (c == ' ' || c == '\t' || c == '\r') {
+        ++at_;
+      } else {
         return;
       }
-      ++at_;
     }
   }
 
@@ -132,6 +257,16 @@ class Reader {
     bool escaped = false;
     while (true) {
       if (!escaped) {
+        while (at_ + 8 <= text_.size()) {
+          const std::uint64_t word = eightBytes(text_.data() + at_);
+          const std::uint64_t stop =
+              bytesEqual(word, '"') | bytesEqual(word, '\\') | bytesOutsideAscii(word);
+          if (stop != 0) {
+            at_ += static_cast<std::size_t>(std::countr_zero(stop)) / 8;
+            break;
+          }
+          at_ += 8;
+        }
         while (at_ < text_.size() && plainByte(text_[at_])) ++at_;
       }
       if (at_ >= text_.size()) return refuse("an unterminated string");
@@ -255,22 +390,35 @@ class Reader {
   bool number(Scalar& out) {
     const std::size_t start = at_;
     if (next('-')) ++at_;
+    // The digits before any point, added up on the way (a plain whole number needs no more).
+    std::uint64_t whole = 0;  // wraps past 19 digits, which are never used so
+    const std::size_t digitsFrom = at_;
     if (next('0')) {
       ++at_;
     } else if (at_ < text_.size() && text_[at_] >= '1' && text_[at_] <= '9') {
-      while (at_ < text_.size() && isDigit(text_[at_])) ++at_;
+      while (at_ < text_.size() && isDigit(text_[at_])) {
+        whole = whole * 10 + static_cast<std::uint64_t>(text_[at_] - '0');
+        ++at_;
+      }
     } else {
       return refuse("not JSON");
     }
-    bool whole = true;
+    const bool negative = text_[start] == '-';
+    if (!(next('.') || next('e') || next('E'))) {
+      if (at_ - digitsFrom > WHOLE_DIGITS) {
+        out.kind = Kind::Number;
+        return true;
+      }
+      out.kind = Kind::Whole;
+      out.whole = negative ? -static_cast<std::int64_t>(whole) : static_cast<std::int64_t>(whole);
+      return true;
+    }
     if (next('.')) {
-      whole = false;
       ++at_;
       if (!(at_ < text_.size() && isDigit(text_[at_]))) return refuse("a number without digits");
       while (at_ < text_.size() && isDigit(text_[at_])) ++at_;
     }
     if (next('e') || next('E')) {
-      whole = false;
       ++at_;
       if (next('+') || next('-')) ++at_;
       if (!(at_ < text_.size() && isDigit(text_[at_]))) return refuse("a number without digits");
@@ -278,20 +426,6 @@ class Reader {
     }
     const char* first = text_.data() + start;
     const char* last = text_.data() + at_;
-    const bool negative = *first == '-';
-    if (whole) {
-      const std::size_t digits = static_cast<std::size_t>(last - first) - (negative ? 1 : 0);
-      if (digits > WHOLE_DIGITS) {
-        out.kind = Kind::Number;
-        return true;
-      }
-      std::int64_t value = 0;
-      for (const char* p = first + (negative ? 1 : 0); p < last; ++p)
-        value = value * 10 + (*p - '0');
-      out.kind = Kind::Whole;
-      out.whole = negative ? -value : value;
-      return true;
-    }
     double value = 0;
     const auto [end, error] = std::from_chars(first, last, value);
     out.kind =
@@ -327,7 +461,7 @@ class Reader {
 
   // After a member or an element: true and on the next one after a comma, false at the end.
   bool more(char close, bool& done) {
-    space();
+    if (at_ < text_.size() && text_[at_] <= ' ') space();
     if (next(',')) {
       ++at_;
       space();
@@ -383,7 +517,10 @@ class Reader {
   bool table(JsonTable& table, bool items) {
     table.given = true;
     const std::vector<std::string_view>& columns = items ? itemColumns() : binColumns();
+    static const ColumnIndex itemIndex(itemColumns()), binIndex(binColumns());
+    const ColumnIndex& index = items ? itemIndex : binIndex;
     std::unordered_set<std::string> unknown;
+    std::array<Lead, 16> leads;  // by a member's place in its row
     ++at_;
     space();
     bool done = next(']');
@@ -395,36 +532,70 @@ class Reader {
       row.firstCell = static_cast<std::uint32_t>(shipment_.cells.size());
       std::uint32_t given = 0;  // columns seen in this row, one bit each
       ++at_;
-      space();
-      bool rowDone = next('}');
-      if (rowDone) ++at_;
-      while (!rowDone) {
-        if (!next('"')) return refuse("not JSON");
-        std::string_view key;
-        if (!string(key, keyScratch_)) return false;
-        const std::size_t column = columnOf(columns, key);
-        if (column == columns.size()) {
-          if (!items && key == "quantity") return refuse("a container row with a quantity");
-          if (!unknown.count(std::string(key))) {
-            unknown.emplace(key);
-            table.unknownKeys.emplace_back(key);
+      for (std::size_t member = 0;; ++member) {
+        // From the end of the row's brace or of the value before to the start of this value.
+        const std::size_t from = at_;
+        std::size_t column = columns.size();
+        Lead* lead = member < leads.size() ? &leads[member] : nullptr;
+        if (lead != nullptr && lead->length != 0 && at_ + 16 <= text_.size() &&
+            lead->matches(text_.data() + at_)) {
+          at_ += lead->length;
+          line_ += lead->newlines;
+          column = lead->column;
+          if (given & (1u << column)) return refuse("a column given twice in a row");
+          space();  // more than the remembered bytes had
+        } else {
+          space();
+          if (member > 0 && next(',')) {
+            ++at_;
+            space();
+          } else if (next('}')) {
+            ++at_;
+            break;
+          } else if (member > 0) {
+            return refuse("not JSON");
           }
-        } else if (given & (1u << column)) {
-          return refuse("a column given twice in a row");
+          if (!next('"')) return refuse("not JSON");
+          std::string_view key;
+          std::size_t length = 0;
+          if (at_ + 17 <= text_.size()) column = index.match(text_.data() + at_ + 1, length);
+          if (column < columns.size()) {
+            at_ += 1 + length;
+          } else {
+            if (!string(key, keyScratch_)) return false;
+            column = index.find(key);
+          }
+          if (column == columns.size()) {
+            if (!items && key == "quantity") return refuse("a container row with a quantity");
+            if (!unknown.count(std::string(key))) {
+              unknown.emplace(key);
+              table.unknownKeys.emplace_back(key);
+            }
+          } else if (given & (1u << column)) {
+            return refuse("a column given twice in a row");
+          }
+          space();
+          if (!next(':')) return refuse("not JSON");
+          ++at_;
+          space();
+          if (lead != nullptr && column < columns.size()) {
+            lead->remember(text_.substr(from, at_ - from), static_cast<std::uint8_t>(column));
+          }
         }
-        space();
-        if (!next(':')) return refuse("not JSON");
-        ++at_;
-        space();
-        Scalar value;
-        if (!scalar(value, valueScratch_)) return false;
-        if (value.kind == Kind::Nested) return refuse("a nested value in a row");
         if (column < columns.size()) {
           given |= 1u << column;
           const Rule rule = items ? ITEM_RULES[column] : BIN_RULES[column];
-          if (!cell(static_cast<std::uint8_t>(column), rule, value, row)) return false;
+          if (!quickCell(static_cast<std::uint8_t>(column), rule, row)) {
+            Scalar value;
+            if (!scalar(value, valueScratch_)) return false;
+            if (value.kind == Kind::Nested) return refuse("a nested value in a row");
+            if (!cell(static_cast<std::uint8_t>(column), rule, value, row)) return false;
+          }
+        } else {
+          Scalar value;
+          if (!scalar(value, valueScratch_)) return false;
+          if (value.kind == Kind::Nested) return refuse("a nested value in a row");
         }
-        if (!more('}', rowDone)) return false;
       }
       row.cellCount = static_cast<std::uint32_t>(shipment_.cells.size()) - row.firstCell;
       if (items) {
@@ -502,6 +673,67 @@ class Reader {
       }
     }
     textCell(out, text);
+    return true;
+  }
+
+  // The value at at_ stored as `cell` would store it, when it is a plain whole number or a
+  // flag its column takes as it stands: most cells of most tables, read here without the steps
+  // a value in general needs. False, with nothing read, for anything else (including what a
+  // column refuses), which the general steps then read and word.
+  bool quickCell(std::uint8_t column, Rule rule, ShipmentRow& row) {
+    const char* const end = text_.data() + text_.size();
+    const char* p = text_.data() + at_;
+    ShipmentCell out;
+    out.column = column;
+    if (rule == Rule::Flag) {
+      // As `word` reads them: what follows is for the caller to judge.
+      if (end - p >= 4 && std::memcmp(p, "true", 4) == 0) {
+        out.flag = true;
+        p += 4;
+      } else if (end - p >= 5 && std::memcmp(p, "false", 5) == 0) {
+        p += 5;
+      } else {
+        return false;
+      }
+      out.kind = CellKind::Flag;
+    } else {
+      // At most 15 digits (no leading zero) and a byte after them that ends the number.
+      const bool negative = p < end && *p == '-';
+      const char* digits = negative ? p + 1 : p;
+      std::int64_t value = 0;
+      const char* q = digits;
+      const char* last = end - digits > 16 ? digits + 16 : end;
+      while (q < last && isDigit(*q)) value = value * 10 + (*q++ - '0');
+      const std::ptrdiff_t count = q - digits;
+      if (count == 0 || count > 15 || (*digits == '0' && count > 1)) return false;
+      if (q == end || *q == '.' || *q == 'e' || *q == 'E') return false;
+      if (negative) value = -value;
+      p = q;
+      switch (rule) {
+        case Rule::Real:
+          out.real = static_cast<double>(value);
+          break;
+        case Rule::OptionalReal:
+          if (value < 0) return false;
+          out.real = static_cast<double>(value);
+          break;
+        case Rule::ItemId:
+        case Rule::Whole:
+          if (value < INT32_LOW || value > INT32_HIGH) return false;
+          out.kind = CellKind::Whole;
+          out.whole = value;
+          break;
+        case Rule::Count:
+          if (value < 0 || value > MAX_SHIPMENT_ITEMS) return false;
+          row.quantity = value;
+          at_ = static_cast<std::size_t>(p - text_.data());
+          return true;  // a count, not a column of the item
+        default:
+          return false;
+      }
+    }
+    at_ = static_cast<std::size_t>(p - text_.data());
+    shipment_.cells.push_back(out);
     return true;
   }
 

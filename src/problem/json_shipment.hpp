@@ -17,15 +17,18 @@ namespace stowra {
 
 enum class CellKind : std::uint8_t { Real, Whole, Flag, Text };
 
-// One known column of one row, as the planner's tables take it.
+// One known column of one row, as the planner's tables take it: 16 bytes, the value read by its
+// kind, so a long table's cells take few pages.
 struct ShipmentCell {
   std::uint8_t column = 0;  // index into itemColumns() or binColumns()
   CellKind kind = CellKind::Real;
   bool flag = false;
-  double real = 0;
-  std::int64_t whole = 0;
-  std::uint32_t textStart = 0;  // Text: its decoded bytes in JsonShipment::texts
   std::uint32_t textLength = 0;
+  union {
+    double real = 0;
+    std::int64_t whole;
+    std::uint32_t textStart;  // Text: its decoded bytes in JsonShipment::texts
+  };
 };
 
 struct ShipmentRow {

@@ -137,3 +137,31 @@ TEST_CASE("many items over few rows are counted up to the limit, and no further"
   const std::string over = text.replace(text.find("10000"), 5, "10001");
   CHECK_FALSE(readJsonShipment(over));
 }
+
+TEST_CASE("rows that repeat the bytes between members are read as any row") {
+  // Rows two and three repeat row one's bytes before a value in places, then differ: more
+  // spaces, a line break after the colon, the keys in another order.
+  const std::string text =
+      "{\"itemTable\": [\n {\n  \"w\": 1,\n  \"l\": 2\n },\n {\n  \"w\":  3,\n  \"l\":\n 4\n },\n"
+      " {\"l\": 5, \"w\": 6}]}";
+  std::string declined;
+  const auto read = readJsonShipment(text, &declined);
+  REQUIRE_MESSAGE(read, declined);
+  REQUIRE(read->items.rows.size() == 3);
+  const double expected[3][2] = {{1, 2}, {3, 4}, {6, 5}};  // w, l
+  const std::uint32_t lines[3] = {2, 6, 11};
+  for (std::size_t index = 0; index < 3; ++index) {
+    const ShipmentRow& row = read->items.rows[index];
+    CAPTURE(index);
+    CHECK(row.line == lines[index]);
+    REQUIRE(row.cellCount == 2);
+    for (std::uint32_t i = 0; i < 2; ++i) {
+      const ShipmentCell& cell = read->cells[row.firstCell + i];
+      CHECK(cell.real == expected[index][cell.column == 2 ? 0 : 1]);
+    }
+  }
+  // A key the row before had in the same place, given twice in this row.
+  CHECK_FALSE(
+      readJsonShipment("{\"itemTable\": [{\"w\": 1, \"l\": 2}, {\"l\": 1, \"l\": 2}]}", &declined));
+  CHECK(declined == "a column given twice in a row");
+}

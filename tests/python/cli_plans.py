@@ -7,12 +7,8 @@ from typing import Any
 
 
 def shelf_pack(problem: dict[str, Any], **settings: Any) -> dict[str, Any]:
-    """Same result shape as the search: items side by side along x, each turned shorter side on.
-
-    Reports its progress as the searches do (the exact search with a line on descriptor 1,
-    optimize to its ``progress`` callable), leaves out items heavier than the container's
-    weight limit, and opens a new container when one is full.
-    """
+    """The search's result shape: items side by side along x, shorter side on, a new container
+    when one is full, items over the weight limit left out; progress reported as each search does."""
     if settings.get("search") == "exact":
         os.write(1, b"GA: stand-in search\n")
     elif settings.get("progress") is not None:

@@ -7,7 +7,6 @@ import json
 import os
 import queue
 import signal
-import socket
 import subprocess
 import sys
 import threading
@@ -18,7 +17,6 @@ from pathlib import Path
 from typing import Any
 
 import pytest
-import uvicorn
 from fastapi.testclient import TestClient
 
 from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS
@@ -48,8 +46,7 @@ def submit(client: TestClient, options: dict[str, Any], shipment: Any = None) ->
 
 
 def poll(read: Any, until: Any, seconds: float = 60.0, pause: float = 0.05) -> Any:
-    """``read()`` again and again until ``until`` holds of what it gave, which is returned;
-    the test fails, showing the last value, if that takes more than ``seconds``."""
+    """``read()`` until ``until`` holds of its value, which is returned; fails after ``seconds``."""
     deadline = time.monotonic() + seconds
     while not until(value := read()):
         assert time.monotonic() < deadline, f"still {value!r} after {seconds:g} s"
@@ -72,8 +69,7 @@ def searching(plan: dict[str, Any]) -> bool:
 
 
 def read_line(stream: Any, seconds: float = 60.0) -> str:
-    """The next line from a child process's pipe; the test fails if none comes in ``seconds``
-    (a thread reads, so a child that hangs cannot hang the test; it ends with the child)."""
+    """The next line from a child's pipe, read in a thread so a hung child fails the test instead."""
     lines: queue.Queue[str] = queue.Queue()
     threading.Thread(target=lambda: lines.put(stream.readline()), daemon=True).start()
     try:
@@ -125,9 +121,8 @@ def stalling(shipment: str, folder: Path, tries: int = 1) -> dict[str, str]:
 
 @contextmanager
 def serving(data: Path, *options: str, **popen: Any) -> Iterator[tuple[int, subprocess.Popen[str]]]:
-    """A real ``stowra serve`` on a free port over ``data``: its port and its process (and its ``url``), stopped
-    with Ctrl-C at the end; what it printed after its first line is then its ``said``. A server
-    kept for many tests is given ``stderr=None``, so its log cannot fill a pipe nobody reads."""
+    """A real ``stowra serve`` on a free port over ``data``: its port and process (with its ``url``; its
+    ``said`` once stopped with Ctrl-C). One kept for many tests takes ``stderr=None``: nobody reads it."""
     command = [sys.executable, "-m", "stowra", "serve", "--data", str(data), "--port", "0", "--workers", "1"]
     pipes = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, **popen}
     with subprocess.Popen([*command, *options], text=True, **pipes) as server:
@@ -146,24 +141,6 @@ def serving(data: Path, *options: str, **popen: Any) -> Iterator[tuple[int, subp
             server.said = (out, err)  # type: ignore[attr-defined]
 
 
-@contextmanager
-def serving_here(data: Path, **settings: Any) -> Iterator[int]:
-    """The service on uvicorn in this process, on a free port: a real server whose functions a
-    test can wrap. Its port; stopped at the end."""
-    config = uvicorn.Config(create_app(Settings(data=data, **{"workers": 1, **settings})), log_level="warning")
-    server = uvicorn.Server(config)
-    with socket.socket() as sock:
-        sock.bind(("127.0.0.1", 0))
-        thread = threading.Thread(target=server.run, kwargs={"sockets": [sock]}, daemon=True)
-        thread.start()
-        try:
-            poll(lambda: server.started, bool)
-            yield sock.getsockname()[1]
-        finally:
-            server.should_exit = True
-            thread.join(60)
-
-
 def call(port: int, method: str, path: str, body: Any = None) -> tuple[int, Any]:
     """One request to a real server: its status and its JSON (or bytes) answer."""
     connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
@@ -177,13 +154,3 @@ def call(port: int, method: str, path: str, body: Any = None) -> tuple[int, Any]
         return answer.status, data
     finally:
         connection.close()
-
-
-def raw_request(port: int, data: bytes) -> bytes:
-    """Bytes sent on a fresh connection, and everything the server answers until it closes."""
-    with socket.create_connection(("127.0.0.1", port), timeout=30) as sock:
-        sock.sendall(data)
-        answer = b""
-        while chunk := sock.recv(65536):
-            answer += chunk
-    return answer

@@ -2,14 +2,11 @@
 
 from __future__ import annotations
 
-import io
 import json
 from pathlib import Path
-from typing import Any
 
 import pytest
 from pypdf import PdfReader
-from service_helpers import QUICK, example, running_service, submit, wait_for
 
 from stowra import cli
 from stowra.loading_sheet import loading_stages
@@ -66,16 +63,3 @@ def test_stages_split_where_the_factory_changes_or_a_new_wall_starts() -> None:
         (4, 4, 1, (60, 120), (("A", 1, 10.0),), 10.0),
         (5, 5, 2, (60, 120), (("C", 1, 10.0),), 10.0),
     ]
-
-
-def test_the_service_serves_the_sheet_of_a_done_plan(tmp_path: Path) -> None:
-    with running_service(tmp_path, workers=1) as client:
-        plan = wait_for(client, submit(client, QUICK, example()))
-        assert plan["status"] == "done", plan["error"]
-        answer = client.get(f"/api/plans/{plan['id']}/loading-sheet.pdf?paper=letter")
-        assert answer.status_code == 200 and answer.headers["content-type"] == "application/pdf"
-        reader = PdfReader(io.BytesIO(answer.content))
-        assert len(reader.pages) >= 1 + plan["plan"]["totalBins"]
-        assert [float(side) for side in reader.pages[0].mediabox[2:]] == [612, 792]
-        refused: Any = client.get(f"/api/plans/{plan['id']}/loading-sheet.pdf?paper=legal")
-        assert refused.status_code == 400 and "paper" in refused.json()["error"]

@@ -5,7 +5,6 @@ from __future__ import annotations
 import subprocess
 import sys
 from pathlib import Path
-from typing import Any
 
 import matplotlib
 import pytest
@@ -15,7 +14,7 @@ from matplotlib.colors import to_hex
 
 import stowra
 from stowra.html_view import plan_view
-from stowra.plotting import NOT_STACKABLE_EDGE, MissingExtraError, save_png
+from stowra.plotting import NOT_STACKABLE_EDGE, save_png
 
 matplotlib.use("Agg")
 
@@ -74,13 +73,6 @@ def test_interactive_view_colours_each_item_kind_and_marks_door_and_centre_on_on
     # Both drawn to one scale: the 100 cm container is half as long as the 200 cm one.
     ratios = [figure.layout[s].aspectratio for s in ("scene", "scene2")]
     assert ratios[1].x * 2 == pytest.approx(ratios[0].x) and ratios[1].z == ratios[0].z
-
-
-@pytest.mark.parametrize("blocked, draw", [("matplotlib.figure", stowra.plot), ("plotly.graph_objects", plan_view)])
-def test_a_missing_extra_says_how_to_install_it(monkeypatch: pytest.MonkeyPatch, blocked: str, draw: Any) -> None:
-    monkeypatch.setitem(sys.modules, blocked, None)
-    with pytest.raises(MissingExtraError, match=r"pip install 'stowra\[plot\]'"):
-        draw(shelf_pack(PROBLEM), PROBLEM)
 
 
 def test_importing_stowra_loads_no_plotting_library() -> None:

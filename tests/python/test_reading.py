@@ -39,10 +39,6 @@ SHIPMENT = {
 }
 
 
-def _pdf_text(data: bytes) -> str:
-    return "\n".join(page.extract_text() for page in PdfReader(io.BytesIO(data)).pages)
-
-
 def render(output: str, edit: Callable[[dict[str, Any]], None] = lambda plan: None) -> str:
     """One output of the stand-in's plan (``edit`` changes it first), as text; each reads the plan itself."""
     shipment = parse_shipment_object(SHIPMENT, "shipment.json")
@@ -54,7 +50,8 @@ def render(output: str, edit: Callable[[dict[str, Any]], None] = lambda plan: No
     if output == "loading list":
         return loading_list_text(read_plan(result, problem, sources))[0]
     if output == "sheet":
-        return _pdf_text(loading_sheet(read_plan(result, problem, sources), problem))
+        pages = PdfReader(io.BytesIO(loading_sheet(read_plan(result, problem, sources), problem))).pages
+        return "\n".join(page.extract_text() for page in pages)
     if output == "batch summary":
         return json.dumps(summary_row(Path("shipment.json"), "ok", read_plan(result, problem, sources)))
     if output == "API":

@@ -6,13 +6,14 @@ import json
 import os
 import urllib.request
 from collections.abc import Iterator
+from contextlib import contextmanager
 from pathlib import Path
 from typing import Any
 
 import pytest
 from service_helpers import serving
 
-from stowra.examples import EXAMPLE_BINS, EXAMPLE_ITEMS, example_csv
+from stowra.examples import EXAMPLE_ITEMS, example_csv, example_workbook
 
 pytestmark = pytest.mark.browser
 CHROMIUM = Path("/usr/bin/chromium")
@@ -40,23 +41,28 @@ def browser() -> Iterator[Any]:
         launched.close()
 
 
-@pytest.fixture
-def page(browser: Any, server: str) -> Iterator[Any]:
-    """A fresh browser profile on the page; the test fails on any console error, and every
-    confirmation is accepted."""
-    context = browser.new_context(viewport={"width": 1280, "height": 900}, accept_downloads=True)
-    context.set_default_timeout(WAIT)
-    opened = context.new_page()
+@contextmanager
+def opened(browser: Any, url: str, **context: Any) -> Iterator[Any]:
+    """A fresh browser profile on ``url``; fails on any console error, accepts every confirmation."""
+    profile = browser.new_context(**{"viewport": {"width": 1280, "height": 900}, "accept_downloads": True, **context})
+    profile.set_default_timeout(WAIT)
+    page = profile.new_page()
     errors: list[str] = []
-    opened.on("console", lambda message: errors.append(message.text) if message.type == "error" else None)
-    opened.on("pageerror", lambda error: errors.append(str(error)))
-    opened.on("dialog", lambda dialog: dialog.accept())
-    opened.goto(server)
-    example_shown(opened)
-    yield opened
-    context.close()
+    page.on("console", lambda message: errors.append(message.text) if message.type == "error" else None)
+    page.on("pageerror", lambda error: errors.append(str(error)))
+    page.on("dialog", lambda dialog: dialog.accept())
+    page.goto(url)
+    yield page
+    profile.close()
     # A refused request (the API's JSON error) is logged by the browser itself; the rest is ours.
     assert [text for text in errors if "the server responded with a status of" not in text] == []
+
+
+@pytest.fixture
+def page(browser: Any, server: str) -> Iterator[Any]:
+    with opened(browser, server) as page:
+        example_shown(page)
+        yield page
 
 
 def example_shown(page: Any) -> None:
@@ -206,29 +212,16 @@ def test_the_table_survives_a_reload_and_an_earlier_plan_comes_back_to_be_planne
     page.wait_for_function(f"document.querySelectorAll('#plans tbody tr').length === {before - 1}")
 
 
-def example_files_with_a_load_limit() -> dict[str, str | bytes]:
-    """The example as CSV files and as a workbook, with a load limit on the first item row only:
-    blank cells mean no limit."""
-    from stowra.files.excel import workbook_bytes
-
-    files: dict[str, str | bytes] = dict(example_csv())
-    lines = files["items.csv"].splitlines()
-    files["items.csv"] = "\n".join([lines[0] + ",max_load", lines[1] + ",40", *(line + "," for line in lines[2:])])
-    limited = [{**row, "max_load": 40 if n == 0 else None} for n, row in enumerate(EXAMPLE_ITEMS)]
-    files["shipment.xlsx"] = workbook_bytes(
-        {"itemTable": ([*EXAMPLE_ITEMS[0], "max_load"], limited), "binTable": (list(EXAMPLE_BINS[0]), EXAMPLE_BINS)}
-    )
-    return files
-
-
 # The containers first: the files' columns, not their order, tell the tables apart (the reader's
 # own test sends both orders).
 @pytest.mark.parametrize("order", [["containers.csv", "items.csv"], ["shipment.xlsx"]])
 def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Path, order: list[str]) -> None:
-    files = example_files_with_a_load_limit()
+    files = {**example_csv(), "shipment.xlsx": example_workbook()}
     for name in order:
         content = files[name]
         (tmp_path / name).write_bytes(content if isinstance(content, bytes) else content.encode())
+    # A row removed first, so the table the files fill differs from the page's own.
+    page.locator("#items tbody tr").first.get_by_role("button", name="remove").click()
     page.click("#tab-files")
     # A broken file first: the reader's words, and the table the planner had untouched.
     (tmp_path / "broken.json").write_text('{"itemTable": [\n  {"id": 1, "l": "wide"}\n]}')
@@ -236,54 +229,44 @@ def test_uploaded_files_fill_the_table_named_by_the_file(page: Any, tmp_path: Pa
     page.locator("#files-error").wait_for(state="visible")
     error = "broken.json:2:18: item 1 (row 1): l: expected a number, got 'wide'"
     assert page.text_content("#files-error") == error and page.locator("#pane-rows").is_hidden()
-    assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
+    assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS) - 1
     page.set_input_files("#files", [str(tmp_path / name) for name in order])
     page.locator("#pane-rows").wait_for()
     assert page.text_content("#files-error") == ""
     assert page.locator("#items tbody tr").count() == len(EXAMPLE_ITEMS)
     assert cell(page, "items", 0, "quantity").input_value() == str(EXAMPLE_ITEMS[0]["quantity"])
-    limits = [cell(page, "items", n, "max_load").input_value() for n in range(len(EXAMPLE_ITEMS))]
-    assert float(limits[0]) == 40 and limits[1:] == [""] * (len(EXAMPLE_ITEMS) - 1)
     assert page.input_value("#plan-name").endswith(Path(order[0]).suffix)
 
 
 def test_the_page_fits_a_phone(browser: Any, server: str) -> None:
-    context = browser.new_context(viewport={"width": 390, "height": 844}, is_mobile=True, has_touch=True)
-    context.set_default_timeout(WAIT)
-    phone = context.new_page()
-    phone.goto(server)
-    example_shown(phone)
-    plan_and_wait(phone)
-    phone.locator("#plans tbody tr").first.wait_for()
-    width = phone.evaluate("document.documentElement.scrollWidth")
-    assert width <= 390, width
-    # Nor is any table cut at its card's edge, to be swiped sideways.
-    cut = phone.evaluate(
-        "[...document.querySelectorAll('.scroll')].filter((box) => box.offsetParent !== null"
-        " && box.scrollWidth > box.clientWidth).map((box) => box.firstElementChild.id)"
-    )
-    assert cut == [], cut
-    context.close()
+    with opened(browser, server, viewport={"width": 390, "height": 844}, is_mobile=True, has_touch=True) as phone:
+        example_shown(phone)
+        plan_and_wait(phone)
+        phone.locator("#plans tbody tr").first.wait_for()
+        width = phone.evaluate("document.documentElement.scrollWidth")
+        assert width <= 390, width
+        # Nor is any table cut at its card's edge, to be swiped sideways.
+        cut = phone.evaluate(
+            "[...document.querySelectorAll('.scroll')].filter((box) => box.offsetParent !== null"
+            " && box.scrollWidth > box.clientWidth).map((box) => box.firstElementChild.id)"
+        )
+        assert cut == [], cut
 
 
 def test_the_token_is_asked_once_and_a_wrong_one_is_named(browser: Any, tmp_path: Path) -> None:
     with serving(tmp_path, stderr=None, env={**os.environ, "STOWRA_TOKEN": "s3cret"}) as (_, process):
         url = process.url  # type: ignore[attr-defined]  # the token from the environment
-        context = browser.new_context()
-        context.set_default_timeout(WAIT)
-        page = context.new_page()
-        page.goto(url)
-        page.locator("#token-form").wait_for()
-        page.fill("#token", "nope")
-        page.click("#token-form button")
-        page.wait_for_function("document.getElementById('token-message').textContent.startsWith('Wrong token')")
-        page.fill("#token", "s3cret")
-        page.click("#token-form button")
-        example_shown(page)
-        # Another tab of the same browser session does not ask again.
-        second = context.new_page()
-        second.goto(url)
-        second.locator("#plans tbody").wait_for(state="attached")
-        second.wait_for_function("document.getElementById('health').textContent !== ''")
-        assert second.locator("#token-box").is_hidden()
-        context.close()
+        with opened(browser, url) as page:
+            page.locator("#token-form").wait_for()
+            page.fill("#token", "nope")
+            page.click("#token-form button")
+            page.wait_for_function("document.getElementById('token-message').textContent.startsWith('Wrong token')")
+            page.fill("#token", "s3cret")
+            page.click("#token-form button")
+            example_shown(page)
+            # Another tab of the same browser session does not ask again.
+            second = page.context.new_page()
+            second.goto(url)
+            second.locator("#plans tbody").wait_for(state="attached")
+            second.wait_for_function("document.getElementById('health').textContent !== ''")
+            assert second.locator("#token-box").is_hidden()

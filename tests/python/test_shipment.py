@@ -239,6 +239,34 @@ def test_the_compiled_reader_reads_as_the_scanner_path(text: str) -> None:
     assert fast == scanned
 
 
+@pytest.mark.parametrize("column", ["id", "l", "factory", "quantity", "max_load"])
+@pytest.mark.parametrize(
+    "number",
+    # Around what the compiled reader converts as it scans (whole, up to 15 digits) and what it
+    # leaves to its general steps: 16+ digits, 2**53 + 1, fractions, exponents, signs, zeros.
+    ["0", "-0", "7", "-12", "30000", "999999999999999", "-999999999999999", "1000000000000000",
+     "9007199254740993", "123456789012345678", "12345678901234567890", "2147483647", "2147483648",
+     "-2147483648", "-2147483649", "100000", "100001", "-0.0", "0.5", "12.0", "1e2", "1E+2", "5e-1",
+     "00", "-01"],
+)  # fmt: skip
+def test_json_numbers_read_as_the_standard_parser_reads_them(column: str, number: str) -> None:
+    cells = {"id": "1", "l": "60", "w": "40", "h": "40", "weight": "10", "factory": "1"}
+    cells[column] = number
+    text = shipment_text(["{" + ", ".join(f'"{key}": {value}' for key, value in cells.items()) + "}"])
+    fast, scanned = read_both(text)
+    assert fast == scanned
+    if column == "quantity" or isinstance(fast, str):  # refused alike, or counted: as above
+        return
+    try:
+        value = json.loads(number)
+    except json.JSONDecodeError:
+        raise AssertionError(f"{number} is not JSON, yet was read") from None
+    # Whole-number columns take a whole-valued float as the int it is (12.0, -0.0, 1e2).
+    expected = int(value) if column in ("id", "factory") else float(value)
+    read = parse_json_shipment(text, "s.json").input["itemTable"][0][column]
+    assert (type(read), repr(read)) == (type(expected), repr(expected))
+
+
 def _cell(valid: st.SearchStrategy[object]) -> st.SearchStrategy[object]:
     """Mostly a right value (so that whole shipments are often right), sometimes any JSON value."""
     anything = st.one_of(

@@ -1,5 +1,5 @@
-"""``stowra pack`` on disks that cannot take its files: each error names the file, and a
-folder that cannot be written is refused before the search."""
+"""``stowra pack`` and ``batch`` on disks that cannot take their files: each error names the
+file, and a folder that cannot be written is refused before the search."""
 
 from __future__ import annotations
 
@@ -12,8 +12,17 @@ from stowra import cli
 from stowra.examples import write_example
 
 
-@pytest.mark.parametrize("disk", ["read-only", "full"])
-def test_pack_names_the_file_it_cannot_write(tmp_path: Path, capsys: pytest.CaptureFixture[str], disk: str) -> None:
+@pytest.mark.parametrize(
+    "command, disk, error",
+    [
+        ("pack", "read-only", "--output: cannot write in {out!r}: Read-only file system"),
+        ("batch", "read-only", "cannot write in the output folder {out}: Read-only file system"),
+        ("pack", "full", "cannot write {out}/plan.json: No space left on device"),
+    ],
+)
+def test_pack_and_batch_name_the_file_they_cannot_write(
+    tmp_path: Path, capsys: pytest.CaptureFixture[str], command: str, disk: str, error: str
+) -> None:
     write_example(tmp_path, "json")
     shipment = str(tmp_path / "shipment.json")
     with small_disk(tmp_path / "out", size="1m", read_only=disk == "read-only") as out:
@@ -22,13 +31,12 @@ def test_pack_names_the_file_it_cannot_write(tmp_path: Path, capsys: pytest.Capt
             (out / "spare").write_bytes(b"\0" * 4096)
             fill(out)
             (out / "spare").unlink()
-        argv = ["pack", shipment, "-o", str(out / "plan.json"), "--search", "exact", "--generations", "1"]
-        status = cli.main([*argv, "--pop-size", "2"])
+        argv = [command, shipment, "-o", str(out / "plan.json") if command == "pack" else str(out)]
+        status = cli.main([*argv, "--search", "exact", "--generations", "1", "--pop-size", "2"])
         after = {path.name: path.read_bytes() for path in out.iterdir()}
-    error = capsys.readouterr().err
-    assert status == 2
-    if disk == "read-only":  # before any search: no progress line was printed
-        assert error == f"stowra: error: --output: cannot write in {str(out)!r}: Read-only file system\n"
+    output = capsys.readouterr()
+    assert (status, output.err.splitlines()[-1]) == (2, "stowra: error: " + error.format(out=str(out)))
+    if disk == "read-only":  # refused before any search: nothing else printed
+        assert output.out == "" and output.err.count("\n") == 1
     else:
-        assert error.splitlines()[-1] == f"stowra: error: cannot write {out / 'plan.json'}: No space left on device"
         assert after == {"filler": after["filler"], "plan.json": b"old plan\n"}  # and no partial file

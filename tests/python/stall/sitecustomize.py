@@ -1,8 +1,6 @@
-"""Put on PYTHONPATH by the batch tests: in each process that starts with it (the command, the
-cluster's worker processes), the first STOWRA_TEST_STALL_TRIES tries (default 1) at the
-shipment whose name or file stem is STOWRA_TEST_STALL_SHIPMENT write their process id to
-STOWRA_TEST_STALL_DIR/try-N.pid and then sleep, so a test can kill that worker in the middle of
-a shipment. Later tries run as usual."""
+"""On the batch tests' PYTHONPATH: in every process (the command, the cluster's workers), the first
+STOWRA_TEST_STALL_TRIES tries (default 1) at shipment STOWRA_TEST_STALL_SHIPMENT (name or stem)
+write their pid to STOWRA_TEST_STALL_DIR/try-N.pid and sleep, for a test to kill mid-shipment."""
 
 import os
 
