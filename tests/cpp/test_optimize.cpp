@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <random>
 #include <span>
 #include <stdexcept>
@@ -46,7 +45,7 @@ TEST_CASE("pack's decoder wins a small case that defeats the wall rule") {
   // needs a second bin; pack's decoder puts each box into the smallest free space that holds
   // it and fits all five into one. The search keeps that starting plan.
   const auto items = flatItems({{30, 30}, {20, 80}, {50, 30}, {90, 10}, {50, 60}});
-  const std::vector<BinType> types{BinType{"B", 100, 100, 10, 1, 0, true}};
+  const std::vector<BinType> types{BinType{"B", 100, 100, 10, 1}};
   PlanSearch search = quietSearch(items, types, 1);
   std::vector<PlanCandidate> starts = search.startingCandidates();
   for (PlanCandidate& candidate : starts) search.evaluate(candidate);
@@ -60,9 +59,9 @@ TEST_CASE("a bin moves to the cheapest type that holds its items") {
   // Twelve boxes tile 60 x 20 x 10 exactly; the packer opens the big type first.
   std::vector<std::pair<double, double>> bases(12, {10, 10});
   const auto items = flatItems(bases);
-  const std::vector<BinType> types{
-      BinType{"big", 200, 20, 10, 9, 0, true}, BinType{"mid", 80, 20, 10, 5, 0, true},
-      BinType{"exact", 60, 20, 10, 4, 0, true}, BinType{"small", 50, 20, 10, 1, 0, true}};
+  const std::vector<BinType> types{BinType{"big", 200, 20, 10, 9}, BinType{"mid", 80, 20, 10, 5},
+                                   BinType{"exact", 60, 20, 10, 4},
+                                   BinType{"small", 50, 20, 10, 1}};
   WallPacker packer(items, types, {0, 1, 2, 3});
   const std::vector<std::int32_t> order{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
   std::vector<PackedBin> bins = packer.pack(order, {});
@@ -79,7 +78,7 @@ TEST_CASE("a bin moves to the cheapest type that holds its items") {
 TEST_CASE("emptying a bin keeps each bin's factories in ascending order") {
   auto items = flatItems({{50, 50}, {50, 50}, {50, 50}});
   items[1].factory = 2;  // the others are of factory 1
-  const std::vector<BinType> types{BinType{"B", 100, 100, 10, 1, 0, true}};
+  const std::vector<BinType> types{BinType{"B", 100, 100, 10, 1}};
   WallPacker packer(items, types, {0});
   // Bin 1 already loads factory 2, so factory 1's box cannot follow it there...
   std::vector<PackedBin> bins = packer.pack(std::vector<std::int32_t>{1}, {});
@@ -102,8 +101,8 @@ TEST_CASE("two full bins merge into one cheaper bin, factories in order, only wh
   for (const double wholeCost : {8.0, 10.0}) {
     auto items = flatItems(std::vector<std::pair<double, double>>(12, {10, 20}));
     for (std::size_t k = 0; k < 6; ++k) items[k].factory = 2;
-    const std::vector<BinType> types{BinType{"half", 60, 20, 10, 5, 0, true},
-                                     BinType{"whole", 120, 20, 10, wholeCost, 0, true}};
+    const std::vector<BinType> types{BinType{"half", 60, 20, 10, 5},
+                                     BinType{"whole", 120, 20, 10, wholeCost}};
     WallPacker packer(items, types, {0, 1});
     std::vector<PackedBin> bins = packer.pack(std::vector<std::int32_t>{0, 1, 2, 3, 4, 5}, {});
     std::vector<PackedBin> second = packer.pack(std::vector<std::int32_t>{6, 7, 8, 9, 10, 11}, {});
@@ -127,7 +126,7 @@ TEST_CASE("a row across the bin turns boxes where that leaves less width over") 
   // 70 x 50 boxes across 234 cm: three with the short side along x leave 24 cm that nothing
   // fills; one that way and three turned fill 220 cm. The bin is one box deep either way.
   const auto items = flatItems(std::vector<std::pair<double, double>>(5, {70, 50}));
-  const std::vector<BinType> types{BinType{"row", 70, 234, 10, 1, 0, true}};
+  const std::vector<BinType> types{BinType{"row", 70, 234, 10, 1}};
   for (std::int32_t rule = 0; rule < WALL_RULE_COUNT; ++rule) {
     for (const bool rowTurns : {false, true}) {
       WallPacker packer(items, types, {0});
@@ -135,7 +134,7 @@ TEST_CASE("a row across the bin turns boxes where that leaves less width over") 
       packer.rowTurns = rowTurns;
       std::vector<PackedBin> bins = packer.pack(std::vector<std::int32_t>{0, 1, 2, 3, 4}, {});
       REQUIRE(bins.size() == 2);
-      CHECK(bins[0].placements.size() == (rowTurns ? 4U : 3U));
+      // Boxes 50 or 70 across: 220 takes four of them, 210 three.
       double across = 0.0;
       for (const Placement& placement : bins[0].placements) {
         across += extentsOf(items[placement.itemIndex], placement.rotation).dy;
@@ -155,7 +154,7 @@ TEST_CASE("boxes that carry nothing ride on columns instead of taking the floor"
                                  makeItem(10, 10, 20, 1, false), makeItem(10, 10, 10)};
   items[0].factory = items[1].factory = 2;
   items[2].factory = items[3].factory = 1;
-  const std::vector<BinType> types{BinType{"B", 20, 10, 30, 1, 0, true}};
+  const std::vector<BinType> types{BinType{"B", 20, 10, 30, 1}};
   const std::vector<std::int32_t> all{0, 1, 2, 3};
   const std::vector<std::int32_t> columns = columnOrder(items, all, 30);
   // Factory 1's column first, each column from the bottom up.
@@ -177,7 +176,7 @@ TEST_CASE("the search ends after a run of rounds without a better plan, or at an
   // Two boxes side by side fill the bin: no round can find a better plan, so effort 2 ends
   // after 20 stalled rounds (10 a level, as the README has it) instead of running all 60.
   const auto items = flatItems({{10, 10}, {10, 10}});
-  const std::vector<BinType> types{BinType{"B", 20, 10, 10, 1, 0, true}};
+  const std::vector<BinType> types{BinType{"B", 20, 10, 10, 1}};
   PlanSearch search = quietSearch(items, types, 1);
   std::vector<SearchProgress> reports;
   search.progress = [&](const SearchProgress& at) { reports.push_back(at); };
@@ -218,14 +217,11 @@ TEST_CASE("moves on a few bins keep every item, the bins they do not touch and t
   std::vector<ItemSpec> items;
   for (std::size_t k = 0; k < 160; ++k) {
     const auto& [l, w, h] = kinds[k % kinds.size()];
-    items.push_back(
-        makeItemSpec(ItemRow{static_cast<std::int32_t>(k), l, w, h, static_cast<double>(1 + k % 7),
-                             1 + static_cast<std::int32_t>(k % 3 == 0), true,
-                             k % 5 == 0 ? std::optional<double>(2.0) : std::nullopt},
-                     k));
+    items.push_back(makeItem(l, w, h, static_cast<double>(1 + k % 7)));
+    items.back().factory = 1 + static_cast<std::int32_t>(k % 3 == 0);
+    if (k % 5 == 0) items.back().maxLoad = 2.0;
   }
-  const std::vector<BinType> types{BinType{"S", 60, 40, 30, 3, 0, true},
-                                   BinType{"L", 120, 40, 30, 5, 0, true}};
+  const std::vector<BinType> types{BinType{"S", 60, 40, 30, 3}, BinType{"L", 120, 40, 30, 5}};
   WallPacker packer(items, types, {1, 0});
   packer.pickupOrder = true;
   const std::vector<std::int32_t> order = groupedOrder(items, startingKeys().front());

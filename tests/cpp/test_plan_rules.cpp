@@ -31,7 +31,7 @@ TEST_CASE("a later factory's box never goes behind an earlier factory's box") {
   // reach it; with the pickup order it goes on the floor in front of the tall box.
   const std::vector<ItemSpec> items{boxOfFactory(10, 10, 1, 1), boxOfFactory(10, 20, 1, 1),
                                     boxOfFactory(10, 10, 1, 2)};
-  const std::vector<BinType> types{BinType{"B", 100, 10, 20, 1, 0, true}};
+  const std::vector<BinType> types{BinType{"B", 100, 10, 20, 1}};
   for (const bool pickupOrder : {false, true}) {
     WallPacker packer(items, types, {0});
     packer.pickupOrder = pickupOrder;
@@ -58,7 +58,7 @@ TEST_CASE("a load moves towards the middle until its weight is balanced") {
   // One 10-long box at the back of a 100-long bin: all its weight in the back half. Moved by
   // 45 it straddles the middle, half in each; nothing can move a box already at the door.
   const std::vector<ItemSpec> items{makeItem(10, 10, 10, 5)};
-  PackedBin bin = openBin({BinType{"B", 100, 10, 10, 1, 0, true}}, 0, 0);
+  PackedBin bin = openBin({BinType{"B", 100, 10, 10, 1}}, 0, 0);
   bin.placements.push_back(Placement{0, 0, 0, 0, 0});
   CHECK(heavierHalfShare(bin, items) == 1.0);
   CHECK(centreLoad(bin, items, 0.6));
@@ -77,7 +77,7 @@ TEST_CASE("a container that moving cannot balance is loaded again, shorter, and 
   // straddles the middle with 4 of its 10 kg behind it, beside the light boxes' 2 kg.
   const std::vector<ItemSpec> items{boxOfFactory(10, 10, 1, 1), boxOfFactory(10, 10, 1, 1),
                                     boxOfFactory(10, 10, 10, 2)};
-  const std::vector<BinType> types{BinType{"B", 100, 10, 20, 1, 0, true}};
+  const std::vector<BinType> types{BinType{"B", 100, 10, 20, 1}};
   PackedBin bin = openBin(types, 0, 0);
   bin.placements = {Placement{0, 0, 0, 0, 0}, Placement{1, 10, 0, 0, 0}, Placement{2, 90, 0, 0, 0}};
   bin.currentWeight = 12;
@@ -101,7 +101,7 @@ TEST_CASE("a box's weight and what rests on it is shared by contact area, down t
   // takes a third of C's weight and of everything on C. D (3 kg) stands on C alone.
   const std::vector<ItemSpec> items{makeItem(10, 10, 10, 1), makeItem(10, 10, 10, 1),
                                     makeItem(15, 10, 10, 6), makeItem(15, 10, 10, 3)};
-  PackedBin bin = openBin({BinType{"B", 20, 10, 40, 1, 0, true}}, 0, 0);
+  PackedBin bin = openBin({BinType{"B", 20, 10, 40, 1}}, 0, 0);
   bin.placements = {Placement{0, 0, 0, 0, 0}, Placement{1, 10, 0, 0, 0}, Placement{2, 5, 0, 10, 0},
                     Placement{3, 5, 0, 20, 0}};
   const std::vector<double> loads = restingLoads(bin, items);
@@ -131,7 +131,7 @@ TEST_CASE("a guard kept from box to box has the loads and answers of one gathere
   std::mt19937 rng(7);
   const auto draw = [&](int n) { return static_cast<double>(rng() % static_cast<unsigned>(n)); };
   std::vector<ItemSpec> items;
-  PackedBin bin = openBin({BinType{"B", 100, 100, 1000, 1, 0, true}}, 0, 0);
+  PackedBin bin = openBin({BinType{"B", 100, 100, 1000, 1}}, 0, 0);
   LoadGuard kept;
   int refused = 0;
   for (int step = 0; step < 400; ++step) {
@@ -181,7 +181,7 @@ TEST_CASE("a guard kept from box to box has the loads and answers of one gathere
 TEST_CASE("a box too heavy for the box it would stand on goes on the floor") {
   // The wall rule stacks the 5 kg box on the first (its place is further back than the floor
   // beside it) unless the first may carry less than 5 kg.
-  const std::vector<BinType> types{BinType{"B", 20, 10, 20, 1, 0, true}};
+  const std::vector<BinType> types{BinType{"B", 20, 10, 20, 1}};
   struct Case {
     double maxLoad;
     double z;
@@ -201,7 +201,7 @@ TEST_CASE("a box too heavy for the box it would stand on goes on the floor") {
 
 TEST_CASE("the plan checker finds each broken rule, worked out by hand, and nothing else") {
   // A 10 x 10 x 10 container carrying at most 100; boxes of 4 x 4 x 4 unless said otherwise.
-  const std::vector<BinType> types{BinType{"B", 10, 10, 10, 1, 100, true}};
+  const std::vector<BinType> types{BinType{"B", 10, 10, 10, 1, 100}};
   struct Case {
     std::string rule;
     std::vector<ItemSpec> items;

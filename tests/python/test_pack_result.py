@@ -79,22 +79,19 @@ def test_container_names_given_as_bytes_come_back_as_text() -> None:
     assert row["binType"] == "Kühl" and type(row["centerOfGravity"]) is tuple
 
 
+# A pipe with its reader gone: every progress line fails to be written.
 BROKEN_STDOUT = """
 import os
-if BROKEN_PIPE:
-    reader, writer = os.pipe()
-    os.dup2(writer, 1)
-    os.close(reader)
-    os.close(writer)
-else:
-    os.close(1)
+reader, writer = os.pipe()
+os.dup2(writer, 1)
+os.close(reader)
+os.close(writer)
 result = stowra.pack(problem(), pop_size=6, generations=12)
 print("placed", sum(row["itemCount"] for row in result["packingTable"]), file=sys.stderr)
 """
 
 
-@pytest.mark.parametrize("broken_pipe", [True, False])
-def test_unwritable_stdout_does_not_fail_the_search(broken_pipe: bool) -> None:
+def test_unwritable_stdout_does_not_fail_the_search() -> None:
     # The progress lines are progress; the plan is the product.
-    child = run_script(f"BROKEN_PIPE = {broken_pipe}\n{BROKEN_STDOUT}")
+    child = run_script(BROKEN_STDOUT)
     assert (child.returncode, child.stderr) == (0, "placed 3\n")

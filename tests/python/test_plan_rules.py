@@ -89,17 +89,6 @@ def test_the_rules_can_be_turned_off(example: dict[str, Any]) -> None:
     assert over == set(unbalanced_containers(example, result))
 
 
-def test_a_load_at_the_back_is_moved_to_straddle_the_middle() -> None:
-    # One 100 cm box in a 590 cm container: from the back wall all its weight is in the back
-    # half; centred (245 cm in) half of it lies in each.
-    load = problem(items=[item(0, l=100.0, w=100.0, h=100.0, weight=500.0)], bins=[container()])
-    result = stowra.optimize(load, threads=1)
-    assert result["packingTable"][0]["items"][0]["x"] == 245.0
-    assert read_plan(result, load).containers[0].balance == 0.5
-    # At a limit of 1 nothing moves it.
-    assert stowra.optimize(load, threads=1, balance_limit=1.0)["packingTable"][0]["items"][0]["x"] == 0.0
-
-
 @pytest.mark.parametrize("limit", [0.49, 1.01, math.nan, math.inf])
 def test_a_balance_limit_outside_a_half_to_one_is_refused(limit: float) -> None:
     with pytest.raises(ValueError, match=re.escape("balance_limit must be between 0.5 and 1")):
@@ -110,7 +99,6 @@ def test_a_balance_limit_outside_a_half_to_one_is_refused(limit: float) -> None:
     "options, error",
     [
         ({"balance_limit": 0.3}, "balance_limit must be a number from 0.5 to 1"),
-        ({"balance_limit": "0.6"}, "balance_limit must be a number from 0.5 to 1"),
         ({"balance_limit": True}, "balance_limit must be a number from 0.5 to 1"),
         ({"pickup_order": 1}, "pickup_order must be true or false"),
     ],
@@ -182,7 +170,8 @@ def test_the_command_line_refuses_a_balance_limit_in_one_line(
 TOWER = container(id="tower", l=60.0, w=40.0, h=60.0)
 
 
-@pytest.mark.parametrize(("limit", "containers"), [(None, 1), (12.5, 1), (12.4, 2), (0.0, 2)])
+# The limits at and around the weight are the core's test; here a limit, and none, reach it.
+@pytest.mark.parametrize(("limit", "containers"), [(None, 1), (12.4, 2)])
 def test_a_box_stands_on_another_only_within_its_max_load(limit: float | None, containers: int) -> None:
     load = problem(items=[item(i, max_load=limit) for i in range(2)], bins=[TOWER])
     result = stowra.optimize(load, threads=1)
@@ -206,13 +195,12 @@ def test_pack_ignores_max_load_and_the_report_lists_the_box_loaded_beyond_it() -
     assert read_plan(result, plain, search="exact").containers[0].warnings == ()
 
 
-@pytest.mark.parametrize("value", [-1.0, math.nan, math.inf])
-def test_a_bad_max_load_is_refused_by_optimize_naming_the_row(value: float) -> None:
-    load = problem(items=[item(0), item(1, max_load=value)], bins=[TOWER])
+def test_a_bad_max_load_is_refused_by_optimize_naming_the_row() -> None:
+    load = problem(items=[item(0), item(1, max_load=-1.0)], bins=[TOWER])
     with pytest.raises(ValueError) as refused:
         run_search(load, search="optimize", threads=1)
     text, _ = explain(str(refused.value), load)
-    assert text == f"item 101 (row 2): max_load must be a finite number, 0 or more, got {value:g}"
+    assert text == "item 101 (row 2): max_load must be a finite number, 0 or more, got -1"
     # pack has no load rule and passes the column over.
     assert stowra.pack(load, pop_size=4, generations=1, threads=1)["totalBins"] == 1
 
@@ -221,7 +209,6 @@ def test_a_bad_max_load_is_refused_by_optimize_naming_the_row(value: float) -> N
     ("cell", "error"),
     [
         ("-5", "items.csv:3:26: item 101 (row 2): max_load: expected 0 or more, got -5"),
-        ("inf", "items.csv:3:26: item 101 (row 2): max_load: expected a number, got 'inf'"),
         ("", None),
         ("40", None),
     ],
@@ -265,17 +252,7 @@ def test_check_plan_reads_each_containers_type_and_names_items_as_submitted(
     assert [(b["rule"], b["message"]) for b in stowra.check_plan(load, plan, balance_limit=1.0)] == found
 
 
-@pytest.mark.parametrize(
-    "plan, error",
-    [
-        ({}, "Missing required key 'packingTable' in the result"),
-        ({"packingTable": [{"binTypeIndex": 1}]}, "Missing required key 'items' in packingTable[0]"),
-        (
-            {"packingTable": [{"binTypeIndex": 1, "items": [{"itemIndex": 0, "x": 0, "y": 0, "rotation": 0}]}]},
-            "Missing required key 'z' in packingTable[0]['items'][0]",
-        ),
-    ],
-)
-def test_check_plan_refuses_a_plan_without_its_keys(plan: dict[str, Any], error: str) -> None:
-    with pytest.raises(ValueError, match=re.escape(error)):
-        stowra.check_plan(problem(bins=NAMESAKES), plan)
+def test_check_plan_refuses_a_plan_without_its_keys() -> None:
+    placement = {"itemIndex": 0, "x": 0, "y": 0, "rotation": 0}
+    with pytest.raises(ValueError, match=re.escape("Missing required key 'z' in packingTable[0]['items'][0]")):
+        stowra.check_plan(problem(bins=NAMESAKES), {"packingTable": [{"binTypeIndex": 1, "items": [placement]}]})
