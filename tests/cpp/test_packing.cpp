@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "candidate/fitness.hpp"
-#include "literal_decoder.hpp"
 #include "packing/bin_packer.hpp"
 #include "packing/free_space_update.hpp"
 #include "plan_validator.hpp"
@@ -131,9 +130,8 @@ TEST_CASE("bin type codes and sum20 / sum40 go by the exact name") {
   CHECK(packer.binTypeCodes() == Genes{0, 0, 1, 1, 1, 1});
 }
 
-TEST_CASE("random plans: those of the literal free-space list, and sound") {
+TEST_CASE("random plans are sound") {
   std::mt19937 rng(20240611);
-  int spacesWithCopies = 0;
   for (int round = 0; round < 600; ++round) {
     CAPTURE(round);
     // Every third problem has roomy bins, many items to a bin and long space lists; some have
@@ -144,30 +142,7 @@ TEST_CASE("random plans: those of the literal free-space list, and sound") {
     Individual ind = individualWith(p.order, p.rotations, p.binTypeSequence);
     decode(ind, p.items, p.binTypes);
     CHECK(planFaults(p.items, p.binTypes, ind.bins) == std::vector<std::string>{});
-    BinPacker packer(p.items, p.binTypes);  // the decoder above drops the free spaces
-    packer.packSequence(p.order, p.rotations, p.binTypeSequence);
-    const auto expected = LiteralDecoder(p.items, p.binTypes, packer.defaultBinType())
-                              .decode(p.order, p.rotations, p.binTypeSequence);
-    REQUIRE(packer.bins().size() == expected.size());
-    for (std::size_t b = 0; b < expected.size(); ++b) {
-      const PackedBin& bin = packer.bins()[b];
-      CHECK(bin.binType == expected[b].name);
-      CHECK(samePlacements(bin.placements, expected[b].placements));
-      // The counted list is the literal one with each space's copies folded into its first.
-      std::vector<std::pair<SpaceRow, std::int64_t>> literal, counted;
-      for (const LiteralSpace& s : expected[b].spaces) {
-        const SpaceRow row{s.length, s.width, s.height, s.x, s.y, s.z};
-        const auto seen = std::ranges::find(literal, row, &decltype(literal)::value_type::first);
-        ++(seen == literal.end() ? literal.emplace_back(row, 0) : *seen).second;
-      }
-      for (const FreeSpace& s : bin.freeSpaces) {
-        counted.emplace_back(SpaceRow{s.length, s.width, s.height, s.x, s.y, s.z}, s.copies);
-        spacesWithCopies += s.copies > 1 ? 1 : 0;
-      }
-      CHECK(counted == literal);
-    }
   }
-  CHECK(spacesWithCopies > 20);  // the comparison means little unless copies actually arose
 }
 
 TEST_CASE("the fitness of a forced plan, term by term, worked out by hand") {

@@ -49,6 +49,24 @@ def _left_out_and_free_bins() -> dict[str, Any]:
     return load
 
 
+def _equal_spaces() -> dict[str, Any]:
+    # Many boxes of three kinds in bins roomy for them: the free-space list holds many spaces of
+    # equal volume, so a plan here changes if their order or the merging of identical ones does.
+    rng = random.Random(32)
+    shapes = [(5.0, 3.0, 3.0), (2.5, 3.0, 5.0), (2.5, 5.0, 2.5)]
+    items = []
+    for i in range(160):
+        l, w, h = rng.choice(shapes)
+        weight = float(rng.randint(0, 12))
+        items.append(item(i, l=l, w=w, h=h, weight=weight, factory=1 + i % 3, stackable=rng.random() > 0.2))
+    sizes = {"S": (32.0, 24.0, 48.0), "M": (40.0, 24.0, 40.0), "L": (52.0, 32.0, 48.0)}
+    bins = [
+        container(id=name, l=l, w=w, h=h, cost=cost, weight_limit=0.0)
+        for cost, (name, (l, w, h)) in enumerate(sizes.items(), start=1)
+    ]
+    return problem(items=items, bins=bins)
+
+
 # name: (input builder, pack's keyword arguments)
 CASES: dict[str, tuple[Any, dict[str, Any]]] = {
     "defaults-200": (lambda: mixed_load(200, seed=3), {}),
@@ -62,6 +80,7 @@ CASES: dict[str, tuple[Any, dict[str, Any]]] = {
         {"pop_size": 16, "generations": 12, "seed": 3},
     ),
     "seed-only": (lambda: mixed_load(30, seed=2), {"pop_size": 1, "generations": 0}),
+    "equal-volume-spaces": (_equal_spaces, {"pop_size": 10, "generations": 10, "seed": 32}),
 }
 
 
