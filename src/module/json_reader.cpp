@@ -2,9 +2,13 @@
 
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
+#include "problem/json_row_blocks.hpp"
 #include "problem/json_shipment.hpp"
 
 namespace py = pybind11;
@@ -45,38 +49,44 @@ class FloatCache {
   std::array<Slot, 251> slots_;
 };
 
-py::object cellValue(const JsonShipment& read, const ShipmentCell& cell, FloatCache& floats) {
-  switch (cell.kind) {
-    case CellKind::Real:
-      return floats.get(cell.real);
-    case CellKind::Whole:
-      return py::int_(cell.whole);
-    case CellKind::Flag:
-      return py::bool_(cell.flag);
-    case CellKind::Text:
-      break;
-  }
-  return py::str(read.texts.data() + cell.textStart, cell.textLength);
-}
-
-bool sameValue(const JsonShipment& read, const ShipmentCell& a, const ShipmentCell& b) {
-  if (a.kind != b.kind || a.flag != b.flag) return false;
-  if (a.kind == CellKind::Text) {
-    return std::string_view(read.texts).substr(a.textStart, a.textLength) ==
-           std::string_view(read.texts).substr(b.textStart, b.textLength);
-  }
-  // A number's bits (-0.0 is not 0.0 here); a flag's slot is never set, so equal.
-  std::uint64_t x, y;
-  std::memcpy(&x, &a.real, sizeof x);
-  std::memcpy(&y, &b.real, sizeof y);
-  return x == y;
-}
-
 py::list strings(const std::vector<std::string>& values) {
   py::list out;
   for (const std::string& value : values) out.append(py::str(value));
   return out;
 }
+
+// Texts at least this long are read on a thread of their own beside the building of their
+// rows; a shorter one is read sooner than a thread starts.
+constexpr std::size_t THREADED_READ_BYTES = 512u << 10;
+
+// Runs the reader on a thread of its own when that pays, else to its end at once (without the
+// GIL either way). However the building ends, the reader is stopped and waited for.
+class ReaderRun {
+ public:
+  ReaderRun(RowHandoff& handoff, std::string_view text) : handoff_(handoff) {
+    if (text.size() >= THREADED_READ_BYTES && std::thread::hardware_concurrency() > 1) {
+      try {
+        thread_ = std::thread([&handoff, text] { handoff.read(text); });
+        return;
+      } catch (const std::system_error&) {  // no thread to be had: read here instead
+      }
+    }
+    py::gil_scoped_release release;
+    handoff.read(text);
+  }
+  ReaderRun(const ReaderRun&) = delete;
+  ReaderRun& operator=(const ReaderRun&) = delete;
+  ~ReaderRun() {
+    if (!thread_.joinable()) return;
+    handoff_.stop();
+    py::gil_scoped_release release;
+    thread_.join();
+  }
+
+ private:
+  RowHandoff& handoff_;
+  std::thread thread_;
+};
 
 struct TableObjects {
   py::list rows;  // expanded by quantity
@@ -85,74 +95,117 @@ struct TableObjects {
   py::bytes lines;  // one native unsigned int per row
 };
 
-TableObjects tableObjects(const JsonShipment& read, const JsonTable& table,
-                          const std::vector<py::str>& keys, FloatCache& floats) {
-  TableObjects out;
-  std::size_t expanded = 0;
-  bool single = true;
-  std::vector<unsigned int> lines;
-  lines.reserve(table.rows.size());
-  for (const ShipmentRow& row : table.rows) {
-    expanded += static_cast<std::size_t>(row.quantity);
-    single = single && row.quantity == 1;
-    lines.push_back(row.line);
-  }
-  out.lines =
-      py::bytes(reinterpret_cast<const char*>(lines.data()), lines.size() * sizeof(unsigned int));
-  out.rows = py::list(expanded);
-  out.ids = py::list(table.rows.size());
-  py::list counts = single ? py::list() : py::list(table.rows.size());
-  // Rows of one table mostly give the same columns in the same order: such a row starts as a
-  // copy of the one before and has its values replaced, which builds no new key table.
-  PyObject* shape = nullptr;  // borrowed: the previous row's dict, held by out.rows or shapeHeld
-  py::object shapeHeld;       // a row of quantity 0 is in no list
-  const ShipmentCell* shapeCells = nullptr;
-  std::uint32_t shapeCount = 0;
-  std::size_t at = 0;
-  for (std::size_t index = 0; index < table.rows.size(); ++index) {
-    const ShipmentRow& row = table.rows[index];
-    const ShipmentCell* cells = read.cells.data() + row.firstCell;
-    bool copied = shape != nullptr && shapeCount == row.cellCount;
-    for (std::uint32_t i = 0; copied && i < row.cellCount; ++i) {
-      copied = cells[i].column == shapeCells[i].column;
+// Makes one table's row dicts as the rows arrive. Rows of a table mostly give the same columns
+// in the same order as the row before: such a row's dict starts as a copy of that row's, which
+// builds no new key table, and only the values that differ are set (sizes, weights and flags
+// repeat down a table).
+class TableBuilder {
+ public:
+  TableBuilder(const std::vector<py::str>& keys, FloatCache& floats)
+      : keys_(keys), floats_(floats) {}
+
+  void add(const RowBlock& block, const RowBlock::Row& row) {
+    const ShipmentCell* cells = block.cells.data() + row.firstCell;
+    const std::string_view texts = block.texts;
+    bool alike = shape_ != nullptr && lastCount_ == row.cellCount;
+    for (std::uint32_t i = 0; alike && i < row.cellCount; ++i) {
+      alike = cells[i].column == lastCells_[i].column;
     }
-    auto values = py::reinterpret_steal<py::object>(copied ? PyDict_Copy(shape) : PyDict_New());
+    auto values = py::reinterpret_steal<py::object>(alike ? PyDict_Copy(shape_) : PyDict_New());
     if (!values) throw py::error_already_set();
     PyObject* id = Py_None;  // borrowed from the row's dict
     for (std::uint32_t i = 0; i < row.cellCount; ++i) {
       const ShipmentCell& cell = cells[i];
-      PyObject* key = keys[cell.column].ptr();
-      if (copied && sameValue(read, cell, shapeCells[i])) {
-        // The copy holds it already (sizes and flags repeat from row to row).
-        if (cell.column == 0) id = PyDict_GetItem(values.ptr(), key);
+      PyObject* key = keys_[cell.column].ptr();
+      if (alike && sameValue(cell, texts, lastCells_[i], lastTexts_)) {
+        if (cell.column == 0) id = PyDict_GetItem(values.ptr(), key);  // a repeated id
         continue;
       }
-      py::object value = cellValue(read, cell, floats);
+      py::object value = cellValue(cell, texts);
       if (PyDict_SetItem(values.ptr(), key, value.ptr()) != 0) throw py::error_already_set();
       if (cell.column == 0) id = value.ptr();
     }
-    Py_INCREF(id);
-    PyList_SET_ITEM(out.ids.ptr(), static_cast<Py_ssize_t>(index), id);
-    if (!single) counts[index] = py::int_(row.quantity);
-    shape = values.ptr();
-    shapeCells = cells;
-    shapeCount = row.cellCount;
-    if (row.quantity == 0) {
-      shapeHeld = std::move(values);
-      continue;
+    if (PyList_Append(ids_.ptr(), id) != 0) throw py::error_already_set();
+    lastCells_ = cells;
+    lastCount_ = row.cellCount;
+    lastTexts_ = texts;
+    shape_ = values.ptr();
+    if (row.quantity == 0) {  // in no list: held here while later rows copy it
+      shapeHeld_ = std::move(values);
+      return;
     }
     // The row's own dict is its first item; the others are copies, as the row readers make.
-    PyObject* first = values.release().ptr();
-    PyList_SET_ITEM(out.rows.ptr(), static_cast<Py_ssize_t>(at++), first);
+    if (PyList_Append(rows_.ptr(), values.ptr()) != 0) throw py::error_already_set();
     for (std::int64_t copy = 1; copy < row.quantity; ++copy) {
-      PyObject* made = PyDict_Copy(first);
-      if (made == nullptr) throw py::error_already_set();
-      PyList_SET_ITEM(out.rows.ptr(), static_cast<Py_ssize_t>(at++), made);
+      auto made = py::reinterpret_steal<py::object>(PyDict_Copy(values.ptr()));
+      if (!made || PyList_Append(rows_.ptr(), made.ptr()) != 0) throw py::error_already_set();
     }
   }
-  if (!single) out.counts = std::move(counts);
-  return out;
-}
+
+  // Before the block that holds the last row goes back to the reader: its cells, kept.
+  void keepLastRow() {
+    if (lastCells_ == nullptr || lastCells_ == heldCells_.data()) return;
+    heldCells_.assign(lastCells_, lastCells_ + lastCount_);
+    heldTexts_.assign(lastTexts_);
+    lastCells_ = heldCells_.data();
+    lastTexts_ = heldTexts_;
+  }
+
+  TableObjects finish(const RowTally& tally) {
+    TableObjects out;
+    out.rows = std::move(rows_);
+    out.ids = std::move(ids_);
+    out.lines = py::bytes(reinterpret_cast<const char*>(tally.lines.data()),
+                          tally.lines.size() * sizeof(std::uint32_t));
+    if (!tally.quantities.empty()) {
+      py::list counts(tally.quantities.size());
+      for (std::size_t index = 0; index < tally.quantities.size(); ++index) {
+        counts[index] = py::int_(tally.quantities[index]);
+      }
+      out.counts = std::move(counts);
+    }
+    return out;
+  }
+
+ private:
+  static bool sameValue(const ShipmentCell& a, std::string_view aTexts, const ShipmentCell& b,
+                        std::string_view bTexts) {
+    if (a.kind == CellKind::Text || b.kind == CellKind::Text) {
+      return a.kind == b.kind &&
+             aTexts.substr(a.textStart, a.textLength) == bTexts.substr(b.textStart, b.textLength);
+    }
+    // A number by its bits (-0.0 is not 0.0 here), a flag by its own.
+    return std::memcmp(&a, &b, sizeof a) == 0;
+  }
+
+  py::object cellValue(const ShipmentCell& cell, std::string_view texts) {
+    switch (cell.kind) {
+      case CellKind::Real:
+        return floats_.get(cell.real);
+      case CellKind::Whole:
+        return py::int_(cell.whole);
+      case CellKind::Flag:
+        return py::bool_(cell.flag);
+      case CellKind::Text:
+        break;
+    }
+    const std::string_view text = texts.substr(cell.textStart, cell.textLength);
+    return py::str(text.data(), text.size());
+  }
+
+  const std::vector<py::str>& keys_;
+  FloatCache& floats_;
+  py::list rows_;
+  py::list ids_;
+  PyObject* shape_ = nullptr;  // borrowed: the previous row's dict, held by rows_ or shapeHeld_
+  py::object shapeHeld_;
+  // The previous row's cells, in its block or (once the block is given back) held here.
+  const ShipmentCell* lastCells_ = nullptr;
+  std::uint32_t lastCount_ = 0;
+  std::string_view lastTexts_;
+  std::vector<ShipmentCell> heldCells_;
+  std::string heldTexts_;
+};
 
 std::vector<py::str> columnKeys(const std::vector<std::string_view>& columns) {
   std::vector<py::str> keys;
@@ -171,22 +224,36 @@ py::object readJsonText(const py::str& text) {
     PyErr_Clear();
     return py::none();
   }
-  std::optional<JsonShipment> read;
-  {
-    // The text's UTF-8 form belongs to the str, which the caller holds throughout.
-    py::gil_scoped_release release;
-    read = readJsonShipment(std::string_view(data, static_cast<std::size_t>(size)));
-  }
-  if (!read) return py::none();
   static const std::vector<py::str>* itemKeys = new std::vector<py::str>(columnKeys(itemColumns()));
   static const std::vector<py::str>* binKeys = new std::vector<py::str>(columnKeys(binColumns()));
   FloatCache floats;
-  TableObjects items = tableObjects(*read, read->items, *itemKeys, floats);
-  TableObjects bins = tableObjects(*read, read->bins, *binKeys, floats);
-  py::object binRows = read->bins.given ? py::object(bins.rows) : py::none();
-  return py::make_tuple(items.rows, items.ids, items.counts, items.lines,
-                        strings(read->items.unknownKeys), binRows, bins.ids, bins.lines,
-                        strings(read->bins.unknownKeys), strings(read->extraKeys));
+  TableBuilder items(*itemKeys, floats), bins(*binKeys, floats);
+  RowHandoff handoff;
+  {
+    // The text's UTF-8 form belongs to the str, which the caller holds throughout.
+    ReaderRun reader(handoff, std::string_view(data, static_cast<std::size_t>(size)));
+    RowBlock block;
+    for (;;) {
+      items.keepLastRow();
+      bins.keepLastRow();
+      RowHandoff::Taken taken = handoff.take(block, RowHandoff::Wait::Spin);
+      if (taken == RowHandoff::Taken::NotYet) {
+        py::gil_scoped_release release;
+        taken = handoff.take(block, RowHandoff::Wait::Block);
+      }
+      if (taken == RowHandoff::Taken::End) break;
+      for (const RowBlock::Row& row : block.rows) (row.items ? items : bins).add(block, row);
+    }
+  }
+  std::optional<JsonShipmentOutline> outline = handoff.outline();
+  if (!outline) return py::none();
+  TableObjects itemObjects = items.finish(handoff.tally(true));
+  TableObjects binObjects = bins.finish(handoff.tally(false));
+  py::object binRows = outline->binsGiven ? py::object(binObjects.rows) : py::none();
+  return py::make_tuple(itemObjects.rows, itemObjects.ids, itemObjects.counts, itemObjects.lines,
+                        strings(outline->itemUnknownKeys), binRows, binObjects.ids,
+                        binObjects.lines, strings(outline->binUnknownKeys),
+                        strings(outline->extraKeys));
 }
 
 }  // namespace

@@ -202,21 +202,25 @@ struct Lead {
 
 class Reader {
  public:
-  Reader(std::string_view text, std::string* declined) : text_(text), declined_(declined) {}
+  Reader(std::string_view text, ShipmentRowSink& sink, std::string* declined)
+      : text_(text), sink_(sink), declined_(declined) {}
 
-  std::optional<JsonShipment> read() {
+  std::optional<JsonShipmentOutline> read() {
     if (text_.size() > MAX_JSON_SHIPMENT_BYTES) return decline("larger than the reader takes");
-    shipment_.cells.reserve(text_.size() / 16);  // about one cell in so many bytes of a table
     if (!document()) return std::nullopt;
-    return std::move(shipment_);
+    return std::move(outline_);
   }
 
  private:
   std::string_view text_;
   std::size_t at_ = 0;
   std::uint32_t line_ = 1;
+  ShipmentRowSink& sink_;
   std::string* declined_;
-  JsonShipment shipment_;
+  JsonShipmentOutline outline_;
+  // The row being read: its cells and their texts, handed to the sink when it ends.
+  std::vector<ShipmentCell> cells_;
+  std::string texts_;
   std::string keyScratch_, valueScratch_;
   std::unordered_set<std::string> binIds_;
 
@@ -496,7 +500,7 @@ class Reader {
       if (key == "itemTable" || key == "binTable") {
         const bool items = key == "itemTable";
         if (!next('[')) return refuse("a table that is not a list");
-        if (!table(items ? shipment_.items : shipment_.bins, items)) return false;
+        if (!table(items)) return false;
       } else if (key == "items" || key == "containers") {
         return refuse("a table named as a CSV file");
       } else {
@@ -504,18 +508,20 @@ class Reader {
         Scalar value;
         if (!scalar(value, valueScratch_)) return false;
         if (value.kind == Kind::Nested) return refuse("a nested value beside the tables");
-        shipment_.extraKeys.push_back(std::move(name));
+        outline_.extraKeys.push_back(std::move(name));
       }
       if (!more('}', done)) return false;
     }
     space();
     if (at_ != text_.size()) return refuse("text after the object");
-    if (!shipment_.items.given) return refuse("no item table");
+    if (!outline_.itemsGiven) return refuse("no item table");
     return true;
   }
 
-  bool table(JsonTable& table, bool items) {
-    table.given = true;
+  bool table(bool items) {
+    (items ? outline_.itemsGiven : outline_.binsGiven) = true;
+    std::vector<std::string>& unknownKeys =
+        items ? outline_.itemUnknownKeys : outline_.binUnknownKeys;
     const std::vector<std::string_view>& columns = items ? itemColumns() : binColumns();
     static const ColumnIndex itemIndex(itemColumns()), binIndex(binColumns());
     const ColumnIndex& index = items ? itemIndex : binIndex;
@@ -529,7 +535,8 @@ class Reader {
       if (!next('{')) return refuse("a row that is not an object");
       ShipmentRow row;
       row.line = line_;
-      row.firstCell = static_cast<std::uint32_t>(shipment_.cells.size());
+      cells_.clear();
+      texts_.clear();
       std::uint32_t given = 0;  // columns seen in this row, one bit each
       ++at_;
       for (std::size_t member = 0;; ++member) {
@@ -569,7 +576,7 @@ class Reader {
             if (!items && key == "quantity") return refuse("a container row with a quantity");
             if (!unknown.count(std::string(key))) {
               unknown.emplace(key);
-              table.unknownKeys.emplace_back(key);
+              unknownKeys.emplace_back(key);
             }
           } else if (given & (1u << column)) {
             return refuse("a column given twice in a row");
@@ -597,25 +604,24 @@ class Reader {
           if (value.kind == Kind::Nested) return refuse("a nested value in a row");
         }
       }
-      row.cellCount = static_cast<std::uint32_t>(shipment_.cells.size()) - row.firstCell;
+      row.cellCount = static_cast<std::uint32_t>(cells_.size());
       if (items) {
-        shipment_.itemCount += row.quantity;
-        if (shipment_.itemCount > MAX_SHIPMENT_ITEMS) return refuse("too many items");
-      } else if (!containerRow(row)) {
+        outline_.itemCount += row.quantity;
+        if (outline_.itemCount > MAX_SHIPMENT_ITEMS) return refuse("too many items");
+      } else if (!containerRow()) {
         return false;
       }
-      table.rows.push_back(row);
+      if (!sink_.row(items, row, cells_, texts_)) return refuse("stopped by the caller");
       if (!more(']', done)) return false;
     }
     return true;
   }
 
-  bool containerRow(const ShipmentRow& row) {
-    for (std::uint32_t i = row.firstCell; i < row.firstCell + row.cellCount; ++i) {
-      const ShipmentCell& found = shipment_.cells[i];
+  bool containerRow() {
+    for (const ShipmentCell& found : cells_) {
       if (found.column == BIN_COST && found.whole < 0) return refuse("a negative cost");
       if (found.column == 0) {
-        std::string id = shipment_.texts.substr(found.textStart, found.textLength);
+        std::string id = texts_.substr(found.textStart, found.textLength);
         if (!binIds_.insert(std::move(id)).second) return refuse("a container id given twice");
       }
     }
@@ -637,9 +643,9 @@ class Reader {
 
   void textCell(ShipmentCell& out, std::string_view text) {
     out.kind = CellKind::Text;
-    out.textStart = static_cast<std::uint32_t>(shipment_.texts.size());
+    out.textStart = static_cast<std::uint32_t>(texts_.size());
     out.textLength = static_cast<std::uint32_t>(text.size());
-    shipment_.texts.append(text);
+    texts_.append(text);
   }
 
   // An item id: a whole number in 32 bits, or text of printable ASCII (other text is left to
@@ -733,7 +739,7 @@ class Reader {
       }
     }
     at_ = static_cast<std::size_t>(p - text_.data());
-    shipment_.cells.push_back(out);
+    cells_.push_back(out);
     return true;
   }
 
@@ -777,7 +783,7 @@ class Reader {
         row.quantity = value.whole;
         return true;  // a count, not a column of the item
     }
-    shipment_.cells.push_back(out);
+    cells_.push_back(out);
     return true;
   }
 };
@@ -796,8 +802,48 @@ const std::vector<std::string_view>& binColumns() {
   return columns;
 }
 
+std::optional<JsonShipmentOutline> readJsonShipmentRows(std::string_view text,
+                                                        ShipmentRowSink& sink,
+                                                        std::string* declined) {
+  return Reader(text, sink, declined).read();
+}
+
+namespace {
+
+// Keeps every row, its cells and texts appended to the shipment's.
+class KeptRows final : public ShipmentRowSink {
+ public:
+  JsonShipment shipment;
+
+  bool row(bool items, const ShipmentRow& row, std::span<const ShipmentCell> cells,
+           std::string_view texts) override {
+    ShipmentRow kept = row;
+    kept.firstCell = static_cast<std::uint32_t>(shipment.cells.size());
+    const auto textsBefore = static_cast<std::uint32_t>(shipment.texts.size());
+    for (ShipmentCell cell : cells) {
+      if (cell.kind == CellKind::Text) cell.textStart += textsBefore;
+      shipment.cells.push_back(cell);
+    }
+    shipment.texts.append(texts);
+    (items ? shipment.items : shipment.bins).rows.push_back(kept);
+    return true;
+  }
+};
+
+}  // namespace
+
 std::optional<JsonShipment> readJsonShipment(std::string_view text, std::string* declined) {
-  return Reader(text, declined).read();
+  KeptRows kept;
+  std::optional<JsonShipmentOutline> outline = readJsonShipmentRows(text, kept, declined);
+  if (!outline) return std::nullopt;
+  JsonShipment& read = kept.shipment;
+  read.items.given = outline->itemsGiven;
+  read.bins.given = outline->binsGiven;
+  read.items.unknownKeys = std::move(outline->itemUnknownKeys);
+  read.bins.unknownKeys = std::move(outline->binUnknownKeys);
+  read.extraKeys = std::move(outline->extraKeys);
+  read.itemCount = outline->itemCount;
+  return std::move(read);
 }
 
 }  // namespace stowra

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,7 @@ struct ShipmentCell {
   std::uint8_t column = 0;  // index into itemColumns() or binColumns()
   CellKind kind = CellKind::Real;
   bool flag = false;
+  std::uint8_t unused = 0;  // no padding: a cell's bytes say all it holds, and compare as such
   std::uint32_t textLength = 0;
   union {
     double real = 0;
@@ -30,10 +32,11 @@ struct ShipmentCell {
     std::uint32_t textStart;  // Text: its decoded bytes in JsonShipment::texts
   };
 };
+static_assert(sizeof(ShipmentCell) == 16, "a cell without padding");
 
 struct ShipmentRow {
-  std::uint32_t line = 0;  // of the row's opening brace, from 1
-  std::uint32_t firstCell = 0;
+  std::uint32_t line = 0;       // of the row's opening brace, from 1
+  std::uint32_t firstCell = 0;  // into JsonShipment::cells (a row handed to a sink: 0)
   std::uint32_t cellCount = 0;  // known columns, in the order the row gives them
   std::int64_t quantity = 1;    // items the row stands for (containers: always 1)
 };
@@ -62,8 +65,38 @@ inline constexpr std::size_t MAX_JSON_SHIPMENT_BYTES = 256u << 20;
 // Items in one shipment after quantities (the file readers' limit).
 inline constexpr std::int64_t MAX_SHIPMENT_ITEMS = 100000;
 
-// The shipment in `text` (UTF-8), or nothing when the careful reader must look at it; `declined`,
-// when given, then says why (for tests and debugging, not for users).
+// Takes the rows of both tables one by one, in the text's order, as they are read: a long
+// table need not be held whole before its rows are used. The cells and their texts (a Text
+// cell's textStart counts from the start of `texts`) are valid for the call only. A row handed
+// over may still belong to a text that is declined later.
+class ShipmentRowSink {
+ public:
+  // False stops the read, which is then declined.
+  virtual bool row(bool items, const ShipmentRow& row, std::span<const ShipmentCell> cells,
+                   std::string_view texts) = 0;
+
+ protected:
+  ~ShipmentRowSink() = default;
+};
+
+// What a read says beside its rows.
+struct JsonShipmentOutline {
+  bool itemsGiven = false;
+  bool binsGiven = false;
+  std::vector<std::string> itemUnknownKeys;  // keys no column has, in the order they first appear
+  std::vector<std::string> binUnknownKeys;
+  std::vector<std::string> extraKeys;  // top-level keys beside the tables, in order
+  std::int64_t itemCount = 0;          // items after quantities
+};
+
+// The rows of the shipment in `text` (UTF-8) handed to `sink`, and its outline; nothing when
+// the careful reader must look at it (or the sink stopped the read). `declined`, when given,
+// then says why (for tests and debugging, not for users).
+std::optional<JsonShipmentOutline> readJsonShipmentRows(std::string_view text,
+                                                        ShipmentRowSink& sink,
+                                                        std::string* declined = nullptr);
+
+// The same read with every row kept.
 std::optional<JsonShipment> readJsonShipment(std::string_view text,
                                              std::string* declined = nullptr);
 

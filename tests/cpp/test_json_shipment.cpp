@@ -2,7 +2,10 @@
 
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
+#include "problem/json_row_blocks.hpp"
 #include "problem/json_shipment.hpp"
 
 using namespace stowra;
@@ -164,4 +167,119 @@ TEST_CASE("rows that repeat the bytes between members are read as any row") {
   CHECK_FALSE(
       readJsonShipment("{\"itemTable\": [{\"w\": 1, \"l\": 2}, {\"l\": 1, \"l\": 2}]}", &declined));
   CHECK(declined == "a column given twice in a row");
+}
+
+namespace {
+
+// A long table whose rows are alike and not: text and number ids, quantities in the first row
+// and from some row on, a null load limit, an unknown key, columns in another order; containers
+// after the items.
+std::string varied(int rows) {
+  std::string text = "{\"itemTable\": [\n";
+  for (int row = 0; row < rows; ++row) {
+    text += row % 7 == 3 ? "{\"id\": \"SKU-" + std::to_string(row) + "\", \"w\": 2, \"l\": 1"
+                         : "{\"id\": " + std::to_string(row) + ", \"l\": 1, \"w\": 2";
+    text += ", \"h\": " + std::to_string(3 + row % 2) + ", \"stackable\": true";
+    if (row == 0 || row > rows / 2) text += ", \"quantity\": " + std::to_string(row % 3);
+    if (row % 11 == 0) text += ", \"max_load\": null, \"note\": \"x\"";
+    text += row + 1 < rows ? "},\n" : "}\n";
+  }
+  return text + "], \"binTable\": [{\"id\": \"20GP\", \"l\": 5}, {\"id\": \"40GP\", \"l\": 9}]}";
+}
+
+// A row as taken from a block or kept by the one-pass read: where it belongs, what it holds.
+struct SeenRow {
+  bool items;
+  std::int64_t quantity;
+  std::vector<std::string> cells;  // column, kind and value, as text
+
+  bool operator==(const SeenRow&) const = default;
+};
+
+std::string described(const ShipmentCell& cell, std::string_view texts) {
+  std::string value = cell.kind == CellKind::Text
+                          ? std::string(texts.substr(cell.textStart, cell.textLength))
+                      : cell.kind == CellKind::Flag  ? std::to_string(cell.flag)
+                      : cell.kind == CellKind::Whole ? std::to_string(cell.whole)
+                                                     : std::to_string(cell.real);
+  return std::to_string(cell.column) + "/" + std::to_string(static_cast<int>(cell.kind)) + "/" +
+         value;
+}
+
+}  // namespace
+
+TEST_CASE("rows handed over in blocks arrive whole and in order, read on a thread or not") {
+  const std::string text = varied(3000);
+  const auto kept = readJsonShipment(text);
+  REQUIRE(kept);
+  std::vector<SeenRow> expected;
+  for (const bool items : {true, false}) {  // the item table comes first in the text
+    for (const ShipmentRow& row : (items ? kept->items : kept->bins).rows) {
+      SeenRow& seen = expected.emplace_back(SeenRow{items, row.quantity, {}});
+      for (std::uint32_t i = 0; i < row.cellCount; ++i) {
+        seen.cells.push_back(described(kept->cells[row.firstCell + i], kept->texts));
+      }
+    }
+  }
+  for (const bool threaded : {false, true}) {
+    CAPTURE(threaded);
+    RowHandoff handoff;
+    std::thread reader;
+    if (threaded) {
+      reader = std::thread([&] { handoff.read(text); });
+    } else {
+      handoff.read(text);
+    }
+    std::vector<SeenRow> taken;
+    RowBlock block;
+    for (int round = 0;; ++round) {
+      // Looking, sleeping until a block comes, and not waiting at all, in turn.
+      const RowHandoff::Wait wait = round % 3 == 0   ? RowHandoff::Wait::Spin
+                                    : round % 3 == 1 ? RowHandoff::Wait::Block
+                                                     : RowHandoff::Wait::No;
+      const RowHandoff::Taken got = handoff.take(block, wait);
+      if (got == RowHandoff::Taken::End) break;
+      for (const RowBlock::Row& row : block.rows) {
+        SeenRow& seen = taken.emplace_back(SeenRow{row.items, row.quantity, {}});
+        for (std::uint32_t i = 0; i < row.cellCount; ++i) {
+          seen.cells.push_back(described(block.cells[row.firstCell + i], block.texts));
+        }
+      }
+    }
+    if (reader.joinable()) reader.join();
+    const auto outline = handoff.outline();
+    REQUIRE(outline);
+    CHECK(outline->itemCount == kept->itemCount);
+    CHECK(outline->itemUnknownKeys == std::vector<std::string>{"note"});
+    CHECK(taken == expected);
+    // Lines for every row; quantities, one per row, once any row is not of one item.
+    const RowTally& tally = handoff.tally(true);
+    REQUIRE(tally.lines.size() == kept->items.rows.size());
+    REQUIRE(tally.quantities.size() == kept->items.rows.size());
+    for (std::size_t index = 0; index < kept->items.rows.size(); ++index) {
+      CHECK(tally.lines[index] == kept->items.rows[index].line);
+      CHECK(tally.quantities[index] == kept->items.rows[index].quantity);
+    }
+    CHECK(handoff.tally(false).quantities.empty());
+  }
+}
+
+TEST_CASE("a stopped reader ends its read declined, whatever the taker had") {
+  const std::string text = varied(20000);
+  REQUIRE(readJsonShipment(text));  // read whole when nothing stops it
+  RowHandoff handoff;
+  std::thread reader([&] { handoff.read(text); });
+  RowBlock block;
+  REQUIRE(handoff.take(block, RowHandoff::Wait::Block) == RowHandoff::Taken::Block);
+  handoff.stop();
+  while (handoff.take(block, RowHandoff::Wait::Block) != RowHandoff::Taken::End) {
+  }
+  reader.join();
+  CHECK_FALSE(handoff.outline());
+  // A declined text is declined the same through the blocks.
+  RowHandoff wrong;
+  wrong.read(text.substr(0, text.size() - 1));
+  while (wrong.take(block, RowHandoff::Wait::No) == RowHandoff::Taken::Block) {
+  }
+  CHECK_FALSE(wrong.outline());
 }

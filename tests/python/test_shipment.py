@@ -239,6 +239,22 @@ def test_the_compiled_reader_reads_as_the_scanner_path(text: str) -> None:
     assert fast == scanned
 
 
+def test_a_long_shipment_read_beside_the_building_of_its_rows_reads_as_the_scanner_path() -> None:
+    # Well over the size the compiled reader reads on a thread of its own: rows alike and not,
+    # text ids, quantities from some row on, a load limit and an unknown key now and then,
+    # containers after the items.
+    items = []
+    for n in range(12000):
+        extra = f', "quantity": {n % 3}' if n > 6000 else ""
+        extra += ', "max_load": 2.5, "note": null' if n % 97 == 0 else ""
+        items.append(ROW % (f'"SKU-{n}"' if n % 7 == 3 else n, extra))
+    text = '{"itemTable": [\n' + ",\n".join(items) + '\n], "binTable": [' + BIN_ROW + "]}"
+    assert len(text) > 1_000_000
+    assert read_json_shipment(text) is not None
+    fast, scanned = read_both(text)
+    assert fast == scanned
+
+
 @pytest.mark.parametrize("column", ["id", "l", "factory", "quantity", "max_load"])
 @pytest.mark.parametrize(
     "number",

@@ -1,0 +1,101 @@
+#include "problem/json_row_blocks.hpp"
+
+#include <chrono>
+
+namespace stowra {
+
+void RowHandoff::read(std::string_view text) {
+  // Room for a line per row from the start, a row taking at least so many bytes as a rule: a
+  // long table's lines are not moved as they grow (nor its pages given back) while the other
+  // thread builds.
+  tallies_[0].lines.reserve(text.size() / 32);
+  std::optional<JsonShipmentOutline> outline;
+  std::exception_ptr failure;
+  try {
+    outline = readJsonShipmentRows(text, *this);
+  } catch (...) {  // out of memory: for the taker to raise, not to end the process
+    failure = std::current_exception();
+  }
+  {
+    std::lock_guard lock(mutex_);
+    outline_ = std::move(outline);
+    failure_ = failure;
+  }
+  publish(true);
+}
+
+bool RowHandoff::row(bool items, const ShipmentRow& row, std::span<const ShipmentCell> cells,
+                     std::string_view rowTexts) {
+  if (stopped_.load(std::memory_order_relaxed)) return false;
+  RowTally& tally = tallies_[items ? 0 : 1];
+  if (row.quantity != 1 && tally.quantities.size() != tally.lines.size()) {
+    tally.quantities.assign(tally.lines.size(), 1);  // the rows before were of one item each
+  }
+  tally.lines.push_back(row.line);
+  if (!tally.quantities.empty() || row.quantity != 1) tally.quantities.push_back(row.quantity);
+
+  RowBlock::Row& out = filling_.rows.emplace_back();
+  out.items = items;
+  out.quantity = row.quantity;
+  out.firstCell = static_cast<std::uint32_t>(filling_.cells.size());
+  out.cellCount = static_cast<std::uint32_t>(cells.size());
+  filling_.cells.insert(filling_.cells.end(), cells.begin(), cells.end());
+  if (!rowTexts.empty()) {  // the row's texts follow the block's
+    const auto textsBefore = static_cast<std::uint32_t>(filling_.texts.size());
+    for (std::size_t i = out.firstCell; i < filling_.cells.size(); ++i) {
+      if (filling_.cells[i].kind == CellKind::Text) filling_.cells[i].textStart += textsBefore;
+    }
+    filling_.texts.append(rowTexts);
+  }
+  if (filling_.rows.size() == (published_ == 0 ? FIRST_BLOCK_ROWS : BLOCK_ROWS)) publish(false);
+  return true;
+}
+
+void RowHandoff::publish(bool ending) {
+  std::lock_guard lock(mutex_);
+  ++published_;
+  if (!filling_.rows.empty()) {
+    ready_.push_back(std::move(filling_));
+    filling_ = RowBlock();
+  }
+  ended_ = ended_ || ending;
+  news_.fetch_add(1, std::memory_order_release);
+  if (takerWaiting_) changed_.notify_one();
+}
+
+RowHandoff::Taken RowHandoff::take(RowBlock& block, Wait wait) {
+  if (wait == Wait::Spin) {
+    // A block is due within microseconds as a rule, sooner than a sleeping thread is woken.
+    const auto until = std::chrono::steady_clock::now() + SPIN;
+    for (unsigned round = 1; news_.load(std::memory_order_acquire) == newsSeen_; ++round) {
+      if (round % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+  }
+  std::unique_lock lock(mutex_);
+  if (wait == Wait::Block) {
+    takerWaiting_ = true;
+    changed_.wait(lock, [&] { return !ready_.empty() || ended_; });
+    takerWaiting_ = false;
+  }
+  if (ready_.empty()) return ended_ ? Taken::End : Taken::NotYet;
+  block = std::move(ready_.front());
+  ready_.pop_front();
+  // The next take looks for news only once every block published so far was taken.
+  newsSeen_ = ready_.empty() && !ended_ ? news_.load(std::memory_order_relaxed) : NO_WAIT;
+  return Taken::Block;
+}
+
+void RowHandoff::stop() {
+  stopped_.store(true, std::memory_order_relaxed);
+}
+
+std::optional<JsonShipmentOutline> RowHandoff::outline() {
+  std::lock_guard lock(mutex_);
+  if (failure_) std::rethrow_exception(failure_);
+  return std::move(outline_);
+}
+
+}  // namespace stowra
