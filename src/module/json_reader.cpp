@@ -1,5 +1,9 @@
 #include "module/json_reader.hpp"
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include <array>
 #include <cstring>
 #include <optional>
@@ -55,6 +59,18 @@ py::list strings(const std::vector<std::string>& values) {
   return out;
 }
 
+// The cores this process may run on (a container or `taskset` may allow fewer than the machine
+// has).
+unsigned usableCores() {
+#ifdef __linux__
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+    return static_cast<unsigned>(CPU_COUNT(&allowed));
+  }
+#endif
+  return std::thread::hardware_concurrency();
+}
+
 // Texts at least this long are read on a thread of their own beside the building of their
 // rows; a shorter one is read sooner than a thread starts.
 constexpr std::size_t THREADED_READ_BYTES = 512u << 10;
@@ -64,7 +80,7 @@ constexpr std::size_t THREADED_READ_BYTES = 512u << 10;
 class ReaderRun {
  public:
   ReaderRun(RowHandoff& handoff, std::string_view text) : handoff_(handoff) {
-    if (text.size() >= THREADED_READ_BYTES && std::thread::hardware_concurrency() > 1) {
+    if (text.size() >= THREADED_READ_BYTES && usableCores() > 1) {
       try {
         thread_ = std::thread([&handoff, text] { handoff.read(text); });
         return;

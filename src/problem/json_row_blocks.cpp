@@ -1,6 +1,7 @@
 #include "problem/json_row_blocks.hpp"
 
 #include <chrono>
+#include <thread>
 
 namespace stowra {
 
@@ -57,6 +58,8 @@ void RowHandoff::publish(bool ending) {
   if (!filling_.rows.empty()) {
     ready_.push_back(std::move(filling_));
     filling_ = RowBlock();
+    filling_.rows.reserve(BLOCK_ROWS);
+    filling_.cells.reserve(BLOCK_ROWS * 8);
   }
   ended_ = ended_ || ending;
   news_.fetch_add(1, std::memory_order_release);
@@ -64,14 +67,17 @@ void RowHandoff::publish(bool ending) {
 }
 
 RowHandoff::Taken RowHandoff::take(RowBlock& block, Wait wait) {
-  if (wait == Wait::Spin) {
-    // A block is due within microseconds as a rule, sooner than a sleeping thread is woken.
+  if (wait == Wait::Spin && spinning_) {
+    // A block is due within microseconds as a rule, sooner than a sleeping thread is woken. The
+    // thread is offered to others meanwhile (the reader's, should it share this core); once a
+    // look finds nothing in time, this read's takes sleep instead.
     const auto until = std::chrono::steady_clock::now() + SPIN;
-    for (unsigned round = 1; news_.load(std::memory_order_acquire) == newsSeen_; ++round) {
-      if (round % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
-#if defined(__x86_64__) || defined(__i386__)
-      __builtin_ia32_pause();
-#endif
+    while (news_.load(std::memory_order_acquire) == newsSeen_) {
+      if (std::chrono::steady_clock::now() >= until) {
+        spinning_ = false;
+        break;
+      }
+      std::this_thread::yield();
     }
   }
   std::unique_lock lock(mutex_);

@@ -44,7 +44,7 @@ class RowHandoff final : public ShipmentRowSink {
  public:
   enum class Taken { Block, NotYet, End };
   // Whether `take` waits for a block while the reader is behind: not at all, by looking for a
-  // short while (keeping the thread), or until one comes (the thread sleeps).
+  // short while (the thread kept, but yielded to others), or until one comes (it sleeps).
   enum class Wait { No, Spin, Block };
 
   // The reading side: reads `text` to its end (or until stopped), handing its rows on.
@@ -86,6 +86,7 @@ class RowHandoff final : public ShipmentRowSink {
   alignas(64) std::atomic<std::size_t> news_{0};
   static constexpr std::size_t NO_WAIT = ~std::size_t{0};  // news_ never comes to it
   alignas(64) std::size_t newsSeen_ = 0;  // the taker's own: news_ when it last took
+  bool spinning_ = true;                  // the taker's own
   std::optional<JsonShipmentOutline> outline_;
   std::exception_ptr failure_;
 };
