@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -187,23 +188,24 @@ std::string varied(int rows) {
   return text + "], \"binTable\": [{\"id\": \"20GP\", \"l\": 5}, {\"id\": \"40GP\", \"l\": 9}]}";
 }
 
-// A row as taken from a block or kept by the one-pass read: where it belongs, what it holds.
-struct SeenRow {
-  bool items;
-  std::int64_t quantity;
-  std::vector<std::string> cells;  // column, kind and value, as text
-
-  bool operator==(const SeenRow&) const = default;
-};
-
-std::string described(const ShipmentCell& cell, std::string_view texts) {
-  std::string value = cell.kind == CellKind::Text
-                          ? std::string(texts.substr(cell.textStart, cell.textLength))
-                      : cell.kind == CellKind::Flag  ? std::to_string(cell.flag)
-                      : cell.kind == CellKind::Whole ? std::to_string(cell.whole)
-                                                     : std::to_string(cell.real);
-  return std::to_string(cell.column) + "/" + std::to_string(static_cast<int>(cell.kind)) + "/" +
-         value;
+// A row as its table, quantity and cells (column, kind and value), whether taken from a block
+// or kept by the one-pass read.
+std::string rowText(bool items, std::int64_t quantity, const ShipmentCell* cells,
+                    std::uint32_t count, std::string_view texts) {
+  std::string out(items ? "item x" : "bin x");
+  out += std::to_string(quantity);
+  for (const ShipmentCell& cell : std::span(cells, count)) {
+    for (const int part : {static_cast<int>(cell.column), static_cast<int>(cell.kind)}) {
+      out += ' ';
+      out += std::to_string(part);
+    }
+    out += ' ';
+    out += cell.kind == CellKind::Text    ? texts.substr(cell.textStart, cell.textLength)
+           : cell.kind == CellKind::Flag  ? std::to_string(cell.flag)
+           : cell.kind == CellKind::Whole ? std::to_string(cell.whole)
+                                          : std::to_string(cell.real);
+  }
+  return out;
 }
 
 }  // namespace
@@ -212,13 +214,11 @@ TEST_CASE("rows handed over in blocks arrive whole and in order, read on a threa
   const std::string text = varied(3000);
   const auto kept = readJsonShipment(text);
   REQUIRE(kept);
-  std::vector<SeenRow> expected;
+  std::vector<std::string> expected;
   for (const bool items : {true, false}) {  // the item table comes first in the text
     for (const ShipmentRow& row : (items ? kept->items : kept->bins).rows) {
-      SeenRow& seen = expected.emplace_back(SeenRow{items, row.quantity, {}});
-      for (std::uint32_t i = 0; i < row.cellCount; ++i) {
-        seen.cells.push_back(described(kept->cells[row.firstCell + i], kept->texts));
-      }
+      expected.push_back(
+          rowText(items, row.quantity, &kept->cells[row.firstCell], row.cellCount, kept->texts));
     }
   }
   for (const bool threaded : {false, true}) {
@@ -230,7 +230,7 @@ TEST_CASE("rows handed over in blocks arrive whole and in order, read on a threa
     } else {
       handoff.read(text);
     }
-    std::vector<SeenRow> taken;
+    std::vector<std::string> taken;
     RowBlock block;
     for (int round = 0;; ++round) {
       // Looking, sleeping until a block comes, and not waiting at all, in turn.
@@ -239,12 +239,10 @@ TEST_CASE("rows handed over in blocks arrive whole and in order, read on a threa
                                                      : RowHandoff::Wait::No;
       const RowHandoff::Taken got = handoff.take(block, wait);
       if (got == RowHandoff::Taken::End) break;
-      if (got == RowHandoff::Taken::NotYet) continue;  // `block` still holds rows already seen
+      if (got == RowHandoff::Taken::NotYet) continue;  // the reader is behind: block unchanged
       for (const RowBlock::Row& row : block.rows) {
-        SeenRow& seen = taken.emplace_back(SeenRow{row.items, row.quantity, {}});
-        for (std::uint32_t i = 0; i < row.cellCount; ++i) {
-          seen.cells.push_back(described(block.cells[row.firstCell + i], block.texts));
-        }
+        taken.push_back(rowText(row.items, row.quantity, &block.cells[row.firstCell], row.cellCount,
+                                block.texts));
       }
     }
     if (reader.joinable()) reader.join();
@@ -265,16 +263,26 @@ TEST_CASE("rows handed over in blocks arrive whole and in order, read on a threa
   }
 }
 
-TEST_CASE("a stopped reader ends its read declined, whatever the taker had") {
-  const std::string text = varied(20000);
+TEST_CASE("a stopped read ends declined, no row read after it") {
+  const std::string text = varied(2000);
   REQUIRE(readJsonShipment(text));  // read whole when nothing stops it
+  // A sink that stops the read at its 500th row: no row is read after it.
+  struct StopAt final : ShipmentRowSink {
+    int left = 500;
+    bool row(bool, const ShipmentRow&, std::span<const ShipmentCell>, std::string_view) override {
+      return --left > 0;
+    }
+  } stopping;
+  std::string declined;
+  CHECK_FALSE(readJsonShipmentRows(text, stopping, &declined));
+  CHECK(declined == "stopped by the caller");
+  CHECK(stopping.left == 0);
+  // A stopped handoff takes no row: its reader, on a thread of its own, ends declined.
   RowHandoff handoff;
+  handoff.stop();
   std::thread reader([&] { handoff.read(text); });
   RowBlock block;
-  REQUIRE(handoff.take(block, RowHandoff::Wait::Block) == RowHandoff::Taken::Block);
-  handoff.stop();
-  while (handoff.take(block, RowHandoff::Wait::Block) != RowHandoff::Taken::End) {
-  }
+  CHECK(handoff.take(block, RowHandoff::Wait::Block) == RowHandoff::Taken::End);
   reader.join();
   CHECK_FALSE(handoff.outline());
   // A declined text is declined the same through the blocks.
