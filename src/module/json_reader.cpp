@@ -162,7 +162,13 @@ class TableBuilder {
   void keepLastRow() {
     if (lastCells_ == nullptr || lastCells_ == heldCells_.data()) return;
     heldCells_.assign(lastCells_, lastCells_ + lastCount_);
-    heldTexts_.assign(lastTexts_);
+    heldTexts_.clear();
+    for (ShipmentCell& cell : heldCells_) {  // the row's own texts, not the block's
+      if (cell.kind != CellKind::Text) continue;
+      const auto start = static_cast<std::uint32_t>(heldTexts_.size());
+      heldTexts_.append(lastTexts_.substr(cell.textStart, cell.textLength));
+      cell.textStart = start;
+    }
     lastCells_ = heldCells_.data();
     lastTexts_ = heldTexts_;
   }

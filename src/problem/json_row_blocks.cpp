@@ -6,23 +6,25 @@
 namespace stowra {
 
 void RowHandoff::read(std::string_view text) {
-  // Room for a line per row from the start, a row taking at least so many bytes as a rule: a
-  // long table's lines are not moved as they grow (nor its pages given back) while the other
-  // thread builds.
-  tallies_[0].lines.reserve(text.size() / 32);
   std::optional<JsonShipmentOutline> outline;
   std::exception_ptr failure;
   try {
+    // Room for a line per row from the start, a row taking at least so many bytes as a rule: a
+    // long table's lines are not moved as they grow (nor its pages given back) while the other
+    // thread builds.
+    tallies_[0].lines.reserve(text.size() / 32);
     outline = readJsonShipmentRows(text, *this);
-  } catch (...) {  // out of memory: for the taker to raise, not to end the process
+    if (outline) publish();  // the last rows (a declined read's are of no use)
+  } catch (...) {            // out of memory: for the taker to raise, not to end the process
     failure = std::current_exception();
   }
-  {
-    std::lock_guard lock(mutex_);
-    outline_ = std::move(outline);
-    failure_ = failure;
-  }
-  publish(true);
+  // Nothing below allocates, so the taker always learns that the read has ended.
+  std::lock_guard lock(mutex_);
+  outline_ = std::move(outline);
+  failure_ = failure;
+  ended_ = true;
+  news_.fetch_add(1, std::memory_order_release);
+  if (takerWaiting_) changed_.notify_one();
 }
 
 bool RowHandoff::row(bool items, const ShipmentRow& row, std::span<const ShipmentCell> cells,
@@ -35,6 +37,10 @@ bool RowHandoff::row(bool items, const ShipmentRow& row, std::span<const Shipmen
   tally.lines.push_back(row.line);
   if (!tally.quantities.empty() || row.quantity != 1) tally.quantities.push_back(row.quantity);
 
+  if (filling_.rows.capacity() == 0) {  // a new block: room for its rows at once
+    filling_.rows.reserve(BLOCK_ROWS);
+    filling_.cells.reserve(BLOCK_ROWS * 8);
+  }
   RowBlock::Row& out = filling_.rows.emplace_back();
   out.items = items;
   out.quantity = row.quantity;
@@ -48,20 +54,16 @@ bool RowHandoff::row(bool items, const ShipmentRow& row, std::span<const Shipmen
     }
     filling_.texts.append(rowTexts);
   }
-  if (filling_.rows.size() == (published_ == 0 ? FIRST_BLOCK_ROWS : BLOCK_ROWS)) publish(false);
+  if (filling_.rows.size() == (published_ == 0 ? FIRST_BLOCK_ROWS : BLOCK_ROWS)) publish();
   return true;
 }
 
-void RowHandoff::publish(bool ending) {
+void RowHandoff::publish() {
   std::lock_guard lock(mutex_);
   ++published_;
-  if (!filling_.rows.empty()) {
-    ready_.push_back(std::move(filling_));
-    filling_ = RowBlock();
-    filling_.rows.reserve(BLOCK_ROWS);
-    filling_.cells.reserve(BLOCK_ROWS * 8);
-  }
-  ended_ = ended_ || ending;
+  if (filling_.rows.empty()) return;
+  ready_.push_back(std::move(filling_));
+  filling_ = RowBlock();
   news_.fetch_add(1, std::memory_order_release);
   if (takerWaiting_) changed_.notify_one();
 }

@@ -68,7 +68,7 @@ class RowHandoff final : public ShipmentRowSink {
   static constexpr std::size_t BLOCK_ROWS = 512;
   static constexpr std::chrono::microseconds SPIN{200};
 
-  void publish(bool ending);
+  void publish();
 
   // The reader's own.
   RowBlock filling_;
