@@ -90,6 +90,7 @@ class ReaderRun {
     py::gil_scoped_release release;
     handoff.read(text);
   }
+  bool threaded() const { return thread_.joinable(); }
   ReaderRun(const ReaderRun&) = delete;
   ReaderRun& operator=(const ReaderRun&) = delete;
   ~ReaderRun() {
@@ -102,6 +103,39 @@ class ReaderRun {
  private:
   RowHandoff& handoff_;
   std::thread thread_;
+};
+
+// A list filled in order: made at its length at once when that is known (a text read whole
+// before its rows are built), else grown as items come.
+class ListFill {
+ public:
+  void expect(std::size_t length) {
+    list_ = py::reinterpret_steal<py::list>(PyList_New(static_cast<Py_ssize_t>(length)));
+    if (!list_) throw py::error_already_set();
+    length_ = length;
+  }
+
+  void add(py::object item) {
+    if (filled_ < length_) {
+      PyList_SET_ITEM(list_.ptr(), static_cast<Py_ssize_t>(filled_++), item.release().ptr());
+    } else if (PyList_Append(list_.ptr(), item.ptr()) != 0) {
+      throw py::error_already_set();
+    }
+  }
+
+  py::list take() {
+    if (filled_ < length_ && PyList_SetSlice(list_.ptr(), static_cast<Py_ssize_t>(filled_),
+                                             static_cast<Py_ssize_t>(length_), nullptr) != 0) {
+      throw py::error_already_set();
+    }
+    length_ = filled_;
+    return std::move(list_);
+  }
+
+ private:
+  py::list list_;
+  std::size_t length_ = 0;  // slots made at once; those not yet filled are empty
+  std::size_t filled_ = 0;
 };
 
 struct TableObjects {
@@ -141,7 +175,7 @@ class TableBuilder {
       if (PyDict_SetItem(values.ptr(), key, value.ptr()) != 0) throw py::error_already_set();
       if (cell.column == 0) id = value.ptr();
     }
-    if (PyList_Append(ids_.ptr(), id) != 0) throw py::error_already_set();
+    ids_.add(py::reinterpret_borrow<py::object>(id));
     lastCells_ = cells;
     lastCount_ = row.cellCount;
     lastTexts_ = texts;
@@ -151,10 +185,12 @@ class TableBuilder {
       return;
     }
     // The row's own dict is its first item; the others are copies, as the row readers make.
-    if (PyList_Append(rows_.ptr(), values.ptr()) != 0) throw py::error_already_set();
+    PyObject* first = values.ptr();
+    rows_.add(std::move(values));
     for (std::int64_t copy = 1; copy < row.quantity; ++copy) {
-      auto made = py::reinterpret_steal<py::object>(PyDict_Copy(values.ptr()));
-      if (!made || PyList_Append(rows_.ptr(), made.ptr()) != 0) throw py::error_already_set();
+      auto made = py::reinterpret_steal<py::object>(PyDict_Copy(first));
+      if (!made) throw py::error_already_set();
+      rows_.add(std::move(made));
     }
   }
 
@@ -173,10 +209,16 @@ class TableBuilder {
     lastTexts_ = heldTexts_;
   }
 
+  // The table was read whole: its lists are made at their length.
+  void expect(const RowTally& tally) {
+    rows_.expect(static_cast<std::size_t>(tally.items));
+    ids_.expect(tally.lines.size());
+  }
+
   TableObjects finish(const RowTally& tally) {
     TableObjects out;
-    out.rows = std::move(rows_);
-    out.ids = std::move(ids_);
+    out.rows = rows_.take();
+    out.ids = ids_.take();
     out.lines = py::bytes(reinterpret_cast<const char*>(tally.lines.data()),
                           tally.lines.size() * sizeof(std::uint32_t));
     if (!tally.quantities.empty()) {
@@ -217,8 +259,8 @@ class TableBuilder {
 
   const std::vector<py::str>& keys_;
   FloatCache& floats_;
-  py::list rows_;
-  py::list ids_;
+  ListFill rows_;
+  ListFill ids_;
   PyObject* shape_ = nullptr;  // borrowed: the previous row's dict, held by rows_ or shapeHeld_
   py::object shapeHeld_;
   // The previous row's cells, in its block or (once the block is given back) held here.
@@ -254,6 +296,10 @@ py::object readJsonText(const py::str& text) {
   {
     // The text's UTF-8 form belongs to the str, which the caller holds throughout.
     ReaderRun reader(handoff, std::string_view(data, static_cast<std::size_t>(size)));
+    if (!reader.threaded()) {  // read already: the lists are made at their length
+      items.expect(handoff.tally(true));
+      bins.expect(handoff.tally(false));
+    }
     RowBlock block;
     for (;;) {
       items.keepLastRow();

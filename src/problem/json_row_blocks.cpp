@@ -35,6 +35,7 @@ bool RowHandoff::row(bool items, const ShipmentRow& row, std::span<const Shipmen
     tally.quantities.assign(tally.lines.size(), 1);  // the rows before were of one item each
   }
   tally.lines.push_back(row.line);
+  tally.items += row.quantity;
   if (!tally.quantities.empty() || row.quantity != 1) tally.quantities.push_back(row.quantity);
 
   if (filling_.rows.capacity() == 0) {  // a new block: room for its rows at once

@@ -38,6 +38,7 @@ struct RowBlock {
 struct RowTally {
   std::vector<std::uint32_t> lines;
   std::vector<std::int64_t> quantities;  // empty while every row is one item
+  std::int64_t items = 0;                // the quantities' sum
 };
 
 class RowHandoff final : public ShipmentRowSink {
