@@ -124,7 +124,12 @@ def run() -> NoReturn:
         say(sys.stderr, "interrupted")
         status = 130
     finished = True
+    # Held back while its handler is dropped, a Ctrl-C cannot land between the interpreter's
+    # look for signals and the change (it would report a race, with a traceback); once ignored,
+    # one held back is discarded.
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
     if dropped and status != 130:
         say(sys.stderr, "interrupted")
         status = 130
