@@ -45,16 +45,8 @@ bool RowHandoff::row(bool items, const ShipmentRow& row, std::span<const Shipmen
   RowBlock::Row& out = filling_.rows.emplace_back();
   out.items = items;
   out.quantity = row.quantity;
-  out.firstCell = static_cast<std::uint32_t>(filling_.cells.size());
+  out.firstCell = appendRowCells(cells, rowTexts, filling_.cells, filling_.texts);
   out.cellCount = static_cast<std::uint32_t>(cells.size());
-  filling_.cells.insert(filling_.cells.end(), cells.begin(), cells.end());
-  if (!rowTexts.empty()) {  // the row's texts follow the block's
-    const auto textsBefore = static_cast<std::uint32_t>(filling_.texts.size());
-    for (std::size_t i = out.firstCell; i < filling_.cells.size(); ++i) {
-      if (filling_.cells[i].kind == CellKind::Text) filling_.cells[i].textStart += textsBefore;
-    }
-    filling_.texts.append(rowTexts);
-  }
   if (filling_.rows.size() == (published_ == 0 ? FIRST_BLOCK_ROWS : BLOCK_ROWS)) publish();
   return true;
 }

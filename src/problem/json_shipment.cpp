@@ -808,6 +808,20 @@ std::optional<JsonShipmentOutline> readJsonShipmentRows(std::string_view text,
   return Reader(text, sink, declined).read();
 }
 
+std::uint32_t appendRowCells(std::span<const ShipmentCell> rowCells, std::string_view rowTexts,
+                             std::vector<ShipmentCell>& cells, std::string& texts) {
+  const auto first = static_cast<std::uint32_t>(cells.size());
+  cells.insert(cells.end(), rowCells.begin(), rowCells.end());
+  if (!rowTexts.empty()) {
+    const auto textsBefore = static_cast<std::uint32_t>(texts.size());
+    for (std::size_t i = first; i < cells.size(); ++i) {
+      if (cells[i].kind == CellKind::Text) cells[i].textStart += textsBefore;
+    }
+    texts.append(rowTexts);
+  }
+  return first;
+}
+
 namespace {
 
 // Keeps every row, its cells and texts appended to the shipment's.
@@ -818,13 +832,7 @@ class KeptRows final : public ShipmentRowSink {
   bool row(bool items, const ShipmentRow& row, std::span<const ShipmentCell> cells,
            std::string_view texts) override {
     ShipmentRow kept = row;
-    kept.firstCell = static_cast<std::uint32_t>(shipment.cells.size());
-    const auto textsBefore = static_cast<std::uint32_t>(shipment.texts.size());
-    for (ShipmentCell cell : cells) {
-      if (cell.kind == CellKind::Text) cell.textStart += textsBefore;
-      shipment.cells.push_back(cell);
-    }
-    shipment.texts.append(texts);
+    kept.firstCell = appendRowCells(cells, texts, shipment.cells, shipment.texts);
     (items ? shipment.items : shipment.bins).rows.push_back(kept);
     return true;
   }

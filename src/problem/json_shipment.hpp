@@ -96,6 +96,11 @@ std::optional<JsonShipmentOutline> readJsonShipmentRows(std::string_view text,
                                                         ShipmentRowSink& sink,
                                                         std::string* declined = nullptr);
 
+// Appends a row's cells and texts to `cells` and `texts`, its Text cells counted from the start
+// of `texts`; the index of the row's first cell.
+std::uint32_t appendRowCells(std::span<const ShipmentCell> rowCells, std::string_view rowTexts,
+                             std::vector<ShipmentCell>& cells, std::string& texts);
+
 // The same read with every row kept.
 std::optional<JsonShipment> readJsonShipment(std::string_view text,
                                              std::string* declined = nullptr);
